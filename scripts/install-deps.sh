@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the program and the tests need, and only those missing.
+# Runs apt-get update only when something has to be installed.
+set -euo pipefail
+
+packages=(
+  # build
+  cmake g++ make ninja-build pkg-config qt6-base-dev libsqlite3-dev libxlsxwriter-dev mdbtools-dev
+  libgtest-dev libgmock-dev libbenchmark-dev clang-format
+  # run
+  fonts-wine
+  # tests and screenshots
+  xvfb xauth imagemagick sqlite3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"

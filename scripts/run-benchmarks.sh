@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Runs every benchmark program in BIN and ends with their target lines, one per target.
+set -euo pipefail
+bin=${1:?usage: run-benchmarks.sh BIN}
+ratios=$(mktemp)
+trap 'rm -f "$ratios"' EXIT
+for b in "$bin"/bench_*; do
+  [ -x "$b" ] || continue
+  echo "== $(basename "$b")"
+  (cd "$(mktemp -d)" && REESTR_RATIO_FILE="$ratios" "$b")
+done
+echo
+cat "$ratios"

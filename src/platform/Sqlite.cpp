@@ -1,0 +1,301 @@
+#include "Sqlite.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <sqlite3.h>
+
+namespace {
+
+QString nativePath(const QString &path)
+{
+    return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+}
+
+QString engineMessage(sqlite3 *db)
+{
+    return QString::fromUtf8(sqlite3_errmsg(db));
+}
+
+} // namespace
+
+// --- SqliteStatement ---------------------------------------------------------------------------
+
+SqliteStatement::SqliteStatement(sqlite3 *db, const QString &sql) : m_db(db)
+{
+    const QByteArray utf8 = sql.toUtf8();
+    if (sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &m_stmt, nullptr) != SQLITE_OK)
+        fail();
+    if (!m_stmt) // an empty text or only a comment
+        throw Error(QStringLiteral("SQL text is empty"));
+}
+
+SqliteStatement::SqliteStatement(SqliteStatement &&other) noexcept
+    : m_db(std::exchange(other.m_db, nullptr)), m_stmt(std::exchange(other.m_stmt, nullptr))
+{}
+
+SqliteStatement &SqliteStatement::operator=(SqliteStatement &&other) noexcept
+{
+    if (this != &other) {
+        sqlite3_finalize(m_stmt);
+        m_db = std::exchange(other.m_db, nullptr);
+        m_stmt = std::exchange(other.m_stmt, nullptr);
+    }
+    return *this;
+}
+
+SqliteStatement::~SqliteStatement()
+{
+    sqlite3_finalize(m_stmt);
+}
+
+void SqliteStatement::fail() const
+{
+    throw Error(engineMessage(m_db));
+}
+
+void SqliteStatement::bind(int index, const SqlValue &value)
+{
+    int rc = SQLITE_OK;
+    if (std::holds_alternative<std::monostate>(value)) {
+        rc = sqlite3_bind_null(m_stmt, index);
+    } else if (auto i = std::get_if<qint64>(&value)) {
+        rc = sqlite3_bind_int64(m_stmt, index, *i);
+    } else if (auto d = std::get_if<double>(&value)) {
+        rc = sqlite3_bind_double(m_stmt, index, *d);
+    } else {
+        const QString &text = std::get<QString>(value);
+        rc = sqlite3_bind_text16(m_stmt, index, text.utf16(), int(text.size() * sizeof(char16_t)),
+                                 SQLITE_TRANSIENT);
+    }
+    if (rc != SQLITE_OK)
+        fail();
+}
+
+void SqliteStatement::bindInt64(int index, qint64 value)
+{
+    if (sqlite3_bind_int64(m_stmt, index, value) != SQLITE_OK)
+        fail();
+}
+
+bool SqliteStatement::step()
+{
+    switch (sqlite3_step(m_stmt)) {
+    case SQLITE_ROW:
+        return true;
+    case SQLITE_DONE:
+        return false;
+    default: {
+        // Keep the message before reset() replaces it, and leave the statement reusable.
+        Error error(engineMessage(m_db));
+        sqlite3_reset(m_stmt);
+        throw error;
+    }
+    }
+}
+
+void SqliteStatement::run()
+{
+    while (step()) {
+    }
+    reset();
+}
+
+void SqliteStatement::reset()
+{
+    sqlite3_reset(m_stmt);
+    sqlite3_clear_bindings(m_stmt);
+}
+
+int SqliteStatement::columnCount() const
+{
+    return sqlite3_column_count(m_stmt);
+}
+
+SqliteStatement::Type SqliteStatement::columnType(int column) const
+{
+    switch (sqlite3_column_type(m_stmt, column)) {
+    case SQLITE_INTEGER:
+        return Type::Integer;
+    case SQLITE_FLOAT:
+        return Type::Real;
+    case SQLITE_TEXT:
+        return Type::Text;
+    case SQLITE_BLOB:
+        return Type::Blob;
+    default:
+        return Type::Null;
+    }
+}
+
+qint64 SqliteStatement::columnInt64(int column) const
+{
+    return sqlite3_column_int64(m_stmt, column);
+}
+
+double SqliteStatement::columnDouble(int column) const
+{
+    return sqlite3_column_double(m_stmt, column);
+}
+
+std::u16string_view SqliteStatement::columnText16(int column) const
+{
+    auto chars = static_cast<const char16_t *>(sqlite3_column_text16(m_stmt, column));
+    const int bytes = sqlite3_column_bytes16(m_stmt, column);
+    return chars ? std::u16string_view(chars, size_t(bytes) / sizeof(char16_t))
+                 : std::u16string_view();
+}
+
+QString SqliteStatement::columnText(int column) const
+{
+    const std::u16string_view text = columnText16(column);
+    return QString(reinterpret_cast<const QChar *>(text.data()), qsizetype(text.size()));
+}
+
+SqlValue SqliteStatement::columnValue(int column) const
+{
+    switch (columnType(column)) {
+    case Type::Null:
+        return std::monostate{};
+    case Type::Integer:
+        return columnInt64(column);
+    case Type::Real:
+        return columnDouble(column);
+    case Type::Text:
+    case Type::Blob:
+        break;
+    }
+    return columnText(column);
+}
+
+QString SqliteStatement::columnName(int column) const
+{
+    return QString::fromUtf8(sqlite3_column_name(m_stmt, column));
+}
+
+QString SqliteStatement::columnDeclaredType(int column) const
+{
+    return QString::fromUtf8(sqlite3_column_decltype(m_stmt, column));
+}
+
+QString SqliteStatement::columnTable(int column) const
+{
+    return QString::fromUtf8(sqlite3_column_table_name(m_stmt, column));
+}
+
+QString SqliteStatement::columnOrigin(int column) const
+{
+    return QString::fromUtf8(sqlite3_column_origin_name(m_stmt, column));
+}
+
+// --- SqliteConnection --------------------------------------------------------------------------
+
+SqliteConnection::SqliteConnection(const QString &path, Mode mode) : m_path(path)
+{
+    const QString shown = nativePath(path);
+    if (mode == Mode::CreateNew) {
+        // Creating the file ourselves with O_EXCL makes "never overwrite" hold even against a
+        // file that appears between a check and the open.
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            throw Error(QFileInfo::exists(path)
+                            ? QStringLiteral("Файл «%1» уже существует.").arg(shown)
+                            : QStringLiteral("Не удается создать файл «%1»: %2.")
+                                  .arg(shown, file.errorString()));
+        }
+    } else {
+        if (!QFileInfo(path).isFile())
+            throw Error(QStringLiteral("Файл базы данных «%1» не найден").arg(shown));
+        if (isJetDatabaseFile(path)) {
+            throw Error(QStringLiteral("Файл «%1» — база данных Access старого формата. "
+                                       "Преобразуйте её командой: reestr-db import")
+                            .arg(shown));
+        }
+    }
+
+    const QByteArray utf8 = path.toUtf8();
+    const int rc = sqlite3_open_v2(utf8.constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr);
+    try {
+        if (rc != SQLITE_OK)
+            throw Error(m_db ? engineMessage(m_db) : QStringLiteral("out of memory"));
+        configure();
+    } catch (const Error &e) {
+        sqlite3_close(m_db);
+        throw Error(QStringLiteral("Не удается открыть базу данных «%1»: %2").arg(shown, e.message()));
+    }
+}
+
+SqliteConnection::~SqliteConnection()
+{
+    sqlite3_close_v2(m_db);
+}
+
+void SqliteConnection::configure()
+{
+    sqlite3_busy_timeout(m_db, busyTimeoutMs);
+    sqlite3_extended_result_codes(m_db, 1);
+    // Reading the schema is the first access to the file: a file that is not a database, or one
+    // that another program holds locked, is reported here rather than at the first query.
+    prepare(QStringLiteral("SELECT count(*) FROM sqlite_schema")).step();
+    // A write-ahead log lets a second copy of the program read and write the same file at the
+    // same time; a commit is on disk before the post returns, and the log is folded back into
+    // the file at checkpoints and when the last connection closes.
+    prepare(QStringLiteral("PRAGMA journal_mode=WAL")).step();
+    exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+}
+
+void SqliteConnection::exec(const QString &sql)
+{
+    char *message = nullptr;
+    if (sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &message) != SQLITE_OK) {
+        Error error(QString::fromUtf8(message ? message : sqlite3_errmsg(m_db)));
+        sqlite3_free(message);
+        throw error;
+    }
+}
+
+SqliteStatement SqliteConnection::prepare(const QString &sql)
+{
+    return SqliteStatement(m_db, sql);
+}
+
+qint64 SqliteConnection::lastInsertRowId() const
+{
+    return sqlite3_last_insert_rowid(m_db);
+}
+
+int SqliteConnection::changes() const
+{
+    return sqlite3_changes(m_db);
+}
+
+QString SqliteConnection::lastError() const
+{
+    return engineMessage(m_db);
+}
+
+void SqliteConnection::checkpoint()
+{
+    if (sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr)
+        != SQLITE_OK) {
+        throw Error(engineMessage(m_db));
+    }
+}
+
+bool isJetDatabaseFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = file.read(20);
+    return head.size() == 20
+           && (head.mid(4, 15) == "Standard Jet DB" || head.mid(4, 15) == "Standard ACE DB");
+}
+
+QString quoteIdentifier(const QString &name)
+{
+    QString quoted = name;
+    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}

@@ -1,0 +1,108 @@
+#pragma once
+
+#include "Error.h"
+
+#include <QString>
+
+#include <string_view>
+#include <variant>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+// A value as the engine stores it: null, a whole number, a floating-point number or a text.
+using SqlValue = std::variant<std::monostate, qint64, double, QString>;
+
+// One prepared statement. Move-only; finalised when destroyed.
+class SqliteStatement
+{
+public:
+    enum class Type { Null, Integer, Real, Text, Blob };
+
+    SqliteStatement() = default;
+    SqliteStatement(sqlite3 *db, const QString &sql);
+    SqliteStatement(SqliteStatement &&other) noexcept;
+    SqliteStatement &operator=(SqliteStatement &&other) noexcept;
+    SqliteStatement(const SqliteStatement &) = delete;
+    SqliteStatement &operator=(const SqliteStatement &) = delete;
+    ~SqliteStatement();
+
+    bool isValid() const { return m_stmt != nullptr; }
+
+    // Parameters count from 1, as in SQL.
+    void bind(int index, const SqlValue &value);
+    void bindInt64(int index, qint64 value);
+
+    // Steps once: true while a row is available, false when done. Engine failures throw.
+    bool step();
+    // Runs a statement that returns no rows, then makes it ready for the next binding.
+    void run();
+    void reset();
+
+    int columnCount() const;
+    Type columnType(int column) const;
+    qint64 columnInt64(int column) const;
+    double columnDouble(int column) const;
+    QString columnText(int column) const;
+    // The text of the current row without a copy; valid until the next step or reset.
+    std::u16string_view columnText16(int column) const;
+    SqlValue columnValue(int column) const;
+
+    // Metadata of the result: the column's name, declared type, and the table and column it
+    // comes from (empty for an expression).
+    QString columnName(int column) const;
+    QString columnDeclaredType(int column) const;
+    QString columnTable(int column) const;
+    QString columnOrigin(int column) const;
+
+private:
+    [[noreturn]] void fail() const;
+
+    sqlite3 *m_db = nullptr;
+    sqlite3_stmt *m_stmt = nullptr;
+};
+
+// One connection to a database file.
+class SqliteConnection
+{
+public:
+    enum class Mode {
+        OpenExisting, // read-write; a missing file is an error, never created
+        CreateNew     // the file must not exist; it is created empty
+    };
+
+    // How long a statement waits for another process's lock before it fails.
+    static constexpr int busyTimeoutMs = 3000;
+
+    SqliteConnection(const QString &path, Mode mode);
+    SqliteConnection(const SqliteConnection &) = delete;
+    SqliteConnection &operator=(const SqliteConnection &) = delete;
+    ~SqliteConnection();
+
+    const QString &path() const { return m_path; }
+
+    void exec(const QString &sql);
+    SqliteStatement prepare(const QString &sql);
+
+    qint64 lastInsertRowId() const;
+    int changes() const;
+    QString lastError() const;
+
+    // Copies every committed change from the write-ahead log into the database file itself,
+    // so that a copy of the file alone holds all the data.
+    void checkpoint();
+
+    sqlite3 *handle() const { return m_db; }
+
+private:
+    void configure();
+
+    QString m_path;
+    sqlite3 *m_db = nullptr;
+};
+
+// True when the file starts with the header of a Microsoft Jet or ACE (Access) database.
+bool isJetDatabaseFile(const QString &path);
+
+// Puts a name in double quotes for SQL, doubling quotes inside it.
+QString quoteIdentifier(const QString &name);

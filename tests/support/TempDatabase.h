@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+class SqliteConnection;
+
+// A temporary folder of one test, removed with it.
+class TempFolder
+{
+public:
+    TempFolder();
+    QString path() const { return m_dir.path(); }
+    QString file(const QString &name) const { return m_dir.filePath(name); }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// A fresh Base.mdb of one test, with the program's tables and reference rows.
+class TempDatabase : public TempFolder
+{
+public:
+    explicit TempDatabase(bool withDemo = false);
+    QString path() const { return file(QStringLiteral("Base.mdb")); }
+
+    // A separate connection, as another process would have.
+    std::unique_ptr<SqliteConnection> connect() const;
+    // Runs one statement on a separate connection.
+    void exec(const QString &sql) const;
+    // The first column of the first row of a query, as text ("" for null).
+    QString scalar(const QString &sql) const;
+};

@@ -1,0 +1,192 @@
+// reestr-db, run as the user runs it: a separate process in a folder of its own.
+#include "DatabaseTool.h"
+#include "TempDatabase.h"
+#include "platform/Sqlite.h"
+
+#include <QDate>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct ToolRun
+{
+    int status;
+    QString out;
+    QString err;
+};
+
+ToolRun reestrDb(const QString &folder, const QStringList &arguments)
+{
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    process.start(QStringLiteral(REESTR_DB_PATH), arguments);
+    EXPECT_TRUE(process.waitForFinished(30000));
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+struct Column
+{
+    QString name;
+    QString type;
+    int primaryKey;
+};
+
+QList<Column> columnsOf(SqliteConnection &db, const QString &table)
+{
+    QList<Column> columns;
+    SqliteStatement info = db.prepare(QStringLiteral("PRAGMA table_info(%1)").arg(table));
+    while (info.step())
+        columns.append({info.columnText(1), info.columnText(2), int(info.columnInt64(5))});
+    return columns;
+}
+
+QList<qint64> integersOf(SqliteConnection &db, const QString &sql)
+{
+    QList<qint64> values;
+    SqliteStatement query = db.prepare(sql);
+    while (query.step())
+        values.append(query.columnInt64(0));
+    return values;
+}
+
+QList<qint64> range(qint64 from, qint64 to)
+{
+    QList<qint64> values;
+    for (qint64 v = from; v <= to; ++v)
+        values.append(v);
+    return values;
+}
+
+} // namespace
+
+TEST(ReestrDbInit, CreatesBaseMdbInTheCurrentFolderWithTheFourTables)
+{
+    TempFolder folder;
+    const ToolRun run = reestrDb(folder.path(), {QStringLiteral("init")});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+
+    SqliteConnection db(folder.file(QStringLiteral("Base.mdb")), SqliteConnection::Mode::OpenExisting);
+    const QList<Column> main = columnsOf(db, QStringLiteral("Main"));
+    const QStringList expected = {QStringLiteral("Код"),   QStringLiteral("ФИО"),
+                                  QStringLiteral("Дата_рождения"), QStringLiteral("Год"),
+                                  QStringLiteral("Месяц"), QStringLiteral("Число"),
+                                  QStringLiteral("Возраст"), QStringLiteral("Юбилей")};
+    ASSERT_EQ(main.size(), expected.size());
+    for (int i = 0; i < main.size(); ++i)
+        EXPECT_EQ(main[i].name, expected[i]) << "position " << i;
+
+    // The key is the auto-numbered row identity; the others are sized texts and integers.
+    EXPECT_EQ(main[0].type, QStringLiteral("INTEGER"));
+    EXPECT_EQ(main[0].primaryKey, 1);
+    SqliteStatement sql = db.prepare(QStringLiteral("SELECT sql FROM sqlite_schema WHERE name='Main'"));
+    ASSERT_TRUE(sql.step());
+    EXPECT_TRUE(sql.columnText(0).contains(QStringLiteral("AUTOINCREMENT")));
+    for (int i : {1, 2, 7})
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^VARCHAR\\(\\d+\\)$")).match(main[i].type).hasMatch())
+            << main[i].type.toStdString();
+    for (int i : {3, 4, 5, 6})
+        EXPECT_EQ(main[i].type, QStringLiteral("INTEGER")) << "position " << i;
+
+    for (const auto &[table, column] : {std::pair{"God", "Год"}, {"Mesyats", "Месяц"}, {"Chislo", "Число"}}) {
+        const QList<Column> columns = columnsOf(db, QString::fromUtf8(table));
+        ASSERT_EQ(columns.size(), 1) << table;
+        EXPECT_EQ(columns[0].name, QString::fromUtf8(column));
+        EXPECT_EQ(columns[0].type, QStringLiteral("INTEGER"));
+    }
+
+    EXPECT_EQ(integersOf(db, QStringLiteral("SELECT Год FROM God ORDER BY rowid")),
+              range(1930, QDate::currentDate().year()));
+    EXPECT_EQ(integersOf(db, QStringLiteral("SELECT Месяц FROM Mesyats ORDER BY rowid")), range(1, 12));
+    EXPECT_EQ(integersOf(db, QStringLiteral("SELECT Число FROM Chislo ORDER BY rowid")), range(1, 31));
+    EXPECT_TRUE(integersOf(db, QStringLiteral("SELECT count(*) FROM Main")) == QList<qint64>{0});
+}
+
+TEST(ReestrDbInit, DemoAddsPeopleOverEveryMonthWithDatesComposedAsTheNewRecordWindowDoes)
+{
+    TempFolder folder;
+    const QString file = folder.file(QStringLiteral("people.mdb"));
+    const ToolRun run = reestrDb(folder.path(), {QStringLiteral("init"), QStringLiteral("--demo"), file});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+
+    SqliteConnection db(file, SqliteConnection::Mode::OpenExisting);
+    SqliteStatement rows = db.prepare(QStringLiteral(
+        "SELECT Код, ФИО, Дата_рождения, Год, Месяц, Число, Возраст, Юбилей FROM Main ORDER BY Код"));
+    int count = 0;
+    int withoutYear = 0;
+    QSet<qint64> months;
+    QSet<qint64> years;
+    qint64 previousKey = 0;
+    while (rows.step()) {
+        ++count;
+        EXPECT_GT(rows.columnInt64(0), previousKey) << "keys are numbered by the database";
+        previousKey = rows.columnInt64(0);
+        EXPECT_EQ(rows.columnText(1).split(QLatin1Char(' ')).size(), 3) << "surname, name, patronymic";
+        const bool noYear = rows.columnType(3) == SqliteStatement::Type::Null;
+        withoutYear += noYear;
+        months.insert(rows.columnInt64(4));
+        years.insert(rows.columnInt64(3));
+        EXPECT_EQ(rows.columnText(2),
+                  DatabaseTool::composeBirthDate(int(rows.columnInt64(5)), int(rows.columnInt64(4)),
+                                                 noYear ? 0 : int(rows.columnInt64(3))));
+        EXPECT_EQ(rows.columnType(6), SqliteStatement::Type::Null) << "age waits for the calculation";
+        EXPECT_EQ(rows.columnType(7), SqliteStatement::Type::Null);
+    }
+    EXPECT_GE(count, 35);
+    EXPECT_LE(count, 45);
+    EXPECT_EQ(withoutYear, 1);
+    EXPECT_EQ(months.size(), 12);
+    EXPECT_GE(years.size(), 20);
+    EXPECT_EQ(DatabaseTool::composeBirthDate(5, 3, 1980), QStringLiteral("05.03.1980"));
+}
+
+TEST(ReestrDbInit, RefusesAnExistingFileAndLeavesItAsItWas)
+{
+    TempDatabase existing(/*withDemo=*/true);
+    QFile file(existing.path());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+
+    for (const QStringList &arguments :
+         {QStringList{QStringLiteral("init")},
+          QStringList{QStringLiteral("init"), QStringLiteral("--demo"), existing.path()}}) {
+        const ToolRun run = reestrDb(existing.TempFolder::path(), arguments);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_TRUE(run.err.contains(QStringLiteral("уже существует"))) << run.err.toStdString();
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), before);
+        file.close();
+    }
+
+    // Not even a file that is not a database is touched.
+    TempFolder folder;
+    QFile text(folder.file(QStringLiteral("Base.mdb")));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("notes");
+    text.close();
+    EXPECT_EQ(reestrDb(folder.path(), {QStringLiteral("init")}).status, 1);
+    ASSERT_TRUE(text.open(QIODevice::ReadOnly));
+    EXPECT_EQ(text.readAll(), QByteArray("notes"));
+}
+
+TEST(ReestrDbInit, BadArgumentsPrintUsageAndExitWithTwo)
+{
+    TempFolder folder;
+    for (const QStringList &arguments :
+         {QStringList{}, QStringList{QStringLiteral("create")},
+          QStringList{QStringLiteral("init"), QStringLiteral("--sample")},
+          QStringList{QStringLiteral("init"), QStringLiteral("a.mdb"), QStringLiteral("b.mdb")},
+          QStringList{QStringLiteral("init"), QStringLiteral("--demo"), QStringLiteral("--demo")}}) {
+        const ToolRun run = reestrDb(folder.path(), arguments);
+        EXPECT_EQ(run.status, 2) << arguments.join(QLatin1Char(' ')).toStdString();
+        EXPECT_TRUE(run.err.startsWith(QStringLiteral("Usage:"))) << run.err.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(folder.file(QStringLiteral("Base.mdb"))));
+    EXPECT_FALSE(QFile::exists(folder.file(QStringLiteral("a.mdb"))));
+}
