@@ -1,0 +1,271 @@
+#include "RowSource.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+struct TableKey
+{
+    QString column; // the integer primary key, which is the row id
+    bool found = false;
+};
+
+// The INTEGER PRIMARY KEY of a table: an alias of its row id, numbered by the database.
+TableKey integerKeyOf(SqliteConnection &db, const QString &table)
+{
+    TableKey key;
+    int keyColumns = 0;
+    SqliteStatement info = db.prepare(QStringLiteral("PRAGMA table_info(%1)").arg(quoteIdentifier(table)));
+    while (info.step()) {
+        if (info.columnInt64(5) > 0) {
+            ++keyColumns;
+            if (info.columnText(2).compare(QLatin1String("INTEGER"), Qt::CaseInsensitive) == 0)
+                key.column = info.columnText(1);
+        }
+    }
+    key.found = keyColumns == 1 && !key.column.isEmpty();
+    return key;
+}
+
+} // namespace
+
+bool fieldTypeFromDeclared(const QString &declared, FieldType &type, int &size)
+{
+    const QString upper = declared.trimmed().toUpper();
+    size = 0;
+    if (upper.isEmpty())
+        return false;
+
+    static const QRegularExpression sized(QStringLiteral("\\(\\s*(\\d+)"));
+    const auto has = [&](const char *word) { return upper.contains(QLatin1String(word)); };
+    if (has("CHAR") || has("TEXT") || has("CLOB")) {
+        type = FieldType::Text;
+        const QRegularExpressionMatch match = sized.match(upper);
+        if (match.hasMatch())
+            size = match.captured(1).toInt();
+    } else if (has("SMALLINT") || has("SHORT") || has("INT16")) {
+        type = has("UNSIGNED") ? FieldType::UInt16 : FieldType::Int16;
+    } else if (has("WORD") || has("BYTE") || has("TINYINT") || has("UINT16")) {
+        type = FieldType::UInt16;
+    } else if (has("INT") || has("LONG")) {
+        type = FieldType::Int32;
+    } else if (has("REAL") || has("FLOA") || has("DOUB") || has("NUMERIC") || has("DECIMAL")) {
+        type = FieldType::Double;
+    } else {
+        type = FieldType::Text;
+    }
+    return true;
+}
+
+RowSource::RowSource(SqliteConnection &db, const QString &selectSql)
+    : m_db(&db), m_selectSql(selectSql)
+{}
+
+RowSource RowSource::forTable(SqliteConnection &db, const QString &table)
+{
+    RowSource source(db, QStringLiteral("SELECT rowid, * FROM %1").arg(quoteIdentifier(table)));
+    SqliteStatement statement = db.prepare(source.m_selectSql);
+    source.m_keyIndex = 0;
+    source.m_dataOffset = 1;
+    source.describe(statement);
+    source.m_table = table;
+    source.m_keyColumn = QStringLiteral("rowid");
+    const TableKey key = integerKeyOf(db, table);
+    for (SourceColumn &column : source.m_columns) {
+        column.origin = column.name;
+        if (key.found && column.name.compare(key.column, Qt::CaseInsensitive) == 0)
+            column.readOnly = true;
+    }
+    return source;
+}
+
+RowSource RowSource::forQuery(SqliteConnection &db, const QString &sql)
+{
+    RowSource source(db, sql);
+    SqliteStatement statement = db.prepare(sql);
+    source.describe(statement);
+
+    // Editable only when every column that comes from a table comes from the same one, and that
+    // table's key is among them.
+    QString table;
+    bool oneTable = true;
+    for (int i = 0; i < statement.columnCount(); ++i) {
+        const QString from = statement.columnTable(i);
+        if (from.isEmpty())
+            continue;
+        if (table.isEmpty())
+            table = from;
+        else if (from != table)
+            oneTable = false;
+    }
+    for (int i = 0; i < statement.columnCount(); ++i) {
+        SourceColumn &column = source.m_columns[size_t(i)];
+        column.origin = statement.columnOrigin(i);
+        column.readOnly = column.origin.isEmpty() || statement.columnTable(i) != table;
+    }
+    if (table.isEmpty() || !oneTable)
+        return source;
+
+    const TableKey key = integerKeyOf(db, table);
+    if (!key.found)
+        return source;
+    for (int i = 0; i < int(source.m_columns.size()); ++i) {
+        SourceColumn &column = source.m_columns[size_t(i)];
+        if (column.origin.compare(key.column, Qt::CaseInsensitive) == 0) {
+            column.readOnly = true;
+            if (source.m_keyIndex < 0)
+                source.m_keyIndex = i;
+        }
+    }
+    if (source.m_keyIndex >= 0) {
+        source.m_table = table;
+        source.m_keyColumn = quoteIdentifier(key.column);
+    }
+    return source;
+}
+
+void RowSource::describe(SqliteStatement &statement)
+{
+    const int count = statement.columnCount() - m_dataOffset;
+    m_columns.resize(size_t(count));
+    m_undeclared.assign(size_t(count), false);
+    for (int i = 0; i < count; ++i) {
+        SourceColumn &column = m_columns[size_t(i)];
+        column.name = statement.columnName(i + m_dataOffset);
+        if (!fieldTypeFromDeclared(statement.columnDeclaredType(i + m_dataOffset), column.type,
+                                   column.size)) {
+            m_undeclared[size_t(i)] = true;
+        }
+    }
+}
+
+void RowSource::inferUndeclaredTypes(const SqliteStatement &firstRow)
+{
+    for (size_t i = 0; i < m_columns.size(); ++i) {
+        if (!m_undeclared[i])
+            continue;
+        switch (firstRow.columnType(statementColumn(int(i)))) {
+        case SqliteStatement::Type::Integer:
+            m_columns[i].type = FieldType::Int32;
+            break;
+        case SqliteStatement::Type::Real:
+            m_columns[i].type = FieldType::Double;
+            break;
+        default:
+            m_columns[i].type = FieldType::Text;
+            break;
+        }
+        m_undeclared[i] = false;
+    }
+}
+
+void RowSource::readAll(const RowReader &reader)
+{
+    SqliteStatement statement = m_db->prepare(m_selectSql);
+    bool first = true;
+    while (statement.step()) {
+        if (first) {
+            inferUndeclaredTypes(statement);
+            first = false;
+        }
+        reader(statement, m_keyIndex >= 0 ? statement.columnInt64(m_keyIndex) : 0);
+    }
+}
+
+bool RowSource::fetch(qint64 key, const RowReader &reader)
+{
+    if (!isModifiable())
+        return false;
+    // The same shape as the full result, so the reader reads it the same way.
+    QStringList select;
+    if (m_dataOffset > 0)
+        select << QStringLiteral("rowid");
+    for (const SourceColumn &column : m_columns)
+        select << (column.origin.isEmpty() ? QStringLiteral("NULL") : quoteIdentifier(column.origin));
+    SqliteStatement statement = m_db->prepare(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
+                                                  .arg(select.join(QStringLiteral(", ")),
+                                                       quoteIdentifier(m_table), m_keyColumn));
+    statement.bindInt64(1, key);
+    if (!statement.step())
+        return false;
+    reader(statement, key);
+    return true;
+}
+
+QString RowSource::columnList(const std::vector<int> &columns) const
+{
+    QStringList names;
+    for (int column : columns)
+        names << quoteIdentifier(m_columns[size_t(column)].origin);
+    return names.join(QStringLiteral(", "));
+}
+
+void RowSource::update(qint64 key, const std::vector<int> &columns,
+                       const std::vector<SqlValue> &values)
+{
+    if (columns.empty())
+        return;
+    // A walk over every record writes the same columns each time: keep one statement per set.
+    quint64 mask = 0;
+    bool cacheable = true;
+    for (int column : columns) {
+        if (column >= 64)
+            cacheable = false;
+        else
+            mask |= quint64(1) << column;
+    }
+    SqliteStatement local;
+    SqliteStatement *statement = &local;
+    if (cacheable) {
+        auto it = m_updates.find(mask);
+        if (it != m_updates.end())
+            statement = &it->second;
+    }
+    if (!statement->isValid()) {
+        QStringList assignments;
+        for (int column : columns)
+            assignments << quoteIdentifier(m_columns[size_t(column)].origin) + QStringLiteral(" = ?");
+        *statement = m_db->prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
+                                       .arg(quoteIdentifier(m_table),
+                                            assignments.join(QStringLiteral(", ")), m_keyColumn));
+        if (cacheable)
+            statement = &m_updates.emplace(mask, std::move(local)).first->second;
+    }
+    int parameter = 1;
+    for (const SqlValue &value : values)
+        statement->bind(parameter++, value);
+    statement->bindInt64(parameter, key);
+    statement->run();
+    if (m_db->changes() == 0) {
+        throw Error(QStringLiteral("Row cannot be located for updating. "
+                                   "Some values may have been changed since it was last read."));
+    }
+}
+
+qint64 RowSource::insert(const std::vector<int> &columns, const std::vector<SqlValue> &values)
+{
+    QString sql;
+    if (columns.empty()) {
+        sql = QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(quoteIdentifier(m_table));
+    } else {
+        QStringList marks;
+        for (size_t i = 0; i < columns.size(); ++i)
+            marks << QStringLiteral("?");
+        sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                  .arg(quoteIdentifier(m_table), columnList(columns), marks.join(QStringLiteral(", ")));
+    }
+    SqliteStatement statement = m_db->prepare(sql);
+    int parameter = 1;
+    for (const SqlValue &value : values)
+        statement.bind(parameter++, value);
+    statement.run();
+    return m_db->lastInsertRowId();
+}
+
+void RowSource::remove(qint64 key)
+{
+    SqliteStatement statement = m_db->prepare(
+        QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(quoteIdentifier(m_table), m_keyColumn));
+    statement.bindInt64(1, key);
+    statement.run();
+}

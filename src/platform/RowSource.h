@@ -1,0 +1,82 @@
+#pragma once
+
+#include "Sqlite.h"
+
+#include <QString>
+
+#include <functional>
+#include <unordered_map>
+#include <vector>
+
+// The types a column can have for the program.
+enum class FieldType {
+    Text,   // with a size in characters; 0 means unlimited
+    Int32,  // 32-bit whole number
+    Int16,  // -32768 to 32767
+    UInt16, // 0 to 65535
+    Double  // double-precision floating point
+};
+
+struct SourceColumn
+{
+    QString name;
+    FieldType type = FieldType::Text;
+    int size = 0;          // text size in characters; 0 for unlimited and for numbers
+    bool readOnly = false; // an expression, a column of another table, or an auto-numbered key
+    QString origin;        // the column of the source table it comes from; empty if none
+};
+
+// Maps a declared column type to a field type: INTEGER, INT and LONG are 32-bit, SMALLINT and
+// SHORT 16-bit, WORD, BYTE and TINYINT unsigned 16-bit, REAL, DOUBLE, FLOAT, NUMERIC and DECIMAL
+// floating point, anything else text with the size given in brackets. Empty means "not declared".
+bool fieldTypeFromDeclared(const QString &declared, FieldType &type, int &size);
+
+// The rows of a table or of a select statement, with what is needed to write them back: every row
+// is identified by a key (the table's row id), and changes are written through that key.
+class RowSource
+{
+public:
+    // The statement is positioned on one row; the key is the row's identity (0 if it has none).
+    using RowReader = std::function<void(const SqliteStatement &row, qint64 key)>;
+
+    // All rows and columns of a table, in table order. Editable through the row id, also when the
+    // table declares no key.
+    static RowSource forTable(SqliteConnection &db, const QString &table);
+    // The result of a select. Editable when its columns come from one table and include that
+    // table's integer primary key; otherwise read-only.
+    static RowSource forQuery(SqliteConnection &db, const QString &sql);
+
+    const std::vector<SourceColumn> &columns() const { return m_columns; }
+    bool isModifiable() const { return !m_table.isEmpty(); }
+    // The position in the reader's statement of result column i.
+    int statementColumn(int i) const { return i + m_dataOffset; }
+
+    // Reads every row in the engine's order. A column whose type is not declared takes it from
+    // the first row's value.
+    void readAll(const RowReader &reader);
+    // Reads one row again; false when it no longer exists.
+    bool fetch(qint64 key, const RowReader &reader);
+
+    // Writes the given columns of one row. Fails with the engine's message, or when the row is
+    // gone; the engine has then changed nothing.
+    void update(qint64 key, const std::vector<int> &columns, const std::vector<SqlValue> &values);
+    // Adds a row with the given columns, the others left to the table's defaults; gives its key.
+    qint64 insert(const std::vector<int> &columns, const std::vector<SqlValue> &values);
+    void remove(qint64 key);
+
+private:
+    RowSource(SqliteConnection &db, const QString &selectSql);
+    void describe(SqliteStatement &statement);
+    void inferUndeclaredTypes(const SqliteStatement &firstRow);
+    QString columnList(const std::vector<int> &columns) const;
+
+    SqliteConnection *m_db;
+    QString m_selectSql;
+    QString m_table;     // the table written to; empty when read-only
+    QString m_keyColumn; // the key column of m_table, as SQL
+    int m_keyIndex = -1; // the statement column that holds the key
+    int m_dataOffset = 0;
+    std::vector<SourceColumn> m_columns;
+    std::vector<bool> m_undeclared;
+    std::unordered_map<quint64, SqliteStatement> m_updates; // by the set of columns written
+};

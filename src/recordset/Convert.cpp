@@ -1,0 +1,159 @@
+#include "Convert.h"
+
+#include "platform/Error.h"
+
+#include <QLocale>
+
+#include <cfenv>
+#include <cmath>
+#include <limits>
+
+namespace Convert {
+
+namespace {
+
+int hexDigit(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u >= u'0' && u <= u'9')
+        return u - u'0';
+    if (u >= u'a' && u <= u'f')
+        return u - u'a' + 10;
+    if (u >= u'A' && u <= u'F')
+        return u - u'A' + 10;
+    return -1;
+}
+
+QChar decimalSeparator()
+{
+    const QString point = QLocale::system().decimalPoint();
+    return point.size() == 1 ? point.front() : QLatin1Char('.');
+}
+
+} // namespace
+
+bool tryTextToInt(const QString &text, int &value)
+{
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    while (i < n && text[i] == QLatin1Char(' '))
+        ++i;
+    bool negative = false;
+    if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
+        negative = text[i] == QLatin1Char('-');
+        ++i;
+    }
+
+    bool hex = false;
+    if (i < n && (text[i] == QLatin1Char('$') || text[i] == QLatin1Char('x') || text[i] == QLatin1Char('X'))) {
+        hex = true;
+        ++i;
+    } else if (i + 1 < n && text[i] == QLatin1Char('0')
+               && (text[i + 1] == QLatin1Char('x') || text[i + 1] == QLatin1Char('X'))) {
+        hex = true;
+        i += 2;
+    }
+    if (i == n)
+        return false;
+
+    quint64 magnitude = 0;
+    for (; i < n; ++i) {
+        const int digit = hex ? hexDigit(text[i]) : (text[i].isDigit() && text[i].unicode() < 128
+                                                         ? text[i].unicode() - u'0'
+                                                         : -1);
+        if (digit < 0)
+            return false;
+        magnitude = magnitude * (hex ? 16 : 10) + quint64(digit);
+        if (magnitude > 0xFFFFFFFFull)
+            return false;
+    }
+
+    if (hex) {
+        // All 32 bits are taken as they stand: $FFFFFFFF is -1.
+        const auto bits = qint32(quint32(magnitude));
+        value = negative ? int(-qint64(bits)) : bits;
+        return true;
+    }
+    const qint64 signedValue = negative ? -qint64(magnitude) : qint64(magnitude);
+    if (signedValue < std::numeric_limits<qint32>::min() || signedValue > std::numeric_limits<qint32>::max())
+        return false;
+    value = int(signedValue);
+    return true;
+}
+
+int textToInt(const QString &text)
+{
+    int value = 0;
+    if (!tryTextToInt(text, value))
+        throw Error(QStringLiteral("'%1' is not a valid integer value").arg(text));
+    return value;
+}
+
+bool tryTextToFloat(const QString &text, double &value)
+{
+    const QString trimmed = text.trimmed();
+    const QChar separator = decimalSeparator();
+    QByteArray latin;
+    latin.reserve(trimmed.size());
+    qsizetype i = 0;
+    const qsizetype n = trimmed.size();
+    const auto digitsAt = [&]() {
+        qsizetype count = 0;
+        while (i < n && trimmed[i].unicode() >= u'0' && trimmed[i].unicode() <= u'9') {
+            latin.append(char(trimmed[i].unicode()));
+            ++i;
+            ++count;
+        }
+        return count;
+    };
+    if (i < n && (trimmed[i] == QLatin1Char('+') || trimmed[i] == QLatin1Char('-')))
+        latin.append(char(trimmed[i++].unicode()));
+    qsizetype mantissaDigits = digitsAt();
+    if (i < n && trimmed[i] == separator) {
+        latin.append('.');
+        ++i;
+        mantissaDigits += digitsAt();
+    }
+    if (mantissaDigits == 0)
+        return false;
+    if (i < n && (trimmed[i] == QLatin1Char('e') || trimmed[i] == QLatin1Char('E'))) {
+        latin.append('e');
+        ++i;
+        if (i < n && (trimmed[i] == QLatin1Char('+') || trimmed[i] == QLatin1Char('-')))
+            latin.append(char(trimmed[i++].unicode()));
+        if (digitsAt() == 0)
+            return false;
+    }
+    if (i != n)
+        return false;
+    bool ok = false;
+    value = QLocale::c().toDouble(QLatin1String(latin), &ok);
+    return ok && std::isfinite(value);
+}
+
+QString floatToText(double value)
+{
+    QString text = QString::number(value, 'g', 15);
+    const qsizetype e = text.indexOf(QLatin1Char('e'));
+    if (e >= 0) {
+        // 1e+20 is written 1E20, 1e-05 is written 1E-5.
+        QString mantissa = text.left(e);
+        const int exponent = text.mid(e + 1).toInt();
+        text = mantissa + QLatin1Char('E') + QString::number(exponent);
+    }
+    const QChar separator = decimalSeparator();
+    if (separator != QLatin1Char('.'))
+        text.replace(QLatin1Char('.'), separator);
+    return text;
+}
+
+double roundHalfEven(double value)
+{
+    const int mode = std::fegetround();
+    std::fesetround(FE_TONEAREST);
+    const double rounded = std::nearbyint(value);
+    std::fesetround(mode);
+    return rounded;
+}
+
+} // namespace Convert

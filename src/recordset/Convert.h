@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+// The program's conversions between texts and numbers.
+namespace Convert {
+
+// The whole text must be one integer: leading blanks, an optional sign, then decimal digits or a
+// hexadecimal number after "$", "x", "X", "0x" or "0X", and nothing after it, not even a blank.
+// A decimal value must fit 32 bits; a hexadecimal one may use all 32 bits.
+bool tryTextToInt(const QString &text, int &value);
+// As tryTextToInt; fails with "'<text>' is not a valid integer value".
+int textToInt(const QString &text);
+
+// A decimal number with the system's decimal separator and an optional exponent; blanks around it
+// are allowed.
+bool tryTextToFloat(const QString &text, double &value);
+
+// General decimal form with up to 15 significant digits and the system's decimal separator:
+// 0.5, 1234.25, 1E20, 1E-5.
+QString floatToText(double value);
+
+// Rounds to the nearest whole number, a half to the even neighbour.
+double roundHalfEven(double value);
+
+} // namespace Convert

@@ -1,0 +1,198 @@
+#include "Field.h"
+
+#include "Convert.h"
+#include "RecordSet.h"
+
+#include <limits>
+
+namespace {
+
+struct Range
+{
+    double low;
+    double high;
+};
+
+Range rangeOf(FieldType type)
+{
+    switch (type) {
+    case FieldType::Int16:
+        return {-32768, 32767};
+    case FieldType::UInt16:
+        return {0, 65535};
+    default:
+        return {double(std::numeric_limits<qint32>::min()), double(std::numeric_limits<qint32>::max())};
+    }
+}
+
+} // namespace
+
+QString displayText(const SqlValue &value, FieldType type)
+{
+    if (auto integer = std::get_if<qint64>(&value)) {
+        return type == FieldType::Double ? Convert::floatToText(double(*integer))
+                                         : QString::number(*integer);
+    }
+    if (auto real = std::get_if<double>(&value)) {
+        // A whole number stored in an integer column shows as one.
+        if (type != FieldType::Double && type != FieldType::Text && *real == std::trunc(*real))
+            return QString::number(qint64(*real));
+        return Convert::floatToText(*real);
+    }
+    if (auto text = std::get_if<QString>(&value))
+        return *text;
+    return QString();
+}
+
+Field::Field(RecordSet &owner, int index, const SourceColumn &column)
+    : m_owner(&owner), m_index(index), m_name(column.name), m_type(column.type),
+      m_size(column.size), m_readOnly(column.readOnly)
+{}
+
+void Field::setVisible(bool visible)
+{
+    if (m_visible == visible)
+        return;
+    m_visible = visible;
+    m_owner->notifyLayoutChanged();
+}
+
+SqlValue Field::value() const
+{
+    return m_owner->currentValue(m_index);
+}
+
+bool Field::IsNull() const
+{
+    return std::holds_alternative<std::monostate>(value());
+}
+
+QString Field::AsText() const
+{
+    return displayText(value(), m_type);
+}
+
+int Field::AsInt() const
+{
+    const SqlValue v = value();
+    if (std::holds_alternative<std::monostate>(v))
+        return m_type == FieldType::Text ? Convert::textToInt(QString()) : 0;
+    if (m_type == FieldType::Text)
+        return Convert::textToInt(AsText());
+
+    double number = 0;
+    if (auto integer = std::get_if<qint64>(&v))
+        number = double(*integer);
+    else if (auto real = std::get_if<double>(&v))
+        number = Convert::roundHalfEven(*real);
+    else
+        return Convert::textToInt(std::get<QString>(v)); // a text stored in a number column
+    if (number < std::numeric_limits<qint32>::min() || number > std::numeric_limits<qint32>::max())
+        throw Error(QStringLiteral("'%1' is not a valid integer value").arg(Convert::floatToText(number)));
+    return int(number);
+}
+
+double Field::AsNumber() const
+{
+    const SqlValue v = value();
+    if (auto integer = std::get_if<qint64>(&v))
+        return double(*integer);
+    if (auto real = std::get_if<double>(&v))
+        return *real;
+    if (std::holds_alternative<std::monostate>(v) && m_type != FieldType::Text)
+        return 0;
+    const QString text = AsText();
+    double number = 0;
+    if (!Convert::tryTextToFloat(text, number))
+        throw Error(QStringLiteral("'%1' is not a valid floating point value").arg(text));
+    return number;
+}
+
+SqlValue Field::integerValue(qint64 value) const
+{
+    const Range range = rangeOf(m_type);
+    if (double(value) < range.low || double(value) > range.high) {
+        throw Error(QStringLiteral("%1 is not a valid value for field '%2'. The allowed range is %3 to %4")
+                        .arg(Convert::floatToText(double(value)), DisplayName(),
+                             Convert::floatToText(range.low), Convert::floatToText(range.high)));
+    }
+    return value;
+}
+
+void Field::setAsText(const QString &text)
+{
+    m_owner->checkWritable(*this);
+    switch (m_type) {
+    case FieldType::Text:
+        write(m_size > 0 && text.size() > m_size ? text.left(m_size) : text);
+        return;
+    case FieldType::Double: {
+        if (text.isEmpty()) {
+            write(std::monostate{});
+            return;
+        }
+        double number = 0;
+        if (!Convert::tryTextToFloat(text, number)) {
+            throw Error(QStringLiteral("'%1' is not a valid floating point value for field '%2'")
+                            .arg(text, DisplayName()));
+        }
+        write(number);
+        return;
+    }
+    default: {
+        if (text.isEmpty()) {
+            write(std::monostate{});
+            return;
+        }
+        int number = 0;
+        if (!Convert::tryTextToInt(text, number)) {
+            throw Error(QStringLiteral("'%1' is not a valid integer value for field '%2'")
+                            .arg(text, DisplayName()));
+        }
+        write(integerValue(number));
+        return;
+    }
+    }
+}
+
+void Field::setAsInt(int value)
+{
+    if (m_type == FieldType::Text) {
+        setAsText(QString::number(value));
+        return;
+    }
+    m_owner->checkWritable(*this);
+    write(m_type == FieldType::Double ? SqlValue(double(value)) : integerValue(value));
+}
+
+void Field::setAsNumber(double value)
+{
+    if (m_type == FieldType::Text) {
+        setAsText(Convert::floatToText(value));
+        return;
+    }
+    m_owner->checkWritable(*this);
+    if (m_type == FieldType::Double) {
+        write(value);
+        return;
+    }
+    const double rounded = Convert::roundHalfEven(value);
+    const Range range = rangeOf(m_type);
+    if (!(rounded >= range.low && rounded <= range.high)) {
+        throw Error(QStringLiteral("%1 is not a valid value for field '%2'. The allowed range is %3 to %4")
+                        .arg(Convert::floatToText(value), DisplayName(),
+                             Convert::floatToText(range.low), Convert::floatToText(range.high)));
+    }
+    write(qint64(rounded));
+}
+
+void Field::clear()
+{
+    m_owner->checkWritable(*this);
+    write(std::monostate{});
+}
+
+void Field::write(SqlValue value)
+{
+    m_owner->assignValue(*this, std::move(value));
+}

@@ -1,0 +1,545 @@
+#include "RecordSet.h"
+
+#include "Connection.h"
+
+#include <QCollator>
+#include <QLocale>
+
+#include <algorithm>
+#include <unordered_map>
+
+// --- SqlLines ----------------------------------------------------------------------------------
+
+void SqlLines::clear()
+{
+    if (m_lines.isEmpty())
+        return;
+    m_owner->setActive(false);
+    m_lines.clear();
+}
+
+void SqlLines::add(const QString &line)
+{
+    m_owner->setActive(false);
+    m_lines.append(line);
+}
+
+QString SqlLines::text() const
+{
+    QString text;
+    for (const QString &line : m_lines)
+        text += line + QLatin1String("\r\n");
+    return text;
+}
+
+// --- RecordSet ---------------------------------------------------------------------------------
+
+RecordSet::RecordSet(QString name, Connection &connection, Kind kind)
+    : m_name(std::move(name)), m_connection(&connection), m_kind(kind), m_sql(*this)
+{}
+
+RecordSet::~RecordSet()
+{
+    // Closing at the end drops a pending change without writing it; nobody is told any more.
+    m_links.clear();
+    close();
+}
+
+void RecordSet::fail(const QString &message) const
+{
+    throw Error(m_name + QStringLiteral(": ") + message);
+}
+
+void RecordSet::requireOpen() const
+{
+    if (!Active())
+        fail(QStringLiteral("Cannot perform this operation on a closed dataset"));
+}
+
+void RecordSet::requireModifiable() const
+{
+    if (!CanModify())
+        fail(QStringLiteral("Cannot modify a read-only dataset"));
+}
+
+template<typename Method, typename... Args>
+void RecordSet::notify(Method method, Args &&...args)
+{
+    // A watcher may detach itself (or another) while it is told.
+    const std::vector<DataLink *> links = m_links;
+    for (DataLink *link : links) {
+        if (std::find(m_links.begin(), m_links.end(), link) != m_links.end())
+            (link->*method)(std::forward<Args>(args)...);
+    }
+}
+
+void RecordSet::attach(DataLink *link)
+{
+    if (std::find(m_links.begin(), m_links.end(), link) == m_links.end())
+        m_links.push_back(link);
+}
+
+void RecordSet::detach(DataLink *link)
+{
+    m_links.erase(std::remove(m_links.begin(), m_links.end(), link), m_links.end());
+}
+
+void RecordSet::notifyLayoutChanged()
+{
+    notify(&DataLink::layoutChanged);
+}
+
+void RecordSet::setState(State state)
+{
+    if (m_state == state)
+        return;
+    m_state = state;
+    m_modified = false;
+    notify(&DataLink::stateChanged);
+}
+
+void RecordSet::dropPending()
+{
+    m_assignedColumns.clear();
+    m_assignedValues.clear();
+}
+
+// --- opening and closing -----------------------------------------------------------------------
+
+void RecordSet::setActive(bool active)
+{
+    if (active)
+        open();
+    else
+        close();
+}
+
+void RecordSet::readRows(std::vector<Record> &into)
+{
+    const int first = m_source->statementColumn(0);
+    const int columns = int(m_source->columns().size());
+    quint32 ordinal = 0;
+    m_source->readAll([&](const SqliteStatement &row, qint64 key) {
+        into.push_back(Record::fromStatement(row, first, columns, key));
+        into.back().setOrdinal(ordinal++);
+    });
+}
+
+void RecordSet::open()
+{
+    if (Active())
+        return;
+    SqliteConnection &engine = m_connection->engine();
+    m_source.emplace(m_kind == Kind::Table ? RowSource::forTable(engine, m_tableName)
+                                           : RowSource::forQuery(engine, m_sql.text()));
+    std::vector<Record> records;
+    try {
+        readRows(records);
+    } catch (...) {
+        m_source.reset();
+        throw;
+    }
+    m_records = std::move(records);
+    const std::vector<SourceColumn> &columns = m_source->columns();
+    for (int i = 0; i < int(columns.size()); ++i)
+        m_fields.push_back(std::make_unique<Field>(*this, i, columns[size_t(i)]));
+
+    m_current = empty() ? -1 : 0;
+    m_atBeginning = true;
+    m_atEnd = empty();
+    setState(State::Browsing);
+    notify(&DataLink::layoutChanged);
+    notify(&DataLink::dataSetChanged);
+}
+
+void RecordSet::close()
+{
+    if (!Active())
+        return;
+    dropPending();
+    m_records.clear();
+    m_fields.clear();
+    m_source.reset();
+    m_current = -1;
+    m_atBeginning = m_atEnd = true;
+    m_sortOrder.clear();
+    setState(State::Closed);
+    notify(&DataLink::layoutChanged);
+}
+
+// --- settling and moving -----------------------------------------------------------------------
+
+void RecordSet::settle()
+{
+    requireOpen();
+    if (!isEditing())
+        return;
+    notify(&DataLink::updateRecord);
+    if (m_modified)
+        PostRecord();
+    else
+        CancelRecord();
+}
+
+void RecordSet::ToFirst()
+{
+    settle();
+    m_current = empty() ? -1 : 0;
+    m_atBeginning = true;
+    m_atEnd = empty();
+    notify(&DataLink::dataSetChanged);
+}
+
+void RecordSet::ToNext()
+{
+    settle();
+    if (m_atEnd)
+        return;
+    if (m_current + 1 < rowCount()) {
+        ++m_current;
+        m_atBeginning = m_atEnd = false;
+        notify(&DataLink::dataSetScrolled, 1);
+    } else {
+        m_atEnd = true;
+    }
+}
+
+void RecordSet::ToPrior()
+{
+    settle();
+    if (m_current > 0) {
+        --m_current;
+        m_atBeginning = m_atEnd = false;
+        notify(&DataLink::dataSetScrolled, -1);
+    } else {
+        m_atBeginning = true;
+    }
+}
+
+void RecordSet::ToLast()
+{
+    settle();
+    m_current = rowCount() - 1;
+    m_atEnd = true;
+    m_atBeginning = empty();
+    notify(&DataLink::dataSetChanged);
+}
+
+int RecordSet::SkipBy(int distance)
+{
+    settle();
+    if (distance == 0)
+        return 0;
+    if (empty()) {
+        (distance > 0 ? m_atEnd : m_atBeginning) = true;
+        return 0;
+    }
+    const qint64 target = std::clamp<qint64>(qint64(m_current) + distance, 0, rowCount() - 1);
+    const int moved = int(target - m_current);
+    m_current = int(target);
+    if (moved != 0)
+        m_atBeginning = m_atEnd = false;
+    if (moved != distance)
+        (distance > 0 ? m_atEnd : m_atBeginning) = true;
+    if (moved != 0)
+        notify(&DataLink::dataSetScrolled, moved);
+    return moved;
+}
+
+// --- editing -----------------------------------------------------------------------------------
+
+void RecordSet::startInserting(bool append)
+{
+    settle();
+    requireModifiable();
+    m_rowBeforeInsert = m_current;
+    const int at = append || empty() ? rowCount() : m_current;
+    auto inserted = m_records.insert(m_records.begin() + at, Record(FieldCount()));
+    inserted->setOrdinal(quint32(m_records.size()));
+    m_current = at;
+    m_atBeginning = m_atEnd = false;
+    dropPending();
+    setState(State::Inserting);
+    notify(&DataLink::dataSetChanged);
+}
+
+void RecordSet::StartInsert()
+{
+    startInserting(false);
+}
+
+void RecordSet::StartAppend()
+{
+    startInserting(true);
+}
+
+void RecordSet::StartEdit()
+{
+    if (isEditing())
+        return;
+    requireOpen();
+    if (empty()) {
+        StartInsert();
+        return;
+    }
+    settle();
+    requireModifiable();
+    dropPending();
+    setState(State::Editing);
+    notify(&DataLink::recordChanged);
+}
+
+void RecordSet::checkWritable(const Field &field)
+{
+    if (!isEditing())
+        fail(QStringLiteral("Dataset not in edit or insert mode"));
+    if (field.ReadOnly())
+        throw Error(QStringLiteral("Field '%1' cannot be modified").arg(field.DisplayName()));
+}
+
+void RecordSet::assignValue(Field &field, SqlValue value)
+{
+    checkWritable(field);
+    const auto at = std::find(m_assignedColumns.begin(), m_assignedColumns.end(), field.Index());
+    if (at == m_assignedColumns.end()) {
+        m_assignedColumns.push_back(field.Index());
+        m_assignedValues.push_back(std::move(value));
+    } else {
+        m_assignedValues[size_t(at - m_assignedColumns.begin())] = std::move(value);
+    }
+    m_modified = true;
+    notify(&DataLink::fieldChanged, field);
+}
+
+void RecordSet::PostRecord()
+{
+    if (!isEditing())
+        fail(QStringLiteral("Dataset not in edit or insert mode"));
+    notify(&DataLink::updateRecord);
+
+    // The engine either stores the row or changes nothing and throws; in that case everything
+    // stays pending so the user can correct the record and post again.
+    Record &record = m_records[size_t(m_current)];
+    if (m_state == State::Inserting) {
+        const qint64 key = m_source->insert(m_assignedColumns, m_assignedValues);
+        const quint32 ordinal = record.ordinal();
+        const int first = m_source->statementColumn(0);
+        const bool fetched = m_source->fetch(key, [&](const SqliteStatement &row, qint64 rowKey) {
+            record = Record::fromStatement(row, first, FieldCount(), rowKey);
+        });
+        if (!fetched) {
+            record.setKey(key);
+            record.assign(m_assignedColumns, m_assignedValues);
+        }
+        record.setOrdinal(ordinal);
+    } else {
+        m_source->update(record.key(), m_assignedColumns, m_assignedValues);
+        record.assign(m_assignedColumns, m_assignedValues);
+    }
+    dropPending();
+    setState(State::Browsing);
+    resynchronise();
+}
+
+void RecordSet::CancelRecord()
+{
+    if (!isEditing())
+        return;
+    if (m_state == State::Inserting) {
+        m_records.erase(m_records.begin() + m_current);
+        m_current = m_rowBeforeInsert;
+    }
+    dropPending();
+    setState(State::Browsing);
+    resynchronise();
+}
+
+void RecordSet::DeleteRecord()
+{
+    requireOpen();
+    if (m_state == State::Inserting) {
+        CancelRecord();
+        return;
+    }
+    if (empty())
+        fail(QStringLiteral("Cannot perform this operation on an empty dataset"));
+    requireModifiable();
+    m_source->remove(m_records[size_t(m_current)].key());
+    m_records.erase(m_records.begin() + m_current);
+    m_current = std::min(m_current, rowCount() - 1);
+    dropPending();
+    setState(State::Browsing);
+    resynchronise();
+}
+
+void RecordSet::resynchronise()
+{
+    if (empty()) {
+        m_current = -1;
+        m_atBeginning = m_atEnd = true;
+    } else {
+        m_current = std::clamp(m_current, 0, rowCount() - 1);
+        m_atBeginning = m_atEnd = false;
+    }
+    notify(&DataLink::dataSetChanged);
+}
+
+void RecordSet::Reread()
+{
+    settle();
+    std::vector<Record> fresh;
+    readRows(fresh);
+
+    // The record that was current stays current; if it is gone, the next one still there, failing
+    // that the previous one.
+    std::vector<qint64> oldKeys;
+    oldKeys.reserve(m_records.size());
+    for (const Record &record : m_records)
+        oldKeys.push_back(record.key());
+    const int oldCurrent = m_current;
+
+    m_records = std::move(fresh);
+    applySortOrder();
+
+    if (!CanModify()) {
+        // Rows without a key are found again by their position.
+        m_current = std::min(oldCurrent, rowCount() - 1);
+    } else {
+        std::unordered_map<qint64, int> positions;
+        for (int i = 0; i < rowCount(); ++i)
+            positions.emplace(m_records[size_t(i)].key(), i);
+        m_current = -1;
+        const auto find = [&](int from, int step) {
+            for (int i = from; i >= 0 && i < int(oldKeys.size()) && m_current < 0; i += step) {
+                if (auto it = positions.find(oldKeys[size_t(i)]); it != positions.end())
+                    m_current = it->second;
+            }
+        };
+        find(oldCurrent, 1);
+        find(oldCurrent - 1, -1);
+    }
+    resynchronise();
+}
+
+// --- reading -----------------------------------------------------------------------------------
+
+Field *RecordSet::findField(const QString &name)
+{
+    for (const auto &field : m_fields) {
+        if (field->FieldName().compare(name, Qt::CaseInsensitive) == 0)
+            return field.get();
+    }
+    return nullptr;
+}
+
+Field &RecordSet::FieldNamed(const QString &name)
+{
+    if (Field *field = findField(name))
+        return *field;
+    fail(QStringLiteral("Field '%1' not found").arg(name));
+}
+
+Field &RecordSet::FieldAt(int index)
+{
+    if (index < 0 || index >= FieldCount())
+        throw Error(QStringLiteral("List index out of bounds (%1)").arg(index));
+    return *m_fields[size_t(index)];
+}
+
+int RecordSet::RecordTotal() const
+{
+    requireOpen();
+    return rowCount() - (m_state == State::Inserting ? 1 : 0);
+}
+
+SqlValue RecordSet::currentValue(int column) const
+{
+    if (m_current < 0)
+        return std::monostate{};
+    if (isEditing()) {
+        const auto at = std::find(m_assignedColumns.begin(), m_assignedColumns.end(), column);
+        if (at != m_assignedColumns.end())
+            return m_assignedValues[size_t(at - m_assignedColumns.begin())];
+    }
+    return m_records[size_t(m_current)].value(column);
+}
+
+SqlValue RecordSet::valueAt(int row, int column) const
+{
+    if (row == m_current)
+        return currentValue(column);
+    return m_records[size_t(row)].value(column);
+}
+
+// --- sorting -----------------------------------------------------------------------------------
+
+void RecordSet::setSortOrder(const QString &fieldName)
+{
+    requireOpen();
+    settle();
+    const QString name = fieldName.isEmpty() ? QString() : FieldNamed(fieldName).FieldName();
+    const quint32 currentOrdinal = empty() ? 0 : m_records[size_t(m_current)].ordinal();
+    m_sortOrder = name;
+    applySortOrder();
+    for (int i = 0; i < rowCount(); ++i) {
+        if (m_records[size_t(i)].ordinal() == currentOrdinal)
+            m_current = i;
+    }
+    resynchronise();
+}
+
+void RecordSet::applySortOrder()
+{
+    const int n = rowCount();
+    std::vector<int> order(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i)
+        order[size_t(i)] = i;
+
+    if (m_sortOrder.isEmpty()) {
+        std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+            return m_records[size_t(a)].ordinal() < m_records[size_t(b)].ordinal();
+        });
+    } else {
+        const int column = FieldNamed(m_sortOrder).Index();
+        // Texts in the order a Russian reader expects, not by character codes.
+        QCollator collator(QLocale(QLocale::Russian, QLocale::Russia));
+        std::vector<std::optional<QCollatorSortKey>> keys(static_cast<size_t>(n));
+        for (int i = 0; i < n; ++i) {
+            const Record &record = m_records[size_t(i)];
+            if (record.kind(column) == Record::Kind::Text)
+                keys[size_t(i)].emplace(collator.sortKey(record.text(column).toString()));
+        }
+        const auto rank = [&](const Record &r) {
+            switch (r.kind(column)) {
+            case Record::Kind::Null:
+                return 0;
+            case Record::Kind::Text:
+                return 2;
+            default:
+                return 1;
+            }
+        };
+        const auto number = [&](const Record &r) {
+            return r.kind(column) == Record::Kind::Integer ? double(r.integer(column)) : r.real(column);
+        };
+        std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+            const Record &ra = m_records[size_t(a)];
+            const Record &rb = m_records[size_t(b)];
+            const int rankA = rank(ra);
+            const int rankB = rank(rb);
+            if (rankA != rankB)
+                return rankA < rankB;
+            if (rankA == 1)
+                return number(ra) < number(rb);
+            if (rankA == 2)
+                return keys[size_t(a)]->compare(*keys[size_t(b)]) < 0;
+            return false;
+        });
+    }
+
+    std::vector<Record> sorted;
+    sorted.reserve(size_t(n));
+    for (int i : order)
+        sorted.push_back(std::move(m_records[size_t(i)]));
+    m_records = std::move(sorted);
+}

@@ -1,0 +1,150 @@
+#pragma once
+
+#include "DataLink.h"
+#include "Field.h"
+#include "Record.h"
+
+#include "platform/RowSource.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+class Connection;
+class RecordSet;
+
+// The SQL text of a query record set, as a list of lines. Every change closes the query.
+class SqlLines
+{
+public:
+    explicit SqlLines(RecordSet &owner) : m_owner(&owner) {}
+
+    void clear();
+    void add(const QString &line);
+    const QStringList &lines() const { return m_lines; }
+    // The lines joined, each followed by a carriage return and a line feed.
+    QString text() const;
+
+private:
+    RecordSet *m_owner;
+    QStringList m_lines;
+};
+
+// An ordered result held whole in memory, a table or the result of an SQL text, with a cursor on
+// one current record. Every cursor move first settles a pending change of the current record:
+// posted when a field was assigned since editing began, dropped silently otherwise.
+class RecordSet
+{
+public:
+    enum class Kind { Table, Query };
+    enum class State { Closed, Browsing, Editing, Inserting };
+
+    RecordSet(QString name, Connection &connection, Kind kind);
+    ~RecordSet();
+    RecordSet(const RecordSet &) = delete;
+    RecordSet &operator=(const RecordSet &) = delete;
+
+    const QString &name() const { return m_name; }
+    Kind kind() const { return m_kind; }
+    State state() const { return m_state; }
+    bool isEditing() const { return m_state == State::Editing || m_state == State::Inserting; }
+
+    void setTableName(const QString &table) { m_tableName = table; }
+    const QString &tableName() const { return m_tableName; }
+    SqlLines &SQL() { return m_sql; }
+
+    bool Active() const { return m_state != State::Closed; }
+    void setActive(bool active);
+
+    void ToFirst();
+    void ToNext();
+    void ToPrior();
+    void ToLast();
+    int SkipBy(int distance);
+    bool AtEnd() const { return m_atEnd; }
+    bool AtBeginning() const { return m_atBeginning; }
+
+    void StartInsert();
+    void StartAppend();
+    void StartEdit();
+    void PostRecord();
+    void CancelRecord();
+    void DeleteRecord();
+    void Reread();
+    bool IsModified() const { return m_modified; }
+
+    Field &FieldNamed(const QString &name);
+    Field *findField(const QString &name);
+    Field &FieldAt(int index);
+    int FieldCount() const { return int(m_fields.size()); }
+
+    int RecordTotal() const;
+    const QString &SortOrder() const { return m_sortOrder; }
+    void setSortOrder(const QString &fieldName);
+
+    // Whether the engine lets rows of this result be changed, added and deleted.
+    bool CanModify() const { return m_source && m_source->isModifiable(); }
+
+    // For controls showing several rows: the rows held (a blank row being inserted included),
+    // the current one's position among them, and any row's value without moving the cursor.
+    int rowCount() const { return int(m_records.size()); }
+    int currentRow() const { return m_current; }
+    SqlValue valueAt(int row, int column) const;
+    SqlValue currentValue(int column) const;
+
+    void attach(DataLink *link);
+    void detach(DataLink *link);
+
+    // Used by fields.
+    void checkWritable(const Field &field);
+    void assignValue(Field &field, SqlValue value);
+    void notifyLayoutChanged();
+
+private:
+    friend class SqlLines;
+
+    [[noreturn]] void fail(const QString &message) const;
+    void requireOpen() const;
+    void requireModifiable() const;
+    void settle();
+    void open();
+    void close();
+    void setState(State state);
+    void startInserting(bool append);
+    void dropPending();
+    // After a post, a cancel, a delete, a refresh or a sort: the flags are cleared (or both set
+    // for an empty result) and the controls read everything again.
+    void resynchronise();
+    void readRows(std::vector<Record> &into);
+    void applySortOrder();
+    bool empty() const { return m_records.empty(); }
+
+    template<typename Method, typename... Args>
+    void notify(Method method, Args &&...args);
+
+    QString m_name;
+    Connection *m_connection;
+    Kind m_kind;
+    QString m_tableName;
+    SqlLines m_sql;
+    State m_state = State::Closed;
+
+    std::optional<RowSource> m_source;
+    std::vector<Record> m_records;
+    std::vector<std::unique_ptr<Field>> m_fields;
+    int m_current = -1; // -1 only in an empty result
+    int m_rowBeforeInsert = -1;
+    bool m_atEnd = true;
+    bool m_atBeginning = true;
+    bool m_modified = false;
+    QString m_sortOrder;
+
+    // The values assigned since editing began, in the order first assigned.
+    std::vector<int> m_assignedColumns;
+    std::vector<SqlValue> m_assignedValues;
+
+    std::vector<DataLink *> m_links;
+};

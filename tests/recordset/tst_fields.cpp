@@ -1,0 +1,125 @@
+// Field accessors: conversions, null, text size, ranges, read-only fields and their messages.
+#include "RecordSetFixture.h"
+
+class FieldTest : public RecordSetTest
+{
+protected:
+    FieldTest()
+    {
+        db.exec(QStringLiteral("CREATE TABLE Kinds (Код INTEGER PRIMARY KEY, s SMALLINT, w WORD, "
+                               "d DOUBLE, t VARCHAR(5), memo TEXT)"));
+        db.exec(QStringLiteral("INSERT INTO Kinds (s, w, d, t, memo) VALUES (1, 2, 2.5, 'abc', 'x')"));
+        kinds.setTableName(QStringLiteral("Kinds"));
+        kinds.setActive(true);
+        kinds.StartEdit();
+    }
+    Field &field(const char *name) { return kinds.FieldNamed(QString::fromUtf8(name)); }
+
+    RecordSet kinds{QStringLiteral("tblKinds"), connection, RecordSet::Kind::Table};
+};
+
+TEST_F(FieldTest, TypesComeFromTheDeclaredColumns)
+{
+    EXPECT_EQ(field("Код").DataType(), FieldType::Int32);
+    EXPECT_TRUE(field("Код").ReadOnly()) << "numbered by the database";
+    EXPECT_EQ(field("s").DataType(), FieldType::Int16);
+    EXPECT_EQ(field("w").DataType(), FieldType::UInt16);
+    EXPECT_EQ(field("d").DataType(), FieldType::Double);
+    EXPECT_EQ(field("t").DataType(), FieldType::Text);
+    EXPECT_EQ(field("t").Size(), 5);
+    EXPECT_EQ(field("memo").Size(), 0);
+    EXPECT_FALSE(field("t").ReadOnly());
+}
+
+TEST_F(FieldTest, LookupByNameIgnoresCaseCyrillicIncluded)
+{
+    addPeople({{"Иванов", 1980}});
+    tblMain.setActive(true);
+    EXPECT_EQ(tblMain.FieldNamed(QStringLiteral("фио")).Index(), 1);
+    EXPECT_EQ(tblMain.FieldNamed(QStringLiteral("ДАТА_РОЖДЕНИЯ")).Index(), 2);
+    EXPECT_EQ(tblMain.FieldNamed(QStringLiteral("юбилей")).FieldName(), QStringLiteral("Юбилей"));
+    expectError([&] { tblMain.FieldNamed(QStringLiteral("Отчество")); },
+                QStringLiteral("tblMain: Field 'Отчество' not found"));
+    expectError([&] { tblMain.FieldAt(8); }, QStringLiteral("List index out of bounds (8)"));
+    expectError([&] { tblMain.FieldAt(-1); }, QStringLiteral("List index out of bounds (-1)"));
+}
+
+TEST_F(FieldTest, TheEmptyTextStoresNullInANumberButAnEmptyTextInAText)
+{
+    field("s").setAsText(QString());
+    field("d").setAsText(QString());
+    field("t").setAsText(QString());
+    EXPECT_TRUE(field("s").IsNull());
+    EXPECT_EQ(field("s").AsInt(), 0);
+    EXPECT_EQ(field("s").AsText(), QString());
+    EXPECT_EQ(field("d").AsNumber(), 0);
+    kinds.PostRecord();
+    EXPECT_EQ(stored(QStringLiteral("SELECT quote(s) || quote(d) || quote(t) FROM Kinds")),
+              QStringLiteral("NULLNULL''"));
+    expectError([&] { field("t").AsInt(); }, QStringLiteral("'' is not a valid integer value"));
+}
+
+TEST_F(FieldTest, AnUnconvertibleTextFailsAndLeavesTheFieldAsItWas)
+{
+    addPeople({{"Иванов", 1980}});
+    tblMain.setActive(true);
+    tblMain.StartEdit();
+    Field &day = tblMain.FieldNamed(QStringLiteral("Число"));
+    expectError([&] { day.setAsText(QStringLiteral("12a")); },
+                QStringLiteral("'12a' is not a valid integer value for field 'Число'"));
+    EXPECT_EQ(day.AsInt(), 1);
+    EXPECT_FALSE(tblMain.IsModified());
+    expectError([&] { field("d").setAsText(QStringLiteral("два")); },
+                QStringLiteral("'два' is not a valid floating point value for field 'd'"));
+    day.setAsText(QStringLiteral(" $1F"));
+    EXPECT_EQ(day.AsInt(), 31);
+}
+
+TEST_F(FieldTest, NumbersOutsideAFieldsRangeAreRefused)
+{
+    expectError([&] { field("s").setAsInt(40000); },
+                QStringLiteral("40000 is not a valid value for field 's'. The allowed range is -32768 to 32767"));
+    expectError([&] { field("w").setAsText(QStringLiteral("-1")); },
+                QStringLiteral("-1 is not a valid value for field 'w'. The allowed range is 0 to 65535"));
+    field("s").setAsInt(-32768);
+    field("w").setAsInt(65535);
+    kinds.PostRecord();
+    EXPECT_EQ(stored(QStringLiteral("SELECT s || ' ' || w FROM Kinds")), QStringLiteral("-32768 65535"));
+}
+
+TEST_F(FieldTest, ATextLongerThanTheFieldIsCutToItsSize)
+{
+    field("t").setAsText(QStringLiteral("абвгдеёжз"));
+    EXPECT_EQ(field("t").AsText(), QStringLiteral("абвгд"));
+    field("memo").setAsText(QString(1000, QLatin1Char('m')));
+    field("t").setAsInt(1234567);
+    kinds.PostRecord();
+    EXPECT_EQ(stored(QStringLiteral("SELECT t || ' ' || length(memo) FROM Kinds")), QStringLiteral("12345 1000"));
+}
+
+TEST_F(FieldTest, FloatingPointFieldsReadAsTextIntegerAndNumber)
+{
+    EXPECT_EQ(field("d").AsText(), QStringLiteral("2.5"));
+    EXPECT_EQ(field("d").AsInt(), 2) << "a half goes to the even neighbour";
+    field("d").setAsNumber(3.5);
+    EXPECT_EQ(field("d").AsInt(), 4);
+    field("d").setAsText(QStringLiteral("1e20"));
+    EXPECT_EQ(field("d").AsText(), QStringLiteral("1E20"));
+    field("s").setAsNumber(2.5);
+    EXPECT_EQ(field("s").AsInt(), 2);
+    field("t").setAsText(QStringLiteral("7.25"));
+    EXPECT_EQ(field("t").AsNumber(), 7.25);
+    field("t").setAsText(QStringLiteral("7,25"));
+    expectError([&] { field("t").AsNumber(); }, QStringLiteral("'7,25' is not a valid floating point value"));
+    expectError([&] { field("t").AsInt(); }, QStringLiteral("'7,25' is not a valid integer value"));
+}
+
+TEST_F(FieldTest, WritesNeedEditingAndAWritableField)
+{
+    expectError([&] { field("Код").setAsInt(5); }, QStringLiteral("Field 'Код' cannot be modified"));
+    kinds.CancelRecord();
+    expectError([&] { field("t").setAsText(QStringLiteral("x")); },
+                QStringLiteral("tblKinds: Dataset not in edit or insert mode"));
+    expectError([&] { kinds.PostRecord(); }, QStringLiteral("tblKinds: Dataset not in edit or insert mode"));
+    EXPECT_EQ(kinds.state(), RecordSet::State::Browsing);
+}
