@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every benchmark program in BIN and ends with their target lines, one per target.
 set -euo pipefail
-bin=${1:?usage: run-benchmarks.sh BIN}
+bin=$(realpath "${1:?usage: run-benchmarks.sh BIN}")
 ratios=$(mktemp)
 trap 'rm -f "$ratios"' EXIT
 for b in "$bin"/bench_*; do

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <QString>
+
+#include <map>
+#include <string>
+
+// Collects the mean time of every benchmark run, so the program can end with its target lines.
+class RatioReporter : public benchmark::ConsoleReporter
+{
+public:
+    void ReportRuns(const std::vector<Run> &runs) override;
+    // Mean real time per iteration in seconds.
+    double seconds(const std::string &name) const;
+
+private:
+    std::map<std::string, double> m_seconds;
+};
+
+// Prints "ratio NAME VALUE target<=T" and appends it to the file named by REESTR_RATIO_FILE.
+void reportRatio(const std::string &name, double value, double target);
+
+// A database file of `people` persons in a temporary folder, made once per size.
+QString benchDatabase(int people);
