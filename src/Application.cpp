@@ -1,6 +1,25 @@
 #include "Application.h"
 
+#include <QEventLoop>
 #include <QFontDatabase>
+#include <QScreen>
+#include <QWidget>
+
+#include <cstdio>
+
+ReestrApplication::ReestrApplication(int &argc, char **argv) : QApplication(argc, argv) {}
+
+bool ReestrApplication::notify(QObject *receiver, QEvent *event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "reestr: unhandled failure: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "reestr: unhandled failure\n");
+    }
+    return false;
+}
 
 namespace Application {
 
@@ -18,6 +37,47 @@ QFont windowFont()
     font.setPixelSize(19);
     font.setBold(true);
     return font;
+}
+
+namespace {
+
+// Ends a nested event loop when its window is hidden, which closing it does.
+class HideWatcher : public QObject
+{
+public:
+    HideWatcher(QWidget *window, QEventLoop *loop) : m_loop(loop) { window->installEventFilter(this); }
+
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Hide)
+            m_loop->quit();
+        return false;
+    }
+
+private:
+    QEventLoop *m_loop;
+};
+
+} // namespace
+
+void showModal(QWidget *window)
+{
+    QWidget *previous = QApplication::activeWindow();
+    window->setWindowModality(Qt::ApplicationModal);
+    if (QScreen *screen = window->screen()) {
+        QRect frame = window->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        window->move(frame.topLeft());
+    }
+    QEventLoop loop;
+    HideWatcher watcher(window, &loop);
+    window->show();
+    window->raise();
+    window->activateWindow();
+    loop.exec(QEventLoop::DialogExec);
+    window->hide();
+    if (previous)
+        previous->activateWindow();
 }
 
 } // namespace Application

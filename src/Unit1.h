@@ -2,7 +2,11 @@
 
 #include <QMainWindow>
 
-// The main window.
+class QComboBox;
+class QLabel;
+class QPushButton;
+
+// The main window: the register of people, the age calculation, the birthday and jubilee lists.
 class TfrmMain : public QMainWindow
 {
     Q_OBJECT
@@ -10,6 +14,16 @@ class TfrmMain : public QMainWindow
 public:
     explicit TfrmMain(QWidget *parent = nullptr);
     ~TfrmMain() override;
+
+    // "СФОРМИРОВАТЬ СПИСОК": for the year in cbb2, every person's age and jubilee mark.
+    void btn4Click(QObject *sender);
+
+    QLabel *lbl1;
+    QComboBox *cbb2;
+    QPushButton *btn4;
+
+private:
+    QWidget *m_client;
 };
 
 extern TfrmMain *frmMain;

@@ -1,10 +1,43 @@
 #include "Unit2.h"
 
+#include "controls/Guard.h"
+
 TDM *DM = nullptr;
 
-TDM::TDM(QObject *parent) : QObject(parent)
+TDM::TDM(QObject *parent)
+    : QObject(parent),
+      con1(QStringLiteral("Base.mdb")),
+      tblMain(QStringLiteral("tblMain"), con1, RecordSet::Kind::Table),
+      tblGod(QStringLiteral("tblGod"), con1, RecordSet::Kind::Table),
+      tblMesyats(QStringLiteral("tblMesyats"), con1, RecordSet::Kind::Table),
+      tblChislo(QStringLiteral("tblChislo"), con1, RecordSet::Kind::Table),
+      qryZapros1(QStringLiteral("qryZapros1"), con1, RecordSet::Kind::Query),
+      qryZapros2(QStringLiteral("qryZapros2"), con1, RecordSet::Kind::Query),
+      dsMain(QStringLiteral("dsMain"), &tblMain),
+      dsGod(QStringLiteral("dsGod"), &tblGod),
+      dsMesyats(QStringLiteral("dsMesyats"), &tblMesyats),
+      dsChislo(QStringLiteral("dsChislo"), &tblChislo),
+      dsZapros1(QStringLiteral("dsZapros1"), &qryZapros1),
+      dsZapros2(QStringLiteral("dsZapros2"), &qryZapros2)
 {
     setObjectName(QStringLiteral("DM"));
+    initializeEngine();
+
+    tblMain.setTableName(QStringLiteral("Main"));
+    tblGod.setTableName(QStringLiteral("God"));
+    tblMesyats.setTableName(QStringLiteral("Mesyats"));
+    tblChislo.setTableName(QStringLiteral("Chislo"));
+
+    // Each table asks the connection to open again when it is still closed, so a database that
+    // cannot be opened is reported five times, as each of them fails in turn.
+    guarded([this] { con1.open(); });
+    for (RecordSet *table : {&tblMain, &tblGod, &tblMesyats, &tblChislo})
+        guarded([table] { table->setActive(true); });
 }
 
-TDM::~TDM() = default;
+TDM::~TDM()
+{
+    for (RecordSet *set : {&qryZapros2, &qryZapros1, &tblChislo, &tblMesyats, &tblGod, &tblMain})
+        set->setActive(false);
+    con1.close();
+}

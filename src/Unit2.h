@@ -1,15 +1,38 @@
 #pragma once
 
+#include "controls/DataSource.h"
+#include "recordset/Connection.h"
+#include "recordset/RecordSet.h"
+
 #include <QObject>
 
-// The data module: the connection to Base.mdb, its record sets and their data sources.
+// The data module: the one connection to Base.mdb in the current directory, the four tables and
+// two queries over it, and a data source for each. Only it opens the database.
 class TDM : public QObject
 {
     Q_OBJECT
 
 public:
+    // Opens the connection and the four tables. A database that cannot be opened is reported in
+    // the error box, once for the connection and once for each table, and the program goes on
+    // with everything closed. An engine that cannot be used at all throws.
     explicit TDM(QObject *parent = nullptr);
+    // Closes every record set without posting, then the connection.
     ~TDM() override;
+
+    Connection con1;
+    RecordSet tblMain;
+    RecordSet tblGod;
+    RecordSet tblMesyats;
+    RecordSet tblChislo;
+    RecordSet qryZapros1;
+    RecordSet qryZapros2;
+    DataSource dsMain;
+    DataSource dsGod;
+    DataSource dsMesyats;
+    DataSource dsChislo;
+    DataSource dsZapros1;
+    DataSource dsZapros2;
 };
 
 extern TDM *DM;

@@ -1,16 +1,69 @@
+// Start-up and exit: the windows and the data module are made in a fixed order, the event loop
+// runs until the main window closes, and they are destroyed in the reverse order.
 #include "Application.h"
 #include "Unit1.h"
+#include "Unit2.h"
+#include "Unit3.h"
+#include "Unit4.h"
+#include "controls/MessageDialogs.h"
 
-#include <QApplication>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <typeinfo>
+
+namespace {
+
+void createMainWindow() { frmMain = new TfrmMain; }
+void createDataModule() { DM = new TDM; }
+void createInsertWindow() { frmInsert = new TfrmInsert; }
+void createReferenceWindow() { frmSprav = new TfrmSprav; }
+
+void destroyAll()
+{
+    delete std::exchange(frmSprav, nullptr);
+    delete std::exchange(frmInsert, nullptr);
+    delete std::exchange(DM, nullptr);
+    delete std::exchange(frmMain, nullptr);
+}
+
+// The stop box of a failure that makes the program unusable, in the form the office knows.
+void showFatal(const std::exception &e, void (*step)())
+{
+    const auto *error = dynamic_cast<const Error *>(&e);
+    const QString kind = error ? QStringLiteral("Error") : QString::fromLatin1(typeid(e).name());
+    const QString message = error ? error->message() : QString::fromLocal8Bit(e.what());
+    const QString module = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    const QString address = QStringLiteral("%1").arg(reinterpret_cast<quintptr>(step), 8, 16,
+                                                     QLatin1Char('0')).toUpper();
+    const QString text = QStringLiteral("Exception %1 in module %2 at %3.\n%4")
+                             .arg(kind, module, address, errorBoxText(message));
+    std::fprintf(stderr, "reestr: %s\n", qPrintable(text));
+    Dialogs::current().showFatal(QStringLiteral("Application Error"), text);
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
+    ReestrApplication app(argc, argv);
+    QApplication::setApplicationName(applicationTitle());
     Application::registerFonts();
+    MessageDialogs dialogs;
+    Dialogs::install(&dialogs);
 
-    frmMain = new TfrmMain;
+    for (void (*step)() : {createMainWindow, createDataModule, createInsertWindow, createReferenceWindow}) {
+        try {
+            step();
+        } catch (const std::exception &e) {
+            showFatal(e, step);
+            destroyAll();
+            return 1;
+        }
+    }
+
     frmMain->showMaximized();
-    const int status = app.exec();
-    delete frmMain;
-    return status;
+    QApplication::exec();
+    destroyAll();
+    return 0;
 }

@@ -283,6 +283,16 @@ void SqliteConnection::checkpoint()
     }
 }
 
+void initializeEngine()
+{
+    // 3.33 names the schema table sqlite_schema.
+    constexpr int oldestUsable = 3033000;
+    if (sqlite3_initialize() != SQLITE_OK || sqlite3_libversion_number() < oldestUsable) {
+        throw Error(QStringLiteral("Error creating object.  Please verify that the SQLite library "
+                                   "3.33 (or later) has been properly installed"));
+    }
+}
+
 bool isJetDatabaseFile(const QString &path)
 {
     QFile file(path);

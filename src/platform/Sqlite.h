@@ -101,6 +101,10 @@ private:
     sqlite3 *m_db = nullptr;
 };
 
+// Makes sure the SQLite library can be used: it initialises and is recent enough. Fails with
+// "Error creating object. ..." otherwise, which ends the program's start-up.
+void initializeEngine();
+
 // True when the file starts with the header of a Microsoft Jet or ACE (Access) database.
 bool isJetDatabaseFile(const QString &path);
 

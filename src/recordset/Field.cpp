@@ -108,14 +108,19 @@ double Field::AsNumber() const
     return number;
 }
 
-SqlValue Field::integerValue(qint64 value) const
+void Field::checkRange(double value, double shown) const
 {
     const Range range = rangeOf(m_type);
-    if (double(value) < range.low || double(value) > range.high) {
+    if (!(value >= range.low && value <= range.high)) {
         throw Error(QStringLiteral("%1 is not a valid value for field '%2'. The allowed range is %3 to %4")
-                        .arg(Convert::floatToText(double(value)), DisplayName(),
+                        .arg(Convert::floatToText(shown), DisplayName(),
                              Convert::floatToText(range.low), Convert::floatToText(range.high)));
     }
+}
+
+SqlValue Field::integerValue(qint64 value) const
+{
+    checkRange(double(value), double(value));
     return value;
 }
 
@@ -155,7 +160,7 @@ void Field::setAsText(const QString &text)
     }
 }
 
-void Field::setAsInt(int value)
+void Field::setAsInt(qint64 value)
 {
     if (m_type == FieldType::Text) {
         setAsText(QString::number(value));
@@ -177,12 +182,7 @@ void Field::setAsNumber(double value)
         return;
     }
     const double rounded = Convert::roundHalfEven(value);
-    const Range range = rangeOf(m_type);
-    if (!(rounded >= range.low && rounded <= range.high)) {
-        throw Error(QStringLiteral("%1 is not a valid value for field '%2'. The allowed range is %3 to %4")
-                        .arg(Convert::floatToText(value), DisplayName(),
-                             Convert::floatToText(range.low), Convert::floatToText(range.high)));
-    }
+    checkRange(rounded, value);
     write(qint64(rounded));
 }
 

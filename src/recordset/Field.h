@@ -37,11 +37,13 @@ public:
     double AsNumber() const;
 
     void setAsText(const QString &text);
-    void setAsInt(int value);
+    void setAsInt(qint64 value);
     void setAsNumber(double value);
     void clear();
 
 private:
+    // Fails with the range message, showing `shown`, unless value fits the field's type.
+    void checkRange(double value, double shown) const;
     // The value a number has in this field, after the field's range check.
     SqlValue integerValue(qint64 value) const;
     void write(SqlValue value);

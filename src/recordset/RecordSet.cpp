@@ -253,11 +253,14 @@ void RecordSet::startInserting(bool append)
     settle();
     requireModifiable();
     m_rowBeforeInsert = m_current;
-    const int at = append || empty() ? rowCount() : m_current;
+    // A blank record does not make an empty result non-empty: a walk "until AtEnd" over an empty
+    // table must not visit it.
+    const bool wasEmpty = empty();
+    const int at = append || wasEmpty ? rowCount() : m_current;
     auto inserted = m_records.insert(m_records.begin() + at, Record(FieldCount()));
     inserted->setOrdinal(quint32(m_records.size()));
     m_current = at;
-    m_atBeginning = m_atEnd = false;
+    m_atBeginning = m_atEnd = wasEmpty;
     dropPending();
     setState(State::Inserting);
     notify(&DataLink::dataSetChanged);

@@ -84,6 +84,7 @@ TEST_F(RecordSetTest, AnEmptyTableIsAtEndAtOnceAndEditingStartsABlankNewRecord)
     EXPECT_EQ(tblMain.state(), State::Inserting);
     EXPECT_FALSE(tblMain.IsModified());
     EXPECT_EQ(tblMain.RecordTotal(), 0);
+    EXPECT_TRUE(tblMain.AtEnd()) << "the result is still empty: a walk must not visit the blank";
     EXPECT_TRUE(tblMain.FieldNamed(QStringLiteral("Год")).IsNull());
 
     tblMain.ToFirst();

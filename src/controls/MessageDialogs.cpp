@@ -1,0 +1,58 @@
+#include "MessageDialogs.h"
+
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+
+namespace {
+
+int execCentred(QMessageBox &box)
+{
+    box.setWindowModality(Qt::ApplicationModal);
+    box.adjustSize();
+    if (QScreen *screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        box.move(area.center() - box.rect().center());
+    }
+    return box.exec();
+}
+
+int show(QMessageBox::Icon icon, const QString &caption, const QString &text)
+{
+    QMessageBox box(icon, caption, text, QMessageBox::NoButton);
+    box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    return execCentred(box);
+}
+
+} // namespace
+
+void MessageDialogs::showError(const QString &message)
+{
+    show(QMessageBox::Critical, applicationTitle(), errorBoxText(message));
+}
+
+void MessageDialogs::showNotice(const QString &text)
+{
+    show(QMessageBox::NoIcon, applicationTitle(), text);
+}
+
+void MessageDialogs::showInformation(const QString &text)
+{
+    show(QMessageBox::Information, QStringLiteral("Information"), text);
+}
+
+bool MessageDialogs::confirm(const QString &text)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), text, QMessageBox::NoButton);
+    QPushButton *ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    box.setDefaultButton(ok);
+    execCentred(box);
+    return box.clickedButton() == ok;
+}
+
+void MessageDialogs::showFatal(const QString &caption, const QString &text)
+{
+    show(QMessageBox::Critical, caption, text);
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "platform/Dialogs.h"
+
+#include <QStringList>
+
+// Stands in for the message boxes: writes down what each would show and answers questions with
+// a preset reply, so no test ever blocks.
+class RecordingDialogs : public Dialogs
+{
+public:
+    RecordingDialogs() : m_previous(Dialogs::install(this)) {}
+    ~RecordingDialogs() override { Dialogs::install(m_previous); }
+
+    QStringList errors;  // as the error box shows them, full stop included
+    QStringList notices; // plain notices and information
+    QStringList questions;
+    bool answer = true;
+
+    void showError(const QString &message) override { errors << errorBoxText(message); }
+    void showNotice(const QString &text) override { notices << text; }
+    void showInformation(const QString &text) override { notices << text; }
+    bool confirm(const QString &text) override
+    {
+        questions << text;
+        return answer;
+    }
+    void showFatal(const QString &caption, const QString &text) override
+    {
+        errors << caption + QStringLiteral(": ") + text;
+    }
+
+private:
+    Dialogs *m_previous;
+};

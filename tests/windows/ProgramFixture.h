@@ -1,0 +1,63 @@
+#pragma once
+
+#include "DatabaseTool.h"
+#include "RecordingDialogs.h"
+#include "TempDatabase.h"
+#include "Unit1.h"
+#include "Unit2.h"
+#include "platform/Sqlite.h"
+
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+// The program as start-up builds it, in a folder of its own holding Base.mdb (or not), with the
+// message boxes recorded instead of shown.
+class ProgramTest : public ::testing::Test
+{
+protected:
+    explicit ProgramTest(bool withDatabase = true)
+    {
+        m_previousFolder = QDir::currentPath();
+        QDir::setCurrent(m_folder.path());
+        if (withDatabase)
+            DatabaseTool::createDatabase(QStringLiteral("Base.mdb"), false, 2026);
+    }
+    ~ProgramTest() override
+    {
+        destroyProgram();
+        QDir::setCurrent(m_previousFolder);
+    }
+
+    void startProgram()
+    {
+        frmMain = new TfrmMain;
+        DM = new TDM;
+        frmMain->show();
+    }
+    void destroyProgram()
+    {
+        delete std::exchange(DM, nullptr);
+        delete std::exchange(frmMain, nullptr);
+    }
+
+    // Runs one statement, or reads one value, through a connection of its own.
+    void exec(const QString &sql) { connect()->exec(sql); }
+    QString stored(const QString &sql)
+    {
+        auto db = connect();
+        SqliteStatement statement = db->prepare(sql);
+        return statement.step() ? statement.columnText(0) : QStringLiteral("<no row>");
+    }
+    std::unique_ptr<SqliteConnection> connect()
+    {
+        return std::make_unique<SqliteConnection>(m_folder.file(QStringLiteral("Base.mdb")),
+                                                  SqliteConnection::Mode::OpenExisting);
+    }
+
+    RecordingDialogs dialogs;
+
+private:
+    TempFolder m_folder;
+    QString m_previousFolder;
+};

@@ -1,0 +1,192 @@
+// "СФОРМИРОВАТЬ СПИСОК" driven as the user does it: a year picked or typed in cbb2, btn4 clicked.
+#include "ProgramFixture.h"
+
+#include "DatabaseTool.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+void addPerson(SqliteConnection &db, const QString &name, std::optional<int> year)
+{
+    SqliteStatement insert = db.prepare(QStringLiteral("INSERT INTO Main (ФИО, Год) VALUES (?, ?)"));
+    insert.bind(1, name);
+    insert.bind(2, year ? SqlValue(qint64(*year)) : SqlValue());
+    insert.run();
+}
+
+} // namespace
+
+class AgeTest : public ProgramTest
+{
+protected:
+    void typeYear(const QString &text)
+    {
+        frmMain->cbb2->setCurrentIndex(-1);
+        frmMain->cbb2->lineEdit()->clear();
+        QTest::keyClicks(frmMain->cbb2->lineEdit(), text);
+    }
+    void run() { QTest::mouseClick(frmMain->btn4, Qt::LeftButton); }
+    QString ageOf(const QString &name)
+    {
+        return stored(QStringLiteral("SELECT ifnull(Возраст, 'null') || ' ' || ifnull(Юбилей, 'null') "
+                                     "FROM Main WHERE ФИО = '%1'").arg(name));
+    }
+};
+
+TEST_F(AgeTest, EveryPersonGetsTheAgeInTheChosenYearAndAMarkForMultiplesOfFive)
+{
+    {
+        auto db = connect();
+        for (const auto &[name, year] : std::initializer_list<std::pair<const char *, std::optional<int>>>{
+                 {"born2022", 2022}, {"born2025", 2025}, {"born2027", 2027}, {"noYear", std::nullopt},
+                 {"age5", 2017}, {"age10", 2012}, {"age60", 1962}, {"age1", 2021}, {"age4", 2018},
+                 {"age61", 1961}}) {
+            addPerson(*db, QString::fromUtf8(name), year);
+        }
+    }
+    startProgram();
+    frmMain->cbb2->setCurrentIndex(0); // "2022"
+    run();
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join(QLatin1Char('\n')).toStdString();
+
+    EXPECT_EQ(ageOf(QStringLiteral("born2022")), QStringLiteral("0 да"));
+    EXPECT_EQ(ageOf(QStringLiteral("born2025")), QStringLiteral("-3 нет"));
+    EXPECT_EQ(ageOf(QStringLiteral("born2027")), QStringLiteral("-5 да"));
+    EXPECT_EQ(ageOf(QStringLiteral("noYear")), QStringLiteral("2022 нет")) << "an empty year counts as 0";
+    EXPECT_EQ(ageOf(QStringLiteral("age5")), QStringLiteral("5 да"));
+    EXPECT_EQ(ageOf(QStringLiteral("age10")), QStringLiteral("10 да"));
+    EXPECT_EQ(ageOf(QStringLiteral("age60")), QStringLiteral("60 да"));
+    EXPECT_EQ(ageOf(QStringLiteral("age1")), QStringLiteral("1 нет"));
+    EXPECT_EQ(ageOf(QStringLiteral("age4")), QStringLiteral("4 нет"));
+    EXPECT_EQ(ageOf(QStringLiteral("age61")), QStringLiteral("61 нет"));
+
+    // The walk ends browsing on the last record, every record posted.
+    EXPECT_EQ(DM->tblMain.state(), RecordSet::State::Browsing);
+    EXPECT_TRUE(DM->tblMain.AtEnd());
+    EXPECT_EQ(DM->tblMain.FieldNamed(QStringLiteral("ФИО")).AsText(), QStringLiteral("age61"));
+
+    typeYear(QStringLiteral("2025"));
+    run();
+    EXPECT_EQ(ageOf(QStringLiteral("noYear")), QStringLiteral("2025 да"));
+    EXPECT_EQ(ageOf(QStringLiteral("born2022")), QStringLiteral("3 нет"));
+    const QString all = stored(QStringLiteral("SELECT group_concat(Возраст || Юбилей) FROM Main"));
+    run();
+    EXPECT_EQ(stored(QStringLiteral("SELECT group_concat(Возраст || Юбилей) FROM Main")), all)
+        << "a second run with the same year stores the same values";
+}
+
+TEST_F(AgeTest, ATypedYearMayStartWithBlanksButNothingMayFollowIt)
+{
+    {
+        auto db = connect();
+        addPerson(*db, QStringLiteral("Иванов"), 1980);
+        addPerson(*db, QStringLiteral("Петров"), 1990);
+    }
+    startProgram();
+    typeYear(QStringLiteral(" 2030"));
+    run();
+    EXPECT_EQ(ageOf(QStringLiteral("Иванов")), QStringLiteral("50 да"));
+
+    for (const auto &[typed, shown] : {std::pair{"2025 ", "'2025 ' is not a valid integer value."},
+                                       {"20x5", "'20x5' is not a valid integer value."},
+                                       {"", "'' is not a valid integer value."}}) {
+        dialogs.errors.clear();
+        typeYear(QString::fromUtf8(typed));
+        run();
+        EXPECT_EQ(dialogs.errors, QStringList{QString::fromUtf8(shown)});
+        // Standing on the first record, editing, nothing assigned or written.
+        EXPECT_EQ(DM->tblMain.state(), RecordSet::State::Editing);
+        EXPECT_FALSE(DM->tblMain.IsModified());
+        EXPECT_EQ(DM->tblMain.FieldNamed(QStringLiteral("ФИО")).AsText(), QStringLiteral("Иванов"));
+        EXPECT_EQ(ageOf(QStringLiteral("Иванов")), QStringLiteral("50 да"));
+    }
+    DM->tblMain.ToNext();
+    EXPECT_EQ(DM->tblMain.state(), RecordSet::State::Browsing) << "the next move drops the edit";
+}
+
+TEST_F(AgeTest, AChangeLeftUnsavedIsPostedFirstAndThenOverwritten)
+{
+    {
+        auto db = connect();
+        addPerson(*db, QStringLiteral("Иванов"), 1980);
+        addPerson(*db, QStringLiteral("Петров"), 1990);
+    }
+    startProgram();
+    DM->tblMain.ToLast();
+    DM->tblMain.StartEdit();
+    DM->tblMain.FieldNamed(QStringLiteral("ФИО")).setAsText(QStringLiteral("Петрова"));
+    DM->tblMain.FieldNamed(QStringLiteral("Возраст")).setAsInt(999);
+    typeYear(QStringLiteral("2024"));
+    run();
+    EXPECT_EQ(ageOf(QStringLiteral("Петрова")), QStringLiteral("34 нет"));
+}
+
+TEST_F(AgeTest, AnEmptyTableWritesNothingAndLeavesABlankNewRecordUntilTheNextMove)
+{
+    startProgram();
+    frmMain->cbb2->setCurrentIndex(3);
+    run();
+    EXPECT_TRUE(dialogs.errors.isEmpty());
+    EXPECT_EQ(DM->tblMain.state(), RecordSet::State::Inserting);
+    EXPECT_EQ(stored(QStringLiteral("SELECT count(*) FROM Main")), QStringLiteral("0"));
+    DM->tblMain.ToFirst();
+    EXPECT_EQ(DM->tblMain.state(), RecordSet::State::Browsing);
+    EXPECT_EQ(stored(QStringLiteral("SELECT count(*) FROM Main")), QStringLiteral("0"));
+}
+
+TEST_F(AgeTest, AnAgeThatDoesNotFitTheColumnStopsTheWalkThereAndKeepsWhatWasDone)
+{
+    exec(QStringLiteral("INSERT INTO Main (ФИО, Год) VALUES ('first', 2000), ('odd', -2147483648), "
+                        "('last', 2010)"));
+    startProgram();
+    frmMain->cbb2->setCurrentIndex(3);
+    run();
+    ASSERT_EQ(dialogs.errors.size(), 1);
+    EXPECT_EQ(dialogs.errors[0], QStringLiteral("2147485673 is not a valid value for field 'Возраст'. "
+                                                "The allowed range is -2147483648 to 2147483647."));
+    EXPECT_EQ(ageOf(QStringLiteral("first")), QStringLiteral("25 да"));
+    EXPECT_EQ(ageOf(QStringLiteral("last")), QStringLiteral("null null"));
+    EXPECT_EQ(DM->tblMain.state(), RecordSet::State::Editing);
+}
+
+TEST_F(AgeTest, ClosingTheProgramWhileARecordIsEditedDoesNotStoreIt)
+{
+    exec(QStringLiteral("INSERT INTO Main (ФИО, Год) VALUES ('Иванов', 1980)"));
+    startProgram();
+    DM->tblMain.StartEdit();
+    DM->tblMain.FieldNamed(QStringLiteral("ФИО")).setAsText(QStringLiteral("Сидоров"));
+    DM->tblMain.StartInsert(); // settles the edit: that one is stored
+    DM->tblMain.FieldNamed(QStringLiteral("ФИО")).setAsText(QStringLiteral("Новиков"));
+    destroyProgram();
+    EXPECT_EQ(stored(QStringLiteral("SELECT group_concat(ФИО) FROM Main")), QStringLiteral("Сидоров"));
+}
+
+class NoDatabaseTest : public ProgramTest
+{
+protected:
+    NoDatabaseTest() : ProgramTest(false) {}
+};
+
+TEST_F(NoDatabaseTest, FiveErrorBoxesThenEveryCommandReportsTheClosedTable)
+{
+    startProgram();
+    ASSERT_EQ(dialogs.errors.size(), 5);
+    for (const QString &error : dialogs.errors) {
+        EXPECT_EQ(error, dialogs.errors[0]);
+        EXPECT_TRUE(error.contains(QStringLiteral("Base.mdb"))) << error.toStdString();
+    }
+    EXPECT_FALSE(DM->con1.isOpen());
+    EXPECT_FALSE(DM->tblMain.Active());
+
+    dialogs.errors.clear();
+    frmMain->cbb2->setCurrentIndex(0);
+    QTest::mouseClick(frmMain->btn4, Qt::LeftButton);
+    EXPECT_EQ(dialogs.errors,
+              QStringList{QStringLiteral("tblMain: Cannot perform this operation on a closed dataset.")});
+    QTest::mouseClick(frmMain->btn4, Qt::LeftButton);
+    EXPECT_EQ(dialogs.errors.size(), 2) << "the window stays usable after a failure";
+}
