@@ -2,6 +2,7 @@
 
 #include "DatabaseTool.h"
 #include "platform/Sqlite.h"
+#include "recordset/RecordSet.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -64,4 +65,19 @@ QString benchDatabase(int people)
     db.exec(QStringLiteral("COMMIT"));
     made[people] = path;
     return path;
+}
+
+void ageWalk(RecordSet &tblMain, int year)
+{
+    tblMain.ToFirst();
+    tblMain.StartEdit();
+    while (!tblMain.AtEnd()) {
+        tblMain.StartEdit();
+        const int age = year - tblMain.FieldNamed(QStringLiteral("Год")).AsInt();
+        tblMain.FieldNamed(QStringLiteral("Возраст")).setAsInt(age);
+        const bool jubilee = tblMain.FieldNamed(QStringLiteral("Возраст")).AsInt() % 5 == 0;
+        tblMain.FieldNamed(QStringLiteral("Юбилей"))
+            .setAsText(jubilee ? QStringLiteral("да") : QStringLiteral("нет"));
+        tblMain.ToNext();
+    }
 }

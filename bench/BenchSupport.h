@@ -22,5 +22,11 @@ private:
 // Prints "ratio NAME VALUE target<=T" and appends it to the file named by REESTR_RATIO_FILE.
 void reportRatio(const std::string &name, double value, double target);
 
+class RecordSet;
+
+// The loop of the age calculation over a record set detached from any window, field looked up by
+// name at every access.
+void ageWalk(RecordSet &tblMain, int year);
+
 // A database file of `people` persons in a temporary folder, made once per size.
 QString benchDatabase(int people);

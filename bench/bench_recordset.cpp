@@ -43,22 +43,6 @@ void rawReadAll(benchmark::State &state)
     }
 }
 
-// The loop of the age calculation, field looked up by name at every access.
-void ageWalk(RecordSet &tblMain, int year)
-{
-    tblMain.ToFirst();
-    tblMain.StartEdit();
-    while (!tblMain.AtEnd()) {
-        tblMain.StartEdit();
-        const int age = year - tblMain.FieldNamed(QStringLiteral("Год")).AsInt();
-        tblMain.FieldNamed(QStringLiteral("Возраст")).setAsInt(age);
-        const bool jubilee = tblMain.FieldNamed(QStringLiteral("Возраст")).AsInt() % 5 == 0;
-        tblMain.FieldNamed(QStringLiteral("Юбилей"))
-            .setAsText(jubilee ? QStringLiteral("да") : QStringLiteral("нет"));
-        tblMain.ToNext();
-    }
-}
-
 void walk(benchmark::State &state)
 {
     const QString path = benchDatabase(int(state.range(0)));

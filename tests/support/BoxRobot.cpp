@@ -1,0 +1,51 @@
+// Loaded into the real program with LD_PRELOAD by the start-up tests. It answers every message box
+// (writing its caption and text to stderr) and, once the main window is up, writes its caption and
+// closes it, so a test can check what a user would have seen without the program knowing.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdio>
+
+namespace {
+
+void print(const char *kind, const QString &caption, const QString &text)
+{
+    std::fprintf(stderr, "%s [%s] %s\n", kind, qPrintable(caption),
+                 qPrintable(QString(text).replace(QLatin1Char('\n'), QLatin1String("\\n"))));
+    std::fflush(stderr);
+}
+
+void step()
+{
+    if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+        print("BOX", box->windowTitle(),
+              QStringLiteral("icon=%1 buttons=%2 %3")
+                  .arg(int(box->icon()))
+                  .arg(box->buttons().size())
+                  .arg(box->text()));
+        box->buttons().first()->click();
+        return;
+    }
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (window->isVisible() && window->objectName() == QLatin1String("frmMain")) {
+            print("WINDOW", window->windowTitle(),
+                  QStringLiteral("maximized=%1").arg(window->isMaximized() ? 1 : 0));
+            window->close();
+            return;
+        }
+    }
+}
+
+void startRobot()
+{
+    auto *timer = new QTimer(qApp);
+    QObject::connect(timer, &QTimer::timeout, step);
+    timer->start(30);
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(startRobot)

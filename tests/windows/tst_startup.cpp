@@ -1,0 +1,90 @@
+// The real program started as a separate process, with a robot loaded into it that answers its
+// message boxes and closes its main window.
+#include "TempDatabase.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Session
+{
+    int status = -1;
+    QStringList boxes;   // "[caption] icon=.. buttons=.. text"
+    QStringList windows; // "[caption] maximized=.."
+    QString stderrText;
+};
+
+Session startProgram(const QString &folder, const QString &extraPreload = QString())
+{
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QString preload = QStringLiteral(REESTR_BOX_ROBOT);
+    if (!extraPreload.isEmpty())
+        preload = extraPreload + QLatin1Char(':') + preload;
+    env.insert(QStringLiteral("LD_PRELOAD"), preload);
+    // The sanitizer runtime wants to be loaded first; the robot does not need it.
+    env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("verify_asan_link_order=0:detect_leaks=0"));
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(REESTR_PROGRAM), {});
+    Session session;
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        ADD_FAILURE() << "the program did not end";
+    }
+    session.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    session.stderrText = QString::fromUtf8(process.readAllStandardError());
+    for (const QString &line : session.stderrText.split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("BOX ")))
+            session.boxes << line.mid(4);
+        else if (line.startsWith(QLatin1String("WINDOW ")))
+            session.windows << line.mid(7);
+    }
+    return session;
+}
+
+} // namespace
+
+TEST(Startup, WithADatabaseTheMainWindowShowsMaximisedAndClosingItEndsWithStatusZero)
+{
+    TempDatabase db(true);
+    const Session session = startProgram(db.TempFolder::path());
+    EXPECT_TRUE(session.boxes.isEmpty()) << session.boxes.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(session.windows, QStringList{QStringLiteral("[ЛАРВЕНСКИЙ КОЛЛЕДЖ] maximized=1")});
+    EXPECT_EQ(session.status, 0) << session.stderrText.toStdString();
+}
+
+TEST(Startup, WithoutADatabaseFiveErrorBoxesComeBeforeTheWindow)
+{
+    TempFolder folder;
+    const Session session = startProgram(folder.path());
+    ASSERT_EQ(session.boxes.size(), 5) << session.stderrText.toStdString();
+    for (const QString &box : session.boxes) {
+        EXPECT_TRUE(box.startsWith(QStringLiteral("[Реестр колледжа] icon=3 buttons=1 ")))
+            << box.toStdString();
+        EXPECT_TRUE(box.contains(QStringLiteral("Base.mdb"))) << box.toStdString();
+    }
+    EXPECT_EQ(session.windows.size(), 1);
+    EXPECT_EQ(session.status, 0);
+}
+
+TEST(Startup, AnEngineThatCannotBeUsedIsFatalWithTheApplicationErrorBoxAndStatusOne)
+{
+    TempDatabase db(true);
+    const Session session = startProgram(db.TempFolder::path(), QStringLiteral(REESTR_BROKEN_SQLITE));
+    ASSERT_EQ(session.boxes.size(), 1) << session.stderrText.toStdString();
+    const QString &box = session.boxes[0];
+    EXPECT_TRUE(box.startsWith(QStringLiteral("[Application Error] icon=3 buttons=1 Exception Error "
+                                              "in module reestr at ")))
+        << box.toStdString();
+    EXPECT_TRUE(box.endsWith(QStringLiteral("\\nError creating object.  Please verify that the SQLite "
+                                            "library 3.33 (or later) has been properly installed.")))
+        << box.toStdString();
+    EXPECT_TRUE(session.windows.isEmpty()) << "no window is shown";
+    EXPECT_EQ(session.status, 1);
+}
