@@ -2,16 +2,20 @@
 
 #include "recordset/RecordSet.h"
 
+#include <QVarLengthArray>
+
 #include <algorithm>
 
-DataSource::DataSource(QString name, RecordSet *dataSet) : m_name(std::move(name))
+DataSource::DataSource(const QString &name, RecordSet *dataSet)
 {
+    setObjectName(name);
     setDataSet(dataSet);
 }
 
 DataSource::~DataSource()
 {
-    setDataSet(nullptr);
+    if (m_dataSet)
+        m_dataSet->detach(this);
 }
 
 void DataSource::setDataSet(RecordSet *dataSet)
@@ -23,6 +27,7 @@ void DataSource::setDataSet(RecordSet *dataSet)
     m_dataSet = dataSet;
     if (m_dataSet)
         m_dataSet->attach(this);
+    forward(&DataLink::stateChanged);
     forward(&DataLink::layoutChanged);
 }
 
@@ -43,17 +48,25 @@ void DataSource::addControl(DataLink *control)
 
 void DataSource::removeControl(DataLink *control)
 {
+    const auto before = m_controls.size();
     m_controls.erase(std::remove(m_controls.begin(), m_controls.end(), control), m_controls.end());
+    if (m_controls.size() != before)
+        ++m_removals;
 }
 
 template<typename Method, typename... Args>
 void DataSource::forward(Method method, Args &&...args)
 {
-    // A control may leave (or another join) while it is told.
-    const std::vector<DataLink *> controls = m_controls;
+    // Notifications come for every step of a walk over all records: no allocation here. A control
+    // that leaves while the others are told is not told any more.
+    const QVarLengthArray<DataLink *, 16> controls(m_controls.begin(), m_controls.end());
+    const quint64 removals = m_removals;
     for (DataLink *control : controls) {
-        if (std::find(m_controls.begin(), m_controls.end(), control) != m_controls.end())
-            (control->*method)(std::forward<Args>(args)...);
+        if (m_removals != removals
+            && std::find(m_controls.begin(), m_controls.end(), control) == m_controls.end()) {
+            continue;
+        }
+        (control->*method)(std::forward<Args>(args)...);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "recordset/DataLink.h"
 
+#include <QObject>
 #include <QString>
 
 #include <vector>
@@ -10,16 +11,15 @@ class RecordSet;
 
 // Connects data-bound controls to one record set: it passes every notification of the record set
 // on to its controls, and lets a control put the record set into editing when the user starts to
-// change a value.
-class DataSource : public DataLink
+// change a value. A QObject, so that controls can tell when it is gone.
+class DataSource : public QObject, public DataLink
 {
-public:
-    explicit DataSource(QString name, RecordSet *dataSet = nullptr);
-    ~DataSource() override;
-    DataSource(const DataSource &) = delete;
-    DataSource &operator=(const DataSource &) = delete;
+    Q_OBJECT
 
-    const QString &name() const { return m_name; }
+public:
+    explicit DataSource(const QString &name, RecordSet *dataSet = nullptr);
+    ~DataSource() override;
+
     RecordSet *DataSet() const { return m_dataSet; }
     void setDataSet(RecordSet *dataSet);
 
@@ -45,8 +45,8 @@ private:
     template<typename Method, typename... Args>
     void forward(Method method, Args &&...args);
 
-    QString m_name;
     RecordSet *m_dataSet = nullptr;
     bool m_autoEdit = true;
     std::vector<DataLink *> m_controls;
+    quint64 m_removals = 0;
 };

@@ -4,6 +4,7 @@
 
 #include <QCollator>
 #include <QLocale>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <unordered_map>
@@ -65,11 +66,14 @@ void RecordSet::requireModifiable() const
 template<typename Method, typename... Args>
 void RecordSet::notify(Method method, Args &&...args)
 {
-    // A watcher may detach itself (or another) while it is told.
-    const std::vector<DataLink *> links = m_links;
+    // Sent for every step of a walk over all records: no allocation here. A watcher may detach
+    // itself (or another) while it is told.
+    const QVarLengthArray<DataLink *, 8> links(m_links.begin(), m_links.end());
+    const quint64 removals = m_removals;
     for (DataLink *link : links) {
-        if (std::find(m_links.begin(), m_links.end(), link) != m_links.end())
-            (link->*method)(std::forward<Args>(args)...);
+        if (m_removals != removals && std::find(m_links.begin(), m_links.end(), link) == m_links.end())
+            continue;
+        (link->*method)(std::forward<Args>(args)...);
     }
 }
 
@@ -81,7 +85,10 @@ void RecordSet::attach(DataLink *link)
 
 void RecordSet::detach(DataLink *link)
 {
+    const auto before = m_links.size();
     m_links.erase(std::remove(m_links.begin(), m_links.end(), link), m_links.end());
+    if (m_links.size() != before)
+        ++m_removals;
 }
 
 void RecordSet::notifyLayoutChanged()
@@ -200,7 +207,9 @@ void RecordSet::ToNext()
         m_atBeginning = m_atEnd = false;
         notify(&DataLink::dataSetScrolled, 1);
     } else {
+        // No move, but the flag changed: the navigator's buttons depend on it.
         m_atEnd = true;
+        notify(&DataLink::dataSetScrolled, 0);
     }
 }
 
@@ -211,8 +220,9 @@ void RecordSet::ToPrior()
         --m_current;
         m_atBeginning = m_atEnd = false;
         notify(&DataLink::dataSetScrolled, -1);
-    } else {
+    } else if (!m_atBeginning) {
         m_atBeginning = true;
+        notify(&DataLink::dataSetScrolled, 0);
     }
 }
 
@@ -239,9 +249,13 @@ int RecordSet::SkipBy(int distance)
     m_current = int(target);
     if (moved != 0)
         m_atBeginning = m_atEnd = false;
-    if (moved != distance)
-        (distance > 0 ? m_atEnd : m_atBeginning) = true;
-    if (moved != 0)
+    bool flagSet = false;
+    if (moved != distance) {
+        bool &flag = distance > 0 ? m_atEnd : m_atBeginning;
+        flagSet = !flag;
+        flag = true;
+    }
+    if (moved != 0 || flagSet)
         notify(&DataLink::dataSetScrolled, moved);
     return moved;
 }
@@ -254,13 +268,14 @@ void RecordSet::startInserting(bool append)
     requireModifiable();
     m_rowBeforeInsert = m_current;
     // A blank record does not make an empty result non-empty: a walk "until AtEnd" over an empty
-    // table must not visit it.
+    // table must not visit it. One appended after the last record stands at the end.
     const bool wasEmpty = empty();
     const int at = append || wasEmpty ? rowCount() : m_current;
     auto inserted = m_records.insert(m_records.begin() + at, Record(FieldCount()));
     inserted->setOrdinal(quint32(m_records.size()));
     m_current = at;
-    m_atBeginning = m_atEnd = wasEmpty;
+    m_atBeginning = wasEmpty;
+    m_atEnd = wasEmpty || append;
     dropPending();
     setState(State::Inserting);
     notify(&DataLink::dataSetChanged);

@@ -147,4 +147,5 @@ private:
     std::vector<SqlValue> m_assignedValues;
 
     std::vector<DataLink *> m_links;
+    quint64 m_removals = 0;
 };

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <ostream>
+
 #include <memory>
 
 class SqliteConnection;
@@ -33,3 +35,9 @@ public:
     // The first column of the first row of a query, as text ("" for null).
     QString scalar(const QString &sql) const;
 };
+
+// Lets GoogleTest print texts readably in its failure messages.
+inline void PrintTo(const QString &text, std::ostream *out)
+{
+    *out << '"' << text.toStdString() << '"';
+}

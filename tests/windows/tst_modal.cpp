@@ -5,7 +5,11 @@
 #include "Unit3.h"
 #include "controls/Guard.h"
 
+#include <QComboBox>
+#include <QFontInfo>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QPointer>
 #include <QTimer>
 
@@ -39,4 +43,17 @@ TEST_F(ProgramTest, AModalWindowBlocksTheOthersAndIsHiddenNotDestroyedWhenClosed
     Application::showModal(frmInsert);
     EXPECT_EQ(typed->text(), QStringLiteral("Иванов")) << "its controls keep their state";
     delete std::exchange(frmInsert, nullptr);
+}
+
+TEST_F(ProgramTest, EveryWindowUsesTahomaBoldAtNineteenPixels)
+{
+    Application::registerFonts();
+    startProgram();
+    for (QWidget *widget : {static_cast<QWidget *>(frmMain->lbl1), static_cast<QWidget *>(frmMain->btn4),
+                            static_cast<QWidget *>(frmMain->cbb2)}) {
+        const QFontInfo font(widget->font());
+        EXPECT_EQ(font.family(), QStringLiteral("Tahoma")) << widget->objectName().toStdString();
+        EXPECT_TRUE(font.bold());
+        EXPECT_EQ(font.pixelSize(), 19);
+    }
 }

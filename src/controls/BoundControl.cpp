@@ -1,0 +1,100 @@
+#include "BoundControl.h"
+
+#include "recordset/RecordSet.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QLocale>
+#include <QWidget>
+
+namespace {
+
+QEvent::Type refreshEventType()
+{
+    static const auto type = QEvent::Type(QEvent::registerEventType());
+    return type;
+}
+
+} // namespace
+
+BoundControl::BoundControl(QWidget *widget) : m_widget(widget) {}
+
+BoundControl::~BoundControl()
+{
+    if (m_source)
+        m_source->removeControl(this);
+}
+
+void BoundControl::setDataSource(DataSource *source)
+{
+    if (m_source == source)
+        return;
+    if (m_source)
+        m_source->removeControl(this);
+    m_source = source;
+    if (m_source)
+        m_source->addControl(this);
+    // Attaching to an open record set makes the link active at once.
+    stateChanged();
+    layoutChanged();
+}
+
+RecordSet *BoundControl::recordSet() const
+{
+    return m_source ? m_source->DataSet() : nullptr;
+}
+
+bool BoundControl::isActive() const
+{
+    const RecordSet *set = recordSet();
+    return set && set->Active();
+}
+
+void BoundControl::scheduleRefresh()
+{
+    if (m_refreshPosted)
+        return;
+    m_refreshPosted = true;
+    QCoreApplication::postEvent(m_widget, new QEvent(refreshEventType()), Qt::HighEventPriority);
+}
+
+bool BoundControl::handleRefreshEvent(QEvent *event)
+{
+    if (event->type() != refreshEventType())
+        return false;
+    refreshNow();
+    return true;
+}
+
+void BoundControl::refreshNow()
+{
+    if (!m_refreshPosted)
+        return;
+    m_refreshPosted = false;
+    refresh();
+}
+
+Field *BoundControl::resolveField(const QString &fieldName) const
+{
+    RecordSet *set = recordSet();
+    if (!set || !set->Active() || fieldName.isEmpty())
+        return nullptr;
+    if (Field *field = set->findField(fieldName))
+        return field;
+    throw Error(QStringLiteral("%1: Field '%2' not found").arg(m_widget->objectName(), fieldName));
+}
+
+bool fieldAcceptsCharacter(const Field &field, QChar c)
+{
+    switch (field.DataType()) {
+    case FieldType::Text:
+        return true;
+    case FieldType::Double:
+        if (c == QLatin1Char('E') || c == QLatin1Char('e') || QLocale::system().decimalPoint() == c)
+            return true;
+        [[fallthrough]];
+    default:
+        return c == QLatin1Char('+') || c == QLatin1Char('-')
+               || (c >= QLatin1Char('0') && c <= QLatin1Char('9'));
+    }
+}

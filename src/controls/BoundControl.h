@@ -1,0 +1,50 @@
+#pragma once
+
+#include "DataSource.h"
+
+#include <QPointer>
+
+class Field;
+class QEvent;
+class QWidget;
+
+// What every data-bound widget shares: its link to a data source, and a refresh that runs once
+// before the next paint however many notifications came before it. A walk over a hundred
+// thousand records notifies every control many times per record; each notification only marks
+// what must be redone, so its cost does not depend on the number of records or rows.
+class BoundControl : public DataLink
+{
+public:
+    explicit BoundControl(QWidget *widget);
+    ~BoundControl() override;
+    BoundControl(const BoundControl &) = delete;
+    BoundControl &operator=(const BoundControl &) = delete;
+
+    DataSource *dataSource() const { return m_source; }
+    void setDataSource(DataSource *source);
+    // The record set behind the data source, or null.
+    RecordSet *recordSet() const;
+    // True while the record set is open.
+    bool isActive() const;
+
+    // Brings the widget up to date now, if a refresh is waiting.
+    void refreshNow();
+
+protected:
+    void scheduleRefresh();
+    // Shows the record set's present state; called once for any number of notifications.
+    virtual void refresh() = 0;
+    // Call from the widget's event(): true when the event was the refresh.
+    bool handleRefreshEvent(QEvent *event);
+    // Looks a field up by name for a control; fails with "<control>: Field '<name>' not found".
+    Field *resolveField(const QString &fieldName) const;
+
+private:
+    QWidget *m_widget;
+    QPointer<DataSource> m_source;
+    bool m_refreshPosted = false;
+};
+
+// Whether a typed character may go into a field of this type: digits and signs into a whole
+// number, also "E", "e" and the decimal separator into a floating-point number, anything into text.
+bool fieldAcceptsCharacter(const Field &field, QChar c);

@@ -1,0 +1,154 @@
+#include "DBEdit.h"
+
+#include "Guard.h"
+#include "recordset/RecordSet.h"
+
+#include <QApplication>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QKeySequence>
+
+DBEdit::DBEdit(QWidget *parent) : QLineEdit(parent), BoundControl(this)
+{
+    connect(this, &QLineEdit::textEdited, this, [this] { m_pending = true; });
+}
+
+void DBEdit::setDataField(const QString &fieldName)
+{
+    m_fieldName = fieldName;
+    layoutChanged();
+}
+
+void DBEdit::stateChanged()
+{
+    if (!isActive())
+        m_field = nullptr;
+    else if (!m_field)
+        m_field = resolveField(m_fieldName);
+    redisplay();
+}
+
+void DBEdit::layoutChanged()
+{
+    m_field = nullptr;
+    m_field = resolveField(m_fieldName);
+    redisplay();
+}
+
+void DBEdit::fieldChanged(Field &field)
+{
+    if (&field == m_field)
+        redisplay();
+}
+
+void DBEdit::recordChanged() { redisplay(); }
+void DBEdit::dataSetChanged() { redisplay(); }
+void DBEdit::dataSetScrolled(int) { redisplay(); }
+
+void DBEdit::updateRecord()
+{
+    commit();
+}
+
+void DBEdit::redisplay()
+{
+    // Whatever was typed and not written belongs to the record shown before.
+    m_pending = false;
+    scheduleRefresh();
+}
+
+void DBEdit::refresh()
+{
+    if (m_pending)
+        return;
+    if (m_field) {
+        // Changing either resets the text's selection: only when they really change.
+        const int length = m_field->DataType() == FieldType::Text && m_field->Size() > 0 ? m_field->Size()
+                                                                                        : 32767;
+        if (maxLength() != length)
+            setMaxLength(length);
+        const Qt::Alignment align = (m_field->isNumeric() ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
+        if (alignment() != align)
+            setAlignment(align);
+    }
+    // Setting the same text again would lose the selection the user is typing over.
+    const QString shown = m_field ? m_field->AsText() : QString();
+    if (text() != shown)
+        setText(shown);
+    setReadOnly(!canEdit());
+}
+
+void DBEdit::commit()
+{
+    if (!m_pending || !m_field)
+        return;
+    m_field->setAsText(text());
+    m_pending = false;
+}
+
+bool DBEdit::event(QEvent *event)
+{
+    if (handleRefreshEvent(event))
+        return true;
+    return QLineEdit::event(event);
+}
+
+bool DBEdit::canEdit() const
+{
+    const RecordSet *set = recordSet();
+    return m_field && !m_field->ReadOnly() && set && set->isEditing();
+}
+
+bool DBEdit::startEditing()
+{
+    if (!m_field || m_field->ReadOnly() || !dataSource())
+        return false;
+    refreshNow();
+    bool editing = false;
+    guarded([&] { editing = dataSource()->requestEdit(); });
+    refreshNow(); // starting to edit may have redisplayed the record
+    setReadOnly(!canEdit());
+    return editing && canEdit();
+}
+
+void DBEdit::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        if (m_pending) {
+            m_pending = false;
+            scheduleRefresh();
+            refreshNow();
+            selectAll();
+        }
+        event->ignore();
+        return;
+    }
+    const QString typed = event->text();
+    const bool printable = !typed.isEmpty() && typed.front().isPrint()
+                           && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+    const bool changesText = printable || event->key() == Qt::Key_Backspace
+                             || event->key() == Qt::Key_Delete || event->matches(QKeySequence::Paste)
+                             || event->matches(QKeySequence::Cut)
+                             || (event->key() == Qt::Key_Insert && event->modifiers() == Qt::ShiftModifier);
+    if (changesText) {
+        if (printable && m_field && !fieldAcceptsCharacter(*m_field, typed.front())) {
+            QApplication::beep();
+            return;
+        }
+        if (!startEditing())
+            return;
+    }
+    QLineEdit::keyPressEvent(event);
+}
+
+void DBEdit::focusOutEvent(QFocusEvent *event)
+{
+    QLineEdit::focusOutEvent(event);
+    // Only a move to another control of the same window commits; switching windows does not.
+    if (event->reason() == Qt::ActiveWindowFocusReason || event->reason() == Qt::PopupFocusReason)
+        return;
+    if (!guarded([this] { commit(); })) {
+        selectAll();
+        setFocus(Qt::OtherFocusReason);
+    }
+}

@@ -1,0 +1,144 @@
+#pragma once
+
+#include "BoundControl.h"
+
+#include <QAbstractTableModel>
+#include <QLineEdit>
+#include <QList>
+#include <QTableView>
+
+class DBGrid;
+class QMenu;
+
+// A column the window sets up for a grid; a grid without any builds one per visible field.
+struct DBGridColumn
+{
+    QString FieldName;
+    QString TitleCaption;       // empty: the field's display name
+    QMenu *PopupMenu = nullptr; // opened by a right click on the column
+};
+
+// The rows of the grid's record set as Qt's views read them. Its row count changes only through
+// reset(), so the view never sees rows appear or vanish behind its back.
+class DBGridModel : public QAbstractTableModel
+{
+public:
+    explicit DBGridModel(DBGrid *grid);
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    void reset(int rows, int columns);
+    void rowsChanged(int first, int last);
+
+private:
+    DBGrid *m_grid;
+    int m_rows = 0;
+    int m_columns = 0;
+};
+
+// The in-place editor of a grid cell.
+class DBGridEditor : public QLineEdit
+{
+public:
+    explicit DBGridEditor(DBGrid *grid);
+
+protected:
+    bool event(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+
+private:
+    DBGrid *m_grid;
+};
+
+// A grid showing the records of a record set, one row each, the current record's row selected;
+// cells are edited in place and the keys move through the record set as data-entry users expect.
+class DBGrid : public QTableView, public BoundControl
+{
+    Q_OBJECT
+
+public:
+    explicit DBGrid(QWidget *parent = nullptr);
+
+    // Persistent columns: the grid shows exactly these. Without any it shows the visible fields.
+    void setColumns(const QList<DBGridColumn> &columns);
+    // A popup menu for a right click anywhere in the grid.
+    void setPopupMenu(QMenu *menu) { m_popupMenu = menu; }
+
+    int columnCount() const { return int(m_columns.size()); }
+    Field *columnField(int column) const;
+    QString columnTitle(int column) const;
+    // The current column, counted in the order the columns are shown.
+    int currentColumn() const { return m_column; }
+    bool isEditorOpen() const { return m_editor->isVisible(); }
+    bool hasPendingText() const { return m_pending; }
+    QString editorText() const { return m_editor->text(); }
+
+    // The text a cell shows, and how the grid marks a row in its indicator column.
+    QString cellText(int row, int column) const;
+    Qt::Alignment cellAlignment(int column) const;
+    QIcon indicator(int row) const;
+
+    // Writes the pending cell text into its field; throws what the field's conversion throws.
+    void commitCell();
+
+    void fieldChanged(Field &field) override;
+    void recordChanged() override;
+    void dataSetChanged() override;
+    void dataSetScrolled(int distance) override;
+    void layoutChanged() override;
+    void updateRecord() override;
+    void stateChanged() override;
+
+protected:
+    bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    void refresh() override;
+
+private:
+    friend class DBGridEditor;
+
+    struct MappedColumn
+    {
+        DBGridColumn definition;
+        Field *field = nullptr;
+    };
+
+    void handleKey(QKeyEvent *event);
+    void keyUp();
+    void keyDown();
+    void moveToColumn(int column);
+    void moveToRow(int row);
+    void typeCharacter(QChar c);
+    bool startCellEditing();
+    void openEditor();
+    void closeEditor();
+    void placeEditor();
+    void dropPending();
+    // The focus left for another control of the window: drop an untouched new record, or write
+    // the cell text.
+    void leaving(QFocusEvent *event);
+    void rebuildColumns();
+    int defaultWidth(int column) const;
+    int visibleRows() const;
+    int firstVisibleRow() const;
+    int logicalColumn(int shown) const;
+    void showPopup(int shownColumn, const QPoint &globalPos);
+
+    DBGridModel *m_model;
+    DBGridEditor *m_editor;
+    QList<DBGridColumn> m_persistent;
+    std::vector<MappedColumn> m_columns;
+    QMenu *m_popupMenu = nullptr;
+    int m_column = 0;
+    bool m_pending = false;
+    bool m_layoutDirty = true;
+};

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "BoundControl.h"
+
+#include <QComboBox>
+#include <QElapsedTimer>
+
+// A lookup drop-down: shows, for the key held in a field of one record set (the data field), the
+// text of the matching record of another record set (the list), and writes the key of the record
+// the user chooses into the data field at once.
+class DBLookupComboBox : public QComboBox, public BoundControl
+{
+    Q_OBJECT
+
+public:
+    explicit DBLookupComboBox(QWidget *parent = nullptr);
+    ~DBLookupComboBox() override;
+
+    void setDataField(const QString &fieldName);
+    void setListSource(DataSource *source);
+    void setKeyField(const QString &fieldName);
+    void setListField(const QString &fieldName);
+    DataSource *ListSource() const { return m_listSource; }
+
+    // The text shown for the current key: empty when the key is null or not in the list.
+    QString Text();
+
+    void fieldChanged(Field &field) override;
+    void recordChanged() override { scheduleRefresh(); }
+    void dataSetChanged() override { scheduleRefresh(); }
+    void dataSetScrolled(int) override { scheduleRefresh(); }
+    void layoutChanged() override;
+    void stateChanged() override;
+
+protected:
+    bool event(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void refresh() override;
+
+private:
+    class ListLink;
+    friend class ListLink;
+
+    RecordSet *listSet() const;
+    // Whether a chosen key may be written: list open, data field present and writable.
+    bool canModify() const;
+    // Writes the key of list row `row` into the data field, starting editing first.
+    void choose(int row);
+    int rowOfCurrentKey() const;
+    void search(QChar c);
+
+    QString m_dataFieldName;
+    QString m_keyFieldName;
+    QString m_listFieldName;
+    Field *m_dataField = nullptr;
+    QPointer<DataSource> m_listSource;
+    std::unique_ptr<ListLink> m_listLink;
+    bool m_listDirty = true;
+    QString m_searchText;
+    QElapsedTimer m_sinceLastCharacter;
+};

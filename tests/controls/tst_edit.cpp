@@ -1,0 +1,194 @@
+// The bound edit box and the lookup drop-down.
+#include "ControlsFixture.h"
+
+#include "controls/DBEdit.h"
+#include "controls/DBGrid.h"
+#include "controls/DBLookupComboBox.h"
+
+#include <QLineEdit>
+
+class EditTest : public ControlsTest
+{
+protected:
+    DBEdit *edit(const char *name, const char *field, int top)
+    {
+        auto *box = new DBEdit(&window);
+        box->setObjectName(QLatin1String(name));
+        box->setGeometry(10, top, 300, 30);
+        box->setDataSource(&dsMain);
+        box->setDataField(QString::fromUtf8(field));
+        return box;
+    }
+};
+
+TEST_F(EditTest, DisabledBoxesFollowEveryMoveAndShowGridTextOnlyOnceWritten)
+{
+    addPeople({{"Иванов", 1980}, {"Петров", 0}});
+    DBEdit *name = edit("dbedt1", "ФИО", 10);
+    DBEdit *year = edit("dbedt3", "Год", 50);
+    name->setEnabled(false);
+    year->setEnabled(false);
+    auto *grid = new DBGrid(&window);
+    grid->setGeometry(10, 100, 900, 300);
+    grid->setDataSource(&dsMain);
+    tblMain.setActive(true);
+    showWindow();
+    EXPECT_EQ(name->text(), QStringLiteral("Иванов"));
+    EXPECT_EQ(year->text(), QStringLiteral("1980"));
+    EXPECT_TRUE(year->alignment() & Qt::AlignRight);
+    EXPECT_TRUE(name->alignment() & Qt::AlignLeft);
+    EXPECT_EQ(name->focusPolicy() == Qt::NoFocus || !name->isEnabled(), true);
+
+    tblMain.ToNext();
+    catchUp();
+    EXPECT_EQ(name->text(), QStringLiteral("Петров"));
+    EXPECT_EQ(year->text(), QString()) << "null shows as an empty box";
+
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_Home);
+    QTest::keyClick(grid, Qt::Key_Right);
+    typeText(QApplication::focusWidget() == grid ? static_cast<QWidget *>(grid) : QApplication::focusWidget(),
+             QStringLiteral("С"));
+    catchUp();
+    EXPECT_EQ(name->text(), QStringLiteral("Петров")) << "typed into the grid, not yet written";
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    catchUp();
+    EXPECT_EQ(name->text(), QStringLiteral("С"));
+}
+
+TEST_F(EditTest, TypedTextIsWrittenWhenTheFocusMovesAndARefusalKeepsTheFocus)
+{
+    addPeople({{"Иванов", 1980}});
+    DBEdit *year = edit("dbedt3", "Год", 10);
+    auto *other = new QLineEdit(&window);
+    other->setGeometry(10, 60, 100, 30);
+    tblMain.setActive(true);
+    showWindow();
+    year->setFocus();
+    year->selectAll();
+    typeText(year, QStringLiteral("х"));
+    EXPECT_EQ(tblMain.state(), RecordSet::State::Browsing) << "a letter is refused before anything";
+    typeText(year, QStringLiteral("1-5"));
+    EXPECT_EQ(tblMain.state(), RecordSet::State::Editing);
+    EXPECT_TRUE(year->hasPendingText());
+    EXPECT_EQ(tblMain.FieldNamed(QStringLiteral("Год")).AsInt(), 1980);
+
+    other->setFocus();
+    catchUp();
+    EXPECT_EQ(dialogs.errors, QStringList{QStringLiteral("'1-5' is not a valid integer value for field 'Год'")});
+    EXPECT_TRUE(year->hasFocus());
+    EXPECT_EQ(year->selectedText(), QStringLiteral("1-5"));
+
+    QTest::keyClick(year, Qt::Key_Escape);
+    catchUp();
+    EXPECT_EQ(year->text(), QStringLiteral("1980"));
+    EXPECT_FALSE(year->hasPendingText());
+
+    year->selectAll();
+    typeText(year, QStringLiteral("1985"));
+    other->setFocus();
+    catchUp();
+    EXPECT_EQ(tblMain.FieldNamed(QStringLiteral("Год")).AsInt(), 1985);
+    EXPECT_TRUE(tblMain.IsModified());
+    tblMain.ToFirst();
+    EXPECT_EQ(stored(QStringLiteral("SELECT Год FROM Main")), QStringLiteral("1985"));
+}
+
+TEST_F(EditTest, TheUpdateBeforeAMoveWritesPendingTextAndATextIsCutToTheFieldSize)
+{
+    addPeople({{"Иванов", 1980}, {"Петров", 1990}});
+    DBEdit *name = edit("dbedt1", "ФИО", 10);
+    tblMain.setActive(true);
+    showWindow();
+    EXPECT_EQ(name->maxLength(), 100);
+    name->setFocus();
+    name->selectAll();
+    typeText(name, QStringLiteral("Иванова"));
+    tblMain.ToNext();
+    EXPECT_EQ(stored(QStringLiteral("SELECT ФИО FROM Main ORDER BY Код LIMIT 1")), QStringLiteral("Иванова"));
+}
+
+TEST_F(EditTest, AFieldTheResultLacksFailsWithTheControlsName)
+{
+    edit("dbedt9", "Отчество", 10);
+    try {
+        tblMain.setActive(true);
+        ADD_FAILURE() << "no error";
+    } catch (const Error &e) {
+        EXPECT_EQ(e.message(), QStringLiteral("dbedt9: Field 'Отчество' not found"));
+    }
+}
+
+class LookupTest : public ControlsTest
+{
+protected:
+    LookupTest()
+    {
+        tblGod.setTableName(QStringLiteral("God"));
+        lookup = new DBLookupComboBox(&window);
+        lookup->setObjectName(QStringLiteral("dblkcbb1"));
+        lookup->setGeometry(10, 10, 140, 30);
+        lookup->setListSource(&dsGod);
+        lookup->setKeyField(QStringLiteral("Год"));
+        lookup->setListField(QStringLiteral("Год"));
+        lookup->setDataSource(&dsMain);
+        lookup->setDataField(QStringLiteral("Год"));
+    }
+    RecordSet tblGod{QStringLiteral("tblGod"), connection, RecordSet::Kind::Table};
+    DataSource dsGod{QStringLiteral("dsGod"), &tblGod};
+    DBLookupComboBox *lookup;
+};
+
+TEST_F(LookupTest, ShowsTheYearForItsKeyAndNothingForNullOrUnknown)
+{
+    addPeople({{"Иванов", 1980}, {"Петров", 0}, {"Сидоров", 1800}});
+    tblGod.setActive(true);
+    tblMain.setActive(true);
+    showWindow();
+    EXPECT_EQ(lookup->Text(), QStringLiteral("1980"));
+    EXPECT_EQ(tblGod.FieldNamed(QStringLiteral("Год")).AsInt(), 1980) << "the list stands on the match";
+    tblMain.ToNext();
+    EXPECT_EQ(lookup->Text(), QString());
+    tblMain.ToNext();
+    EXPECT_EQ(lookup->Text(), QString());
+    EXPECT_EQ(lookup->maxVisibleItems(), 7);
+    EXPECT_EQ(lookup->count(), 2026 - 1930 + 1);
+}
+
+TEST_F(LookupTest, ChoosingAYearWhileInsertingWritesItAtOnce)
+{
+    tblGod.setActive(true);
+    tblMain.setActive(true);
+    showWindow();
+    tblMain.StartInsert();
+    tblMain.StartEdit();
+    EXPECT_FALSE(tblMain.IsModified());
+    lookup->setFocus();
+    Q_EMIT lookup->activated(50); // the user picks 1980 in the open list
+    EXPECT_TRUE(tblMain.IsModified());
+    EXPECT_EQ(tblMain.FieldNamed(QStringLiteral("Год")).AsInt(), 1980);
+    EXPECT_EQ(lookup->Text(), QStringLiteral("1980"));
+
+    QTest::keyClick(lookup, Qt::Key_Down);
+    EXPECT_EQ(tblMain.FieldNamed(QStringLiteral("Год")).AsInt(), 1981);
+    QTest::keyClick(lookup, Qt::Key_Up);
+    QTest::keyClick(lookup, Qt::Key_Up);
+    EXPECT_EQ(tblMain.FieldNamed(QStringLiteral("Год")).AsInt(), 1979);
+    typeText(lookup, QStringLiteral("2")); // a numeric list column: typing does nothing
+    EXPECT_EQ(tblMain.FieldNamed(QStringLiteral("Год")).AsInt(), 1979);
+
+    tblMain.PostRecord();
+    EXPECT_EQ(stored(QStringLiteral("SELECT Год FROM Main")), QStringLiteral("1979"));
+}
+
+TEST_F(LookupTest, AYearAddedToTheListIsOfferedAtOnce)
+{
+    tblGod.setActive(true);
+    tblMain.setActive(true);
+    showWindow();
+    tblGod.StartAppend();
+    tblGod.FieldNamed(QStringLiteral("Год")).setAsInt(2030);
+    tblGod.PostRecord();
+    catchUp();
+    EXPECT_EQ(lookup->itemText(lookup->count() - 1), QStringLiteral("2030"));
+}

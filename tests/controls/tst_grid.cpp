@@ -1,0 +1,248 @@
+// The grid: columns and titles, following the record set, the key table, typing in cells and
+// leaving the grid.
+#include "ControlsFixture.h"
+
+#include "controls/DBGrid.h"
+
+#include <QHeaderView>
+#include <QLineEdit>
+
+class GridTest : public ControlsTest
+{
+protected:
+    GridTest()
+    {
+        grid = new DBGrid(&window);
+        grid->setObjectName(QStringLiteral("dbgrd1"));
+        grid->setGeometry(0, 0, 980, 300);
+        other = new QLineEdit(&window);
+        other->setGeometry(0, 320, 200, 30);
+        grid->setDataSource(&dsMain);
+    }
+    void open(std::initializer_list<std::pair<const char *, int>> people)
+    {
+        addPeople(people);
+        tblMain.setActive(true);
+        showWindow();
+        grid->setFocus();
+        catchUp();
+    }
+    void key(Qt::Key k, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QWidget *target = grid->isEditorOpen() ? QApplication::focusWidget() : grid;
+        QTest::keyClick(target ? target : grid, k, modifiers);
+        catchUp();
+    }
+    void type(const QString &text)
+    {
+        for (const QChar c : text) {
+            QWidget *target = grid->isEditorOpen() ? QApplication::focusWidget() : grid;
+            QTest::sendKeyEvent(QTest::Click, target ? target : grid, Qt::Key_unknown, QString(c),
+                                Qt::NoModifier);
+        }
+        catchUp();
+    }
+    // Puts the current column on the field with this title.
+    void goToColumn(const QString &title)
+    {
+        key(Qt::Key_Home);
+        while (grid->columnTitle(grid->horizontalHeader()->logicalIndex(grid->currentColumn())) != title)
+            key(Qt::Key_Right);
+    }
+
+    DBGrid *grid;
+    QLineEdit *other;
+};
+
+TEST_F(GridTest, DefaultColumnsFollowTheVisibleFieldsAndPersistentOnesKeepTheirTitles)
+{
+    open({{"Иванов", 1980}});
+    EXPECT_EQ(grid->columnCount(), 8);
+    EXPECT_EQ(grid->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("ФИО"));
+    tblMain.FieldAt(0).setVisible(false);
+    catchUp();
+    EXPECT_EQ(grid->columnCount(), 7);
+    EXPECT_EQ(grid->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("ФИО"));
+
+    grid->setColumns({{QStringLiteral("ФИО"), QString()},
+                      {QStringLiteral("Дата_рождения"), QStringLiteral("Дата рождения")},
+                      {QStringLiteral("Отчество"), QString()}});
+    catchUp();
+    EXPECT_EQ(grid->columnCount(), 3);
+    EXPECT_EQ(grid->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Дата рождения"));
+    EXPECT_EQ(grid->model()->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Отчество"));
+    EXPECT_EQ(grid->model()->index(0, 2).data().toString(), QString()) << "a missing field shows empty cells";
+
+    // Widths by the rule: "0" times the display width plus 4, or the title plus 4 if wider.
+    const int zero = grid->fontMetrics().horizontalAdvance(QLatin1Char('0'));
+    EXPECT_EQ(grid->horizontalHeader()->sectionSize(0), zero * 100 + 4);
+    tblMain.setActive(false);
+    catchUp();
+    EXPECT_EQ(grid->model()->rowCount(), 0);
+    EXPECT_EQ(grid->columnCount(), 3) << "persistent columns stay while closed";
+}
+
+TEST_F(GridTest, TheSelectedRowFollowsEveryMoveWhoeverMadeIt)
+{
+    open({{"А", 1}, {"Б", 2}, {"В", 3}});
+    EXPECT_EQ(grid->currentIndex().row(), 0);
+    tblMain.ToLast();
+    catchUp();
+    EXPECT_EQ(grid->currentIndex().row(), 2);
+    key(Qt::Key_Up);
+    EXPECT_EQ(currentName(), QStringLiteral("Б"));
+    EXPECT_EQ(grid->currentIndex().row(), 1);
+    key(Qt::Key_Home, Qt::ControlModifier);
+    EXPECT_EQ(currentName(), QStringLiteral("А"));
+
+    const QRect cell = grid->visualRect(grid->model()->index(2, 1));
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+    catchUp();
+    EXPECT_EQ(currentName(), QStringLiteral("В"));
+    EXPECT_EQ(grid->currentColumn(), 1);
+}
+
+TEST_F(GridTest, DownOnTheLastRowPostsTypedTextAndAppendsUpOnTheUntouchedBlankRemovesIt)
+{
+    open({{"Иванов", 1980}, {"Петров", 1990}});
+    key(Qt::Key_Down);
+    goToColumn(QStringLiteral("ФИО"));
+    type(QStringLiteral("Сидоров"));
+    EXPECT_TRUE(grid->hasPendingText());
+    EXPECT_EQ(currentName(), QStringLiteral("Петров")) << "typed text is not written while typing";
+    EXPECT_EQ(tblMain.state(), RecordSet::State::Editing);
+
+    key(Qt::Key_Down);
+    EXPECT_EQ(stored(QStringLiteral("SELECT group_concat(ФИО) FROM Main")), QStringLiteral("Иванов,Сидоров"));
+    EXPECT_EQ(tblMain.state(), RecordSet::State::Inserting);
+    EXPECT_EQ(tblMain.currentRow(), 2) << "a blank record at the bottom";
+    EXPECT_EQ(grid->model()->rowCount(), 3);
+
+    key(Qt::Key_Down);
+    EXPECT_EQ(tblMain.state(), RecordSet::State::Inserting) << "Down on the blank record does nothing";
+    key(Qt::Key_Up);
+    EXPECT_EQ(tblMain.state(), RecordSet::State::Browsing);
+    EXPECT_EQ(tblMain.rowCount(), 2);
+    EXPECT_EQ(currentName(), QStringLiteral("Сидоров"));
+    EXPECT_EQ(stored(QStringLiteral("SELECT count(*) FROM Main")), QStringLiteral("2"));
+}
+
+TEST_F(GridTest, TabWrapsToTheNextRowAndShiftTabBack)
+{
+    open({{"А", 1}, {"Б", 2}});
+    key(Qt::Key_End);
+    EXPECT_EQ(grid->currentColumn(), 7);
+    key(Qt::Key_Tab);
+    EXPECT_EQ(grid->currentColumn(), 0);
+    EXPECT_EQ(currentName(), QStringLiteral("Б"));
+    key(Qt::Key_Backtab);
+    EXPECT_EQ(grid->currentColumn(), 7);
+    EXPECT_EQ(currentName(), QStringLiteral("А"));
+}
+
+TEST_F(GridTest, InsertCtrlDeleteWithConfirmationAndEscapeTwice)
+{
+    open({{"А", 1}, {"Б", 2}, {"В", 3}});
+    key(Qt::Key_Down);
+    dialogs.answer = false;
+    key(Qt::Key_Delete, Qt::ControlModifier);
+    EXPECT_EQ(dialogs.questions, QStringList{QStringLiteral("Delete record?")});
+    EXPECT_EQ(tblMain.RecordTotal(), 3);
+    dialogs.answer = true;
+    key(Qt::Key_Delete, Qt::ControlModifier);
+    EXPECT_EQ(stored(QStringLiteral("SELECT group_concat(ФИО) FROM Main")), QStringLiteral("А,В"));
+    EXPECT_EQ(currentName(), QStringLiteral("В"));
+
+    key(Qt::Key_Insert);
+    EXPECT_EQ(tblMain.state(), RecordSet::State::Inserting);
+    EXPECT_EQ(tblMain.currentRow(), 1) << "above the record that was current";
+    key(Qt::Key_Escape);
+    EXPECT_EQ(tblMain.state(), RecordSet::State::Browsing);
+
+    goToColumn(QStringLiteral("ФИО"));
+    type(QStringLiteral("Вера"));
+    key(Qt::Key_Escape);
+    EXPECT_FALSE(grid->hasPendingText());
+    EXPECT_EQ(tblMain.state(), RecordSet::State::Editing) << "the first Escape drops only the text";
+    key(Qt::Key_Escape);
+    EXPECT_EQ(tblMain.state(), RecordSet::State::Browsing);
+    EXPECT_EQ(currentName(), QStringLiteral("В"));
+}
+
+TEST_F(GridTest, TypedTextIsWrittenOnEnterOrAColumnMoveAndTheRecordOnlyWhenSettled)
+{
+    open({{"Иванов", 1980}});
+    goToColumn(QStringLiteral("Год"));
+    type(QStringLiteral("1981"));
+    EXPECT_EQ(tblMain.FieldNamed(QStringLiteral("Год")).AsInt(), 1980);
+    key(Qt::Key_Return);
+    EXPECT_EQ(tblMain.FieldNamed(QStringLiteral("Год")).AsInt(), 1981);
+    EXPECT_TRUE(tblMain.IsModified());
+    EXPECT_EQ(stored(QStringLiteral("SELECT Год FROM Main")), QStringLiteral("1980"));
+
+    key(Qt::Key_Right);
+    type(QStringLiteral("7"));
+    key(Qt::Key_Right); // the caret is at the end: the next column
+    EXPECT_EQ(tblMain.FieldNamed(QStringLiteral("Месяц")).AsInt(), 7);
+    tblMain.PostRecord();
+    EXPECT_EQ(stored(QStringLiteral("SELECT Год || '/' || Месяц FROM Main")), QStringLiteral("1981/7"));
+}
+
+TEST_F(GridTest, ALetterInAnIntegerColumnIsRefusedAndARejectedTextStaysPending)
+{
+    open({{"Иванов", 1980}});
+    goToColumn(QStringLiteral("Год"));
+    type(QStringLiteral("ж"));
+    EXPECT_FALSE(grid->isEditorOpen());
+    EXPECT_EQ(tblMain.state(), RecordSet::State::Browsing) << "a refused key does not start editing";
+
+    type(QStringLiteral("1-9"));
+    key(Qt::Key_Return);
+    EXPECT_EQ(dialogs.errors, QStringList{QStringLiteral("'1-9' is not a valid integer value for field 'Год'")});
+    EXPECT_TRUE(grid->hasPendingText());
+    EXPECT_EQ(grid->editorText(), QStringLiteral("1-9"));
+    EXPECT_EQ(tblMain.FieldNamed(QStringLiteral("Год")).AsInt(), 1980);
+}
+
+TEST_F(GridTest, LeavingTheGridDropsAnUntouchedNewRecordAndKeepsATypedOnePending)
+{
+    open({{"Иванов", 1980}});
+    key(Qt::Key_Insert);
+    other->setFocus();
+    catchUp();
+    EXPECT_EQ(tblMain.state(), RecordSet::State::Browsing);
+    EXPECT_EQ(tblMain.rowCount(), 1);
+
+    grid->setFocus();
+    key(Qt::Key_Insert);
+    goToColumn(QStringLiteral("ФИО"));
+    type(QStringLiteral("Новиков"));
+    other->setFocus();
+    catchUp();
+    EXPECT_EQ(tblMain.state(), RecordSet::State::Inserting);
+    EXPECT_EQ(currentName(), QStringLiteral("Новиков")) << "the cell text is written into the field";
+    EXPECT_EQ(stored(QStringLiteral("SELECT count(*) FROM Main")), QStringLiteral("1"));
+    tblMain.ToFirst();
+    EXPECT_EQ(stored(QStringLiteral("SELECT count(*) FROM Main")), QStringLiteral("2"));
+}
+
+TEST_F(GridTest, ScrollingToTheLastOfManyRecordsAndBack)
+{
+    {
+        auto db2 = db.connect();
+        db2->exec(QStringLiteral("BEGIN"));
+        SqliteStatement insert = db2->prepare(QStringLiteral("INSERT INTO Main (ФИО, Год) VALUES (?, 1990)"));
+        for (int i = 0; i < 20000; ++i) {
+            insert.bind(1, QStringLiteral("Человек %1").arg(i));
+            insert.run();
+        }
+        db2->exec(QStringLiteral("COMMIT"));
+    }
+    open({});
+    key(Qt::Key_End, Qt::ControlModifier);
+    EXPECT_EQ(grid->currentIndex().row(), 19999);
+    EXPECT_TRUE(grid->visualRect(grid->currentIndex()).intersects(grid->viewport()->rect()));
+    EXPECT_EQ(grid->model()->index(19999, 1).data().toString(), QStringLiteral("Человек 19999"));
+    key(Qt::Key_Home, Qt::ControlModifier);
+    EXPECT_EQ(grid->currentIndex().row(), 0);
+}
