@@ -14,7 +14,7 @@ namespace {
 const char schemaSql[] = R"sql(
 CREATE TABLE Main (
     Код INTEGER PRIMARY KEY AUTOINCREMENT,
-    ФИО VARCHAR(100),
+    ФИО VARCHAR(60),
     Дата_рождения VARCHAR(20),
     Год INTEGER,
     Месяц INTEGER,

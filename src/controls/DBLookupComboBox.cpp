@@ -52,6 +52,8 @@ DBLookupComboBox::DBLookupComboBox(QWidget *parent)
 {
     setEditable(false);
     setMaxVisibleItems(7);
+    // Some styles open the list over the control at full height; the list is seven rows, always.
+    setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
     setCurrentIndex(-1);
     connect(this, &QComboBox::activated, this, [this](int row) { guarded([this, row] { choose(row); }); });
 }

@@ -100,7 +100,7 @@ TEST_F(EditTest, TheUpdateBeforeAMoveWritesPendingTextAndATextIsCutToTheFieldSiz
     DBEdit *name = edit("dbedt1", "ФИО", 10);
     tblMain.setActive(true);
     showWindow();
-    EXPECT_EQ(name->maxLength(), 100);
+    EXPECT_EQ(name->maxLength(), 60);
     name->setFocus();
     name->selectAll();
     typeText(name, QStringLiteral("Иванова"));

@@ -75,7 +75,7 @@ TEST_F(GridTest, DefaultColumnsFollowTheVisibleFieldsAndPersistentOnesKeepTheirT
 
     // Widths by the rule: "0" times the display width plus 4, or the title plus 4 if wider.
     const int zero = grid->fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    EXPECT_EQ(grid->horizontalHeader()->sectionSize(0), zero * 100 + 4);
+    EXPECT_EQ(grid->horizontalHeader()->sectionSize(0), zero * 60 + 4);
     tblMain.setActive(false);
     catchUp();
     EXPECT_EQ(grid->model()->rowCount(), 0);
