@@ -2,6 +2,7 @@
 
 #include <QEventLoop>
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
 
@@ -31,10 +32,36 @@ void registerFonts()
         QFontDatabase::addApplicationFont(QString::fromLatin1(file));
 }
 
+qreal scale()
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    return screen ? screen->logicalDotsPerInchY() / 96.0 : 1.0;
+}
+
+int scaled(int pixels)
+{
+    return qRound(pixels * scale());
+}
+
+QPoint scaled(QPoint point)
+{
+    return {scaled(point.x()), scaled(point.y())};
+}
+
+QSize scaled(QSize size)
+{
+    return {scaled(size.width()), scaled(size.height())};
+}
+
+QRect scaled(const QRect &rect)
+{
+    return {scaled(rect.topLeft()), scaled(rect.size())};
+}
+
 QFont windowFont()
 {
     QFont font(QStringLiteral("Tahoma"));
-    font.setPixelSize(19);
+    font.setPixelSize(scaled(19));
     font.setBold(true);
     return font;
 }

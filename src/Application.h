@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QRect>
 
 class QWidget;
 
@@ -22,6 +23,14 @@ void registerFonts();
 
 // The font of every window: Tahoma, bold, 19-pixel character height.
 QFont windowFont();
+
+// Positions and sizes are laid out for 96 dots per inch; at another setting they grow or shrink
+// with the font.
+qreal scale();
+int scaled(int pixels);
+QPoint scaled(QPoint point);
+QSize scaled(QSize size);
+QRect scaled(const QRect &rect);
 
 // Shows a hidden secondary window modally: centred on the screen, every other window taking no
 // input, until it is closed. It is then hidden, not destroyed, so its controls keep their state,

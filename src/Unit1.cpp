@@ -2,25 +2,68 @@
 
 #include "Application.h"
 #include "Unit2.h"
+#include "Unit4.h"
+#include "controls/DBEdit.h"
+#include "controls/DBGrid.h"
+#include "controls/DBNavigator.h"
 #include "controls/Guard.h"
 #include "recordset/Convert.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 
 TfrmMain *frmMain = nullptr;
 
 namespace {
+
+// The extent of the layout: the right and bottom edges of the farthest controls, with a margin.
+constexpr int layoutWidth = 1500;
+constexpr int layoutHeight = 780;
+// Outer size of the window when it is not maximised.
+constexpr int restoredWidth = 1552;
+constexpr int restoredHeight = 840;
 
 template<typename T>
 T *place(QWidget *parent, const char *name, int left, int top, int width, int height)
 {
     auto *widget = new T(parent);
     widget->setObjectName(QLatin1String(name));
-    widget->setGeometry(left, top, width, height);
+    widget->setGeometry(Application::scaled(QRect(left, top, width, height)));
     return widget;
+}
+
+QLabel *label(QWidget *parent, const char *name, const QString &caption, int left, int top)
+{
+    auto *widget = new QLabel(caption, parent);
+    widget->setObjectName(QLatin1String(name));
+    widget->move(Application::scaled(QPoint(left, top)));
+    widget->adjustSize(); // labels size themselves to their caption
+    return widget;
+}
+
+QPushButton *button(QWidget *parent, const char *name, const QString &caption, int left, int top,
+                    int width, int height)
+{
+    auto *widget = place<QPushButton>(parent, name, left, top, width, height);
+    widget->setText(caption);
+    widget->setAutoDefault(false); // Enter and Escape press no button of this window
+    widget->setDefault(false);
+    return widget;
+}
+
+DBEdit *detailBox(QWidget *parent, const char *name, int left, int top, int width, QLabel *caption)
+{
+    auto *box = place<DBEdit>(parent, name, left, top, width, 31);
+    box->setEnabled(false);
+    box->setAccessibleName(caption->text());
+    return box;
 }
 
 } // namespace
@@ -30,15 +73,79 @@ TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent)
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("ЛАРВЕНСКИЙ КОЛЛЕДЖ"));
     setFont(Application::windowFont());
-    resize(1024, 700);
 
-    m_client = new QWidget(this);
-    setCentralWidget(m_client);
+    // Controls keep their places whatever the window's size; a smaller window scrolls.
+    m_scroll = new QScrollArea(this);
+    m_scroll->setObjectName(QStringLiteral("clientArea"));
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidgetResizable(false);
+    m_client = new QWidget;
+    m_client->setObjectName(QStringLiteral("client"));
+    m_client->setFixedSize(Application::scaled(QSize(layoutWidth, layoutHeight)));
+    QPalette face = m_client->palette();
+    face.setColor(QPalette::Window, face.color(QPalette::Button));
+    m_client->setPalette(face);
+    m_client->setAutoFillBackground(true);
+    m_scroll->setPalette(face);
+    m_scroll->setWidget(m_client);
+    setCentralWidget(m_scroll);
 
-    lbl1 = place<QLabel>(m_client, "lbl1", 57, 21, 154, 23);
-    lbl1->setText(QStringLiteral("ВЫБЕРИТЕ ГОД"));
+    createControls();
+    createMenus();
 
-    cbb2 = place<QComboBox>(m_client, "cbb2", 230, 20, 89, 31);
+    // Centred at its restored size, counting the frame the desktop usually adds.
+    const QSize outer = Application::scaled(QSize(restoredWidth, restoredHeight));
+    const QSize frame(2 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 8,
+                      style()->pixelMetric(QStyle::PM_TitleBarHeight) + 8);
+    QRect restored(QPoint(0, 0), outer - frame);
+    if (QScreen *screen = QGuiApplication::primaryScreen())
+        restored.moveCenter(screen->availableGeometry().center());
+    setGeometry(restored);
+}
+
+TfrmMain::~TfrmMain() = default;
+
+void TfrmMain::createControls()
+{
+    QWidget *c = m_client;
+    dbgrd1 = place<DBGrid>(c, "dbgrd1", 21, 73, 943, 178);
+    dbnvgr1 = place<DBNavigator>(c, "dbnvgr1", 23, 267, 930, 30);
+    cbb2 = place<QComboBox>(c, "cbb2", 230, 20, 89, 31);
+    btn4 = button(c, "btn4", QStringLiteral("СФОРМИРОВАТЬ СПИСОК"), 348, 19, 427, 37);
+    btn1 = button(c, "btn1", QStringLiteral("ПЕЧАТЬ"), 565, 331, 140, 30);
+    btn2 = button(c, "btn2", QStringLiteral("СБРОС"), 735, 335, 140, 30);
+    dbgrd2 = place<DBGrid>(c, "dbgrd2", 18, 375, 1357, 125);
+    dbnvgr2 = place<DBNavigator>(c, "dbnvgr2", 21, 513, 1340, 27);
+    btn3 = button(c, "btn3", QStringLiteral("ЮБИЛЯРЫ"), 395, 554, 140, 30);
+    btn6 = button(c, "btn6", QStringLiteral("ПЕЧАТЬ"), 570, 555, 140, 30);
+    btn7 = button(c, "btn7", QStringLiteral("СБРОС"), 735, 558, 140, 30);
+    dbgrd3 = place<DBGrid>(c, "dbgrd3", 13, 597, 1361, 121);
+    dbnvgr3 = place<DBNavigator>(c, "dbnvgr3", 18, 731, 1330, 29);
+    edt1 = place<QLineEdit>(c, "edt1", 832, 21, 45, 31);
+
+    lbl1 = label(c, "lbl1", QStringLiteral("ВЫБЕРИТЕ ГОД"), 57, 21);
+    lbl2 = label(c, "lbl2", QStringLiteral("УКАЖИТЕ МЕСЯЦ"), 24, 334);
+    lbl3 = label(c, "lbl3", QStringLiteral("Ф.И.О"), 984, 77);
+    lbl4 = label(c, "lbl4", QStringLiteral("ДАТА РОЖДЕНИЯ"), 988, 125);
+    lbl5 = label(c, "lbl5", QStringLiteral("ГОД"), 990, 173);
+    lbl6 = label(c, "lbl6", QStringLiteral("МЕСЯЦ"), 1143, 176);
+    lbl7 = label(c, "lbl7", QStringLiteral("ЧИСЛО"), 1318, 175);
+    lbl8 = label(c, "lbl8", QStringLiteral("ВОЗРАСТ"), 994, 226);
+    lbl9 = label(c, "lbl9", QStringLiteral("ЮБИЛЕЙ"), 1208, 231);
+
+    dbedt1 = detailBox(c, "dbedt1", 1058, 72, 412, lbl3);
+    dbedt_ = detailBox(c, "dbedt_", 1179, 119, 121, lbl4);
+    dbedt3 = detailBox(c, "dbedt3", 1046, 174, 75, lbl5);
+    dbedt4 = detailBox(c, "dbedt4", 1226, 176, 75, lbl6);
+    dbedt5 = detailBox(c, "dbedt5", 1405, 175, 75, lbl7);
+    dbedt6 = detailBox(c, "dbedt6", 1098, 227, 75, lbl8);
+    dbedt7 = detailBox(c, "dbedt7", 1317, 232, 75, lbl9);
+    btn8 = button(c, "btn8", QStringLiteral("НАЙТИ"), 394, 331, 140, 30);
+    edt2 = place<QLineEdit>(c, "edt2", 904, 20, 121, 31);
+    cbb1 = place<QComboBox>(c, "cbb1", 213, 331, 171, 31);
+    edt3 = place<QLineEdit>(c, "edt3", 1037, 21, 129, 31);
+
+    // The year box: pick one of the four or type any year.
     cbb2->setEditable(true);
     cbb2->addItems({QStringLiteral("2022"), QStringLiteral("2023"), QStringLiteral("2024"),
                     QStringLiteral("2025")});
@@ -46,12 +153,105 @@ TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent)
     cbb2->setAccessibleName(lbl1->text());
     lbl1->setBuddy(cbb2);
 
-    btn4 = place<QPushButton>(m_client, "btn4", 348, 19, 427, 37);
-    btn4->setText(QStringLiteral("СФОРМИРОВАТЬ СПИСОК"));
-    connect(btn4, &QPushButton::clicked, this, [this] { guarded([this] { btn4Click(btn4); }); });
+    cbb1->setEditable(true);
+    cbb1->addItems({QStringLiteral("январь"), QStringLiteral("февраль"), QStringLiteral("март"),
+                    QStringLiteral("апрель"), QStringLiteral("май"), QStringLiteral("июнь"),
+                    QStringLiteral("июль"), QStringLiteral("август"), QStringLiteral("сентябрь"),
+                    QStringLiteral("октябрь"), QStringLiteral("ноябрь"), QStringLiteral("декабрь")});
+    cbb1->setCurrentIndex(-1);
+    cbb1->setAccessibleName(lbl2->text());
+    lbl2->setBuddy(cbb1);
+
+    // Hidden boxes that carry values between handlers.
+    edt1->setText(QStringLiteral("да"));
+    for (QLineEdit *hidden : {edt1, edt2, edt3})
+        hidden->hide();
+
+    dbgrd1->setAccessibleName(QStringLiteral("Реестр"));
+    dbgrd2->setAccessibleName(QStringLiteral("Именинники месяца"));
+    dbgrd3->setAccessibleName(QStringLiteral("Юбиляры"));
+
+    const QList<QWidget *> tabOrder = {dbgrd1, dbnvgr1, cbb2,   btn4,   btn1,   btn2,   dbgrd2,
+                                       dbnvgr2, btn3,   btn6,   btn7,   dbgrd3, dbnvgr3, edt1,
+                                       dbedt1,  dbedt_, dbedt3, dbedt4, dbedt5, dbedt6, dbedt7,
+                                       btn8,    edt2,   cbb1,   edt3};
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+
+    onEvent(btn4, &QPushButton::clicked, &TfrmMain::btn4Click);
 }
 
-TfrmMain::~TfrmMain() = default;
+void TfrmMain::createMenus()
+{
+    QMenuBar *mm1 = menuBar();
+    mm1->setObjectName(QStringLiteral("mm1"));
+    mm1->setFont(font());
+    // Commands sit on the bar itself; only "СЕРВИС" opens a sub-menu.
+    N1 = mm1->addAction(QStringLiteral("НОВАЯ ЗАПИСЬ"));
+    N2 = mm1->addAction(QStringLiteral("СПРАВОЧНИКИ"));
+    N7 = mm1->addAction(QStringLiteral("АРХИВАЦИЯ"));
+    N3 = mm1->addMenu(QStringLiteral("СЕРВИС"));
+    N3->setFont(font());
+    N4 = N3->addAction(QStringLiteral("РУКОВОДСТВО ПОЛЬЗОВАТЕЛЯ"));
+    N5 = N3->addAction(QStringLiteral("О РАЗРАБОТЧИКЕ"));
+    N6 = mm1->addAction(QStringLiteral("ВЫХОД"));
+    N1->setObjectName(QStringLiteral("N1"));
+    N2->setObjectName(QStringLiteral("N2"));
+    N7->setObjectName(QStringLiteral("N7"));
+    N3->setObjectName(QStringLiteral("N3"));
+    N4->setObjectName(QStringLiteral("N4"));
+    N5->setObjectName(QStringLiteral("N5"));
+    N6->setObjectName(QStringLiteral("N6"));
+
+    pm1 = new QMenu(this);
+    pm1->setObjectName(QStringLiteral("pm1"));
+    N8 = pm1->addAction(QStringLiteral("СОРТИРОВАТЬ ОТ А ДО Я"));
+    N8->setObjectName(QStringLiteral("N8"));
+    pm2 = new QMenu(this);
+    pm2->setObjectName(QStringLiteral("pm2"));
+    N9 = pm2->addAction(QStringLiteral("СОРТИРОВАТЬ ПО ВОЗРАСТУ"));
+    N9->setObjectName(QStringLiteral("N9"));
+
+    QList<DBGridColumn> columns = {{QStringLiteral("ФИО"), QString(), pm1},
+                                   {QStringLiteral("Дата_рождения"), QStringLiteral("Дата рождения"), nullptr},
+                                   {QStringLiteral("Год"), QString(), nullptr},
+                                   {QStringLiteral("Месяц"), QString(), nullptr},
+                                   {QStringLiteral("Число"), QString(), nullptr},
+                                   {QStringLiteral("Возраст"), QString(), nullptr},
+                                   {QStringLiteral("Юбилей"), QString(), nullptr}};
+    dbgrd1->setColumns(columns);
+    dbgrd2->setPopupMenu(pm2);
+
+    onEvent(N2, &QAction::triggered, &TfrmMain::N2Click);
+    onEvent(N6, &QAction::triggered, &TfrmMain::N6Click);
+    onEvent(N8, &QAction::triggered, &TfrmMain::N8Click);
+    onEvent(N9, &QAction::triggered, &TfrmMain::N9Click);
+}
+
+template<typename Sender, typename Signal>
+void TfrmMain::onEvent(Sender *sender, Signal signal, void (TfrmMain::*handler)(QObject *))
+{
+    connect(sender, signal, this, [this, sender, handler] { guarded([&] { (this->*handler)(sender); }); });
+}
+
+void TfrmMain::linkDataControls(TDM &dataModule)
+{
+    dbgrd1->setDataSource(&dataModule.dsMain);
+    dbnvgr1->setDataSource(&dataModule.dsMain);
+    const std::pair<DBEdit *, const char *> detail[] = {
+        {dbedt1, "ФИО"},   {dbedt_, "Дата_рождения"}, {dbedt3, "Год"},   {dbedt4, "Месяц"},
+        {dbedt5, "Число"}, {dbedt6, "Возраст"},       {dbedt7, "Юбилей"}};
+    for (const auto &[box, field] : detail) {
+        box->setDataSource(&dataModule.dsMain);
+        box->setDataField(QString::fromUtf8(field));
+    }
+    dbgrd2->setDataSource(&dataModule.dsZapros1);
+    dbnvgr2->setDataSource(&dataModule.dsZapros1);
+    dbgrd3->setDataSource(&dataModule.dsZapros2);
+    dbnvgr3->setDataSource(&dataModule.dsZapros2);
+}
+
+// --- handlers ----------------------------------------------------------------------------------
 
 void TfrmMain::btn4Click(QObject *)
 {
@@ -71,3 +271,21 @@ void TfrmMain::btn4Click(QObject *)
         people.ToNext();
     }
 }
+
+void TfrmMain::N2Click(QObject *)
+{
+    Application::showModal(frmSprav);
+}
+
+void TfrmMain::N6Click(QObject *)
+{
+    // Posted to the event loop: the rest of the present event is handled first.
+    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+void TfrmMain::N8Click(QObject *)
+{
+    DM->tblMain.setSortOrder(QStringLiteral("ФИО"));
+}
+
+void TfrmMain::N9Click(QObject *) {}

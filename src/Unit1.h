@@ -2,11 +2,20 @@
 
 #include <QMainWindow>
 
+class DBEdit;
+class DBGrid;
+class DBNavigator;
+class QAction;
 class QComboBox;
 class QLabel;
+class QLineEdit;
+class QMenu;
 class QPushButton;
+class QScrollArea;
+class TDM;
 
-// The main window: the register of people, the age calculation, the birthday and jubilee lists.
+// The main window: the register of people with its detail panel, the age calculation, the
+// birthday search by month and the jubilee list, and the menu bar.
 class TfrmMain : public QMainWindow
 {
     Q_OBJECT
@@ -15,14 +24,81 @@ public:
     explicit TfrmMain(QWidget *parent = nullptr);
     ~TfrmMain() override;
 
+    // Binds the data-bound controls to the data module's data sources, while it is created.
+    void linkDataControls(TDM &dataModule);
+
     // "СФОРМИРОВАТЬ СПИСОК": for the year in cbb2, every person's age and jubilee mark.
     void btn4Click(QObject *sender);
+    // "СПРАВОЧНИКИ": the reference books window, modally.
+    void N2Click(QObject *sender);
+    // "ВЫХОД": ends the program, asking nothing.
+    void N6Click(QObject *sender);
+    // "СОРТИРОВАТЬ ОТ А ДО Я": the register in alphabetical order of full names.
+    void N8Click(QObject *sender);
+    // "СОРТИРОВАТЬ ПО ВОЗРАСТУ": does nothing.
+    void N9Click(QObject *sender);
 
-    QLabel *lbl1;
+    // In tab order.
+    DBGrid *dbgrd1;
+    DBNavigator *dbnvgr1;
     QComboBox *cbb2;
     QPushButton *btn4;
+    QPushButton *btn1;
+    QPushButton *btn2;
+    DBGrid *dbgrd2;
+    DBNavigator *dbnvgr2;
+    QPushButton *btn3;
+    QPushButton *btn6;
+    QPushButton *btn7;
+    DBGrid *dbgrd3;
+    DBNavigator *dbnvgr3;
+    QLineEdit *edt1;
+    DBEdit *dbedt1;
+    DBEdit *dbedt_;
+    DBEdit *dbedt3;
+    DBEdit *dbedt4;
+    DBEdit *dbedt5;
+    DBEdit *dbedt6;
+    DBEdit *dbedt7;
+    QPushButton *btn8;
+    QLineEdit *edt2;
+    QComboBox *cbb1;
+    QLineEdit *edt3;
+
+    QLabel *lbl1;
+    QLabel *lbl2;
+    QLabel *lbl3;
+    QLabel *lbl4;
+    QLabel *lbl5;
+    QLabel *lbl6;
+    QLabel *lbl7;
+    QLabel *lbl8;
+    QLabel *lbl9;
+
+    // The menu bar mm1 and the two pop-up menus.
+    QAction *N1;
+    QAction *N2;
+    QAction *N7;
+    QMenu *N3;
+    QAction *N4;
+    QAction *N5;
+    QAction *N6;
+    QMenu *pm1;
+    QAction *N8;
+    QMenu *pm2;
+    QAction *N9;
+
+    // The area the controls are laid out on, and the scroll area around it.
+    QWidget *client() const { return m_client; }
 
 private:
+    void createControls();
+    void createMenus();
+    // Connects a button, a menu item or another signal to a handler run through the guard.
+    template<typename Sender, typename Signal>
+    void onEvent(Sender *sender, Signal signal, void (TfrmMain::*handler)(QObject *));
+
+    QScrollArea *m_scroll;
     QWidget *m_client;
 };
 

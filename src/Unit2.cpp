@@ -1,5 +1,6 @@
 #include "Unit2.h"
 
+#include "Unit1.h"
 #include "controls/Guard.h"
 
 TDM *DM = nullptr;
@@ -27,6 +28,9 @@ TDM::TDM(QObject *parent)
     tblGod.setTableName(QStringLiteral("God"));
     tblMesyats.setTableName(QStringLiteral("Mesyats"));
     tblChislo.setTableName(QStringLiteral("Chislo"));
+
+    if (frmMain)
+        frmMain->linkDataControls(*this);
 
     // Each table asks the connection to open again when it is still closed, so a database that
     // cannot be opened is reported five times, as each of them fails in turn.

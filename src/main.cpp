@@ -5,6 +5,7 @@
 #include "Unit2.h"
 #include "Unit3.h"
 #include "Unit4.h"
+#include "controls/DBGrid.h"
 #include "controls/MessageDialogs.h"
 
 #include <QFileInfo>
@@ -63,6 +64,7 @@ int main(int argc, char *argv[])
     }
 
     frmMain->showMaximized();
+    frmMain->dbgrd1->setFocus();
     QApplication::exec();
     destroyAll();
     return 0;

@@ -702,7 +702,8 @@ void DBGrid::handleKey(QKeyEvent *event)
 void DBGrid::mousePressEvent(QMouseEvent *event)
 {
     setFocus(Qt::MouseFocusReason);
-    if (event->button() != Qt::LeftButton)
+    // Either button makes the row under it current, so a pop-up menu acts on that record.
+    if (event->button() != Qt::LeftButton && event->button() != Qt::RightButton)
         return;
     const QModelIndex index = indexAt(event->position().toPoint());
     guarded([&] {
@@ -732,20 +733,22 @@ void DBGrid::mouseDoubleClickEvent(QMouseEvent *event)
 
 void DBGrid::showPopup(int shownColumn, const QPoint &globalPos)
 {
+    // The grid's own menu opens anywhere; a column's menu only over that column's cells or title.
     const int column = logicalColumn(shownColumn);
-    QMenu *menu = column >= 0 ? m_columns[size_t(column)].definition.PopupMenu : nullptr;
-    if (!menu)
-        menu = m_popupMenu;
+    QMenu *menu = m_popupMenu;
+    if (!menu && column >= 0)
+        menu = m_columns[size_t(column)].definition.PopupMenu;
     if (menu)
         menu->popup(globalPos);
 }
 
 void DBGrid::mouseReleaseEvent(QMouseEvent *event)
 {
-    if (event->button() == Qt::RightButton) {
-        const int column = columnAt(int(event->position().x()));
-        showPopup(column < 0 ? -1 : horizontalHeader()->visualIndex(column), event->globalPosition().toPoint());
-    }
+    if (event->button() != Qt::RightButton)
+        return;
+    const QModelIndex index = indexAt(event->position().toPoint());
+    showPopup(index.isValid() ? horizontalHeader()->visualIndex(index.column()) : -1,
+              event->globalPosition().toPoint());
 }
 
 bool DBGrid::eventFilter(QObject *watched, QEvent *event)
