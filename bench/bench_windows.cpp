@@ -8,13 +8,18 @@
 #include "controls/DBEdit.h"
 #include "controls/DBGrid.h"
 #include "controls/DBNavigator.h"
+#include "controls/TextComboBox.h"
 #include "platform/Dialogs.h"
+#include "platform/Sqlite.h"
+
+#include "controls/TextComboBox.h"
 
 #include <QComboBox>
 #include <QPushButton>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -113,6 +118,53 @@ void scrollToLastAndBack(benchmark::State &state)
     }
 }
 
+// Reads every row and column of a select and holds them, as a raw baseline.
+void rawSelect(benchmark::State &state, const QString &sql)
+{
+    Program program(int(state.range(0)));
+    ageWalk(DM->tblMain, 2025);
+    SqliteConnection db(QStringLiteral("Base.mdb"), SqliteConnection::Mode::OpenExisting);
+    for (auto _ : state) {
+        std::vector<SqlValue> held;
+        SqliteStatement select = db.prepare(sql);
+        while (select.step()) {
+            for (int c = 0; c < select.columnCount(); ++c)
+                held.push_back(select.columnValue(c));
+        }
+        benchmark::DoNotOptimize(held.data());
+    }
+}
+
+void monthSearch(benchmark::State &state)
+{
+    Program program(int(state.range(0)));
+    frmMain->edt2->setText(QStringLiteral("март"));
+    for (auto _ : state) {
+        frmMain->btn8Click(frmMain->btn8);
+        QCoreApplication::processEvents();
+    }
+}
+
+void rawMonthSearch(benchmark::State &state)
+{
+    rawSelect(state, QStringLiteral("select * from Main where Месяц like '3'"));
+}
+
+void jubileeList(benchmark::State &state)
+{
+    Program program(int(state.range(0)));
+    ageWalk(DM->tblMain, 2025);
+    for (auto _ : state) {
+        frmMain->btn3Click(frmMain->btn3);
+        QCoreApplication::processEvents();
+    }
+}
+
+void rawJubileeList(benchmark::State &state)
+{
+    rawSelect(state, QStringLiteral("select * from Main where Юбилей like 'да'"));
+}
+
 void detached(benchmark::State &state)
 {
     Program program(int(state.range(0)));
@@ -128,6 +180,10 @@ void detached(benchmark::State &state)
 BENCHMARK(handler)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(detached)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(withControls)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(monthSearch)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(rawMonthSearch)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(jubileeList)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(rawJubileeList)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(scrollToLastAndBack)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(20);
 
 int main(int argc, char *argv[])
@@ -146,6 +202,12 @@ int main(int argc, char *argv[])
     reportRatio("walk_with_grid_bar_and_edits_vs_detached",
                 reporter.seconds("withControls/100000/iterations:3") / reporter.seconds("detached/100000/iterations:3"),
                 1.3);
+    reportRatio("month_search_vs_raw_select",
+                reporter.seconds("monthSearch/100000/iterations:10") / reporter.seconds("rawMonthSearch/100000/iterations:10"),
+                2);
+    reportRatio("jubilee_list_vs_raw_select",
+                reporter.seconds("jubileeList/100000/iterations:10") / reporter.seconds("rawJubileeList/100000/iterations:10"),
+                2);
     reportRatio("scroll_to_last_of_100k_and_back_ms",
                 reporter.seconds("scrollToLastAndBack/100000/iterations:20") * 1000, 100);
     return 0;

@@ -7,6 +7,7 @@
 #include "controls/DBGrid.h"
 #include "controls/DBNavigator.h"
 #include "controls/Guard.h"
+#include "controls/TextComboBox.h"
 #include "recordset/Convert.h"
 
 #include <QApplication>
@@ -26,6 +27,31 @@ namespace {
 // The extent of the layout: the right and bottom edges of the farthest controls, with a margin.
 constexpr int layoutWidth = 1500;
 constexpr int layoutHeight = 780;
+// The months as cbb1 offers them and as the search compares them, with the number written into
+// the statement.
+struct Month
+{
+    const char *name;
+    const char *number;
+};
+constexpr Month monthTable[] = {
+    {"январь", "1"}, {"февраль", "2"}, {"март", "3"},     {"апрель", "4"},   {"май", "5"},     {"июнь", "6"},
+    {"июль", "7"},   {"август", "8"},  {"сентябрь", "9"}, {"октябрь", "10"}, {"ноябрь", "11"}, {"декабрь", "12"},
+};
+
+// Gives a query record set a new statement and opens it, hiding the key column from the grids;
+// the key stays at position 0 of the result.
+void runQuery(RecordSet &query, const QString &lastLine)
+{
+    query.setActive(false);
+    query.SQL().clear();
+    query.SQL().add(QStringLiteral("select *"));
+    query.SQL().add(QStringLiteral("from Main"));
+    query.SQL().add(lastLine);
+    query.setActive(true);
+    query.FieldAt(0).setVisible(false);
+}
+
 // Outer size of the window when it is not maximised.
 constexpr int restoredWidth = 1552;
 constexpr int restoredHeight = 840;
@@ -110,7 +136,7 @@ void TfrmMain::createControls()
     QWidget *c = m_client;
     dbgrd1 = place<DBGrid>(c, "dbgrd1", 21, 73, 943, 178);
     dbnvgr1 = place<DBNavigator>(c, "dbnvgr1", 23, 267, 930, 30);
-    cbb2 = place<QComboBox>(c, "cbb2", 230, 20, 89, 31);
+    cbb2 = place<TextComboBox>(c, "cbb2", 230, 20, 89, 31);
     btn4 = button(c, "btn4", QStringLiteral("СФОРМИРОВАТЬ СПИСОК"), 348, 19, 427, 37);
     btn1 = button(c, "btn1", QStringLiteral("ПЕЧАТЬ"), 565, 331, 140, 30);
     btn2 = button(c, "btn2", QStringLiteral("СБРОС"), 735, 335, 140, 30);
@@ -142,22 +168,18 @@ void TfrmMain::createControls()
     dbedt7 = detailBox(c, "dbedt7", 1317, 232, 75, lbl9);
     btn8 = button(c, "btn8", QStringLiteral("НАЙТИ"), 394, 331, 140, 30);
     edt2 = place<QLineEdit>(c, "edt2", 904, 20, 121, 31);
-    cbb1 = place<QComboBox>(c, "cbb1", 213, 331, 171, 31);
+    cbb1 = place<TextComboBox>(c, "cbb1", 213, 331, 171, 31);
     edt3 = place<QLineEdit>(c, "edt3", 1037, 21, 129, 31);
 
     // The year box: pick one of the four or type any year.
-    cbb2->setEditable(true);
     cbb2->addItems({QStringLiteral("2022"), QStringLiteral("2023"), QStringLiteral("2024"),
                     QStringLiteral("2025")});
     cbb2->setCurrentIndex(-1);
     cbb2->setAccessibleName(lbl1->text());
     lbl1->setBuddy(cbb2);
 
-    cbb1->setEditable(true);
-    cbb1->addItems({QStringLiteral("январь"), QStringLiteral("февраль"), QStringLiteral("март"),
-                    QStringLiteral("апрель"), QStringLiteral("май"), QStringLiteral("июнь"),
-                    QStringLiteral("июль"), QStringLiteral("август"), QStringLiteral("сентябрь"),
-                    QStringLiteral("октябрь"), QStringLiteral("ноябрь"), QStringLiteral("декабрь")});
+    for (const Month &month : monthTable)
+        cbb1->addItem(QString::fromUtf8(month.name));
     cbb1->setCurrentIndex(-1);
     cbb1->setAccessibleName(lbl2->text());
     lbl2->setBuddy(cbb1);
@@ -179,6 +201,11 @@ void TfrmMain::createControls()
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
     onEvent(btn4, &QPushButton::clicked, &TfrmMain::btn4Click);
+    onEvent(cbb1, &TextComboBox::selectionChanged, &TfrmMain::cbb1Click);
+    onEvent(btn8, &QPushButton::clicked, &TfrmMain::btn8Click);
+    onEvent(btn2, &QPushButton::clicked, &TfrmMain::btn2Click);
+    onEvent(btn3, &QPushButton::clicked, &TfrmMain::btn3Click);
+    onEvent(btn7, &QPushButton::clicked, &TfrmMain::btn7Click);
 }
 
 void TfrmMain::createMenus()
@@ -270,6 +297,36 @@ void TfrmMain::btn4Click(QObject *)
         // Leaving the record posts it; leaving the last one also sets AtEnd.
         people.ToNext();
     }
+}
+
+void TfrmMain::cbb1Click(QObject *)
+{
+    edt2->setText(cbb1->currentText());
+}
+
+void TfrmMain::btn8Click(QObject *)
+{
+    // Every row is compared, exactly; with no match the previous month's number stays.
+    for (const Month &month : monthTable) {
+        if (edt2->text() == QString::fromUtf8(month.name))
+            edt3->setText(QString::fromUtf8(month.number));
+    }
+    runQuery(DM->qryZapros1, QStringLiteral("where Месяц like  '") + edt3->text() + QStringLiteral("' "));
+}
+
+void TfrmMain::btn2Click(QObject *)
+{
+    DM->qryZapros1.setActive(false);
+}
+
+void TfrmMain::btn3Click(QObject *)
+{
+    runQuery(DM->qryZapros2, QStringLiteral("where Юбилей like  '") + edt1->text() + QStringLiteral("' "));
+}
+
+void TfrmMain::btn7Click(QObject *)
+{
+    DM->qryZapros2.setActive(false);
 }
 
 void TfrmMain::N2Click(QObject *)

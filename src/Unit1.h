@@ -6,7 +6,7 @@ class DBEdit;
 class DBGrid;
 class DBNavigator;
 class QAction;
-class QComboBox;
+class TextComboBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -29,6 +29,16 @@ public:
 
     // "СФОРМИРОВАТЬ СПИСОК": for the year in cbb2, every person's age and jubilee mark.
     void btn4Click(QObject *sender);
+    // A month picked in cbb1: its name goes to edt2.
+    void cbb1Click(QObject *sender);
+    // "НАЙТИ": the people born in the month named in edt2.
+    void btn8Click(QObject *sender);
+    // "СБРОС" of the month band: the month list closes.
+    void btn2Click(QObject *sender);
+    // "ЮБИЛЯРЫ": the people marked as having a jubilee.
+    void btn3Click(QObject *sender);
+    // "СБРОС" of the jubilee band: the jubilee list closes.
+    void btn7Click(QObject *sender);
     // "СПРАВОЧНИКИ": the reference books window, modally.
     void N2Click(QObject *sender);
     // "ВЫХОД": ends the program, asking nothing.
@@ -41,7 +51,7 @@ public:
     // In tab order.
     DBGrid *dbgrd1;
     DBNavigator *dbnvgr1;
-    QComboBox *cbb2;
+    TextComboBox *cbb2;
     QPushButton *btn4;
     QPushButton *btn1;
     QPushButton *btn2;
@@ -62,7 +72,7 @@ public:
     DBEdit *dbedt7;
     QPushButton *btn8;
     QLineEdit *edt2;
-    QComboBox *cbb1;
+    TextComboBox *cbb1;
     QLineEdit *edt3;
 
     QLabel *lbl1;

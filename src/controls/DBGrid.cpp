@@ -307,14 +307,20 @@ int DBGrid::logicalColumn(int shown) const
 
 void DBGrid::stateChanged()
 {
-    if (!isActive())
+    if (!isActive()) {
+        // The fields are gone at once; the view may ask for a title before the refresh comes.
+        for (MappedColumn &column : m_columns)
+            column.field = nullptr;
         dropPending();
+    }
     m_layoutDirty = true;
     scheduleRefresh();
 }
 
 void DBGrid::layoutChanged()
 {
+    for (MappedColumn &column : m_columns)
+        column.field = nullptr;
     m_layoutDirty = true;
     scheduleRefresh();
 }

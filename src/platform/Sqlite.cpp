@@ -243,6 +243,9 @@ void SqliteConnection::configure()
     // the file at checkpoints and when the last connection closes.
     prepare(QStringLiteral("PRAGMA journal_mode=WAL")).step();
     exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    // Tables are read whole at every open and refresh: a page cache that holds a large register
+    // keeps the second read from going back to the file.
+    exec(QStringLiteral("PRAGMA cache_size=-32000"));
 }
 
 void SqliteConnection::exec(const QString &sql)

@@ -3,6 +3,8 @@
 
 #include "DatabaseTool.h"
 
+#include "controls/TextComboBox.h"
+
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>

@@ -8,6 +8,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QTest>
+#include "controls/TextComboBox.h"
+
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>

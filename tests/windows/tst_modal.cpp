@@ -5,6 +5,8 @@
 #include "Unit3.h"
 #include "controls/Guard.h"
 
+#include "controls/TextComboBox.h"
+
 #include <QComboBox>
 #include <QFontInfo>
 #include <QLabel>
