@@ -2,6 +2,7 @@
 
 #include <QEventLoop>
 #include <QFontDatabase>
+#include <QLabel>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
@@ -64,6 +65,15 @@ QFont windowFont()
     font.setPixelSize(scaled(19));
     font.setBold(true);
     return font;
+}
+
+QLabel *label(QWidget *parent, const char *name, const QString &caption, int left, int top)
+{
+    auto *widget = new QLabel(caption, parent);
+    widget->setObjectName(QLatin1String(name));
+    widget->move(scaled(QPoint(left, top)));
+    widget->adjustSize();
+    return widget;
 }
 
 namespace {

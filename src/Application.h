@@ -4,6 +4,7 @@
 #include <QFont>
 #include <QRect>
 
+class QLabel;
 class QWidget;
 
 // The program's application object. Handlers catch their own failures through the guard; what
@@ -31,6 +32,19 @@ int scaled(int pixels);
 QPoint scaled(QPoint point);
 QSize scaled(QSize size);
 QRect scaled(const QRect &rect);
+
+// Makes a control of a window at its laid-out place (scaled), named as the program names it.
+template<typename T>
+T *place(QWidget *parent, const char *name, int left, int top, int width, int height)
+{
+    auto *widget = new T(parent);
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(scaled(QRect(left, top, width, height)));
+    return widget;
+}
+
+// A label at its laid-out place, sized to its caption.
+QLabel *label(QWidget *parent, const char *name, const QString &caption, int left, int top);
 
 // Shows a hidden secondary window modally: centred on the screen, every other window taking no
 // input, until it is closed. It is then hidden, not destroyed, so its controls keep their state,

@@ -2,6 +2,7 @@
 
 #include "Application.h"
 #include "Unit2.h"
+#include "Unit3.h"
 #include "Unit4.h"
 #include "controls/DBEdit.h"
 #include "controls/DBGrid.h"
@@ -56,28 +57,10 @@ void runQuery(RecordSet &query, const QString &lastLine)
 constexpr int restoredWidth = 1552;
 constexpr int restoredHeight = 840;
 
-template<typename T>
-T *place(QWidget *parent, const char *name, int left, int top, int width, int height)
-{
-    auto *widget = new T(parent);
-    widget->setObjectName(QLatin1String(name));
-    widget->setGeometry(Application::scaled(QRect(left, top, width, height)));
-    return widget;
-}
-
-QLabel *label(QWidget *parent, const char *name, const QString &caption, int left, int top)
-{
-    auto *widget = new QLabel(caption, parent);
-    widget->setObjectName(QLatin1String(name));
-    widget->move(Application::scaled(QPoint(left, top)));
-    widget->adjustSize(); // labels size themselves to their caption
-    return widget;
-}
-
 QPushButton *button(QWidget *parent, const char *name, const QString &caption, int left, int top,
                     int width, int height)
 {
-    auto *widget = place<QPushButton>(parent, name, left, top, width, height);
+    auto *widget = Application::place<QPushButton>(parent, name, left, top, width, height);
     widget->setText(caption);
     widget->setAutoDefault(false); // Enter and Escape press no button of this window
     widget->setDefault(false);
@@ -86,7 +69,7 @@ QPushButton *button(QWidget *parent, const char *name, const QString &caption, i
 
 DBEdit *detailBox(QWidget *parent, const char *name, int left, int top, int width, QLabel *caption)
 {
-    auto *box = place<DBEdit>(parent, name, left, top, width, 31);
+    auto *box = Application::place<DBEdit>(parent, name, left, top, width, 31);
     box->setEnabled(false);
     box->setAccessibleName(caption->text());
     return box;
@@ -134,30 +117,30 @@ TfrmMain::~TfrmMain() = default;
 void TfrmMain::createControls()
 {
     QWidget *c = m_client;
-    dbgrd1 = place<DBGrid>(c, "dbgrd1", 21, 73, 943, 178);
-    dbnvgr1 = place<DBNavigator>(c, "dbnvgr1", 23, 267, 930, 30);
-    cbb2 = place<TextComboBox>(c, "cbb2", 230, 20, 89, 31);
+    dbgrd1 = Application::place<DBGrid>(c, "dbgrd1", 21, 73, 943, 178);
+    dbnvgr1 = Application::place<DBNavigator>(c, "dbnvgr1", 23, 267, 930, 30);
+    cbb2 = Application::place<TextComboBox>(c, "cbb2", 230, 20, 89, 31);
     btn4 = button(c, "btn4", QStringLiteral("СФОРМИРОВАТЬ СПИСОК"), 348, 19, 427, 37);
     btn1 = button(c, "btn1", QStringLiteral("ПЕЧАТЬ"), 565, 331, 140, 30);
     btn2 = button(c, "btn2", QStringLiteral("СБРОС"), 735, 335, 140, 30);
-    dbgrd2 = place<DBGrid>(c, "dbgrd2", 18, 375, 1357, 125);
-    dbnvgr2 = place<DBNavigator>(c, "dbnvgr2", 21, 513, 1340, 27);
+    dbgrd2 = Application::place<DBGrid>(c, "dbgrd2", 18, 375, 1357, 125);
+    dbnvgr2 = Application::place<DBNavigator>(c, "dbnvgr2", 21, 513, 1340, 27);
     btn3 = button(c, "btn3", QStringLiteral("ЮБИЛЯРЫ"), 395, 554, 140, 30);
     btn6 = button(c, "btn6", QStringLiteral("ПЕЧАТЬ"), 570, 555, 140, 30);
     btn7 = button(c, "btn7", QStringLiteral("СБРОС"), 735, 558, 140, 30);
-    dbgrd3 = place<DBGrid>(c, "dbgrd3", 13, 597, 1361, 121);
-    dbnvgr3 = place<DBNavigator>(c, "dbnvgr3", 18, 731, 1330, 29);
-    edt1 = place<QLineEdit>(c, "edt1", 832, 21, 45, 31);
+    dbgrd3 = Application::place<DBGrid>(c, "dbgrd3", 13, 597, 1361, 121);
+    dbnvgr3 = Application::place<DBNavigator>(c, "dbnvgr3", 18, 731, 1330, 29);
+    edt1 = Application::place<QLineEdit>(c, "edt1", 832, 21, 45, 31);
 
-    lbl1 = label(c, "lbl1", QStringLiteral("ВЫБЕРИТЕ ГОД"), 57, 21);
-    lbl2 = label(c, "lbl2", QStringLiteral("УКАЖИТЕ МЕСЯЦ"), 24, 334);
-    lbl3 = label(c, "lbl3", QStringLiteral("Ф.И.О"), 984, 77);
-    lbl4 = label(c, "lbl4", QStringLiteral("ДАТА РОЖДЕНИЯ"), 988, 125);
-    lbl5 = label(c, "lbl5", QStringLiteral("ГОД"), 990, 173);
-    lbl6 = label(c, "lbl6", QStringLiteral("МЕСЯЦ"), 1143, 176);
-    lbl7 = label(c, "lbl7", QStringLiteral("ЧИСЛО"), 1318, 175);
-    lbl8 = label(c, "lbl8", QStringLiteral("ВОЗРАСТ"), 994, 226);
-    lbl9 = label(c, "lbl9", QStringLiteral("ЮБИЛЕЙ"), 1208, 231);
+    lbl1 = Application::label(c, "lbl1", QStringLiteral("ВЫБЕРИТЕ ГОД"), 57, 21);
+    lbl2 = Application::label(c, "lbl2", QStringLiteral("УКАЖИТЕ МЕСЯЦ"), 24, 334);
+    lbl3 = Application::label(c, "lbl3", QStringLiteral("Ф.И.О"), 984, 77);
+    lbl4 = Application::label(c, "lbl4", QStringLiteral("ДАТА РОЖДЕНИЯ"), 988, 125);
+    lbl5 = Application::label(c, "lbl5", QStringLiteral("ГОД"), 990, 173);
+    lbl6 = Application::label(c, "lbl6", QStringLiteral("МЕСЯЦ"), 1143, 176);
+    lbl7 = Application::label(c, "lbl7", QStringLiteral("ЧИСЛО"), 1318, 175);
+    lbl8 = Application::label(c, "lbl8", QStringLiteral("ВОЗРАСТ"), 994, 226);
+    lbl9 = Application::label(c, "lbl9", QStringLiteral("ЮБИЛЕЙ"), 1208, 231);
 
     dbedt1 = detailBox(c, "dbedt1", 1058, 72, 412, lbl3);
     dbedt_ = detailBox(c, "dbedt_", 1179, 119, 121, lbl4);
@@ -167,9 +150,9 @@ void TfrmMain::createControls()
     dbedt6 = detailBox(c, "dbedt6", 1098, 227, 75, lbl8);
     dbedt7 = detailBox(c, "dbedt7", 1317, 232, 75, lbl9);
     btn8 = button(c, "btn8", QStringLiteral("НАЙТИ"), 394, 331, 140, 30);
-    edt2 = place<QLineEdit>(c, "edt2", 904, 20, 121, 31);
-    cbb1 = place<TextComboBox>(c, "cbb1", 213, 331, 171, 31);
-    edt3 = place<QLineEdit>(c, "edt3", 1037, 21, 129, 31);
+    edt2 = Application::place<QLineEdit>(c, "edt2", 904, 20, 121, 31);
+    cbb1 = Application::place<TextComboBox>(c, "cbb1", 213, 331, 171, 31);
+    edt3 = Application::place<QLineEdit>(c, "edt3", 1037, 21, 129, 31);
 
     // The year box: pick one of the four or type any year.
     cbb2->addItems({QStringLiteral("2022"), QStringLiteral("2023"), QStringLiteral("2024"),
@@ -249,6 +232,7 @@ void TfrmMain::createMenus()
     dbgrd1->setColumns(columns);
     dbgrd2->setPopupMenu(pm2);
 
+    onEvent(N1, &QAction::triggered, &TfrmMain::N1Click);
     onEvent(N2, &QAction::triggered, &TfrmMain::N2Click);
     onEvent(N6, &QAction::triggered, &TfrmMain::N6Click);
     onEvent(N8, &QAction::triggered, &TfrmMain::N8Click);
@@ -327,6 +311,15 @@ void TfrmMain::btn3Click(QObject *)
 void TfrmMain::btn7Click(QObject *)
 {
     DM->qryZapros2.setActive(false);
+}
+
+void TfrmMain::N1Click(QObject *)
+{
+    RecordSet &people = DM->tblMain;
+    people.ToFirst();
+    people.StartInsert(); // a blank record at the top of the register
+    people.StartEdit();
+    Application::showModal(frmInsert);
 }
 
 void TfrmMain::N2Click(QObject *)

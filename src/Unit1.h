@@ -39,6 +39,8 @@ public:
     void btn3Click(QObject *sender);
     // "СБРОС" of the jubilee band: the jubilee list closes.
     void btn7Click(QObject *sender);
+    // "НОВАЯ ЗАПИСЬ": a new record, entered in the new record window.
+    void N1Click(QObject *sender);
     // "СПРАВОЧНИКИ": the reference books window, modally.
     void N2Click(QObject *sender);
     // "ВЫХОД": ends the program, asking nothing.

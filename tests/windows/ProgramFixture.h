@@ -5,6 +5,8 @@
 #include "TempDatabase.h"
 #include "Unit1.h"
 #include "Unit2.h"
+#include "Unit3.h"
+#include "Unit4.h"
 #include "platform/Sqlite.h"
 
 #include <QDir>
@@ -29,14 +31,19 @@ protected:
         QDir::setCurrent(m_previousFolder);
     }
 
+    // As start-up does it: the main window, the data module, then the two secondary windows.
     void startProgram()
     {
         frmMain = new TfrmMain;
         DM = new TDM;
+        frmInsert = new TfrmInsert;
+        frmSprav = new TfrmSprav;
         frmMain->show();
     }
     void destroyProgram()
     {
+        delete std::exchange(frmSprav, nullptr);
+        delete std::exchange(frmInsert, nullptr);
         delete std::exchange(DM, nullptr);
         delete std::exchange(frmMain, nullptr);
     }

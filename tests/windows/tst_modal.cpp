@@ -18,7 +18,6 @@
 TEST_F(ProgramTest, AModalWindowBlocksTheOthersAndIsHiddenNotDestroyedWhenClosed)
 {
     startProgram();
-    frmInsert = new TfrmInsert;
     QPointer<TfrmInsert> window(frmInsert);
     auto *typed = new QLineEdit(frmInsert);
 
@@ -44,7 +43,6 @@ TEST_F(ProgramTest, AModalWindowBlocksTheOthersAndIsHiddenNotDestroyedWhenClosed
     QTimer::singleShot(0, [&] { frmInsert->close(); });
     Application::showModal(frmInsert);
     EXPECT_EQ(typed->text(), QStringLiteral("Иванов")) << "its controls keep their state";
-    delete std::exchange(frmInsert, nullptr);
 }
 
 TEST_F(ProgramTest, EveryWindowUsesTahomaBoldAtNineteenPixels)

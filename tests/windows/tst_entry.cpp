@@ -1,0 +1,210 @@
+// The new record window and the reference books window, shown modally as the menu shows them.
+#include "ProgramFixture.h"
+
+#include "controls/DBEdit.h"
+#include "controls/DBGrid.h"
+#include "controls/DBLookupComboBox.h"
+#include "controls/DBNavigator.h"
+#include "controls/TextComboBox.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <functional>
+
+namespace {
+
+void catchUp()
+{
+    QCoreApplication::processEvents();
+}
+
+void typeInto(QWidget *widget, const QString &text)
+{
+    widget->setFocus();
+    for (const QChar c : text)
+        QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+} // namespace
+
+class EntryTest : public ProgramTest
+{
+protected:
+    EntryTest() { startProgram(); }
+
+    // Chooses a menu command whose window is modal, doing `inside` while the window is shown. The
+    // window is closed with its close box afterwards if `inside` left it open.
+    void whileShown(QAction *command, QWidget *window, const std::function<void()> &inside)
+    {
+        bool ran = false;
+        QTimer::singleShot(0, [&] {
+            catchUp();
+            EXPECT_TRUE(window->isVisible());
+            EXPECT_EQ(QApplication::activeModalWidget(), window);
+            inside();
+            ran = true;
+            if (window->isVisible())
+                window->close();
+        });
+        command->trigger();
+        EXPECT_TRUE(ran);
+        EXPECT_FALSE(window->isVisible());
+    }
+    void click(QPushButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
+    QString row(const QString &where)
+    {
+        return stored(QStringLiteral("SELECT ФИО || '|' || ifnull(Дата_рождения, 'null') || '|' || "
+                                     "ifnull(Число, 'null') || '|' || ifnull(Месяц, 'null') || '|' || "
+                                     "ifnull(Год, 'null') || '|' || ifnull(Возраст, 'null') || '|' || "
+                                     "ifnull(Юбилей, 'null') FROM Main WHERE ") + where);
+    }
+};
+
+TEST_F(EntryTest, TheWindowIsLaidOutAsDrawn)
+{
+    EXPECT_EQ(frmInsert->windowTitle(), QStringLiteral("НОВАЯ ЗАПИСЬ"));
+    EXPECT_EQ(frmInsert->size(), QSize(724, 376));
+    EXPECT_EQ(frmInsert->btn1->geometry(), QRect(448, 216, 233, 41));
+    EXPECT_EQ(frmInsert->btn2->geometry(), QRect(456, 296, 225, 41));
+    EXPECT_EQ(frmInsert->dbedt1->geometry(), QRect(136, 32, 393, 31));
+    EXPECT_EQ(frmInsert->cbb1->geometry(), QRect(128, 144, 65, 31));
+    EXPECT_EQ(frmInsert->cbb2->geometry(), QRect(312, 144, 81, 31));
+    EXPECT_EQ(frmInsert->dblkcbb1->geometry(), QRect(496, 144, 137, 31));
+    EXPECT_EQ(frmInsert->edt1->geometry(), QRect(224, 216, 209, 31));
+    EXPECT_EQ(frmInsert->lbl5->pos(), QPoint(40, 224));
+    EXPECT_EQ(frmInsert->cbb1->count(), 31);
+    EXPECT_EQ(frmInsert->cbb1->itemText(4), QStringLiteral("05"));
+    EXPECT_EQ(frmInsert->cbb2->count(), 12);
+    EXPECT_EQ(frmInsert->btn1->nextInFocusChain(), frmInsert->btn2);
+
+    EXPECT_EQ(frmSprav->windowTitle(), QStringLiteral("СПРАВОЧНИКИ"));
+    EXPECT_EQ(frmSprav->size(), QSize(350, 634));
+    EXPECT_EQ(frmSprav->pgc1->count(), 3);
+    EXPECT_EQ(frmSprav->pgc1->tabText(0), QStringLiteral("ГОД"));
+    EXPECT_EQ(frmSprav->dbgrd1->geometry(), QRect(14, 6, 318, 496));
+    EXPECT_EQ(frmSprav->dbgrd2->geometry(), QRect(18, 15, 308, 382));
+    EXPECT_EQ(frmSprav->dbgrd3->geometry(), QRect(14, 5, 291, 510));
+    EXPECT_EQ(frmSprav->dbnvgr3->geometry(), QRect(14, 525, 280, 32));
+}
+
+TEST_F(EntryTest, AFullEntryStoresThePersonWithTheComposedDate)
+{
+    whileShown(frmMain->N1, frmInsert, [&] {
+        EXPECT_TRUE(frmInsert->btn1->hasFocus());
+        EXPECT_EQ(DM->tblMain.state(), RecordSet::State::Inserting);
+        typeInto(frmInsert->dbedt1, QStringLiteral("Новикова Анна Павловна"));
+        frmInsert->cbb1->setCurrentIndex(4); // "05"
+        frmInsert->cbb2->setCurrentIndex(2); // "03"
+        Q_EMIT frmInsert->dblkcbb1->activated(1980 - 1930);
+        click(frmInsert->btn1);
+        EXPECT_EQ(frmInsert->edt1->text(), QStringLiteral("05.03.1980"));
+        click(frmInsert->btn2);
+    });
+    EXPECT_EQ(dialogs.notices, QStringList{QStringLiteral("ЗАПИСЬ ДОБАВЛЕНА В БАЗУ ДАННЫХ!")});
+    EXPECT_EQ(row(QStringLiteral("Код = 1")), QStringLiteral("Новикова Анна Павловна|05.03.1980|5|3|1980|null|null"));
+    EXPECT_EQ(DM->tblMain.state(), RecordSet::State::Browsing);
+    EXPECT_EQ(DM->tblMain.RecordTotal(), 1);
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join(QLatin1Char('\n')).toStdString();
+}
+
+TEST_F(EntryTest, SavingWithNothingEnteredWritesNothingAndTheBlankGoesAtTheNextMove)
+{
+    whileShown(frmMain->N1, frmInsert, [&] { click(frmInsert->btn2); });
+    EXPECT_TRUE(dialogs.notices.isEmpty());
+    EXPECT_EQ(DM->tblMain.state(), RecordSet::State::Inserting);
+    DM->tblMain.ToFirst();
+    EXPECT_EQ(stored(QStringLiteral("SELECT count(*) FROM Main")), QStringLiteral("0"));
+}
+
+TEST_F(EntryTest, AnEmptiedDayBoxIsReportedAndTheWindowStaysOpen)
+{
+    whileShown(frmMain->N1, frmInsert, [&] {
+        frmInsert->cbb1->setCurrentIndex(6);
+        frmInsert->cbb1->setEditText(QString());
+        EXPECT_EQ(dialogs.errors, QStringList{QStringLiteral("'' is not a valid integer value.")});
+        EXPECT_EQ(DM->tblMain.FieldNamed(QStringLiteral("Число")).AsInt(), 7) << "the field keeps its value";
+        EXPECT_TRUE(frmInsert->isVisible());
+    });
+}
+
+TEST_F(EntryTest, ARefusedPostKeepsTheRecordPendingAndTheWindowOpen)
+{
+    exec(QStringLiteral("CREATE TRIGGER noname BEFORE INSERT ON Main WHEN NEW.ФИО IS NULL "
+                        "BEGIN SELECT RAISE(ABORT, 'ФИО обязательно'); END"));
+    whileShown(frmMain->N1, frmInsert, [&] {
+        frmInsert->cbb2->setCurrentIndex(0);
+        click(frmInsert->btn2);
+        EXPECT_EQ(dialogs.errors, QStringList{QStringLiteral("ФИО обязательно.")});
+        EXPECT_TRUE(frmInsert->isVisible());
+        EXPECT_EQ(DM->tblMain.state(), RecordSet::State::Inserting);
+        EXPECT_TRUE(DM->tblMain.IsModified());
+        typeInto(frmInsert->dbedt1, QStringLiteral("Петров"));
+        click(frmInsert->btn2);
+        EXPECT_FALSE(frmInsert->isVisible());
+    });
+    EXPECT_EQ(row(QStringLiteral("1")), QStringLiteral("Петров||null|1|null|null|null"));
+}
+
+TEST_F(EntryTest, ClosingWithTheCloseBoxStoresATypedNameAtTheNextMove)
+{
+    whileShown(frmMain->N1, frmInsert, [&] { typeInto(frmInsert->dbedt1, QStringLiteral("Сидоров")); });
+    EXPECT_TRUE(dialogs.notices.isEmpty());
+    EXPECT_EQ(stored(QStringLiteral("SELECT count(*) FROM Main")), QStringLiteral("0"));
+    DM->tblMain.ToNext();
+    EXPECT_EQ(row(QStringLiteral("1")), QStringLiteral("Сидоров|null|null|null|null|null|null"));
+}
+
+TEST_F(EntryTest, ASecondOpeningKeepsTheBoxesButNotTheirValuesInTheRecord)
+{
+    whileShown(frmMain->N1, frmInsert, [&] {
+        typeInto(frmInsert->dbedt1, QStringLiteral("Первый"));
+        frmInsert->cbb1->setCurrentIndex(9);
+        frmInsert->cbb2->setCurrentIndex(10);
+        click(frmInsert->btn1);
+        click(frmInsert->btn2);
+    });
+    whileShown(frmMain->N1, frmInsert, [&] {
+        EXPECT_EQ(frmInsert->cbb1->currentText(), QStringLiteral("10"));
+        EXPECT_EQ(frmInsert->edt1->text(), QStringLiteral("10.11."));
+        EXPECT_TRUE(DM->tblMain.FieldNamed(QStringLiteral("Число")).IsNull());
+        typeInto(frmInsert->dbedt1, QStringLiteral("Второй"));
+        click(frmInsert->btn2);
+    });
+    EXPECT_EQ(row(QStringLiteral("ФИО = 'Второй'")), QStringLiteral("Второй|10.11.|null|null|null|null|null"));
+}
+
+TEST_F(EntryTest, AYearAddedOrDeletedInTheReferenceBooksIsOfferedOrGoneAtOnce)
+{
+    whileShown(frmMain->N2, frmSprav, [&] {
+        EXPECT_EQ(frmSprav->pgc1->currentWidget(), frmSprav->ts2) << "the first opening shows the months";
+        frmSprav->pgc1->setCurrentWidget(frmSprav->ts1);
+        DM->tblGod.ToLast();
+        catchUp();
+        frmSprav->dbgrd1->setFocus();
+        QTest::keyClick(frmSprav->dbgrd1, Qt::Key_Down); // a new row at the bottom
+        for (const QChar c : QStringLiteral("2031"))
+            QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_unknown, QString(c),
+                                Qt::NoModifier);
+        catchUp();
+        QTest::mouseClick(frmSprav->dbnvgr1->button(DBNavigator::nbPost), Qt::LeftButton);
+        DM->tblGod.ToFirst();
+        dialogs.answer = true;
+        QTest::mouseClick(frmSprav->dbnvgr1->button(DBNavigator::nbDelete), Qt::LeftButton); // 1930
+    });
+    EXPECT_EQ(stored(QStringLiteral("SELECT max(Год) || ' ' || min(Год) FROM God")), QStringLiteral("2031 1931"));
+    catchUp();
+    EXPECT_EQ(frmInsert->dblkcbb1->itemText(frmInsert->dblkcbb1->count() - 1), QStringLiteral("2031"));
+    EXPECT_EQ(frmInsert->dblkcbb1->itemText(0), QStringLiteral("1931"));
+
+    whileShown(frmMain->N2, frmSprav, [&] {
+        EXPECT_EQ(frmSprav->pgc1->currentWidget(), frmSprav->ts1) << "reopens on the page it was closed on";
+    });
+}
