@@ -13,9 +13,21 @@
 
 void RatioReporter::ReportRuns(const std::vector<Run> &runs)
 {
+    // A benchmark is named by its function and arguments ("walk/100000"). With repetitions, the
+    // median stands for it: one slow run on a busy machine does not decide a target.
     for (const Run &run : runs) {
-        if (run.iterations > 0 && run.run_type == Run::RT_Iteration)
-            m_seconds[run.benchmark_name()] = run.real_accumulated_time / double(run.iterations);
+        if (run.iterations <= 0)
+            continue;
+        if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median")
+            continue;
+        std::string name = run.run_name.function_name;
+        if (!run.run_name.args.empty())
+            name += "/" + run.run_name.args;
+        if (run.run_type == Run::RT_Iteration && m_medians.count(name))
+            continue;
+        if (run.run_type == Run::RT_Aggregate)
+            m_medians.insert(name);
+        m_seconds[name] = run.real_accumulated_time / double(run.iterations);
     }
     ConsoleReporter::ReportRuns(runs);
 }

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <map>
+#include <set>
 #include <string>
 
 // Collects the mean time of every benchmark run, so the program can end with its target lines.
@@ -17,6 +18,7 @@ public:
 
 private:
     std::map<std::string, double> m_seconds;
+    std::set<std::string> m_medians;
 };
 
 // Prints "ratio NAME VALUE target<=T" and appends it to the file named by REESTR_RATIO_FILE.

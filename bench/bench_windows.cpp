@@ -177,14 +177,14 @@ void detached(benchmark::State &state)
 
 } // namespace
 
-BENCHMARK(handler)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(detached)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(withControls)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(monthSearch)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(10);
-BENCHMARK(rawMonthSearch)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(10);
-BENCHMARK(jubileeList)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(10);
-BENCHMARK(rawJubileeList)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(10);
-BENCHMARK(scrollToLastAndBack)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(handler)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(detached)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(withControls)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(monthSearch)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(10)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(rawMonthSearch)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(10)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(jubileeList)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(10)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(rawJubileeList)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(10)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(scrollToLastAndBack)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(20)->Repetitions(3)->ReportAggregatesOnly(true);
 
 int main(int argc, char *argv[])
 {
@@ -197,18 +197,18 @@ int main(int argc, char *argv[])
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reportRatio("btn4Click_vs_detached_walk",
-                reporter.seconds("handler/100000/iterations:3") / reporter.seconds("detached/100000/iterations:3"),
+                reporter.seconds("handler/100000") / reporter.seconds("detached/100000"),
                 1.3);
     reportRatio("walk_with_grid_bar_and_edits_vs_detached",
-                reporter.seconds("withControls/100000/iterations:3") / reporter.seconds("detached/100000/iterations:3"),
+                reporter.seconds("withControls/100000") / reporter.seconds("detached/100000"),
                 1.3);
     reportRatio("month_search_vs_raw_select",
-                reporter.seconds("monthSearch/100000/iterations:10") / reporter.seconds("rawMonthSearch/100000/iterations:10"),
+                reporter.seconds("monthSearch/100000") / reporter.seconds("rawMonthSearch/100000"),
                 2);
     reportRatio("jubilee_list_vs_raw_select",
-                reporter.seconds("jubileeList/100000/iterations:10") / reporter.seconds("rawJubileeList/100000/iterations:10"),
+                reporter.seconds("jubileeList/100000") / reporter.seconds("rawJubileeList/100000"),
                 2);
     reportRatio("scroll_to_last_of_100k_and_back_ms",
-                reporter.seconds("scrollToLastAndBack/100000/iterations:20") * 1000, 100);
+                reporter.seconds("scrollToLastAndBack/100000") * 1000, 100);
     return 0;
 }

@@ -10,7 +10,7 @@ packages=(
   # run
   fonts-wine
   # tests and screenshots
-  xvfb xauth imagemagick sqlite3
+  xvfb xauth imagemagick sqlite3 unzip
 )
 
 missing=()

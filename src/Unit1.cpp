@@ -10,6 +10,7 @@
 #include "controls/Guard.h"
 #include "controls/TextComboBox.h"
 #include "recordset/Convert.h"
+#include "service/Report.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -189,6 +190,8 @@ void TfrmMain::createControls()
     onEvent(btn2, &QPushButton::clicked, &TfrmMain::btn2Click);
     onEvent(btn3, &QPushButton::clicked, &TfrmMain::btn3Click);
     onEvent(btn7, &QPushButton::clicked, &TfrmMain::btn7Click);
+    onEvent(btn1, &QPushButton::clicked, &TfrmMain::btn1Click);
+    onEvent(btn6, &QPushButton::clicked, &TfrmMain::btn6Click);
 }
 
 void TfrmMain::createMenus()
@@ -311,6 +314,16 @@ void TfrmMain::btn3Click(QObject *)
 void TfrmMain::btn7Click(QObject *)
 {
     DM->qryZapros2.setActive(false);
+}
+
+void TfrmMain::btn1Click(QObject *)
+{
+    Report::exportList(DM->qryZapros1);
+}
+
+void TfrmMain::btn6Click(QObject *)
+{
+    Report::exportList(DM->qryZapros2);
 }
 
 void TfrmMain::N1Click(QObject *)

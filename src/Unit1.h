@@ -39,6 +39,10 @@ public:
     void btn3Click(QObject *sender);
     // "СБРОС" of the jubilee band: the jubilee list closes.
     void btn7Click(QObject *sender);
+    // "ПЕЧАТЬ" of the month band: the month list as a spreadsheet.
+    void btn1Click(QObject *sender);
+    // "ПЕЧАТЬ" of the jubilee band: the jubilee list as a spreadsheet.
+    void btn6Click(QObject *sender);
     // "НОВАЯ ЗАПИСЬ": a new record, entered in the new record window.
     void N1Click(QObject *sender);
     // "СПРАВОЧНИКИ": the reference books window, modally.

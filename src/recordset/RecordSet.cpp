@@ -126,6 +126,7 @@ void RecordSet::readRows(std::vector<Record> &into)
     const int first = m_source->statementColumn(0);
     const int columns = int(m_source->columns().size());
     quint32 ordinal = 0;
+    into.reserve(m_records.size()); // a refresh reads about as many rows as it holds
     m_source->readAll([&](const SqliteStatement &row, qint64 key) {
         into.push_back(Record::fromStatement(row, first, columns, key));
         into.back().setOrdinal(ordinal++);

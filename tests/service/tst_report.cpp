@@ -1,0 +1,151 @@
+// "ПЕЧАТЬ": the spreadsheet report of the month list and of the jubilee list, read back from the
+// file it writes.
+#include "ProgramFixture.h"
+#include "XlsxReader.h"
+
+#include "controls/DBGrid.h"
+#include "controls/TextComboBox.h"
+#include "platform/Desktop.h"
+#include "platform/Spreadsheet.h"
+
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+class ReportTest : public ProgramTest
+{
+protected:
+    ReportTest()
+    {
+        Spreadsheet::Application::setOutputFolder(m_reports.path());
+        Desktop::setDocumentOpener([this](const QString &path) { opened << path; });
+        exec(QStringLiteral("INSERT INTO Main (ФИО, Дата_рождения, Год, Месяц) VALUES "
+                            "('Иванов Сергей', '12.03.1975', 1975, 3), ('Петрова Анна', '01.03.2000', 2000, 3), "
+                            "('Сидоров Олег', '05.07.1990', 1990, 7)"));
+        startProgram();
+    }
+    ~ReportTest() override
+    {
+        Desktop::setDocumentOpener(nullptr);
+        Spreadsheet::Application::setOutputFolder(QString());
+    }
+    void search(const QString &month)
+    {
+        frmMain->edt2->setText(month);
+        QTest::mouseClick(frmMain->btn8, Qt::LeftButton);
+    }
+    void print(QPushButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
+
+    TempFolder m_reports;
+    QStringList opened;
+};
+
+TEST_F(ReportTest, TheMonthListBecomesASheetWithTitleHeadersAndOneRowPerPerson)
+{
+    frmMain->cbb2->setEditText(QStringLiteral("2025"));
+    QTest::mouseClick(frmMain->btn4, Qt::LeftButton);
+    exec(QStringLiteral("INSERT INTO Main (ФИО, Месяц) VALUES ('Новиков Пётр', 3)")); // no age yet
+    search(QStringLiteral("март"));
+    print(frmMain->btn1);
+    ASSERT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join(QLatin1Char('\n')).toStdString();
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_TRUE(QFileInfo(opened[0]).fileName().startsWith(QStringLiteral("ОТЧЕТ")));
+    EXPECT_EQ(QFileInfo(opened[0]).absolutePath(), QFileInfo(m_reports.path()).absoluteFilePath());
+
+    const XlsxReader sheet(opened[0]);
+    EXPECT_EQ(sheet.sheetNames(), QStringList{QStringLiteral("ОТЧЕТ")});
+    const QMap<int, double> widths = sheet.columnWidths();
+    const QList<double> expected = {15, 25, 15, 25, 15, 10, 10, 30};
+    for (int column = 1; column <= 8; ++column)
+        EXPECT_DOUBLE_EQ(widths.value(column), expected[column - 1]) << "column " << column;
+
+    const XlsxReader::RowFont title = sheet.rowFonts().value(1);
+    EXPECT_TRUE(title.bold);
+    EXPECT_EQ(title.size, 16);
+    EXPECT_EQ(title.rgb, QStringLiteral("FF0000FF")) << "16711680 is blue, green, red: blue";
+    EXPECT_TRUE(sheet.rowFonts().value(2).bold);
+    EXPECT_FALSE(sheet.rowFonts().contains(3));
+
+    const QMap<QString, QString> cells = sheet.cells();
+    EXPECT_EQ(cells.value(QStringLiteral("B1")), QStringLiteral("РЕЗУЛЬТАТЫ ПОИСКА: "));
+    EXPECT_FALSE(cells.contains(QStringLiteral("A1")));
+    EXPECT_EQ(cells.value(QStringLiteral("A2")), QStringLiteral("ФИО"));
+    EXPECT_EQ(cells.value(QStringLiteral("B2")), QStringLiteral("Дата рождения"));
+    EXPECT_EQ(cells.value(QStringLiteral("C2")), QStringLiteral("Возраст"));
+    EXPECT_EQ(cells.value(QStringLiteral("D2")), QStringLiteral("Юбилей"));
+    EXPECT_EQ(cells.value(QStringLiteral("A3")), QStringLiteral("Иванов Сергей"));
+    EXPECT_EQ(cells.value(QStringLiteral("B3")), QStringLiteral("12.03.1975"));
+    EXPECT_EQ(cells.value(QStringLiteral("C3")), QStringLiteral("50"));
+    EXPECT_TRUE(sheet.isNumber().value(QStringLiteral("C3")));
+    EXPECT_EQ(cells.value(QStringLiteral("D3")), QStringLiteral("да"));
+    EXPECT_EQ(cells.value(QStringLiteral("C4")), QStringLiteral("25"));
+    EXPECT_EQ(cells.value(QStringLiteral("A5")), QStringLiteral("Новиков Пётр"));
+    EXPECT_EQ(cells.value(QStringLiteral("C5")), QStringLiteral("0")) << "an empty age is written as 0";
+    EXPECT_EQ(cells.value(QStringLiteral("D5")), QString());
+    EXPECT_EQ(sheet.lastRow(), 5);
+
+    // The list's grid followed the walk and shows the last record as current.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(DM->qryZapros1.currentRow(), 2);
+    EXPECT_EQ(frmMain->dbgrd2->currentIndex().row(), 2);
+}
+
+TEST_F(ReportTest, AnEmptyListGivesTitleAndHeadersOnlyAndOneRecordGivesRowThree)
+{
+    search(QStringLiteral("январь"));
+    print(frmMain->btn1);
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(XlsxReader(opened[0]).lastRow(), 2);
+
+    search(QStringLiteral("июль"));
+    print(frmMain->btn1);
+    ASSERT_EQ(opened.size(), 2);
+    EXPECT_NE(opened[0], opened[1]) << "each press gives its own file";
+    const XlsxReader one(opened[1]);
+    EXPECT_EQ(one.lastRow(), 3);
+    EXPECT_EQ(one.cells().value(QStringLiteral("A3")), QStringLiteral("Сидоров Олег"));
+    EXPECT_EQ(DM->qryZapros1.FieldNamed(QStringLiteral("ФИО")).AsText(), QStringLiteral("Сидоров Олег"));
+    EXPECT_TRUE(dialogs.errors.isEmpty());
+}
+
+TEST_F(ReportTest, TheJubileeListCarriesTheSameTitle)
+{
+    frmMain->cbb2->setEditText(QStringLiteral("2025"));
+    QTest::mouseClick(frmMain->btn4, Qt::LeftButton);
+    QTest::mouseClick(frmMain->btn3, Qt::LeftButton);
+    print(frmMain->btn6);
+    ASSERT_EQ(opened.size(), 1);
+    const XlsxReader sheet(opened[0]);
+    EXPECT_EQ(sheet.cells().value(QStringLiteral("B1")), QStringLiteral("РЕЗУЛЬТАТЫ ПОИСКА: "));
+    EXPECT_EQ(sheet.cells().value(QStringLiteral("A3")), QStringLiteral("Иванов Сергей"));
+    EXPECT_EQ(sheet.cells().value(QStringLiteral("A4")), QStringLiteral("Петрова Анна")); // 25
+    EXPECT_EQ(sheet.cells().value(QStringLiteral("A5")), QStringLiteral("Сидоров Олег")); // 35
+    EXPECT_EQ(sheet.lastRow(), 5);
+}
+
+TEST_F(ReportTest, AClosedListStillGivesTheTitledSheetAndThenTheErrorBox)
+{
+    print(frmMain->btn1);
+    EXPECT_EQ(dialogs.errors,
+              QStringList{QStringLiteral("qryZapros1: Cannot perform this operation on a closed dataset.")});
+    ASSERT_EQ(opened.size(), 1);
+    const XlsxReader sheet(opened[0]);
+    EXPECT_EQ(sheet.cells().value(QStringLiteral("D2")), QStringLiteral("Юбилей"));
+    EXPECT_EQ(sheet.lastRow(), 2);
+}
+
+TEST_F(ReportTest, WhenTheSpreadsheetCannotStartOnlyTheErrorBoxShows)
+{
+    QFile blocker(m_reports.file(QStringLiteral("not a folder")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    Spreadsheet::Application::setOutputFolder(blocker.fileName() + QStringLiteral("/reports"));
+    search(QStringLiteral("март"));
+    print(frmMain->btn1);
+    ASSERT_EQ(dialogs.errors.size(), 1);
+    EXPECT_TRUE(dialogs.errors[0].endsWith(QStringLiteral(", ProgID: \"Reestr.Spreadsheet\"")))
+        << dialogs.errors[0].toStdString() << " (no full stop after the quote)";
+    EXPECT_GT(dialogs.errors[0].size(), QStringLiteral(", ProgID: \"Reestr.Spreadsheet\"").size());
+    EXPECT_TRUE(opened.isEmpty());
+}
