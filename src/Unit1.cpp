@@ -11,6 +11,7 @@
 #include "controls/TextComboBox.h"
 #include "recordset/Convert.h"
 #include "service/Report.h"
+#include "service/Service.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -237,6 +238,9 @@ void TfrmMain::createMenus()
 
     onEvent(N1, &QAction::triggered, &TfrmMain::N1Click);
     onEvent(N2, &QAction::triggered, &TfrmMain::N2Click);
+    onEvent(N7, &QAction::triggered, &TfrmMain::N7Click);
+    onEvent(N4, &QAction::triggered, &TfrmMain::N4Click);
+    onEvent(N5, &QAction::triggered, &TfrmMain::N5Click);
     onEvent(N6, &QAction::triggered, &TfrmMain::N6Click);
     onEvent(N8, &QAction::triggered, &TfrmMain::N8Click);
     onEvent(N9, &QAction::triggered, &TfrmMain::N9Click);
@@ -338,6 +342,21 @@ void TfrmMain::N1Click(QObject *)
 void TfrmMain::N2Click(QObject *)
 {
     Application::showModal(frmSprav);
+}
+
+void TfrmMain::N7Click(QObject *)
+{
+    Service::startArchive(DM->con1);
+}
+
+void TfrmMain::N4Click(QObject *)
+{
+    Service::openManual();
+}
+
+void TfrmMain::N5Click(QObject *)
+{
+    Dialogs::current().showInformation(Service::aboutText());
 }
 
 void TfrmMain::N6Click(QObject *)

@@ -47,6 +47,12 @@ public:
     void N1Click(QObject *sender);
     // "СПРАВОЧНИКИ": the reference books window, modally.
     void N2Click(QObject *sender);
+    // "АРХИВАЦИЯ": the archiver packs Base.mdb into Archiv/Архив.rar.
+    void N7Click(QObject *sender);
+    // "РУКОВОДСТВО ПОЛЬЗОВАТЕЛЯ": the user manual, opened on the desktop.
+    void N4Click(QObject *sender);
+    // "О РАЗРАБОТЧИКЕ": the About box.
+    void N5Click(QObject *sender);
     // "ВЫХОД": ends the program, asking nothing.
     void N6Click(QObject *sender);
     // "СОРТИРОВАТЬ ОТ А ДО Я": the register in alphabetical order of full names.

@@ -39,7 +39,10 @@ void MessageDialogs::showNotice(const QString &text)
 
 void MessageDialogs::showInformation(const QString &text)
 {
-    show(QMessageBox::Information, QStringLiteral("Information"), text);
+    // A lone carriage return breaks the line, as the text is written.
+    QString shown = text;
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    show(QMessageBox::Information, QStringLiteral("Information"), shown);
 }
 
 bool MessageDialogs::confirm(const QString &text)

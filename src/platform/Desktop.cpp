@@ -7,7 +7,7 @@ namespace Desktop {
 namespace {
 
 std::function<void(const QString &)> g_opener;
-std::function<void(const QString &, const QStringList &)> g_starter;
+std::function<bool(const QString &, const QStringList &)> g_starter;
 
 } // namespace
 
@@ -19,12 +19,11 @@ void openDocument(const QString &path)
         QProcess::startDetached(QStringLiteral("xdg-open"), {path});
 }
 
-void startProgram(const QString &program, const QStringList &arguments)
+bool startProgram(const QString &program, const QStringList &arguments)
 {
     if (g_starter)
-        g_starter(program, arguments);
-    else
-        QProcess::startDetached(program, arguments);
+        return g_starter(program, arguments);
+    return QProcess::startDetached(program, arguments);
 }
 
 void setDocumentOpener(std::function<void(const QString &)> opener)
@@ -32,7 +31,7 @@ void setDocumentOpener(std::function<void(const QString &)> opener)
     g_opener = std::move(opener);
 }
 
-void setProgramStarter(std::function<void(const QString &, const QStringList &)> starter)
+void setProgramStarter(std::function<bool(const QString &, const QStringList &)> starter)
 {
     g_starter = std::move(starter);
 }

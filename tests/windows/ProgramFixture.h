@@ -18,10 +18,16 @@
 class ProgramTest : public ::testing::Test
 {
 protected:
-    explicit ProgramTest(bool withDatabase = true)
+    // The program's current folder is a fresh one, named `folderName` when given.
+    explicit ProgramTest(bool withDatabase = true, const QString &folderName = QString())
     {
         m_previousFolder = QDir::currentPath();
-        QDir::setCurrent(m_folder.path());
+        QString folder = m_folder.path();
+        if (!folderName.isEmpty()) {
+            QDir(folder).mkdir(folderName);
+            folder = m_folder.file(folderName);
+        }
+        QDir::setCurrent(folder);
         if (withDatabase)
             DatabaseTool::createDatabase(QStringLiteral("Base.mdb"), false, 2026);
     }
@@ -58,7 +64,7 @@ protected:
     }
     std::unique_ptr<SqliteConnection> connect()
     {
-        return std::make_unique<SqliteConnection>(m_folder.file(QStringLiteral("Base.mdb")),
+        return std::make_unique<SqliteConnection>(QDir::current().filePath(QStringLiteral("Base.mdb")),
                                                   SqliteConnection::Mode::OpenExisting);
     }
 

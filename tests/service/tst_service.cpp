@@ -1,0 +1,152 @@
+// "АРХИВАЦИЯ", "РУКОВОДСТВО ПОЛЬЗОВАТЕЛЯ" and "О РАЗРАБОТЧИКЕ".
+#include "ProgramFixture.h"
+
+#include "platform/Desktop.h"
+#include "service/Service.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QRegularExpression>
+#include <QThread>
+
+namespace {
+
+// A stand-in for the archiver: it writes down its arguments, copies the file it was given to
+// pack, and leaves a mark when it is done.
+const char standIn[] = R"sh(#!/bin/sh
+here=$(dirname "$0")
+for a in "$@"; do printf '%s\n' "$a"; done > "$here/run.$$.args"
+cp "${10}" "$here/run.$$.mdb"
+touch "$here/run.$$.done"
+)sh";
+
+} // namespace
+
+class ArchiveTest : public ProgramTest
+{
+protected:
+    ArchiveTest() : ProgramTest(true, QStringLiteral("касса \"2\" 'x'"))
+    {
+        QFile script(m_bin.file(QStringLiteral("rar")));
+        EXPECT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write(standIn);
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        m_path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(m_bin.path()) + ':' + m_path);
+        startProgram();
+    }
+    ~ArchiveTest() override { qputenv("PATH", m_path); }
+
+    // The runs of the stand-in that have finished, waiting a little for `count` of them.
+    QStringList finishedRuns(int count)
+    {
+        QDeadlineTimer deadline(15000);
+        QStringList done;
+        while (!deadline.hasExpired()) {
+            done = QDir(m_bin.path()).entryList({QStringLiteral("run.*.done")});
+            if (done.size() >= count)
+                break;
+            QThread::msleep(20);
+        }
+        for (QString &run : done)
+            run.chop(5);
+        return done;
+    }
+    QStringList argumentsOf(const QString &run)
+    {
+        QFile file(m_bin.file(run + QStringLiteral(".args")));
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+        lines.removeLast();
+        return lines;
+    }
+
+    TempFolder m_bin;
+    QByteArray m_path;
+};
+
+TEST_F(ArchiveTest, TheArchiverGetsItsArgumentsIntactAndAFileWithEveryPostedRow)
+{
+    // A row posted just before the command: the archiver must find it in Base.mdb itself.
+    DM->tblMain.StartInsert();
+    DM->tblMain.FieldNamed(QStringLiteral("ФИО")).setAsText(QStringLiteral("Последний"));
+    DM->tblMain.PostRecord();
+
+    frmMain->N7->trigger();
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join(QLatin1Char('\n')).toStdString();
+    const QStringList runs = finishedRuns(1);
+    ASSERT_EQ(runs.size(), 1);
+    const QString here = QDir::currentPath();
+    EXPECT_EQ(argumentsOf(runs[0]),
+              (QStringList{QStringLiteral("a"), QStringLiteral("-o+"), QStringLiteral("-r"), QStringLiteral("-s-"),
+                           QStringLiteral("-y"), QStringLiteral("-ag[DD.MM.YYYY]"), QStringLiteral("-dh"),
+                           QStringLiteral("-ep1"), here + QStringLiteral("/Archiv/Архив.rar"),
+                           here + QStringLiteral("/Base.mdb")}));
+
+    // The copy alone, without the engine's log beside it, holds the row.
+    SqliteConnection copy(m_bin.file(runs[0] + QStringLiteral(".mdb")), SqliteConnection::Mode::OpenExisting);
+    SqliteStatement count = copy.prepare(QStringLiteral("SELECT count(*) FROM Main WHERE ФИО = 'Последний'"));
+    ASSERT_TRUE(count.step());
+    EXPECT_EQ(count.columnInt64(0), 1);
+}
+
+TEST_F(ArchiveTest, TwoPressesStartTwoArchiversAndAMissingOneIsReported)
+{
+    frmMain->N7->trigger();
+    frmMain->N7->trigger();
+    EXPECT_EQ(finishedRuns(2).size(), 2);
+    EXPECT_TRUE(dialogs.errors.isEmpty());
+
+    TempFolder empty;
+    qputenv("PATH", QFile::encodeName(empty.path()));
+    frmMain->N7->trigger();
+    ASSERT_EQ(dialogs.errors.size(), 1);
+    EXPECT_TRUE(dialogs.errors[0].contains(QStringLiteral("«rar»"))) << dialogs.errors[0].toStdString();
+}
+
+class ManualTest : public ProgramTest
+{
+protected:
+    ManualTest()
+    {
+        Desktop::setDocumentOpener([this](const QString &path) { opened << path; });
+        startProgram();
+    }
+    ~ManualTest() override { Desktop::setDocumentOpener(nullptr); }
+    QStringList opened;
+};
+
+TEST_F(ManualTest, TheManualIsLookedForBesideTheProgramNotInTheCurrentFolder)
+{
+    frmMain->N4->trigger();
+    frmMain->N4->trigger();
+    const QString expected = QCoreApplication::applicationDirPath() + QStringLiteral("/РУКОВОДСТВО ТЕРВАНОК.pdf");
+    EXPECT_EQ(opened, (QStringList{expected, expected}));
+    EXPECT_FALSE(opened[0].startsWith(QDir::currentPath()));
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << "a missing manual shows nothing";
+}
+
+TEST_F(ManualTest, TheAboutBoxShowsFourCentredBlocks)
+{
+    frmMain->N5->trigger();
+    ASSERT_EQ(dialogs.notices.size(), 1);
+    const QString text = dialogs.notices[0];
+    const QStringList blocks = text.split(QStringLiteral("\r\r\r"));
+    ASSERT_EQ(blocks.size(), 4);
+    EXPECT_FALSE(text.contains(QLatin1Char('\n')));
+    EXPECT_FALSE(text.startsWith(QLatin1Char('\r')) || text.endsWith(QLatin1Char('\r')));
+    const int leading[] = {31, 0, 28, 38};
+    for (int i = 0; i < 4; ++i) {
+        const QString &block = blocks[i];
+        const qsizetype blanks = block.size() - QStringView(block).trimmed().size();
+        EXPECT_EQ(blanks, leading[i]) << "block " << i + 1;
+        EXPECT_FALSE(block.contains(QLatin1Char('\r')));
+    }
+    EXPECT_EQ(blocks[0].trimmed(), QStringLiteral("РАЗРАБОТЧИК:"));
+    EXPECT_EQ(blocks[1], blocks[1].toUpper());
+    EXPECT_EQ(blocks[2], blocks[2].toUpper());
+    EXPECT_TRUE(blocks[3].trimmed().contains(QRegularExpression(QStringLiteral("^[А-Яа-я]+, \\d{4}$"))));
+}
