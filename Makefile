@@ -4,7 +4,9 @@ TESTBUILD  ?= build/sanitize
 GENERATOR  := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo "Unix Makefiles")
 JOBS       ?= $(shell nproc)
 
-.PHONY: run test bench format deps build build-test clean
+PREFIX     ?= /usr/local
+
+.PHONY: run test bench format deps build build-test install clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -29,6 +31,9 @@ test: build-test
 
 bench: build
 	@bash scripts/run-benchmarks.sh $(BUILD)/bin
+
+install: build
+	@cmake --install $(BUILD) --prefix $(PREFIX)
 
 format: deps
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

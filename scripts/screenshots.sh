@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Regenerates docs/main-window.png: the program on the demo database, maximised on a 1600 x 900
-# screen under Xvfb with a window manager, as a user sees it.
+# Regenerates the pictures in docs/: the program on the demo database, maximised on a 1600 x 900
+# screen under Xvfb with a window manager, as a user sees it (main-window.png), and the new record
+# and reference books windows (new-record.png, reference-books.png).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,4 +28,5 @@ xvfb-run -a -s "-screen 0 1600x900x24" bash -c "
   import -window root '$PWD/docs/main-window.png'
   kill %2 %1
 " 2>/dev/null || true
-echo "docs/main-window.png"
+(cd "$work" && xvfb-run -a -s "-screen 0 1600x900x24" "$OLDPWD/build/bin/window-shots" "$OLDPWD/docs") 2>/dev/null
+echo "docs/main-window.png docs/new-record.png docs/reference-books.png"

@@ -1,0 +1,50 @@
+// Renders the new record window and the reference books window over a database in the current
+// folder into PNG files in FOLDER, for the user manual. Run it on a real display (Xvfb will do).
+#include "Application.h"
+#include "Unit1.h"
+#include "Unit2.h"
+#include "Unit3.h"
+#include "Unit4.h"
+#include "controls/MessageDialogs.h"
+
+#include <QAction>
+#include <QDir>
+#include <QTabWidget>
+#include <QTimer>
+
+int main(int argc, char *argv[])
+{
+    ReestrApplication app(argc, argv);
+    if (app.arguments().size() != 2)
+        return 2;
+    const QDir out(app.arguments().at(1));
+    Application::registerFonts();
+    MessageDialogs dialogs;
+    Dialogs::install(&dialogs);
+    frmMain = new TfrmMain;
+    DM = new TDM;
+    frmInsert = new TfrmInsert;
+    frmSprav = new TfrmSprav;
+    frmMain->show();
+
+    QTimer::singleShot(300, [] { frmMain->N1->trigger(); });
+    QTimer::singleShot(900, [&] {
+        frmInsert->grab().save(out.filePath(QStringLiteral("new-record.png")));
+        frmInsert->close();
+    });
+    QTimer::singleShot(1200, [] { frmMain->N2->trigger(); });
+    QTimer::singleShot(1800, [&] {
+        frmSprav->pgc1->setCurrentIndex(0);
+        QCoreApplication::processEvents();
+        frmSprav->grab().save(out.filePath(QStringLiteral("reference-books.png")));
+        frmSprav->close();
+    });
+    QTimer::singleShot(2100, [] { QCoreApplication::quit(); });
+    ReestrApplication::exec();
+
+    delete frmSprav;
+    delete frmInsert;
+    delete DM; // closes the pending new record without storing it
+    delete frmMain;
+    return 0;
+}
