@@ -109,6 +109,8 @@ QVariant DBGridModel::headerData(int section, Qt::Orientation orientation, int r
     }
     if (role == Qt::DecorationRole)
         return m_grid->indicator(section);
+    if (role == Qt::AccessibleDescriptionRole)
+        return m_grid->indicatorDescription(section);
     if (role == Qt::DisplayRole)
         return QString();
     return {};
@@ -292,6 +294,21 @@ QIcon DBGrid::indicator(int row) const
         return markIcon(Mark::Insert);
     default:
         return markIcon(Mark::Browse);
+    }
+}
+
+QString DBGrid::indicatorDescription(int row) const
+{
+    const RecordSet *set = recordSet();
+    if (!set || !set->Active() || row != set->currentRow())
+        return QString();
+    switch (set->state()) {
+    case RecordSet::State::Editing:
+        return QStringLiteral("Editing");
+    case RecordSet::State::Inserting:
+        return QStringLiteral("Inserting");
+    default:
+        return QStringLiteral("Browsing");
     }
 }
 

@@ -80,6 +80,8 @@ public:
     QString cellText(int row, int column) const;
     Qt::Alignment cellAlignment(int column) const;
     QIcon indicator(int row) const;
+    // What the indicator shows, for screen readers: "Browsing", "Editing" or "Inserting".
+    QString indicatorDescription(int row) const;
 
     // Writes the pending cell text into its field; throws what the field's conversion throws.
     void commitCell();
