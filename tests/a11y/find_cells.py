@@ -1,0 +1,46 @@
+"""Looks for the main grid of a running reestr through AT-SPI, as a screen reader does, and prints
+the first cells of its first row. Exits 1 when the table or its cells cannot be found."""
+import sys
+import time
+
+import pyatspi
+
+
+def find(accessible, role, depth=0):
+    if accessible is None or depth > 25:
+        return None
+    try:
+        if accessible.getRole() == role:
+            return accessible
+        for i in range(accessible.childCount):
+            found = find(accessible.getChildAtIndex(i), role, depth + 1)
+            if found is not None:
+                return found
+    except Exception:
+        return None
+    return None
+
+
+def main():
+    deadline = time.time() + 20
+    while time.time() < deadline:
+        desktop = pyatspi.Registry.getDesktop(0)
+        for app in desktop:
+            if app is None or app.name not in ("reestr", "Реестр колледжа"):
+                continue
+            table = find(app, pyatspi.ROLE_TABLE)
+            if table is None:
+                continue
+            cells = table.queryTable()
+            first = [cells.getAccessibleAt(0, c).name for c in range(min(3, cells.nColumns))]
+            headers = [cells.getColumnDescription(c) for c in range(min(3, cells.nColumns))]
+            print("headers:", headers)
+            print("row 1:", first)
+            return 0 if first and first[0] else 1
+        time.sleep(0.5)
+    print("no accessible table of reestr found", file=sys.stderr)
+    return 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
