@@ -10,7 +10,7 @@ packages=(
   # run
   fonts-wine
   # tests and screenshots
-  xvfb xauth imagemagick sqlite3 unzip dbus at-spi2-core python3-pyatspi
+  xvfb xauth imagemagick sqlite3 unzip dbus at-spi2-core python3-pyatspi mdbtools
 )
 
 missing=()

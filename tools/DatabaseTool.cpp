@@ -1,10 +1,14 @@
 #include "DatabaseTool.h"
 
+#include "JetImport.h"
 #include "platform/Sqlite.h"
 
 #include <QDate>
 #include <QFile>
 #include <QTextStream>
+
+#include <cstdio>
+#include <unistd.h>
 
 namespace DatabaseTool {
 
@@ -27,8 +31,57 @@ CREATE TABLE Mesyats (Месяц INTEGER);
 CREATE TABLE Chislo (Число INTEGER);
 )sql";
 
-const char usage[] = "Usage:\n"
-                     "  reestr-db init [--demo] [FILE]   create a new database (default: Base.mdb)\n";
+const char usage[] =
+    "Usage:\n"
+    "  reestr-db init [--demo] [FILE]                create a new database (default: Base.mdb)\n"
+    "  reestr-db import [--codepage CP] OLD [NEW]    copy an old Access file into a new database\n"
+    "                                                (default NEW: Base.mdb; Jet 3 text: CP1251)\n";
+
+int runImport(const QStringList &arguments, QTextStream &out, QTextStream &err)
+{
+    JetImport::Options options;
+    QStringList files;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        if (argument == QLatin1String("--codepage") && i + 1 < arguments.size()) {
+            options.codepage = arguments[++i];
+        } else if (argument.startsWith(QLatin1String("--codepage="))) {
+            options.codepage = argument.mid(11);
+        } else if (!argument.startsWith(QLatin1Char('-')) && files.size() < 2) {
+            files << argument;
+        } else {
+            err << usage;
+            return 2;
+        }
+    }
+    if (files.isEmpty() || options.codepage.isEmpty()) {
+        err << usage;
+        return 2;
+    }
+    options.source = files[0];
+    options.target = files.value(1, QStringLiteral("Base.mdb"));
+
+    // Progress only where somebody watches it.
+    const bool terminal = isatty(fileno(stderr));
+    const auto progress = [&](const QString &table, qint64 done, qint64 total) {
+        if (terminal && total >= 10000) {
+            err << '\r' << table << ": " << done << " / " << total;
+            err.flush();
+            if (done == total)
+                err << '\n';
+        }
+    };
+    try {
+        const QList<JetImport::TableSummary> tables = JetImport::importDatabase(options, progress);
+        out << "Импортировано в " << options.target << ":\n";
+        for (const JetImport::TableSummary &table : tables)
+            out << "  " << table.name << ": " << table.rows << " строк\n";
+    } catch (const Error &e) {
+        err << "reestr-db: " << e.message() << '\n';
+        return 1;
+    }
+    return 0;
+}
 
 void fillRange(SqliteConnection &db, const QString &table, const QString &column, int from, int to)
 {
@@ -146,6 +199,8 @@ int run(const QStringList &arguments)
     QTextStream out(stdout);
     QTextStream err(stderr);
 
+    if (arguments.value(0) == QLatin1String("import"))
+        return runImport(arguments.mid(1), out, err);
     if (arguments.value(0) != QLatin1String("init")) {
         err << usage;
         return 2;

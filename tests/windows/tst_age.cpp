@@ -2,6 +2,7 @@
 #include "ProgramFixture.h"
 
 #include "DatabaseTool.h"
+#include "JetImport.h"
 
 #include "controls/TextComboBox.h"
 
@@ -191,4 +192,19 @@ TEST_F(NoDatabaseTest, FiveErrorBoxesThenEveryCommandReportsTheClosedTable)
               QStringList{QStringLiteral("tblMain: Cannot perform this operation on a closed dataset.")});
     QTest::mouseClick(frmMain->btn4, Qt::LeftButton);
     EXPECT_EQ(dialogs.errors.size(), 2) << "the window stays usable after a failure";
+}
+
+TEST_F(NoDatabaseTest, ARegisterImportedFromTheOldProgramOpensAndTheCalculationRunsOnIt)
+{
+    JetImport::importDatabase({QStringLiteral(REESTR_FIXTURES "/jet4-Base.mdb"), QStringLiteral("Base.mdb")});
+    startProgram();
+    ASSERT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(DM->tblMain.RecordTotal(), 20);
+    frmMain->cbb2->setEditText(QStringLiteral("2025"));
+    QTest::mouseClick(frmMain->btn4, Qt::LeftButton);
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(stored(QStringLiteral("SELECT Возраст || Юбилей FROM Main WHERE Код = 1")), QStringLiteral("75да"));
+    EXPECT_EQ(stored(QStringLiteral("SELECT Возраст || Юбилей FROM Main WHERE Код = 20")), QStringLiteral("2025да"))
+        << "no year of birth";
+    EXPECT_EQ(stored(QStringLiteral("SELECT count(*) FROM Main WHERE Юбилей IS NULL")), QStringLiteral("0"));
 }

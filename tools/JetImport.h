@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+// Moving the register of the old program: every table of an Access (Jet 3 or Jet 4) file into a
+// new database the program opens as its own.
+namespace JetImport {
+
+struct Options
+{
+    QString source;
+    QString target;
+    // Jet 3 files carry no code page; the old program wrote Windows-1251.
+    QString codepage = QStringLiteral("CP1251");
+};
+
+struct TableSummary
+{
+    QString name;
+    qint64 rows = 0;
+};
+
+// Called now and then while a table is copied.
+using Progress = std::function<void(const QString &table, qint64 done, qint64 total)>;
+
+// Copies every user table with all its rows, NULL kept apart from an empty text, into a new file
+// at `target`. The target is written under a temporary name and appears only when every table is
+// copied and counted; it is never overwritten, and a failure or an interruption leaves nothing.
+// Throws Error with a message that names the file, table or column at fault.
+QList<TableSummary> importDatabase(const Options &options, const Progress &progress = {});
+
+} // namespace JetImport
