@@ -42,10 +42,12 @@ void rawWorkbook(benchmark::State &state)
     };
     std::vector<Row> rows;
     for (int i = 0; i < people; ++i)
-        rows.push_back({QStringLiteral("Человек %1").arg(i), QStringLiteral("01.01.1980"), QStringLiteral("нет"), 45});
+        rows.push_back({QStringLiteral("Человек %1").arg(i), QStringLiteral("01.01.1980"),
+                        QStringLiteral("нет"), 45});
     int file = 0;
     for (auto _ : state) {
-        const QByteArray path = QFile::encodeName(out.filePath(QStringLiteral("raw%1.xlsx").arg(file++)));
+        const QByteArray path =
+            QFile::encodeName(out.filePath(QStringLiteral("raw%1.xlsx").arg(file++)));
         lxw_workbook *book = workbook_new(path.constData());
         lxw_worksheet *sheet = workbook_add_worksheet(book, "ОТЧЕТ");
         const double widths[] = {15, 25, 15, 25, 15, 10, 10, 30};
@@ -77,8 +79,16 @@ void rawWorkbook(benchmark::State &state)
 
 } // namespace
 
-BENCHMARK(report)->Unit(benchmark::kMillisecond)->Iterations(10)->Repetitions(3)->ReportAggregatesOnly(true);
-BENCHMARK(rawWorkbook)->Unit(benchmark::kMillisecond)->Iterations(10)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(report)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(rawWorkbook)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
 
 int main(int argc, char *argv[])
 {

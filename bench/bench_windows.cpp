@@ -30,7 +30,10 @@ namespace {
 class PrintingDialogs : public Dialogs
 {
 public:
-    void showError(const QString &m) override { std::fprintf(stderr, "error: %s\n", qPrintable(m)); }
+    void showError(const QString &m) override
+    {
+        std::fprintf(stderr, "error: %s\n", qPrintable(m));
+    }
     void showNotice(const QString &) override {}
     void showInformation(const QString &) override {}
     bool confirm(const QString &) override { return true; }
@@ -78,7 +81,8 @@ struct BoundWindow
         auto *bar = new DBNavigator(&window);
         bar->setGeometry(0, 510, 300, 30);
         bar->setDataSource(&DM->dsMain);
-        const char *fields[] = {"ФИО", "Дата_рождения", "Год", "Месяц", "Число", "Возраст", "Юбилей"};
+        const char *fields[] = {"ФИО",   "Дата_рождения", "Год",   "Месяц",
+                                "Число", "Возраст",       "Юбилей"};
         int top = 550;
         for (const char *field : fields) {
             auto *box = new DBEdit(&window);
@@ -177,14 +181,54 @@ void detached(benchmark::State &state)
 
 } // namespace
 
-BENCHMARK(handler)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3)->ReportAggregatesOnly(true);
-BENCHMARK(detached)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3)->ReportAggregatesOnly(true);
-BENCHMARK(withControls)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3)->ReportAggregatesOnly(true);
-BENCHMARK(monthSearch)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(10)->Repetitions(3)->ReportAggregatesOnly(true);
-BENCHMARK(rawMonthSearch)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(10)->Repetitions(3)->ReportAggregatesOnly(true);
-BENCHMARK(jubileeList)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(10)->Repetitions(3)->ReportAggregatesOnly(true);
-BENCHMARK(rawJubileeList)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(10)->Repetitions(3)->ReportAggregatesOnly(true);
-BENCHMARK(scrollToLastAndBack)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(20)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(handler)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(detached)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(withControls)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(monthSearch)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(rawMonthSearch)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(jubileeList)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(rawJubileeList)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(scrollToLastAndBack)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(20)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
 
 int main(int argc, char *argv[])
 {
@@ -197,11 +241,9 @@ int main(int argc, char *argv[])
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reportRatio("btn4Click_vs_detached_walk",
-                reporter.seconds("handler/100000") / reporter.seconds("detached/100000"),
-                1.3);
+                reporter.seconds("handler/100000") / reporter.seconds("detached/100000"), 1.3);
     reportRatio("walk_with_grid_bar_and_edits_vs_detached",
-                reporter.seconds("withControls/100000") / reporter.seconds("detached/100000"),
-                1.3);
+                reporter.seconds("withControls/100000") / reporter.seconds("detached/100000"), 1.3);
     reportRatio("month_search_vs_raw_select",
                 reporter.seconds("monthSearch/100000") / reporter.seconds("rawMonthSearch/100000"),
                 2);

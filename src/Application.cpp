@@ -82,7 +82,10 @@ namespace {
 class HideWatcher : public QObject
 {
 public:
-    HideWatcher(QWidget *window, QEventLoop *loop) : m_loop(loop) { window->installEventFilter(this); }
+    HideWatcher(QWidget *window, QEventLoop *loop) : m_loop(loop)
+    {
+        window->installEventFilter(this);
+    }
 
     bool eventFilter(QObject *, QEvent *event) override
     {

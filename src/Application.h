@@ -34,7 +34,7 @@ QSize scaled(QSize size);
 QRect scaled(const QRect &rect);
 
 // Makes a control of a window at its laid-out place (scaled), named as the program names it.
-template<typename T>
+template <typename T>
 T *place(QWidget *parent, const char *name, int left, int top, int width, int height)
 {
     auto *widget = new T(parent);

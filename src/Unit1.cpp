@@ -38,8 +38,9 @@ struct Month
     const char *number;
 };
 constexpr Month monthTable[] = {
-    {"январь", "1"}, {"февраль", "2"}, {"март", "3"},     {"апрель", "4"},   {"май", "5"},     {"июнь", "6"},
-    {"июль", "7"},   {"август", "8"},  {"сентябрь", "9"}, {"октябрь", "10"}, {"ноябрь", "11"}, {"декабрь", "12"},
+    {"январь", "1"},   {"февраль", "2"},  {"март", "3"},    {"апрель", "4"},
+    {"май", "5"},      {"июнь", "6"},     {"июль", "7"},    {"август", "8"},
+    {"сентябрь", "9"}, {"октябрь", "10"}, {"ноябрь", "11"}, {"декабрь", "12"},
 };
 
 // Gives a query record set a new statement and opens it, hiding the key column from the grids;
@@ -178,10 +179,10 @@ void TfrmMain::createControls()
     dbgrd2->setAccessibleName(QStringLiteral("Именинники месяца"));
     dbgrd3->setAccessibleName(QStringLiteral("Юбиляры"));
 
-    const QList<QWidget *> tabOrder = {dbgrd1, dbnvgr1, cbb2,   btn4,   btn1,   btn2,   dbgrd2,
-                                       dbnvgr2, btn3,   btn6,   btn7,   dbgrd3, dbnvgr3, edt1,
-                                       dbedt1,  dbedt_, dbedt3, dbedt4, dbedt5, dbedt6, dbedt7,
-                                       btn8,    edt2,   cbb1,   edt3};
+    const QList<QWidget *> tabOrder = {dbgrd1,  dbnvgr1, cbb2,   btn4,   btn1,   btn2,    dbgrd2,
+                                       dbnvgr2, btn3,    btn6,   btn7,   dbgrd3, dbnvgr3, edt1,
+                                       dbedt1,  dbedt_,  dbedt3, dbedt4, dbedt5, dbedt6,  dbedt7,
+                                       btn8,    edt2,    cbb1,   edt3};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
@@ -226,13 +227,14 @@ void TfrmMain::createMenus()
     N9 = pm2->addAction(QStringLiteral("СОРТИРОВАТЬ ПО ВОЗРАСТУ"));
     N9->setObjectName(QStringLiteral("N9"));
 
-    QList<DBGridColumn> columns = {{QStringLiteral("ФИО"), QString(), pm1},
-                                   {QStringLiteral("Дата_рождения"), QStringLiteral("Дата рождения"), nullptr},
-                                   {QStringLiteral("Год"), QString(), nullptr},
-                                   {QStringLiteral("Месяц"), QString(), nullptr},
-                                   {QStringLiteral("Число"), QString(), nullptr},
-                                   {QStringLiteral("Возраст"), QString(), nullptr},
-                                   {QStringLiteral("Юбилей"), QString(), nullptr}};
+    QList<DBGridColumn> columns = {
+        {QStringLiteral("ФИО"), QString(), pm1},
+        {QStringLiteral("Дата_рождения"), QStringLiteral("Дата рождения"), nullptr},
+        {QStringLiteral("Год"), QString(), nullptr},
+        {QStringLiteral("Месяц"), QString(), nullptr},
+        {QStringLiteral("Число"), QString(), nullptr},
+        {QStringLiteral("Возраст"), QString(), nullptr},
+        {QStringLiteral("Юбилей"), QString(), nullptr}};
     dbgrd1->setColumns(columns);
     dbgrd2->setPopupMenu(pm2);
 
@@ -246,10 +248,11 @@ void TfrmMain::createMenus()
     onEvent(N9, &QAction::triggered, &TfrmMain::N9Click);
 }
 
-template<typename Sender, typename Signal>
+template <typename Sender, typename Signal>
 void TfrmMain::onEvent(Sender *sender, Signal signal, void (TfrmMain::*handler)(QObject *))
 {
-    connect(sender, signal, this, [this, sender, handler] { guarded([&] { (this->*handler)(sender); }); });
+    connect(sender, signal, this,
+            [this, sender, handler] { guarded([&] { (this->*handler)(sender); }); });
 }
 
 void TfrmMain::linkDataControls(TDM &dataModule)
@@ -302,7 +305,8 @@ void TfrmMain::btn8Click(QObject *)
         if (edt2->text() == QString::fromUtf8(month.name))
             edt3->setText(QString::fromUtf8(month.number));
     }
-    runQuery(DM->qryZapros1, QStringLiteral("where Месяц like  '") + edt3->text() + QStringLiteral("' "));
+    runQuery(DM->qryZapros1,
+             QStringLiteral("where Месяц like  '") + edt3->text() + QStringLiteral("' "));
 }
 
 void TfrmMain::btn2Click(QObject *)
@@ -312,7 +316,8 @@ void TfrmMain::btn2Click(QObject *)
 
 void TfrmMain::btn3Click(QObject *)
 {
-    runQuery(DM->qryZapros2, QStringLiteral("where Юбилей like  '") + edt1->text() + QStringLiteral("' "));
+    runQuery(DM->qryZapros2,
+             QStringLiteral("where Юбилей like  '") + edt1->text() + QStringLiteral("' "));
 }
 
 void TfrmMain::btn7Click(QObject *)

@@ -117,7 +117,7 @@ private:
     void createControls();
     void createMenus();
     // Connects a button, a menu item or another signal to a handler run through the guard.
-    template<typename Sender, typename Signal>
+    template <typename Sender, typename Signal>
     void onEvent(Sender *sender, Signal signal, void (TfrmMain::*handler)(QObject *));
 
     QScrollArea *m_scroll;

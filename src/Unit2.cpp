@@ -6,16 +6,14 @@
 TDM *DM = nullptr;
 
 TDM::TDM(QObject *parent)
-    : QObject(parent),
-      con1(QStringLiteral("Base.mdb")),
+    : QObject(parent), con1(QStringLiteral("Base.mdb")),
       tblMain(QStringLiteral("tblMain"), con1, RecordSet::Kind::Table),
       tblGod(QStringLiteral("tblGod"), con1, RecordSet::Kind::Table),
       tblMesyats(QStringLiteral("tblMesyats"), con1, RecordSet::Kind::Table),
       tblChislo(QStringLiteral("tblChislo"), con1, RecordSet::Kind::Table),
       qryZapros1(QStringLiteral("qryZapros1"), con1, RecordSet::Kind::Query),
       qryZapros2(QStringLiteral("qryZapros2"), con1, RecordSet::Kind::Query),
-      dsMain(QStringLiteral("dsMain"), &tblMain),
-      dsGod(QStringLiteral("dsGod"), &tblGod),
+      dsMain(QStringLiteral("dsMain"), &tblMain), dsGod(QStringLiteral("dsGod"), &tblGod),
       dsMesyats(QStringLiteral("dsMesyats"), &tblMesyats),
       dsChislo(QStringLiteral("dsChislo"), &tblChislo),
       dsZapros1(QStringLiteral("dsZapros1"), &qryZapros1),

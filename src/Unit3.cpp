@@ -70,8 +70,10 @@ TfrmInsert::TfrmInsert(QWidget *parent) : QWidget(parent, Qt::Dialog)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
     btn1->setFocus(); // the first control in tab order holds the focus when the window opens
 
-    connect(cbb1, &QComboBox::editTextChanged, this, [this] { guarded([this] { cbb1Change(cbb1); }); });
-    connect(cbb2, &QComboBox::editTextChanged, this, [this] { guarded([this] { cbb2Change(cbb2); }); });
+    connect(cbb1, &QComboBox::editTextChanged, this,
+            [this] { guarded([this] { cbb1Change(cbb1); }); });
+    connect(cbb2, &QComboBox::editTextChanged, this,
+            [this] { guarded([this] { cbb2Change(cbb2); }); });
     connect(btn1, &QPushButton::clicked, this, [this] { guarded([this] { btn1Click(btn1); }); });
     connect(btn2, &QPushButton::clicked, this, [this] { guarded([this] { btn2Click(btn2); }); });
 
@@ -94,19 +96,21 @@ void TfrmInsert::linkDataControls(TDM &dataModule)
 
 void TfrmInsert::cbb1Change(QObject *)
 {
-    DM->tblMain.FieldNamed(QStringLiteral("Число")).setAsInt(Convert::textToInt(cbb1->currentText()));
+    DM->tblMain.FieldNamed(QStringLiteral("Число"))
+        .setAsInt(Convert::textToInt(cbb1->currentText()));
 }
 
 void TfrmInsert::cbb2Change(QObject *)
 {
-    DM->tblMain.FieldNamed(QStringLiteral("Месяц")).setAsInt(Convert::textToInt(cbb2->currentText()));
+    DM->tblMain.FieldNamed(QStringLiteral("Месяц"))
+        .setAsInt(Convert::textToInt(cbb2->currentText()));
 }
 
 void TfrmInsert::btn1Click(QObject *)
 {
     // The texts as they stand: no checking, no zero-filling.
-    edt1->setText(cbb1->currentText() + QLatin1Char('.') + cbb2->currentText() + QLatin1Char('.')
-                  + dblkcbb1->Text());
+    edt1->setText(cbb1->currentText() + QLatin1Char('.') + cbb2->currentText() + QLatin1Char('.') +
+                  dblkcbb1->Text());
 }
 
 void TfrmInsert::btn2Click(QObject *)

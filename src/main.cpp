@@ -15,10 +15,22 @@
 
 namespace {
 
-void createMainWindow() { frmMain = new TfrmMain; }
-void createDataModule() { DM = new TDM; }
-void createInsertWindow() { frmInsert = new TfrmInsert; }
-void createReferenceWindow() { frmSprav = new TfrmSprav; }
+void createMainWindow()
+{
+    frmMain = new TfrmMain;
+}
+void createDataModule()
+{
+    DM = new TDM;
+}
+void createInsertWindow()
+{
+    frmInsert = new TfrmInsert;
+}
+void createReferenceWindow()
+{
+    frmSprav = new TfrmSprav;
+}
 
 void destroyAll()
 {
@@ -35,8 +47,9 @@ void showFatal(const std::exception &e, void (*step)())
     const QString kind = error ? QStringLiteral("Error") : QString::fromLatin1(typeid(e).name());
     const QString message = error ? error->message() : QString::fromLocal8Bit(e.what());
     const QString module = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-    const QString address = QStringLiteral("%1").arg(reinterpret_cast<quintptr>(step), 8, 16,
-                                                     QLatin1Char('0')).toUpper();
+    const QString address = QStringLiteral("%1")
+                                .arg(reinterpret_cast<quintptr>(step), 8, 16, QLatin1Char('0'))
+                                .toUpper();
     const QString text = QStringLiteral("Exception %1 in module %2 at %3.\n%4")
                              .arg(kind, module, address, errorBoxText(message));
     std::fprintf(stderr, "reestr: %s\n", qPrintable(text));
@@ -53,7 +66,8 @@ int main(int argc, char *argv[])
     MessageDialogs dialogs;
     Dialogs::install(&dialogs);
 
-    for (void (*step)() : {createMainWindow, createDataModule, createInsertWindow, createReferenceWindow}) {
+    for (void (*step)() :
+         {createMainWindow, createDataModule, createInsertWindow, createReferenceWindow}) {
         try {
             step();
         } catch (const std::exception &e) {

@@ -144,9 +144,11 @@ const QList<DemoPerson> &demoPeople()
 
 QString composeBirthDate(int day, int month, int year)
 {
-    const auto twoDigits = [](int n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); };
-    return twoDigits(day) + QLatin1Char('.') + twoDigits(month) + QLatin1Char('.')
-           + (year ? QString::number(year) : QString());
+    const auto twoDigits = [](int n) {
+        return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
+    };
+    return twoDigits(day) + QLatin1Char('.') + twoDigits(month) + QLatin1Char('.') +
+           (year ? QString::number(year) : QString());
 }
 
 void createSchema(SqliteConnection &db, int lastYear)
@@ -159,9 +161,9 @@ void createSchema(SqliteConnection &db, int lastYear)
 
 void addDemoPeople(SqliteConnection &db)
 {
-    SqliteStatement insert = db.prepare(
-        QStringLiteral("INSERT INTO Main (ФИО, Дата_рождения, Год, Месяц, Число) "
-                       "VALUES (?, ?, ?, ?, ?)"));
+    SqliteStatement insert =
+        db.prepare(QStringLiteral("INSERT INTO Main (ФИО, Дата_рождения, Год, Месяц, Число) "
+                                  "VALUES (?, ?, ?, ?, ?)"));
     for (const DemoPerson &person : demoPeople()) {
         insert.bind(1, person.fullName);
         insert.bind(2, composeBirthDate(person.day, person.month, person.year));

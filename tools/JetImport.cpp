@@ -131,7 +131,8 @@ TablePlan planTable(MdbHandle *mdb, MdbCatalogEntry *entry)
         switch (column->col_type) {
         case MDB_TEXT:
             // Jet 4 gives text sizes in bytes of UTF-16.
-            c.declaration = QStringLiteral("VARCHAR(%1)").arg(jet4 ? column->col_size / 2 : column->col_size);
+            c.declaration =
+                QStringLiteral("VARCHAR(%1)").arg(jet4 ? column->col_size / 2 : column->col_size);
             break;
         case MDB_MEMO:
             c.declaration = QStringLiteral("TEXT");
@@ -154,8 +155,10 @@ TablePlan planTable(MdbHandle *mdb, MdbCatalogEntry *entry)
             c.declaration = QStringLiteral("DOUBLE");
             break;
         default:
-            throw Error(QStringLiteral("Таблица «%1», столбец «%2»: тип %3 программа не хранит; импорт остановлен")
-                            .arg(plan.name, c.name, typeName(column->col_type)));
+            throw Error(
+                QStringLiteral(
+                    "Таблица «%1», столбец «%2»: тип %3 программа не хранит; импорт остановлен")
+                    .arg(plan.name, c.name, typeName(column->col_type)));
         }
         plan.columns.push_back(std::move(c));
     }
@@ -197,9 +200,10 @@ qint64 copyRows(MdbHandle *mdb, TablePlan &plan, SqliteConnection &db, const Pro
         names << quoteIdentifier(c.name);
         marks << QStringLiteral("?");
     }
-    SqliteStatement insert = db.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                            .arg(quoteIdentifier(plan.name), names.join(QStringLiteral(", ")),
-                                                 marks.join(QStringLiteral(", "))));
+    SqliteStatement insert =
+        db.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                       .arg(quoteIdentifier(plan.name), names.join(QStringLiteral(", ")),
+                            marks.join(QStringLiteral(", "))));
     MdbTableDef *table = plan.table.get();
     std::vector<MdbField> fields(table->num_cols + 1);
     const qint64 total = table->num_rows;
@@ -212,13 +216,16 @@ qint64 copyRows(MdbHandle *mdb, TablePlan &plan, SqliteConnection &db, const Pro
         int start = 0;
         size_t size = 0;
         if (mdb_find_row(mdb, int(table->cur_row) - 1, &start, &size) != 0)
-            throw Error(QStringLiteral("Таблица «%1»: строка %2 не читается").arg(plan.name).arg(rows + 1));
+            throw Error(
+                QStringLiteral("Таблица «%1»: строка %2 не читается").arg(plan.name).arg(rows + 1));
         const int count = mdb_crack_row(table, start & 0x1fff, size, fields.data());
         if (count < int(table->num_cols))
-            throw Error(QStringLiteral("Таблица «%1»: строка %2 не читается").arg(plan.name).arg(rows + 1));
+            throw Error(
+                QStringLiteral("Таблица «%1»: строка %2 не читается").arg(plan.name).arg(rows + 1));
         for (int i = 0; i < int(table->num_cols); ++i) {
             const MdbField &field = fields[size_t(i)];
-            const auto *column = static_cast<MdbColumn *>(g_ptr_array_index(table->columns, field.colnum));
+            const auto *column =
+                static_cast<MdbColumn *>(g_ptr_array_index(table->columns, field.colnum));
             insert.bind(field.colnum + 1, valueOf(mdb, *column, field));
         }
         insert.run();
@@ -251,7 +258,8 @@ QList<TableSummary> importDatabase(const Options &options, const Progress &progr
 
     // libmdb takes the code page of Jet 3 texts from its environment.
     qputenv("MDB_JET3_CHARSET", options.codepage.toLatin1());
-    std::unique_ptr<MdbHandle, MdbDeleter> mdb(mdb_open(QFile::encodeName(options.source).constData(), MDB_NOFLAGS));
+    std::unique_ptr<MdbHandle, MdbDeleter> mdb(
+        mdb_open(QFile::encodeName(options.source).constData(), MDB_NOFLAGS));
     if (!mdb)
         throw Error(QStringLiteral("Файл «%1» не открывается как база данных Access").arg(source));
     // A file cut short (a broken copy) is not a whole number of pages, or lacks pages the
@@ -275,8 +283,10 @@ QList<TableSummary> importDatabase(const Options &options, const Progress &progr
             return plan.name == QLatin1String(required);
         });
         if (!found) {
-            throw Error(QStringLiteral("В файле «%1» нет таблицы %2: файл повреждён, обрезан или это не база реестра")
-                            .arg(source, QLatin1String(required)));
+            throw Error(
+                QStringLiteral(
+                    "В файле «%1» нет таблицы %2: файл повреждён, обрезан или это не база реестра")
+                    .arg(source, QLatin1String(required)));
         }
     }
 
@@ -286,8 +296,9 @@ QList<TableSummary> importDatabase(const Options &options, const Progress &progr
     const QFileInfo target(options.target);
     for (int attempt = 0; !db; ++attempt) {
         temporary = target.absoluteDir().filePath(
-            QStringLiteral(".%1.import-%2").arg(target.fileName()).arg(QRandomGenerator::global()->generate(), 8, 16,
-                                                                       QLatin1Char('0')));
+            QStringLiteral(".%1.import-%2")
+                .arg(target.fileName())
+                .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
         try {
             db = std::make_unique<SqliteConnection>(temporary, SqliteConnection::Mode::CreateNew);
         } catch (const Error &) {
@@ -311,10 +322,15 @@ QList<TableSummary> importDatabase(const Options &options, const Progress &progr
             const qint64 rows = copyRows(mdb.get(), plan, *db, progress);
             // A short read means a damaged or cut file: better nothing than part of the register.
             if (rows != qint64(plan.table->num_rows)) {
-                throw Error(QStringLiteral("Таблица «%1»: прочитано %2 строк из %3 — файл повреждён или обрезан")
-                                .arg(plan.name).arg(rows).arg(plan.table->num_rows));
+                throw Error(
+                    QStringLiteral(
+                        "Таблица «%1»: прочитано %2 строк из %3 — файл повреждён или обрезан")
+                        .arg(plan.name)
+                        .arg(rows)
+                        .arg(plan.table->num_rows));
             }
-            SqliteStatement count = db->prepare(QStringLiteral("SELECT count(*) FROM %1").arg(quoteIdentifier(plan.name)));
+            SqliteStatement count = db->prepare(
+                QStringLiteral("SELECT count(*) FROM %1").arg(quoteIdentifier(plan.name)));
             count.step();
             if (count.columnInt64(0) != rows)
                 throw Error(QStringLiteral("Таблица «%1»: записано не всё").arg(plan.name));

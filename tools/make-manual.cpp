@@ -53,8 +53,9 @@ int main(int argc, char *argv[])
             QTextImageFormat image = fragment.charFormat().toImageFormat();
             if (!image.isValid())
                 continue;
-            const QImage picture(QFileInfo(QFileInfo(args[1]).absolutePath() + QLatin1Char('/') + image.name())
-                                     .absoluteFilePath());
+            const QImage picture(
+                QFileInfo(QFileInfo(args[1]).absolutePath() + QLatin1Char('/') + image.name())
+                    .absoluteFilePath());
             if (picture.isNull()) {
                 QTextStream(stderr) << "Missing picture " << image.name() << '\n';
                 return 1;

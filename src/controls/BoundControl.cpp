@@ -94,7 +94,7 @@ bool fieldAcceptsCharacter(const Field &field, QChar c)
             return true;
         [[fallthrough]];
     default:
-        return c == QLatin1Char('+') || c == QLatin1Char('-')
-               || (c >= QLatin1Char('0') && c <= QLatin1Char('9'));
+        return c == QLatin1Char('+') || c == QLatin1Char('-') ||
+               (c >= QLatin1Char('0') && c <= QLatin1Char('9'));
     }
 }

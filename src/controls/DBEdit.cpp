@@ -41,9 +41,18 @@ void DBEdit::fieldChanged(Field &field)
         redisplay();
 }
 
-void DBEdit::recordChanged() { redisplay(); }
-void DBEdit::dataSetChanged() { redisplay(); }
-void DBEdit::dataSetScrolled(int) { redisplay(); }
+void DBEdit::recordChanged()
+{
+    redisplay();
+}
+void DBEdit::dataSetChanged()
+{
+    redisplay();
+}
+void DBEdit::dataSetScrolled(int)
+{
+    redisplay();
+}
 
 void DBEdit::updateRecord()
 {
@@ -63,11 +72,12 @@ void DBEdit::refresh()
         return;
     if (m_field) {
         // Changing either resets the text's selection: only when they really change.
-        const int length = m_field->DataType() == FieldType::Text && m_field->Size() > 0 ? m_field->Size()
-                                                                                        : 32767;
+        const int length =
+            m_field->DataType() == FieldType::Text && m_field->Size() > 0 ? m_field->Size() : 32767;
         if (maxLength() != length)
             setMaxLength(length);
-        const Qt::Alignment align = (m_field->isNumeric() ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
+        const Qt::Alignment align =
+            (m_field->isNumeric() ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
         if (alignment() != align)
             setAlignment(align);
     }
@@ -124,12 +134,12 @@ void DBEdit::keyPressEvent(QKeyEvent *event)
         return;
     }
     const QString typed = event->text();
-    const bool printable = !typed.isEmpty() && typed.front().isPrint()
-                           && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
-    const bool changesText = printable || event->key() == Qt::Key_Backspace
-                             || event->key() == Qt::Key_Delete || event->matches(QKeySequence::Paste)
-                             || event->matches(QKeySequence::Cut)
-                             || (event->key() == Qt::Key_Insert && event->modifiers() == Qt::ShiftModifier);
+    const bool printable = !typed.isEmpty() && typed.front().isPrint() &&
+                           !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+    const bool changesText =
+        printable || event->key() == Qt::Key_Backspace || event->key() == Qt::Key_Delete ||
+        event->matches(QKeySequence::Paste) || event->matches(QKeySequence::Cut) ||
+        (event->key() == Qt::Key_Insert && event->modifiers() == Qt::ShiftModifier);
     if (changesText) {
         if (printable && m_field && !fieldAcceptsCharacter(*m_field, typed.front())) {
             QApplication::beep();

@@ -59,14 +59,15 @@ QIcon markIcon(Mark mark)
 bool isPrintable(const QKeyEvent *event)
 {
     const QString text = event->text();
-    return !text.isEmpty() && text.front().isPrint()
-           && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+    return !text.isEmpty() && text.front().isPrint() &&
+           !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
 }
 
 bool leavesForAnotherControl(const QFocusEvent *event)
 {
     // Switching to another window (or to a popup) is not leaving.
-    return event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason;
+    return event->reason() != Qt::ActiveWindowFocusReason &&
+           event->reason() != Qt::PopupFocusReason;
 }
 
 } // namespace
@@ -193,10 +194,10 @@ void DBGridEditor::keyPressEvent(QKeyEvent *event)
     default:
         break;
     }
-    const bool changesText = isPrintable(event) || event->key() == Qt::Key_Backspace
-                             || event->key() == Qt::Key_Delete || event->matches(QKeySequence::Paste)
-                             || event->matches(QKeySequence::Cut)
-                             || (event->key() == Qt::Key_Insert && event->modifiers() == Qt::ShiftModifier);
+    const bool changesText =
+        isPrintable(event) || event->key() == Qt::Key_Backspace || event->key() == Qt::Key_Delete ||
+        event->matches(QKeySequence::Paste) || event->matches(QKeySequence::Cut) ||
+        (event->key() == Qt::Key_Insert && event->modifiers() == Qt::ShiftModifier);
     if (changesText) {
         Field *field = m_grid->columnField(m_grid->m_column);
         if (isPrintable(event) && field && !fieldAcceptsCharacter(*field, event->text().front())) {
@@ -278,7 +279,8 @@ QString DBGrid::cellText(int row, int column) const
 
 Qt::Alignment DBGrid::cellAlignment(int column) const
 {
-    const Field *field = column >= 0 && column < columnCount() ? m_columns[size_t(column)].field : nullptr;
+    const Field *field =
+        column >= 0 && column < columnCount() ? m_columns[size_t(column)].field : nullptr;
     return (field && field->isNumeric() ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
 }
 
@@ -384,7 +386,8 @@ void DBGrid::rebuildColumns()
     if (!m_persistent.isEmpty()) {
         // A column whose field the result lacks stays, with empty cells.
         for (const DBGridColumn &definition : m_persistent) {
-            Field *field = active ? const_cast<RecordSet *>(set)->findField(definition.FieldName) : nullptr;
+            Field *field =
+                active ? const_cast<RecordSet *>(set)->findField(definition.FieldName) : nullptr;
             m_columns.push_back({definition, field});
         }
     } else if (active) {
@@ -428,7 +431,8 @@ void DBGrid::refresh()
     } else {
         // Only what can be seen is read again.
         const int top = rowAt(0) < 0 ? 0 : rowAt(0);
-        const int bottom = rowAt(viewport()->height() - 1) < 0 ? rows - 1 : rowAt(viewport()->height() - 1);
+        const int bottom =
+            rowAt(viewport()->height() - 1) < 0 ? rows - 1 : rowAt(viewport()->height() - 1);
         m_model->rowsChanged(top, bottom);
     }
 
@@ -490,7 +494,8 @@ void DBGrid::openEditor()
     if (!set || !set->Active() || set->currentRow() < 0 || !field)
         return;
     refreshNow();
-    m_editor->setMaxLength(field->DataType() == FieldType::Text && field->Size() > 0 ? field->Size() : 32767);
+    m_editor->setMaxLength(field->DataType() == FieldType::Text && field->Size() > 0 ? field->Size()
+                                                                                     : 32767);
     m_editor->setAlignment(cellAlignment(logicalColumn(m_column)));
     if (!m_pending)
         m_editor->setText(field->AsText());
@@ -596,7 +601,8 @@ void DBGrid::moveToColumn(int column)
 void DBGrid::keyUp()
 {
     RecordSet *set = recordSet();
-    if (set->state() == RecordSet::State::Inserting && !set->IsModified() && !m_pending && set->AtEnd())
+    if (set->state() == RecordSet::State::Inserting && !set->IsModified() && !m_pending &&
+        set->AtEnd())
         set->CancelRecord();
     else
         set->ToPrior();
@@ -634,7 +640,8 @@ void DBGrid::handleKey(QKeyEvent *event)
         ctrl ? moveToRow(firstVisibleRow()) : keyUp();
         break;
     case Qt::Key_Down:
-        ctrl ? moveToRow(std::min(set->rowCount() - 1, firstVisibleRow() + visibleRows() - 1)) : keyDown();
+        ctrl ? moveToRow(std::min(set->rowCount() - 1, firstVisibleRow() + visibleRows() - 1))
+             : keyDown();
         break;
     case Qt::Key_PageUp:
         ctrl ? moveToRow(firstVisibleRow()) : void(set->SkipBy(-visibleRows()));
@@ -686,8 +693,8 @@ void DBGrid::handleKey(QKeyEvent *event)
             set->StartInsert();
         break;
     case Qt::Key_Delete:
-        if (ctrl && set->CanModify() && set->RecordTotal() > 0
-            && Dialogs::current().confirm(QStringLiteral("Delete record?"))) {
+        if (ctrl && set->CanModify() && set->RecordTotal() > 0 &&
+            Dialogs::current().confirm(QStringLiteral("Delete record?"))) {
             set->DeleteRecord();
         }
         break;

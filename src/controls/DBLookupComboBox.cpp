@@ -55,7 +55,8 @@ DBLookupComboBox::DBLookupComboBox(QWidget *parent)
     // Some styles open the list over the control at full height; the list is seven rows, always.
     setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
     setCurrentIndex(-1);
-    connect(this, &QComboBox::activated, this, [this](int row) { guarded([this, row] { choose(row); }); });
+    connect(this, &QComboBox::activated, this,
+            [this](int row) { guarded([this, row] { choose(row); }); });
 }
 
 DBLookupComboBox::~DBLookupComboBox()
@@ -249,7 +250,8 @@ void DBLookupComboBox::keyPressEvent(QKeyEvent *event)
         break;
     }
     const QString text = event->text();
-    if (!text.isEmpty() && text.front().isPrint() && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+    if (!text.isEmpty() && text.front().isPrint() &&
+        !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
         guarded([&] { search(text.front()); });
         return;
     }

@@ -122,8 +122,8 @@ QIcon iconFor(DBNavigator::Button which)
 QString DBNavigator::hint(Button which)
 {
     static const char *const hints[buttonCount] = {
-        "First record", "Prior record", "Next record", "Last record",  "Insert record",
-        "Delete record", "Edit record", "Post edit",   "Cancel edit", "Refresh data"};
+        "First record",  "Prior record", "Next record", "Last record", "Insert record",
+        "Delete record", "Edit record",  "Post edit",   "Cancel edit", "Refresh data"};
     return QString::fromLatin1(hints[which]);
 }
 

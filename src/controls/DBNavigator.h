@@ -14,7 +14,18 @@ class DBNavigator : public QWidget, public BoundControl
     Q_OBJECT
 
 public:
-    enum Button { nbFirst, nbPrior, nbNext, nbLast, nbInsert, nbDelete, nbEdit, nbPost, nbCancel, nbRefresh };
+    enum Button {
+        nbFirst,
+        nbPrior,
+        nbNext,
+        nbLast,
+        nbInsert,
+        nbDelete,
+        nbEdit,
+        nbPost,
+        nbCancel,
+        nbRefresh
+    };
     static constexpr int buttonCount = 10;
 
     explicit DBNavigator(QWidget *parent = nullptr);

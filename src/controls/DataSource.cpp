@@ -54,26 +54,46 @@ void DataSource::removeControl(DataLink *control)
         ++m_removals;
 }
 
-template<typename Method, typename... Args>
-void DataSource::forward(Method method, Args &&...args)
+template <typename Method, typename... Args> void DataSource::forward(Method method, Args &&...args)
 {
     // Notifications come for every step of a walk over all records: no allocation here. A control
     // that leaves while the others are told is not told any more.
     const QVarLengthArray<DataLink *, 16> controls(m_controls.begin(), m_controls.end());
     const quint64 removals = m_removals;
     for (DataLink *control : controls) {
-        if (m_removals != removals
-            && std::find(m_controls.begin(), m_controls.end(), control) == m_controls.end()) {
+        if (m_removals != removals &&
+            std::find(m_controls.begin(), m_controls.end(), control) == m_controls.end()) {
             continue;
         }
         (control->*method)(std::forward<Args>(args)...);
     }
 }
 
-void DataSource::fieldChanged(Field &field) { forward(&DataLink::fieldChanged, field); }
-void DataSource::recordChanged() { forward(&DataLink::recordChanged); }
-void DataSource::dataSetChanged() { forward(&DataLink::dataSetChanged); }
-void DataSource::dataSetScrolled(int distance) { forward(&DataLink::dataSetScrolled, distance); }
-void DataSource::layoutChanged() { forward(&DataLink::layoutChanged); }
-void DataSource::updateRecord() { forward(&DataLink::updateRecord); }
-void DataSource::stateChanged() { forward(&DataLink::stateChanged); }
+void DataSource::fieldChanged(Field &field)
+{
+    forward(&DataLink::fieldChanged, field);
+}
+void DataSource::recordChanged()
+{
+    forward(&DataLink::recordChanged);
+}
+void DataSource::dataSetChanged()
+{
+    forward(&DataLink::dataSetChanged);
+}
+void DataSource::dataSetScrolled(int distance)
+{
+    forward(&DataLink::dataSetScrolled, distance);
+}
+void DataSource::layoutChanged()
+{
+    forward(&DataLink::layoutChanged);
+}
+void DataSource::updateRecord()
+{
+    forward(&DataLink::updateRecord);
+}
+void DataSource::stateChanged()
+{
+    forward(&DataLink::stateChanged);
+}

@@ -42,8 +42,7 @@ public:
     void stateChanged() override;
 
 private:
-    template<typename Method, typename... Args>
-    void forward(Method method, Args &&...args);
+    template <typename Method, typename... Args> void forward(Method method, Args &&...args);
 
     RecordSet *m_dataSet = nullptr;
     bool m_autoEdit = true;

@@ -13,8 +13,7 @@
 // this guard: a failure ends the handler and is shown in the error box, and the event loop goes on.
 // No exception may cross Qt code, whose libraries are built without exception tables.
 // Returns false when the handler failed.
-template<typename Handler>
-bool guarded(Handler &&handler) noexcept
+template <typename Handler> bool guarded(Handler &&handler) noexcept
 {
     try {
         std::forward<Handler>(handler)();

@@ -17,6 +17,7 @@ bool startProgram(const QString &program, const QStringList &arguments);
 
 // Tests put recorders in place of the real desktop; an empty function restores it.
 void setDocumentOpener(std::function<void(const QString &path)> opener);
-void setProgramStarter(std::function<bool(const QString &program, const QStringList &arguments)> starter);
+void setProgramStarter(
+    std::function<bool(const QString &program, const QStringList &arguments)> starter);
 
 } // namespace Desktop

@@ -15,7 +15,8 @@ TableKey integerKeyOf(SqliteConnection &db, const QString &table)
 {
     TableKey key;
     int keyColumns = 0;
-    SqliteStatement info = db.prepare(QStringLiteral("PRAGMA table_info(%1)").arg(quoteIdentifier(table)));
+    SqliteStatement info =
+        db.prepare(QStringLiteral("PRAGMA table_info(%1)").arg(quoteIdentifier(table)));
     while (info.step()) {
         if (info.columnInt64(5) > 0) {
             ++keyColumns;
@@ -181,10 +182,11 @@ bool RowSource::fetch(qint64 key, const RowReader &reader)
     if (m_dataOffset > 0)
         select << QStringLiteral("rowid");
     for (const SourceColumn &column : m_columns)
-        select << (column.origin.isEmpty() ? QStringLiteral("NULL") : quoteIdentifier(column.origin));
-    SqliteStatement statement = m_db->prepare(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
-                                                  .arg(select.join(QStringLiteral(", ")),
-                                                       quoteIdentifier(m_table), m_keyColumn));
+        select << (column.origin.isEmpty() ? QStringLiteral("NULL")
+                                           : quoteIdentifier(column.origin));
+    SqliteStatement statement = m_db->prepare(
+        QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
+            .arg(select.join(QStringLiteral(", ")), quoteIdentifier(m_table), m_keyColumn));
     statement.bindInt64(1, key);
     if (!statement.step())
         return false;
@@ -224,7 +226,8 @@ void RowSource::update(qint64 key, const std::vector<int> &columns,
     if (!statement->isValid()) {
         QStringList assignments;
         for (int column : columns)
-            assignments << quoteIdentifier(m_columns[size_t(column)].origin) + QStringLiteral(" = ?");
+            assignments << quoteIdentifier(m_columns[size_t(column)].origin) +
+                               QStringLiteral(" = ?");
         *statement = m_db->prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
                                        .arg(quoteIdentifier(m_table),
                                             assignments.join(QStringLiteral(", ")), m_keyColumn));
@@ -252,7 +255,8 @@ qint64 RowSource::insert(const std::vector<int> &columns, const std::vector<SqlV
         for (size_t i = 0; i < columns.size(); ++i)
             marks << QStringLiteral("?");
         sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                  .arg(quoteIdentifier(m_table), columnList(columns), marks.join(QStringLiteral(", ")));
+                  .arg(quoteIdentifier(m_table), columnList(columns),
+                       marks.join(QStringLiteral(", ")));
     }
     SqliteStatement statement = m_db->prepare(sql);
     int parameter = 1;

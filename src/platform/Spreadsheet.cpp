@@ -47,14 +47,16 @@ lxw_format *formatOf(lxw_workbook *book, const FontData &font)
 // A row as high as its font needs, as the spreadsheet application would make it.
 double rowHeightFor(const FontData &font)
 {
-    return font.size ? std::max(LXW_DEF_ROW_HEIGHT, double(qRound(*font.size * 1.3))) : LXW_DEF_ROW_HEIGHT;
+    return font.size ? std::max(LXW_DEF_ROW_HEIGHT, double(qRound(*font.size * 1.3)))
+                     : LXW_DEF_ROW_HEIGHT;
 }
 
 // A file name not yet taken, claimed by creating the file, so nothing existing is overwritten.
 QString claimNewFile(const QString &folder)
 {
-    const QString stem = QStringLiteral("ОТЧЕТ %1").arg(QDateTime::currentDateTime().toString(
-        QStringLiteral("yyyy-MM-dd HH-mm-ss")));
+    const QString stem =
+        QStringLiteral("ОТЧЕТ %1")
+            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH-mm-ss")));
     for (int attempt = 1;; ++attempt) {
         const QString name = attempt == 1 ? stem : QStringLiteral("%1 (%2)").arg(stem).arg(attempt);
         QFile file(QDir(folder).filePath(name + QStringLiteral(".xlsx")));
@@ -166,8 +168,8 @@ std::unique_ptr<Application> Application::create()
     QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".probe-XXXXXX")));
     if (!QDir().mkpath(folder) || !probe.open()) {
         const int code = errno ? errno : EACCES;
-        throw Error(QString::fromLocal8Bit(std::strerror(code)) + QStringLiteral(", ProgID: \"")
-                    + progId() + QLatin1Char('"'));
+        throw Error(QString::fromLocal8Bit(std::strerror(code)) + QStringLiteral(", ProgID: \"") +
+                    progId() + QLatin1Char('"'));
     }
     return std::unique_ptr<Application>(new Application);
 }
@@ -212,9 +214,10 @@ QString Application::write(const WorkbookData &data)
         for (const auto &[column, unused] : columns) {
             const auto width = sheet->columnWidths.find(column);
             const auto font = sheet->columnFonts.find(column);
-            worksheet_set_column(ws, lxw_col_t(column - 1), lxw_col_t(column - 1),
-                                 width != sheet->columnWidths.end() ? width->second : LXW_DEF_COL_WIDTH,
-                                 font != sheet->columnFonts.end() ? formatOf(book, font->second) : nullptr);
+            worksheet_set_column(
+                ws, lxw_col_t(column - 1), lxw_col_t(column - 1),
+                width != sheet->columnWidths.end() ? width->second : LXW_DEF_COL_WIDTH,
+                font != sheet->columnFonts.end() ? formatOf(book, font->second) : nullptr);
         }
         for (const auto &[row, font] : sheet->rowFonts)
             worksheet_set_row(ws, lxw_row_t(row - 1), rowHeightFor(font), formatOf(book, font));

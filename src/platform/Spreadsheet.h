@@ -53,7 +53,9 @@ private:
 class Range
 {
 public:
-    Range(SheetData *sheet, bool isColumn, int index) : m_sheet(sheet), m_isColumn(isColumn), m_index(index) {}
+    Range(SheetData *sheet, bool isColumn, int index)
+        : m_sheet(sheet), m_isColumn(isColumn), m_index(index)
+    {}
     void setColumnWidth(double width);
     Font font();
 

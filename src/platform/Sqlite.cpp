@@ -222,7 +222,8 @@ SqliteConnection::SqliteConnection(const QString &path, Mode mode) : m_path(path
         configure();
     } catch (const Error &e) {
         sqlite3_close(m_db);
-        throw Error(QStringLiteral("Не удается открыть базу данных «%1»: %2").arg(shown, e.message()));
+        throw Error(
+            QStringLiteral("Не удается открыть базу данных «%1»: %2").arg(shown, e.message()));
     }
 }
 
@@ -280,8 +281,8 @@ QString SqliteConnection::lastError() const
 
 void SqliteConnection::checkpoint()
 {
-    if (sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr)
-        != SQLITE_OK) {
+    if (sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr) !=
+        SQLITE_OK) {
         throw Error(engineMessage(m_db));
     }
 }
@@ -302,8 +303,8 @@ bool isJetDatabaseFile(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return false;
     const QByteArray head = file.read(20);
-    return head.size() == 20
-           && (head.mid(4, 15) == "Standard Jet DB" || head.mid(4, 15) == "Standard ACE DB");
+    return head.size() == 20 &&
+           (head.mid(4, 15) == "Standard Jet DB" || head.mid(4, 15) == "Standard ACE DB");
 }
 
 QString quoteIdentifier(const QString &name)

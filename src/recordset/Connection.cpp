@@ -7,7 +7,8 @@ Connection::~Connection() = default;
 void Connection::open()
 {
     if (!m_engine)
-        m_engine = std::make_unique<SqliteConnection>(m_fileName, SqliteConnection::Mode::OpenExisting);
+        m_engine =
+            std::make_unique<SqliteConnection>(m_fileName, SqliteConnection::Mode::OpenExisting);
 }
 
 void Connection::close()

@@ -45,11 +45,12 @@ bool tryTextToInt(const QString &text, int &value)
     }
 
     bool hex = false;
-    if (i < n && (text[i] == QLatin1Char('$') || text[i] == QLatin1Char('x') || text[i] == QLatin1Char('X'))) {
+    if (i < n && (text[i] == QLatin1Char('$') || text[i] == QLatin1Char('x') ||
+                  text[i] == QLatin1Char('X'))) {
         hex = true;
         ++i;
-    } else if (i + 1 < n && text[i] == QLatin1Char('0')
-               && (text[i + 1] == QLatin1Char('x') || text[i + 1] == QLatin1Char('X'))) {
+    } else if (i + 1 < n && text[i] == QLatin1Char('0') &&
+               (text[i + 1] == QLatin1Char('x') || text[i + 1] == QLatin1Char('X'))) {
         hex = true;
         i += 2;
     }
@@ -58,9 +59,9 @@ bool tryTextToInt(const QString &text, int &value)
 
     quint64 magnitude = 0;
     for (; i < n; ++i) {
-        const int digit = hex ? hexDigit(text[i]) : (text[i].isDigit() && text[i].unicode() < 128
-                                                         ? text[i].unicode() - u'0'
-                                                         : -1);
+        const int digit =
+            hex ? hexDigit(text[i])
+                : (text[i].isDigit() && text[i].unicode() < 128 ? text[i].unicode() - u'0' : -1);
         if (digit < 0)
             return false;
         magnitude = magnitude * (hex ? 16 : 10) + quint64(digit);
@@ -75,7 +76,8 @@ bool tryTextToInt(const QString &text, int &value)
         return true;
     }
     const qint64 signedValue = negative ? -qint64(magnitude) : qint64(magnitude);
-    if (signedValue < std::numeric_limits<qint32>::min() || signedValue > std::numeric_limits<qint32>::max())
+    if (signedValue < std::numeric_limits<qint32>::min() ||
+        signedValue > std::numeric_limits<qint32>::max())
         return false;
     value = int(signedValue);
     return true;

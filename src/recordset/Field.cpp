@@ -21,7 +21,8 @@ Range rangeOf(FieldType type)
     case FieldType::UInt16:
         return {0, 65535};
     default:
-        return {double(std::numeric_limits<qint32>::min()), double(std::numeric_limits<qint32>::max())};
+        return {double(std::numeric_limits<qint32>::min()),
+                double(std::numeric_limits<qint32>::max())};
     }
 }
 
@@ -88,7 +89,8 @@ int Field::AsInt() const
     else
         return Convert::textToInt(std::get<QString>(v)); // a text stored in a number column
     if (number < std::numeric_limits<qint32>::min() || number > std::numeric_limits<qint32>::max())
-        throw Error(QStringLiteral("'%1' is not a valid integer value").arg(Convert::floatToText(number)));
+        throw Error(
+            QStringLiteral("'%1' is not a valid integer value").arg(Convert::floatToText(number)));
     return int(number);
 }
 
@@ -112,9 +114,10 @@ void Field::checkRange(double value, double shown) const
 {
     const Range range = rangeOf(m_type);
     if (!(value >= range.low && value <= range.high)) {
-        throw Error(QStringLiteral("%1 is not a valid value for field '%2'. The allowed range is %3 to %4")
-                        .arg(Convert::floatToText(shown), DisplayName(),
-                             Convert::floatToText(range.low), Convert::floatToText(range.high)));
+        throw Error(
+            QStringLiteral("%1 is not a valid value for field '%2'. The allowed range is %3 to %4")
+                .arg(Convert::floatToText(shown), DisplayName(), Convert::floatToText(range.low),
+                     Convert::floatToText(range.high)));
     }
 }
 

@@ -16,7 +16,10 @@ public:
 
     const QString &FieldName() const { return m_name; }
     // The name shown to the user: the display label, or the field name when there is none.
-    const QString &DisplayName() const { return m_displayLabel.isEmpty() ? m_name : m_displayLabel; }
+    const QString &DisplayName() const
+    {
+        return m_displayLabel.isEmpty() ? m_name : m_displayLabel;
+    }
     void setDisplayLabel(const QString &label) { m_displayLabel = label; }
     int Index() const { return m_index; }
     FieldType DataType() const { return m_type; }

@@ -20,11 +20,13 @@ Record &Record::operator=(Record &&other) noexcept
     return *this;
 }
 
-template<typename TextOf>
-void *Record::build(int columns, const Cell *source, size_t textLength, quint32 ordinal, TextOf textOf)
+template <typename TextOf>
+void *Record::build(int columns, const Cell *source, size_t textLength, quint32 ordinal,
+                    TextOf textOf)
 {
     static_assert(sizeof(Cell) == cellSize);
-    const size_t bytes = sizeof(Header) + size_t(columns) * sizeof(Cell) + textLength * sizeof(char16_t);
+    const size_t bytes =
+        sizeof(Header) + size_t(columns) * sizeof(Cell) + textLength * sizeof(char16_t);
     void *block = std::malloc(bytes);
     if (!block)
         throw std::bad_alloc();
@@ -91,8 +93,8 @@ Record Record::fromStatement(const SqliteStatement &row, int first, int columns,
     }
     Record record;
     record.m_key = key;
-    record.m_block = build(columns, cells, textLength, 0,
-                           [&](int i) { return row.columnText16(first + i); });
+    record.m_block =
+        build(columns, cells, textLength, 0, [&](int i) { return row.columnText16(first + i); });
     return record;
 }
 
@@ -166,7 +168,8 @@ void Record::assign(const std::vector<int> &columns, const std::vector<SqlValue>
                                        size_t(text.size()));
         }
         const QStringView old = this->text(i);
-        return std::u16string_view(reinterpret_cast<const char16_t *>(old.utf16()), size_t(old.size()));
+        return std::u16string_view(reinterpret_cast<const char16_t *>(old.utf16()),
+                                   size_t(old.size()));
     });
     std::free(m_block);
     m_block = block;

@@ -64,12 +64,16 @@ private:
 
     Header *header() const { return static_cast<Header *>(m_block); }
     Cell *cells() const { return reinterpret_cast<Cell *>(header() + 1); }
-    const char16_t *chars() const { return reinterpret_cast<const char16_t *>(cells() + header()->columns); }
+    const char16_t *chars() const
+    {
+        return reinterpret_cast<const char16_t *>(cells() + header()->columns);
+    }
     const Cell &cell(int column) const { return cells()[column]; }
 
     // Lays out a block for cells whose texts come from `textOf`; cells[i].text.length must be set.
-    template<typename TextOf>
-    static void *build(int columns, const Cell *source, size_t textLength, quint32 ordinal, TextOf textOf);
+    template <typename TextOf>
+    static void *build(int columns, const Cell *source, size_t textLength, quint32 ordinal,
+                       TextOf textOf);
 
     qint64 m_key = 0;
     void *m_block = nullptr;

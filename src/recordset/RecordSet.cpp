@@ -63,15 +63,15 @@ void RecordSet::requireModifiable() const
         fail(QStringLiteral("Cannot modify a read-only dataset"));
 }
 
-template<typename Method, typename... Args>
-void RecordSet::notify(Method method, Args &&...args)
+template <typename Method, typename... Args> void RecordSet::notify(Method method, Args &&...args)
 {
     // Sent for every step of a walk over all records: no allocation here. A watcher may detach
     // itself (or another) while it is told.
     const QVarLengthArray<DataLink *, 8> links(m_links.begin(), m_links.end());
     const quint64 removals = m_removals;
     for (DataLink *link : links) {
-        if (m_removals != removals && std::find(m_links.begin(), m_links.end(), link) == m_links.end())
+        if (m_removals != removals &&
+            std::find(m_links.begin(), m_links.end(), link) == m_links.end())
             continue;
         (link->*method)(std::forward<Args>(args)...);
     }
@@ -539,7 +539,8 @@ void RecordSet::applySortOrder()
             }
         };
         const auto number = [&](const Record &r) {
-            return r.kind(column) == Record::Kind::Integer ? double(r.integer(column)) : r.real(column);
+            return r.kind(column) == Record::Kind::Integer ? double(r.integer(column))
+                                                           : r.real(column);
         };
         std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
             const Record &ra = m_records[size_t(a)];

@@ -122,8 +122,7 @@ private:
     void applySortOrder();
     bool empty() const { return m_records.empty(); }
 
-    template<typename Method, typename... Args>
-    void notify(Method method, Args &&...args);
+    template <typename Method, typename... Args> void notify(Method method, Args &&...args);
 
     QString m_name;
     Connection *m_connection;

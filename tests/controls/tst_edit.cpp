@@ -47,7 +47,8 @@ TEST_F(EditTest, DisabledBoxesFollowEveryMoveAndShowGridTextOnlyOnceWritten)
     grid->setFocus();
     QTest::keyClick(grid, Qt::Key_Home);
     QTest::keyClick(grid, Qt::Key_Right);
-    typeText(QApplication::focusWidget() == grid ? static_cast<QWidget *>(grid) : QApplication::focusWidget(),
+    typeText(QApplication::focusWidget() == grid ? static_cast<QWidget *>(grid)
+                                                 : QApplication::focusWidget(),
              QStringLiteral("С"));
     catchUp();
     EXPECT_EQ(name->text(), QStringLiteral("Петров")) << "typed into the grid, not yet written";
@@ -75,7 +76,8 @@ TEST_F(EditTest, TypedTextIsWrittenWhenTheFocusMovesAndARefusalKeepsTheFocus)
 
     other->setFocus();
     catchUp();
-    EXPECT_EQ(dialogs.errors, QStringList{QStringLiteral("'1-5' is not a valid integer value for field 'Год'")});
+    EXPECT_EQ(dialogs.errors,
+              QStringList{QStringLiteral("'1-5' is not a valid integer value for field 'Год'")});
     EXPECT_TRUE(year->hasFocus());
     EXPECT_EQ(year->selectedText(), QStringLiteral("1-5"));
 
@@ -105,7 +107,8 @@ TEST_F(EditTest, TheUpdateBeforeAMoveWritesPendingTextAndATextIsCutToTheFieldSiz
     name->selectAll();
     typeText(name, QStringLiteral("Иванова"));
     tblMain.ToNext();
-    EXPECT_EQ(stored(QStringLiteral("SELECT ФИО FROM Main ORDER BY Код LIMIT 1")), QStringLiteral("Иванова"));
+    EXPECT_EQ(stored(QStringLiteral("SELECT ФИО FROM Main ORDER BY Код LIMIT 1")),
+              QStringLiteral("Иванова"));
 }
 
 TEST_F(EditTest, AFieldTheResultLacksFailsWithTheControlsName)
@@ -146,7 +149,8 @@ TEST_F(LookupTest, ShowsTheYearForItsKeyAndNothingForNullOrUnknown)
     tblMain.setActive(true);
     showWindow();
     EXPECT_EQ(lookup->Text(), QStringLiteral("1980"));
-    EXPECT_EQ(tblGod.FieldNamed(QStringLiteral("Год")).AsInt(), 1980) << "the list stands on the match";
+    EXPECT_EQ(tblGod.FieldNamed(QStringLiteral("Год")).AsInt(), 1980)
+        << "the list stands on the match";
     tblMain.ToNext();
     EXPECT_EQ(lookup->Text(), QString());
     tblMain.ToNext();

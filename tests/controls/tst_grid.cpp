@@ -46,7 +46,8 @@ protected:
     void goToColumn(const QString &title)
     {
         key(Qt::Key_Home);
-        while (grid->columnTitle(grid->horizontalHeader()->logicalIndex(grid->currentColumn())) != title)
+        while (grid->columnTitle(grid->horizontalHeader()->logicalIndex(grid->currentColumn())) !=
+               title)
             key(Qt::Key_Right);
     }
 
@@ -69,9 +70,11 @@ TEST_F(GridTest, DefaultColumnsFollowTheVisibleFieldsAndPersistentOnesKeepTheirT
                       {QStringLiteral("Отчество"), QString()}});
     catchUp();
     EXPECT_EQ(grid->columnCount(), 3);
-    EXPECT_EQ(grid->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Дата рождения"));
+    EXPECT_EQ(grid->model()->headerData(1, Qt::Horizontal).toString(),
+              QStringLiteral("Дата рождения"));
     EXPECT_EQ(grid->model()->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Отчество"));
-    EXPECT_EQ(grid->model()->index(0, 2).data().toString(), QString()) << "a missing field shows empty cells";
+    EXPECT_EQ(grid->model()->index(0, 2).data().toString(), QString())
+        << "a missing field shows empty cells";
 
     // Widths by the rule: "0" times the display width plus 4, or the title plus 4 if wider.
     const int zero = grid->fontMetrics().horizontalAdvance(QLatin1Char('0'));
@@ -113,13 +116,15 @@ TEST_F(GridTest, DownOnTheLastRowPostsTypedTextAndAppendsUpOnTheUntouchedBlankRe
     EXPECT_EQ(tblMain.state(), RecordSet::State::Editing);
 
     key(Qt::Key_Down);
-    EXPECT_EQ(stored(QStringLiteral("SELECT group_concat(ФИО) FROM Main")), QStringLiteral("Иванов,Сидоров"));
+    EXPECT_EQ(stored(QStringLiteral("SELECT group_concat(ФИО) FROM Main")),
+              QStringLiteral("Иванов,Сидоров"));
     EXPECT_EQ(tblMain.state(), RecordSet::State::Inserting);
     EXPECT_EQ(tblMain.currentRow(), 2) << "a blank record at the bottom";
     EXPECT_EQ(grid->model()->rowCount(), 3);
 
     key(Qt::Key_Down);
-    EXPECT_EQ(tblMain.state(), RecordSet::State::Inserting) << "Down on the blank record does nothing";
+    EXPECT_EQ(tblMain.state(), RecordSet::State::Inserting)
+        << "Down on the blank record does nothing";
     key(Qt::Key_Up);
     EXPECT_EQ(tblMain.state(), RecordSet::State::Browsing);
     EXPECT_EQ(tblMain.rowCount(), 2);
@@ -185,7 +190,8 @@ TEST_F(GridTest, TypedTextIsWrittenOnEnterOrAColumnMoveAndTheRecordOnlyWhenSettl
     key(Qt::Key_Right); // the caret is at the end: the next column
     EXPECT_EQ(tblMain.FieldNamed(QStringLiteral("Месяц")).AsInt(), 7);
     tblMain.PostRecord();
-    EXPECT_EQ(stored(QStringLiteral("SELECT Год || '/' || Месяц FROM Main")), QStringLiteral("1981/7"));
+    EXPECT_EQ(stored(QStringLiteral("SELECT Год || '/' || Месяц FROM Main")),
+              QStringLiteral("1981/7"));
 }
 
 TEST_F(GridTest, ALetterInAnIntegerColumnIsRefusedAndARejectedTextStaysPending)
@@ -194,11 +200,13 @@ TEST_F(GridTest, ALetterInAnIntegerColumnIsRefusedAndARejectedTextStaysPending)
     goToColumn(QStringLiteral("Год"));
     type(QStringLiteral("ж"));
     EXPECT_FALSE(grid->isEditorOpen());
-    EXPECT_EQ(tblMain.state(), RecordSet::State::Browsing) << "a refused key does not start editing";
+    EXPECT_EQ(tblMain.state(), RecordSet::State::Browsing)
+        << "a refused key does not start editing";
 
     type(QStringLiteral("1-9"));
     key(Qt::Key_Return);
-    EXPECT_EQ(dialogs.errors, QStringList{QStringLiteral("'1-9' is not a valid integer value for field 'Год'")});
+    EXPECT_EQ(dialogs.errors,
+              QStringList{QStringLiteral("'1-9' is not a valid integer value for field 'Год'")});
     EXPECT_TRUE(grid->hasPendingText());
     EXPECT_EQ(grid->editorText(), QStringLiteral("1-9"));
     EXPECT_EQ(tblMain.FieldNamed(QStringLiteral("Год")).AsInt(), 1980);
@@ -220,7 +228,8 @@ TEST_F(GridTest, LeavingTheGridDropsAnUntouchedNewRecordAndKeepsATypedOnePending
     other->setFocus();
     catchUp();
     EXPECT_EQ(tblMain.state(), RecordSet::State::Inserting);
-    EXPECT_EQ(currentName(), QStringLiteral("Новиков")) << "the cell text is written into the field";
+    EXPECT_EQ(currentName(), QStringLiteral("Новиков"))
+        << "the cell text is written into the field";
     EXPECT_EQ(stored(QStringLiteral("SELECT count(*) FROM Main")), QStringLiteral("1"));
     tblMain.ToFirst();
     EXPECT_EQ(stored(QStringLiteral("SELECT count(*) FROM Main")), QStringLiteral("2"));
@@ -231,7 +240,8 @@ TEST_F(GridTest, ScrollingToTheLastOfManyRecordsAndBack)
     {
         auto db2 = db.connect();
         db2->exec(QStringLiteral("BEGIN"));
-        SqliteStatement insert = db2->prepare(QStringLiteral("INSERT INTO Main (ФИО, Год) VALUES (?, 1990)"));
+        SqliteStatement insert =
+            db2->prepare(QStringLiteral("INSERT INTO Main (ФИО, Год) VALUES (?, 1990)"));
         for (int i = 0; i < 20000; ++i) {
             insert.bind(1, QStringLiteral("Человек %1").arg(i));
             insert.run();

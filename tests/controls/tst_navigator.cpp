@@ -97,7 +97,8 @@ TEST_F(NavigatorTest, PostAndRefreshActOnTheRecordSetAndARefusalGoesToTheErrorBo
     tblMain.ToFirst();
     EXPECT_EQ(currentName(), QStringLiteral("Я"));
 
-    db.exec(QStringLiteral("CREATE TRIGGER no BEFORE UPDATE ON Main BEGIN SELECT RAISE(ABORT, 'запрещено'); END"));
+    db.exec(QStringLiteral(
+        "CREATE TRIGGER no BEFORE UPDATE ON Main BEGIN SELECT RAISE(ABORT, 'запрещено'); END"));
     tblMain.StartEdit();
     tblMain.FieldNamed(QStringLiteral("Год")).setAsInt(5);
     click(B::nbPost);

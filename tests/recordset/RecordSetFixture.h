@@ -27,10 +27,16 @@ struct Recorder : DataLink
     QStringList events;
     std::function<void()> onUpdateRecord;
 
-    void fieldChanged(Field &field) override { events << QStringLiteral("field ") + field.FieldName(); }
+    void fieldChanged(Field &field) override
+    {
+        events << QStringLiteral("field ") + field.FieldName();
+    }
     void recordChanged() override { events << QStringLiteral("record"); }
     void dataSetChanged() override { events << QStringLiteral("changed"); }
-    void dataSetScrolled(int distance) override { events << QStringLiteral("scrolled %1").arg(distance); }
+    void dataSetScrolled(int distance) override
+    {
+        events << QStringLiteral("scrolled %1").arg(distance);
+    }
     void layoutChanged() override { events << QStringLiteral("layout"); }
     void updateRecord() override
     {
@@ -55,8 +61,9 @@ protected:
     void addPeople(std::initializer_list<std::pair<const char *, int>> people)
     {
         auto other = db.connect();
-        SqliteStatement insert = other->prepare(QStringLiteral(
-            "INSERT INTO Main (ФИО, Год, Месяц, Число, Дата_рождения) VALUES (?, ?, 1, 1, '01.01.')"));
+        SqliteStatement insert =
+            other->prepare(QStringLiteral("INSERT INTO Main (ФИО, Год, Месяц, Число, "
+                                          "Дата_рождения) VALUES (?, ?, 1, 1, '01.01.')"));
         for (const auto &[name, year] : people) {
             insert.bind(1, QString::fromUtf8(name));
             insert.bind(2, year ? SqlValue(qint64(year)) : SqlValue());

@@ -105,7 +105,8 @@ TEST(FloatText, RoundsHalvesToTheEvenNeighbour)
 
 TEST(ErrorBoxText, AppendsAFullStopOnlyAfterCharactersAboveIt)
 {
-    EXPECT_EQ(errorBoxText(QStringLiteral("Field 'x' not found")), QStringLiteral("Field 'x' not found."));
+    EXPECT_EQ(errorBoxText(QStringLiteral("Field 'x' not found")),
+              QStringLiteral("Field 'x' not found."));
     EXPECT_EQ(errorBoxText(QStringLiteral("Ошибка")), QStringLiteral("Ошибка."));
     EXPECT_EQ(errorBoxText(QStringLiteral("value 5")), QStringLiteral("value 5."));
     EXPECT_EQ(errorBoxText(QStringLiteral("why?")), QStringLiteral("why?."));

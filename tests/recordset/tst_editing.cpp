@@ -82,7 +82,8 @@ TEST_F(RecordSetTest, ARefusedPostKeepsEverythingPendingUntilCorrected)
 
     tblMain.FieldNamed(QStringLiteral("Год")).setAsInt(1981);
     tblMain.PostRecord();
-    EXPECT_EQ(stored(QStringLiteral("SELECT ФИО || Год FROM Main")), QStringLiteral("Иванов-Петров1981"));
+    EXPECT_EQ(stored(QStringLiteral("SELECT ФИО || Год FROM Main")),
+              QStringLiteral("Иванов-Петров1981"));
 }
 
 TEST_F(RecordSetTest, DeletingRemovesTheRowAndMovesToTheNextOrThePrevious)

@@ -8,7 +8,8 @@ protected:
     {
         db.exec(QStringLiteral("CREATE TABLE Kinds (Код INTEGER PRIMARY KEY, s SMALLINT, w WORD, "
                                "d DOUBLE, t VARCHAR(5), memo TEXT)"));
-        db.exec(QStringLiteral("INSERT INTO Kinds (s, w, d, t, memo) VALUES (1, 2, 2.5, 'abc', 'x')"));
+        db.exec(
+            QStringLiteral("INSERT INTO Kinds (s, w, d, t, memo) VALUES (1, 2, 2.5, 'abc', 'x')"));
         kinds.setTableName(QStringLiteral("Kinds"));
         kinds.setActive(true);
         kinds.StartEdit();
@@ -77,14 +78,18 @@ TEST_F(FieldTest, AnUnconvertibleTextFailsAndLeavesTheFieldAsItWas)
 
 TEST_F(FieldTest, NumbersOutsideAFieldsRangeAreRefused)
 {
-    expectError([&] { field("s").setAsInt(40000); },
-                QStringLiteral("40000 is not a valid value for field 's'. The allowed range is -32768 to 32767"));
-    expectError([&] { field("w").setAsText(QStringLiteral("-1")); },
-                QStringLiteral("-1 is not a valid value for field 'w'. The allowed range is 0 to 65535"));
+    expectError(
+        [&] { field("s").setAsInt(40000); },
+        QStringLiteral(
+            "40000 is not a valid value for field 's'. The allowed range is -32768 to 32767"));
+    expectError(
+        [&] { field("w").setAsText(QStringLiteral("-1")); },
+        QStringLiteral("-1 is not a valid value for field 'w'. The allowed range is 0 to 65535"));
     field("s").setAsInt(-32768);
     field("w").setAsInt(65535);
     kinds.PostRecord();
-    EXPECT_EQ(stored(QStringLiteral("SELECT s || ' ' || w FROM Kinds")), QStringLiteral("-32768 65535"));
+    EXPECT_EQ(stored(QStringLiteral("SELECT s || ' ' || w FROM Kinds")),
+              QStringLiteral("-32768 65535"));
 }
 
 TEST_F(FieldTest, ATextLongerThanTheFieldIsCutToItsSize)
@@ -94,7 +99,8 @@ TEST_F(FieldTest, ATextLongerThanTheFieldIsCutToItsSize)
     field("memo").setAsText(QString(1000, QLatin1Char('m')));
     field("t").setAsInt(1234567);
     kinds.PostRecord();
-    EXPECT_EQ(stored(QStringLiteral("SELECT t || ' ' || length(memo) FROM Kinds")), QStringLiteral("12345 1000"));
+    EXPECT_EQ(stored(QStringLiteral("SELECT t || ' ' || length(memo) FROM Kinds")),
+              QStringLiteral("12345 1000"));
 }
 
 TEST_F(FieldTest, FloatingPointFieldsReadAsTextIntegerAndNumber)
@@ -110,16 +116,19 @@ TEST_F(FieldTest, FloatingPointFieldsReadAsTextIntegerAndNumber)
     field("t").setAsText(QStringLiteral("7.25"));
     EXPECT_EQ(field("t").AsNumber(), 7.25);
     field("t").setAsText(QStringLiteral("7,25"));
-    expectError([&] { field("t").AsNumber(); }, QStringLiteral("'7,25' is not a valid floating point value"));
+    expectError([&] { field("t").AsNumber(); },
+                QStringLiteral("'7,25' is not a valid floating point value"));
     expectError([&] { field("t").AsInt(); }, QStringLiteral("'7,25' is not a valid integer value"));
 }
 
 TEST_F(FieldTest, WritesNeedEditingAndAWritableField)
 {
-    expectError([&] { field("Код").setAsInt(5); }, QStringLiteral("Field 'Код' cannot be modified"));
+    expectError([&] { field("Код").setAsInt(5); },
+                QStringLiteral("Field 'Код' cannot be modified"));
     kinds.CancelRecord();
     expectError([&] { field("t").setAsText(QStringLiteral("x")); },
                 QStringLiteral("tblKinds: Dataset not in edit or insert mode"));
-    expectError([&] { kinds.PostRecord(); }, QStringLiteral("tblKinds: Dataset not in edit or insert mode"));
+    expectError([&] { kinds.PostRecord(); },
+                QStringLiteral("tblKinds: Dataset not in edit or insert mode"));
     EXPECT_EQ(kinds.state(), RecordSet::State::Browsing);
 }

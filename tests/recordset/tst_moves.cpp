@@ -34,7 +34,8 @@ TEST_F(RecordSetTest, WalkingUntilAtEndVisitsEveryRecordOnceAndPostsTheLastByThe
     // The move past the last record posted it, left the cursor on it and set AtEnd.
     EXPECT_EQ(tblMain.state(), State::Browsing);
     EXPECT_EQ(name(), QStringLiteral("Сидоров"));
-    EXPECT_EQ(stored(QStringLiteral("SELECT group_concat(Возраст) FROM Main")), QStringLiteral("1,2,3"));
+    EXPECT_EQ(stored(QStringLiteral("SELECT group_concat(Возраст) FROM Main")),
+              QStringLiteral("1,2,3"));
 
     tblMain.ToNext();
     EXPECT_TRUE(tblMain.AtEnd());
@@ -101,7 +102,8 @@ TEST_F(RecordSetTest, SettlingDropsAnEditWithNothingAssigned)
     db.exec(QStringLiteral("UPDATE Main SET ФИО = 'Другой' WHERE ФИО = 'Иванов'"));
     tblMain.ToNext();
     EXPECT_EQ(tblMain.state(), State::Browsing);
-    EXPECT_EQ(stored(QStringLiteral("SELECT ФИО FROM Main ORDER BY Код LIMIT 1")), QStringLiteral("Другой"))
+    EXPECT_EQ(stored(QStringLiteral("SELECT ФИО FROM Main ORDER BY Код LIMIT 1")),
+              QStringLiteral("Другой"))
         << "nothing was written over the other program's change";
 }
 
@@ -114,12 +116,14 @@ TEST_F(RecordSetTest, AssigningTheValueAFieldAlreadyHoldsStillWritesTheRecord)
     tblMain.FieldNamed(QStringLiteral("ФИО")).setAsText(QStringLiteral("Иванов"));
     EXPECT_TRUE(tblMain.IsModified());
     tblMain.ToNext();
-    EXPECT_EQ(stored(QStringLiteral("SELECT ФИО FROM Main ORDER BY Код LIMIT 1")), QStringLiteral("Иванов"));
+    EXPECT_EQ(stored(QStringLiteral("SELECT ФИО FROM Main ORDER BY Код LIMIT 1")),
+              QStringLiteral("Иванов"));
 }
 
 TEST_F(RecordSetTest, EveryMoveOnAClosedRecordSetFailsWithItsName)
 {
-    const QString closed = QStringLiteral("tblMain: Cannot perform this operation on a closed dataset");
+    const QString closed =
+        QStringLiteral("tblMain: Cannot perform this operation on a closed dataset");
     expectError([&] { tblMain.ToFirst(); }, closed);
     expectError([&] { tblMain.ToNext(); }, closed);
     expectError([&] { tblMain.ToPrior(); }, closed);
@@ -132,7 +136,8 @@ TEST_F(RecordSetTest, EveryMoveOnAClosedRecordSetFailsWithItsName)
     expectError([&] { tblMain.Reread(); }, closed);
     expectError([&] { tblMain.RecordTotal(); }, closed);
     expectError([&] { tblMain.setSortOrder(QStringLiteral("ФИО")); }, closed);
-    expectError([&] { tblMain.PostRecord(); }, QStringLiteral("tblMain: Dataset not in edit or insert mode"));
+    expectError([&] { tblMain.PostRecord(); },
+                QStringLiteral("tblMain: Dataset not in edit or insert mode"));
     expectError([&] { tblMain.FieldNamed(QStringLiteral("ФИО")); },
                 QStringLiteral("tblMain: Field 'ФИО' not found"));
     expectError([&] { tblMain.FieldAt(0); }, QStringLiteral("List index out of bounds (0)"));
@@ -156,11 +161,13 @@ TEST_F(RecordSetTest, NotificationsFollowEveryStep)
     tblMain.FieldNamed(QStringLiteral("Год")).setAsInt(1981);
     EXPECT_EQ(recorder.events,
               (QStringList{QStringLiteral("scrolled 1"), QStringLiteral("scrolled -1"),
-                           QStringLiteral("state"), QStringLiteral("record"), QStringLiteral("field Год")}));
+                           QStringLiteral("state"), QStringLiteral("record"),
+                           QStringLiteral("field Год")}));
 
     recorder.events.clear();
     tblMain.ToNext();
-    EXPECT_EQ(recorder.events.first(), QStringLiteral("update")) << "controls write typed text first";
+    EXPECT_EQ(recorder.events.first(), QStringLiteral("update"))
+        << "controls write typed text first";
     EXPECT_TRUE(recorder.events.contains(QStringLiteral("state")));
     EXPECT_EQ(recorder.events.last(), QStringLiteral("scrolled 1"));
 
@@ -193,6 +200,7 @@ TEST_F(RecordSetTest, TextTypedInAControlIsWrittenWhenTheMoveSettlesAndAFailureS
     typed = QStringLiteral("1975");
     tblMain.ToNext();
     EXPECT_EQ(name(), QStringLiteral("Петров"));
-    EXPECT_EQ(stored(QStringLiteral("SELECT Год FROM Main WHERE ФИО = 'Иванов'")), QStringLiteral("1975"));
+    EXPECT_EQ(stored(QStringLiteral("SELECT Год FROM Main WHERE ФИО = 'Иванов'")),
+              QStringLiteral("1975"));
     tblMain.detach(&control);
 }

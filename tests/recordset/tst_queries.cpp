@@ -54,24 +54,29 @@ TEST_F(QueryTest, RowsOfASelectFromMainAreUpdatedAndDeletedThroughTheKey)
               QStringLiteral("Сидоров"));
     query.ToFirst();
     query.DeleteRecord();
-    EXPECT_EQ(stored(QStringLiteral("SELECT group_concat(ФИО) FROM Main")), QStringLiteral("Петров,Сидоров"));
+    EXPECT_EQ(stored(QStringLiteral("SELECT group_concat(ФИО) FROM Main")),
+              QStringLiteral("Петров,Сидоров"));
 }
 
 TEST_F(QueryTest, AResultWithoutTheKeyOrWithExpressionsCannotBeChanged)
 {
     select({QStringLiteral("select ФИО, Год from Main")});
-    expectError([&] { query.StartEdit(); }, QStringLiteral("qryZapros1: Cannot modify a read-only dataset"));
-    expectError([&] { query.DeleteRecord(); }, QStringLiteral("qryZapros1: Cannot modify a read-only dataset"));
+    expectError([&] { query.StartEdit(); },
+                QStringLiteral("qryZapros1: Cannot modify a read-only dataset"));
+    expectError([&] { query.DeleteRecord(); },
+                QStringLiteral("qryZapros1: Cannot modify a read-only dataset"));
     EXPECT_EQ(query.state(), RecordSet::State::Browsing);
 
     select({QStringLiteral("select Код, ФИО, 2025 - Год as Возраст from Main order by Год")});
     EXPECT_EQ(query.FieldAt(2).DataType(), FieldType::Int32);
     EXPECT_EQ(query.FieldAt(2).AsInt(), 50);
     query.StartEdit();
-    expectError([&] { query.FieldAt(2).setAsInt(1); }, QStringLiteral("Field 'Возраст' cannot be modified"));
+    expectError([&] { query.FieldAt(2).setAsInt(1); },
+                QStringLiteral("Field 'Возраст' cannot be modified"));
     query.FieldAt(1).setAsText(QStringLiteral("Петрова"));
     query.PostRecord();
-    EXPECT_EQ(stored(QStringLiteral("SELECT count(*) FROM Main WHERE ФИО = 'Петрова'")), QStringLiteral("1"));
+    EXPECT_EQ(stored(QStringLiteral("SELECT count(*) FROM Main WHERE ФИО = 'Петрова'")),
+              QStringLiteral("1"));
     expectError([&] { query.FieldAt(7); }, QStringLiteral("List index out of bounds (7)"));
 }
 

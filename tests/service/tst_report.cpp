@@ -20,9 +20,10 @@ protected:
     {
         Spreadsheet::Application::setOutputFolder(m_reports.path());
         Desktop::setDocumentOpener([this](const QString &path) { opened << path; });
-        exec(QStringLiteral("INSERT INTO Main (ФИО, Дата_рождения, Год, Месяц) VALUES "
-                            "('Иванов Сергей', '12.03.1975', 1975, 3), ('Петрова Анна', '01.03.2000', 2000, 3), "
-                            "('Сидоров Олег', '05.07.1990', 1990, 7)"));
+        exec(QStringLiteral(
+            "INSERT INTO Main (ФИО, Дата_рождения, Год, Месяц) VALUES "
+            "('Иванов Сергей', '12.03.1975', 1975, 3), ('Петрова Анна', '01.03.2000', 2000, 3), "
+            "('Сидоров Олег', '05.07.1990', 1990, 7)"));
         startProgram();
     }
     ~ReportTest() override
@@ -81,7 +82,8 @@ TEST_F(ReportTest, TheMonthListBecomesASheetWithTitleHeadersAndOneRowPerPerson)
     EXPECT_EQ(cells.value(QStringLiteral("D3")), QStringLiteral("да"));
     EXPECT_EQ(cells.value(QStringLiteral("C4")), QStringLiteral("25"));
     EXPECT_EQ(cells.value(QStringLiteral("A5")), QStringLiteral("Новиков Пётр"));
-    EXPECT_EQ(cells.value(QStringLiteral("C5")), QStringLiteral("0")) << "an empty age is written as 0";
+    EXPECT_EQ(cells.value(QStringLiteral("C5")), QStringLiteral("0"))
+        << "an empty age is written as 0";
     EXPECT_EQ(cells.value(QStringLiteral("D5")), QString());
     EXPECT_EQ(sheet.lastRow(), 5);
 
@@ -105,7 +107,8 @@ TEST_F(ReportTest, AnEmptyListGivesTitleAndHeadersOnlyAndOneRecordGivesRowThree)
     const XlsxReader one(opened[1]);
     EXPECT_EQ(one.lastRow(), 3);
     EXPECT_EQ(one.cells().value(QStringLiteral("A3")), QStringLiteral("Сидоров Олег"));
-    EXPECT_EQ(DM->qryZapros1.FieldNamed(QStringLiteral("ФИО")).AsText(), QStringLiteral("Сидоров Олег"));
+    EXPECT_EQ(DM->qryZapros1.FieldNamed(QStringLiteral("ФИО")).AsText(),
+              QStringLiteral("Сидоров Олег"));
     EXPECT_TRUE(dialogs.errors.isEmpty());
 }
 
@@ -128,7 +131,8 @@ TEST_F(ReportTest, AClosedListStillGivesTheTitledSheetAndThenTheErrorBox)
 {
     print(frmMain->btn1);
     EXPECT_EQ(dialogs.errors,
-              QStringList{QStringLiteral("qryZapros1: Cannot perform this operation on a closed dataset.")});
+              QStringList{QStringLiteral(
+                  "qryZapros1: Cannot perform this operation on a closed dataset.")});
     ASSERT_EQ(opened.size(), 1);
     const XlsxReader sheet(opened[0]);
     EXPECT_EQ(sheet.cells().value(QStringLiteral("D2")), QStringLiteral("Юбилей"));

@@ -81,14 +81,17 @@ TEST_F(ArchiveTest, TheArchiverGetsItsArgumentsIntactAndAFileWithEveryPostedRow)
     ASSERT_EQ(runs.size(), 1);
     const QString here = QDir::currentPath();
     EXPECT_EQ(argumentsOf(runs[0]),
-              (QStringList{QStringLiteral("a"), QStringLiteral("-o+"), QStringLiteral("-r"), QStringLiteral("-s-"),
-                           QStringLiteral("-y"), QStringLiteral("-ag[DD.MM.YYYY]"), QStringLiteral("-dh"),
+              (QStringList{QStringLiteral("a"), QStringLiteral("-o+"), QStringLiteral("-r"),
+                           QStringLiteral("-s-"), QStringLiteral("-y"),
+                           QStringLiteral("-ag[DD.MM.YYYY]"), QStringLiteral("-dh"),
                            QStringLiteral("-ep1"), here + QStringLiteral("/Archiv/Архив.rar"),
                            here + QStringLiteral("/Base.mdb")}));
 
     // The copy alone, without the engine's log beside it, holds the row.
-    SqliteConnection copy(m_bin.file(runs[0] + QStringLiteral(".mdb")), SqliteConnection::Mode::OpenExisting);
-    SqliteStatement count = copy.prepare(QStringLiteral("SELECT count(*) FROM Main WHERE ФИО = 'Последний'"));
+    SqliteConnection copy(m_bin.file(runs[0] + QStringLiteral(".mdb")),
+                          SqliteConnection::Mode::OpenExisting);
+    SqliteStatement count =
+        copy.prepare(QStringLiteral("SELECT count(*) FROM Main WHERE ФИО = 'Последний'"));
     ASSERT_TRUE(count.step());
     EXPECT_EQ(count.columnInt64(0), 1);
 }
@@ -104,7 +107,8 @@ TEST_F(ArchiveTest, TwoPressesStartTwoArchiversAndAMissingOneIsReported)
     qputenv("PATH", QFile::encodeName(empty.path()));
     frmMain->N7->trigger();
     ASSERT_EQ(dialogs.errors.size(), 1);
-    EXPECT_TRUE(dialogs.errors[0].contains(QStringLiteral("«rar»"))) << dialogs.errors[0].toStdString();
+    EXPECT_TRUE(dialogs.errors[0].contains(QStringLiteral("«rar»")))
+        << dialogs.errors[0].toStdString();
 }
 
 class ManualTest : public ProgramTest
@@ -123,7 +127,8 @@ TEST_F(ManualTest, TheManualIsLookedForBesideTheProgramNotInTheCurrentFolder)
 {
     frmMain->N4->trigger();
     frmMain->N4->trigger();
-    const QString expected = QCoreApplication::applicationDirPath() + QStringLiteral("/РУКОВОДСТВО ТЕРВАНОК.pdf");
+    const QString expected =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/РУКОВОДСТВО ТЕРВАНОК.pdf");
     EXPECT_EQ(opened, (QStringList{expected, expected}));
     EXPECT_FALSE(opened[0].startsWith(QDir::currentPath()));
     EXPECT_TRUE(dialogs.errors.isEmpty()) << "a missing manual shows nothing";
@@ -148,5 +153,6 @@ TEST_F(ManualTest, TheAboutBoxShowsFourCentredBlocks)
     EXPECT_EQ(blocks[0].trimmed(), QStringLiteral("РАЗРАБОТЧИК:"));
     EXPECT_EQ(blocks[1], blocks[1].toUpper());
     EXPECT_EQ(blocks[2], blocks[2].toUpper());
-    EXPECT_TRUE(blocks[3].trimmed().contains(QRegularExpression(QStringLiteral("^[А-Яа-я]+, \\d{4}$"))));
+    EXPECT_TRUE(
+        blocks[3].trimmed().contains(QRegularExpression(QStringLiteral("^[А-Яа-я]+, \\d{4}$"))));
 }

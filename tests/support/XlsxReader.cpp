@@ -19,14 +19,16 @@ XlsxReader::XlsxReader(const QString &path)
 {
     QXmlStreamReader workbook(entry(path, QStringLiteral("xl/workbook.xml")));
     while (!workbook.atEnd()) {
-        if (workbook.readNext() == QXmlStreamReader::StartElement && workbook.name() == QLatin1String("sheet"))
+        if (workbook.readNext() == QXmlStreamReader::StartElement &&
+            workbook.name() == QLatin1String("sheet"))
             m_sheets << workbook.attributes().value(QLatin1String("name")).toString();
     }
 
     QStringList strings;
     QXmlStreamReader shared(entry(path, QStringLiteral("xl/sharedStrings.xml")));
     while (!shared.atEnd()) {
-        if (shared.readNext() == QXmlStreamReader::StartElement && shared.name() == QLatin1String("t"))
+        if (shared.readNext() == QXmlStreamReader::StartElement &&
+            shared.name() == QLatin1String("t"))
             strings << shared.readElementText();
     }
 
@@ -76,9 +78,11 @@ XlsxReader::XlsxReader(const QString &path)
             const double width = attributes.value(QLatin1String("width")).toDouble() - 0.7109375;
             for (int c = min; c <= max; ++c)
                 m_widths[c] = width;
-        } else if (sheet.name() == QLatin1String("row") && attributes.hasAttribute(QLatin1String("s"))) {
+        } else if (sheet.name() == QLatin1String("row") &&
+                   attributes.hasAttribute(QLatin1String("s"))) {
             const int format = attributes.value(QLatin1String("s")).toInt();
-            m_rowFonts[attributes.value(QLatin1String("r")).toInt()] = fonts.value(formatFont.value(format));
+            m_rowFonts[attributes.value(QLatin1String("r")).toInt()] =
+                fonts.value(formatFont.value(format));
         } else if (sheet.name() == QLatin1String("c")) {
             cell = attributes.value(QLatin1String("r")).toString();
             type = attributes.value(QLatin1String("t")).toString();

@@ -29,7 +29,8 @@ Output run(const QString &program, const QStringList &arguments, const QString &
     process.start(program, arguments);
     EXPECT_TRUE(process.waitForFinished(60000)) << program.toStdString();
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
 }
 
 Output reestrDb(const QStringList &arguments, const QString &folder)
@@ -81,23 +82,31 @@ TEST(ReestrDbImport, EveryRowAndTypeComesOverAsMdbtoolsReadsThem)
     EXPECT_TRUE(imported.out.contains(QStringLiteral("Main: 20"))) << imported.out.toStdString();
     EXPECT_EQ(filesIn(folder.path()), QStringList{QStringLiteral("Base.mdb")});
 
-    SqliteConnection db(folder.file(QStringLiteral("Base.mdb")), SqliteConnection::Mode::OpenExisting);
-    const QStringList tables = run(QStringLiteral("mdb-tables"), {QStringLiteral("-1"), fixture}).out.split(
-        QLatin1Char('\n'), Qt::SkipEmptyParts);
-    ASSERT_EQ(tables, (QStringList{QStringLiteral("Main"), QStringLiteral("God"), QStringLiteral("Mesyats"),
-                                   QStringLiteral("Chislo")}));
+    SqliteConnection db(folder.file(QStringLiteral("Base.mdb")),
+                        SqliteConnection::Mode::OpenExisting);
+    const QStringList tables = run(QStringLiteral("mdb-tables"), {QStringLiteral("-1"), fixture})
+                                   .out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(tables, (QStringList{QStringLiteral("Main"), QStringLiteral("God"),
+                                   QStringLiteral("Mesyats"), QStringLiteral("Chislo")}));
 
     // Types: mdb-schema's Access names against the declared types.
-    const QString schema = run(QStringLiteral("mdb-schema"), {fixture, QStringLiteral("access")}).out;
+    const QString schema =
+        run(QStringLiteral("mdb-schema"), {fixture, QStringLiteral("access")}).out;
     for (const QString &table : tables) {
-        SqliteStatement info = db.prepare(QStringLiteral("PRAGMA table_info(%1)").arg(quoteIdentifier(table)));
+        SqliteStatement info =
+            db.prepare(QStringLiteral("PRAGMA table_info(%1)").arg(quoteIdentifier(table)));
         while (info.step()) {
             const QString column = info.columnText(1);
             const QString declared = info.columnText(2);
-            const QRegularExpression line(QStringLiteral("\\[%1\\]\\s+([^,\\n]+)").arg(QRegularExpression::escape(column)));
-            const QString access = line.match(schema, schema.indexOf(QStringLiteral("[%1]").arg(table))).captured(1).trimmed();
+            const QRegularExpression line(
+                QStringLiteral("\\[%1\\]\\s+([^,\\n]+)").arg(QRegularExpression::escape(column)));
+            const QString access =
+                line.match(schema, schema.indexOf(QStringLiteral("[%1]").arg(table)))
+                    .captured(1)
+                    .trimmed();
             if (access.startsWith(QLatin1String("Text"))) {
-                EXPECT_EQ(declared, QStringLiteral("VARCHAR(%1)").arg(access.section(QLatin1Char('('), 1).chopped(1)))
+                EXPECT_EQ(declared, QStringLiteral("VARCHAR(%1)")
+                                        .arg(access.section(QLatin1Char('('), 1).chopped(1)))
                     << table.toStdString() << "." << column.toStdString();
             } else {
                 EXPECT_EQ(access, QStringLiteral("Long Integer")) << column.toStdString();
@@ -108,20 +117,24 @@ TEST(ReestrDbImport, EveryRowAndTypeComesOverAsMdbtoolsReadsThem)
 
     // Rows: every value as mdb-export writes it (it shows NULL and an empty text alike).
     for (const QString &table : tables) {
-        QStringList lines = run(QStringLiteral("mdb-export"), {QStringLiteral("-0"), QStringLiteral("<null>"), fixture, table})
+        QStringList lines = run(QStringLiteral("mdb-export"),
+                                {QStringLiteral("-0"), QStringLiteral("<null>"), fixture, table})
                                 .out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         const QStringList header = csvFields(lines.takeFirst());
-        SqliteStatement rows = db.prepare(QStringLiteral("SELECT * FROM %1 ORDER BY rowid").arg(quoteIdentifier(table)));
+        SqliteStatement rows = db.prepare(
+            QStringLiteral("SELECT * FROM %1 ORDER BY rowid").arg(quoteIdentifier(table)));
         for (const QString &line : lines) {
             ASSERT_TRUE(rows.step()) << table.toStdString();
             const QStringList expected = csvFields(line);
             ASSERT_EQ(rows.columnCount(), expected.size());
             for (int c = 0; c < rows.columnCount(); ++c) {
-                const bool empty = rows.columnType(c) == SqliteStatement::Type::Null || rows.columnText(c).isEmpty();
+                const bool empty = rows.columnType(c) == SqliteStatement::Type::Null ||
+                                   rows.columnText(c).isEmpty();
                 if (expected[c] == QLatin1String("<null>"))
                     EXPECT_TRUE(empty) << table.toStdString() << " " << line.toStdString();
                 else
-                    EXPECT_EQ(rows.columnText(c), expected[c]) << table.toStdString() << "." << header[c].toStdString();
+                    EXPECT_EQ(rows.columnText(c), expected[c])
+                        << table.toStdString() << "." << header[c].toStdString();
             }
         }
         EXPECT_FALSE(rows.step()) << "no more rows than the source";
@@ -129,16 +142,19 @@ TEST(ReestrDbImport, EveryRowAndTypeComesOverAsMdbtoolsReadsThem)
 
     // NULL and the empty text stay apart; Cyrillic with "ё" comes out right; keys keep their gaps.
     SqliteStatement check = db.prepare(QStringLiteral(
-        "SELECT (SELECT quote(Юбилей) FROM Main WHERE Код = 11), (SELECT quote(Юбилей) FROM Main WHERE Код = 4), "
+        "SELECT (SELECT quote(Юбилей) FROM Main WHERE Код = 11), (SELECT quote(Юбилей) FROM Main "
+        "WHERE Код = 4), "
         "(SELECT count(*) FROM Main WHERE Код = 7), (SELECT ФИО FROM Main WHERE Код = 3), "
-        "(SELECT quote(Год) FROM Main WHERE Код = 20), (SELECT sql FROM sqlite_schema WHERE name = 'Main')"));
+        "(SELECT quote(Год) FROM Main WHERE Код = 20), (SELECT sql FROM sqlite_schema WHERE name = "
+        "'Main')"));
     ASSERT_TRUE(check.step());
     EXPECT_EQ(check.columnText(0), QStringLiteral("''"));
     EXPECT_EQ(check.columnText(1), QStringLiteral("NULL"));
     EXPECT_EQ(check.columnInt64(2), 0);
     EXPECT_EQ(check.columnText(3), QStringLiteral("Сидоров Пётр Алексеевич"));
     EXPECT_EQ(check.columnText(4), QStringLiteral("NULL"));
-    EXPECT_TRUE(check.columnText(5).contains(QStringLiteral("\"Код\" INTEGER PRIMARY KEY AUTOINCREMENT")));
+    EXPECT_TRUE(
+        check.columnText(5).contains(QStringLiteral("\"Код\" INTEGER PRIMARY KEY AUTOINCREMENT")));
 
     // A new person continues the numbering after the last key.
     db.exec(QStringLiteral("INSERT INTO Main (ФИО) VALUES ('Новый')"));
@@ -155,7 +171,8 @@ TEST(ReestrDbImport, FailuresSayWhyAndLeaveNothingBehind)
         EXPECT_TRUE(result.err.contains(because)) << result.err.toStdString();
         EXPECT_EQ(filesIn(folder.path()), before) << "nothing written";
     };
-    fails({QStringLiteral("import"), folder.file(QStringLiteral("нет.mdb"))}, QStringLiteral("не найден"));
+    fails({QStringLiteral("import"), folder.file(QStringLiteral("нет.mdb"))},
+          QStringLiteral("не найден"));
 
     QFile text(folder.file(QStringLiteral("notes.mdb")));
     ASSERT_TRUE(text.open(QIODevice::WriteOnly));
@@ -188,10 +205,12 @@ TEST(ReestrDbImport, FailuresSayWhyAndLeaveNothingBehind)
     cut.close();
     fails({QStringLiteral("import"), cut.fileName()}, QStringLiteral("обрезан"));
 
-    for (const QStringList &bad : {QStringList{QStringLiteral("import")},
-                                   QStringList{QStringLiteral("import"), QStringLiteral("--codepage")},
-                                   QStringList{QStringLiteral("import"), QStringLiteral("a"), QStringLiteral("b"),
-                                               QStringLiteral("c")}}) {
-        EXPECT_EQ(reestrDb(bad, folder.path()).status, 2) << bad.join(QLatin1Char(' ')).toStdString();
+    for (const QStringList &bad :
+         {QStringList{QStringLiteral("import")},
+          QStringList{QStringLiteral("import"), QStringLiteral("--codepage")},
+          QStringList{QStringLiteral("import"), QStringLiteral("a"), QStringLiteral("b"),
+                      QStringLiteral("c")}}) {
+        EXPECT_EQ(reestrDb(bad, folder.path()).status, 2)
+            << bad.join(QLatin1Char(' ')).toStdString();
     }
 }

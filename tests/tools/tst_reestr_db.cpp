@@ -71,12 +71,13 @@ TEST(ReestrDbInit, CreatesBaseMdbInTheCurrentFolderWithTheFourTables)
     const ToolRun run = reestrDb(folder.path(), {QStringLiteral("init")});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
 
-    SqliteConnection db(folder.file(QStringLiteral("Base.mdb")), SqliteConnection::Mode::OpenExisting);
+    SqliteConnection db(folder.file(QStringLiteral("Base.mdb")),
+                        SqliteConnection::Mode::OpenExisting);
     const QList<Column> main = columnsOf(db, QStringLiteral("Main"));
-    const QStringList expected = {QStringLiteral("Код"),   QStringLiteral("ФИО"),
+    const QStringList expected = {QStringLiteral("Код"),           QStringLiteral("ФИО"),
                                   QStringLiteral("Дата_рождения"), QStringLiteral("Год"),
-                                  QStringLiteral("Месяц"), QStringLiteral("Число"),
-                                  QStringLiteral("Возраст"), QStringLiteral("Юбилей")};
+                                  QStringLiteral("Месяц"),         QStringLiteral("Число"),
+                                  QStringLiteral("Возраст"),       QStringLiteral("Юбилей")};
     ASSERT_EQ(main.size(), expected.size());
     for (int i = 0; i < main.size(); ++i)
         EXPECT_EQ(main[i].name, expected[i]) << "position " << i;
@@ -84,16 +85,20 @@ TEST(ReestrDbInit, CreatesBaseMdbInTheCurrentFolderWithTheFourTables)
     // The key is the auto-numbered row identity; the others are sized texts and integers.
     EXPECT_EQ(main[0].type, QStringLiteral("INTEGER"));
     EXPECT_EQ(main[0].primaryKey, 1);
-    SqliteStatement sql = db.prepare(QStringLiteral("SELECT sql FROM sqlite_schema WHERE name='Main'"));
+    SqliteStatement sql =
+        db.prepare(QStringLiteral("SELECT sql FROM sqlite_schema WHERE name='Main'"));
     ASSERT_TRUE(sql.step());
     EXPECT_TRUE(sql.columnText(0).contains(QStringLiteral("AUTOINCREMENT")));
     for (int i : {1, 2, 7})
-        EXPECT_TRUE(QRegularExpression(QStringLiteral("^VARCHAR\\(\\d+\\)$")).match(main[i].type).hasMatch())
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^VARCHAR\\(\\d+\\)$"))
+                        .match(main[i].type)
+                        .hasMatch())
             << main[i].type.toStdString();
     for (int i : {3, 4, 5, 6})
         EXPECT_EQ(main[i].type, QStringLiteral("INTEGER")) << "position " << i;
 
-    for (const auto &[table, column] : {std::pair{"God", "Год"}, {"Mesyats", "Месяц"}, {"Chislo", "Число"}}) {
+    for (const auto &[table, column] :
+         {std::pair{"God", "Год"}, {"Mesyats", "Месяц"}, {"Chislo", "Число"}}) {
         const QList<Column> columns = columnsOf(db, QString::fromUtf8(table));
         ASSERT_EQ(columns.size(), 1) << table;
         EXPECT_EQ(columns[0].name, QString::fromUtf8(column));
@@ -102,8 +107,10 @@ TEST(ReestrDbInit, CreatesBaseMdbInTheCurrentFolderWithTheFourTables)
 
     EXPECT_EQ(integersOf(db, QStringLiteral("SELECT Год FROM God ORDER BY rowid")),
               range(1930, QDate::currentDate().year()));
-    EXPECT_EQ(integersOf(db, QStringLiteral("SELECT Месяц FROM Mesyats ORDER BY rowid")), range(1, 12));
-    EXPECT_EQ(integersOf(db, QStringLiteral("SELECT Число FROM Chislo ORDER BY rowid")), range(1, 31));
+    EXPECT_EQ(integersOf(db, QStringLiteral("SELECT Месяц FROM Mesyats ORDER BY rowid")),
+              range(1, 12));
+    EXPECT_EQ(integersOf(db, QStringLiteral("SELECT Число FROM Chislo ORDER BY rowid")),
+              range(1, 31));
     EXPECT_TRUE(integersOf(db, QStringLiteral("SELECT count(*) FROM Main")) == QList<qint64>{0});
 }
 
@@ -111,12 +118,14 @@ TEST(ReestrDbInit, DemoAddsPeopleOverEveryMonthWithDatesComposedAsTheNewRecordWi
 {
     TempFolder folder;
     const QString file = folder.file(QStringLiteral("people.mdb"));
-    const ToolRun run = reestrDb(folder.path(), {QStringLiteral("init"), QStringLiteral("--demo"), file});
+    const ToolRun run =
+        reestrDb(folder.path(), {QStringLiteral("init"), QStringLiteral("--demo"), file});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
 
     SqliteConnection db(file, SqliteConnection::Mode::OpenExisting);
-    SqliteStatement rows = db.prepare(QStringLiteral(
-        "SELECT Код, ФИО, Дата_рождения, Год, Месяц, Число, Возраст, Юбилей FROM Main ORDER BY Код"));
+    SqliteStatement rows =
+        db.prepare(QStringLiteral("SELECT Код, ФИО, Дата_рождения, Год, Месяц, Число, Возраст, "
+                                  "Юбилей FROM Main ORDER BY Код"));
     int count = 0;
     int withoutYear = 0;
     QSet<qint64> months;
@@ -126,7 +135,8 @@ TEST(ReestrDbInit, DemoAddsPeopleOverEveryMonthWithDatesComposedAsTheNewRecordWi
         ++count;
         EXPECT_GT(rows.columnInt64(0), previousKey) << "keys are numbered by the database";
         previousKey = rows.columnInt64(0);
-        EXPECT_EQ(rows.columnText(1).split(QLatin1Char(' ')).size(), 3) << "surname, name, patronymic";
+        EXPECT_EQ(rows.columnText(1).split(QLatin1Char(' ')).size(), 3)
+            << "surname, name, patronymic";
         const bool noYear = rows.columnType(3) == SqliteStatement::Type::Null;
         withoutYear += noYear;
         months.insert(rows.columnInt64(4));
@@ -134,7 +144,8 @@ TEST(ReestrDbInit, DemoAddsPeopleOverEveryMonthWithDatesComposedAsTheNewRecordWi
         EXPECT_EQ(rows.columnText(2),
                   DatabaseTool::composeBirthDate(int(rows.columnInt64(5)), int(rows.columnInt64(4)),
                                                  noYear ? 0 : int(rows.columnInt64(3))));
-        EXPECT_EQ(rows.columnType(6), SqliteStatement::Type::Null) << "age waits for the calculation";
+        EXPECT_EQ(rows.columnType(6), SqliteStatement::Type::Null)
+            << "age waits for the calculation";
         EXPECT_EQ(rows.columnType(7), SqliteStatement::Type::Null);
     }
     EXPECT_GE(count, 35);
@@ -182,7 +193,8 @@ TEST(ReestrDbInit, BadArgumentsPrintUsageAndExitWithTwo)
          {QStringList{}, QStringList{QStringLiteral("create")},
           QStringList{QStringLiteral("init"), QStringLiteral("--sample")},
           QStringList{QStringLiteral("init"), QStringLiteral("a.mdb"), QStringLiteral("b.mdb")},
-          QStringList{QStringLiteral("init"), QStringLiteral("--demo"), QStringLiteral("--demo")}}) {
+          QStringList{QStringLiteral("init"), QStringLiteral("--demo"),
+                      QStringLiteral("--demo")}}) {
         const ToolRun run = reestrDb(folder.path(), arguments);
         EXPECT_EQ(run.status, 2) << arguments.join(QLatin1Char(' ')).toStdString();
         EXPECT_TRUE(run.err.startsWith(QStringLiteral("Usage:"))) << run.err.toStdString();

@@ -64,8 +64,9 @@ protected:
     }
     std::unique_ptr<SqliteConnection> connect()
     {
-        return std::make_unique<SqliteConnection>(QDir::current().filePath(QStringLiteral("Base.mdb")),
-                                                  SqliteConnection::Mode::OpenExisting);
+        return std::make_unique<SqliteConnection>(
+            QDir::current().filePath(QStringLiteral("Base.mdb")),
+            SqliteConnection::Mode::OpenExisting);
     }
 
     RecordingDialogs dialogs;

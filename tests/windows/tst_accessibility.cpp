@@ -42,8 +42,9 @@ class AccessibilityTest : public ProgramTest
 protected:
     AccessibilityTest()
     {
-        exec(QStringLiteral("INSERT INTO Main (ФИО, Дата_рождения, Год, Месяц) VALUES "
-                            "('Иванов Сергей', '12.03.1975', 1975, 3), ('Петрова Анна', '01.05.2000', 2000, 5)"));
+        exec(QStringLiteral(
+            "INSERT INTO Main (ФИО, Дата_рождения, Год, Месяц) VALUES "
+            "('Иванов Сергей', '12.03.1975', 1975, 3), ('Петрова Анна', '01.05.2000', 2000, 5)"));
         startProgram();
         catchUp();
     }
@@ -66,21 +67,27 @@ TEST_F(AccessibilityTest, TheMainGridIsATableWithTitlesCellsAndTheCurrentRowSele
     QAccessibleTableCellInterface *tableCell = cell->tableCellInterface();
     ASSERT_NE(tableCell, nullptr);
     ASSERT_EQ(tableCell->columnHeaderCells().size(), 1);
-    EXPECT_EQ(tableCell->columnHeaderCells().first()->text(QAccessible::Name), QStringLiteral("ФИО"));
+    EXPECT_EQ(tableCell->columnHeaderCells().first()->text(QAccessible::Name),
+              QStringLiteral("ФИО"));
 
     EXPECT_TRUE(table->cellAt(0, 0)->state().selected) << "the current record";
     DM->tblMain.ToNext();
     catchUp();
     EXPECT_TRUE(table->cellAt(1, 0)->state().selected);
     EXPECT_FALSE(table->cellAt(0, 0)->state().selected);
-    EXPECT_EQ(frmMain->dbgrd1->model()->headerData(1, Qt::Vertical, Qt::AccessibleDescriptionRole).toString(),
+    EXPECT_EQ(frmMain->dbgrd1->model()
+                  ->headerData(1, Qt::Vertical, Qt::AccessibleDescriptionRole)
+                  .toString(),
               QStringLiteral("Browsing"));
 
     DM->tblMain.StartInsert();
     catchUp();
     EXPECT_EQ(table->rowCount(), 3);
-    EXPECT_EQ(table->cellAt(1, 0)->text(QAccessible::Name), QString()) << "a blank record's cells are empty";
-    EXPECT_EQ(frmMain->dbgrd1->model()->headerData(1, Qt::Vertical, Qt::AccessibleDescriptionRole).toString(),
+    EXPECT_EQ(table->cellAt(1, 0)->text(QAccessible::Name), QString())
+        << "a blank record's cells are empty";
+    EXPECT_EQ(frmMain->dbgrd1->model()
+                  ->headerData(1, Qt::Vertical, Qt::AccessibleDescriptionRole)
+                  .toString(),
               QStringLiteral("Inserting"));
 }
 
@@ -107,7 +114,8 @@ TEST_F(AccessibilityTest, NavigatorButtonsAreNamedPushButtonsWithTheirEnabledSta
         EXPECT_EQ(button->text(QAccessible::Name), DBNavigator::hint(DBNavigator::Button(i)));
         ASSERT_NE(button->actionInterface(), nullptr);
         // An enabled button can be pressed; a disabled one says so.
-        EXPECT_EQ(button->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()),
+        EXPECT_EQ(button->actionInterface()->actionNames().contains(
+                      QAccessibleActionInterface::pressAction()),
                   !button->state().disabled)
             << DBNavigator::hint(DBNavigator::Button(i)).toStdString();
     }
@@ -117,7 +125,8 @@ TEST_F(AccessibilityTest, NavigatorButtonsAreNamedPushButtonsWithTheirEnabledSta
     EXPECT_FALSE(next->state().disabled);
     next->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     catchUp();
-    EXPECT_EQ(DM->tblMain.FieldNamed(QStringLiteral("ФИО")).AsText(), QStringLiteral("Петрова Анна"));
+    EXPECT_EQ(DM->tblMain.FieldNamed(QStringLiteral("ФИО")).AsText(),
+              QStringLiteral("Петрова Анна"));
     EXPECT_FALSE(first->state().disabled);
     DM->tblMain.ToNext();
     catchUp();
@@ -170,5 +179,6 @@ TEST_F(AccessibilityTest, TheYearListIsAComboBoxWhoseValueIsTheShownYear)
             }
         }
     }
-    EXPECT_EQ(tabs, (QStringList{QStringLiteral("ГОД"), QStringLiteral("МЕСЯЦ"), QStringLiteral("ЧИСЛО")}));
+    EXPECT_EQ(tabs, (QStringList{QStringLiteral("ГОД"), QStringLiteral("МЕСЯЦ"),
+                                 QStringLiteral("ЧИСЛО")}));
 }

@@ -15,7 +15,8 @@ namespace {
 
 void addPerson(SqliteConnection &db, const QString &name, std::optional<int> year)
 {
-    SqliteStatement insert = db.prepare(QStringLiteral("INSERT INTO Main (ФИО, Год) VALUES (?, ?)"));
+    SqliteStatement insert =
+        db.prepare(QStringLiteral("INSERT INTO Main (ФИО, Год) VALUES (?, ?)"));
     insert.bind(1, name);
     insert.bind(2, year ? SqlValue(qint64(*year)) : SqlValue());
     insert.run();
@@ -35,8 +36,10 @@ protected:
     void run() { QTest::mouseClick(frmMain->btn4, Qt::LeftButton); }
     QString ageOf(const QString &name)
     {
-        return stored(QStringLiteral("SELECT ifnull(Возраст, 'null') || ' ' || ifnull(Юбилей, 'null') "
-                                     "FROM Main WHERE ФИО = '%1'").arg(name));
+        return stored(
+            QStringLiteral("SELECT ifnull(Возраст, 'null') || ' ' || ifnull(Юбилей, 'null') "
+                           "FROM Main WHERE ФИО = '%1'")
+                .arg(name));
     }
 };
 
@@ -44,9 +47,17 @@ TEST_F(AgeTest, EveryPersonGetsTheAgeInTheChosenYearAndAMarkForMultiplesOfFive)
 {
     {
         auto db = connect();
-        for (const auto &[name, year] : std::initializer_list<std::pair<const char *, std::optional<int>>>{
-                 {"born2022", 2022}, {"born2025", 2025}, {"born2027", 2027}, {"noYear", std::nullopt},
-                 {"age5", 2017}, {"age10", 2012}, {"age60", 1962}, {"age1", 2021}, {"age4", 2018},
+        for (const auto &[name, year] :
+             std::initializer_list<std::pair<const char *, std::optional<int>>>{
+                 {"born2022", 2022},
+                 {"born2025", 2025},
+                 {"born2027", 2027},
+                 {"noYear", std::nullopt},
+                 {"age5", 2017},
+                 {"age10", 2012},
+                 {"age60", 1962},
+                 {"age1", 2021},
+                 {"age4", 2018},
                  {"age61", 1961}}) {
             addPerson(*db, QString::fromUtf8(name), year);
         }
@@ -59,7 +70,8 @@ TEST_F(AgeTest, EveryPersonGetsTheAgeInTheChosenYearAndAMarkForMultiplesOfFive)
     EXPECT_EQ(ageOf(QStringLiteral("born2022")), QStringLiteral("0 да"));
     EXPECT_EQ(ageOf(QStringLiteral("born2025")), QStringLiteral("-3 нет"));
     EXPECT_EQ(ageOf(QStringLiteral("born2027")), QStringLiteral("-5 да"));
-    EXPECT_EQ(ageOf(QStringLiteral("noYear")), QStringLiteral("2022 нет")) << "an empty year counts as 0";
+    EXPECT_EQ(ageOf(QStringLiteral("noYear")), QStringLiteral("2022 нет"))
+        << "an empty year counts as 0";
     EXPECT_EQ(ageOf(QStringLiteral("age5")), QStringLiteral("5 да"));
     EXPECT_EQ(ageOf(QStringLiteral("age10")), QStringLiteral("10 да"));
     EXPECT_EQ(ageOf(QStringLiteral("age60")), QStringLiteral("60 да"));
@@ -149,8 +161,9 @@ TEST_F(AgeTest, AnAgeThatDoesNotFitTheColumnStopsTheWalkThereAndKeepsWhatWasDone
     frmMain->cbb2->setCurrentIndex(3);
     run();
     ASSERT_EQ(dialogs.errors.size(), 1);
-    EXPECT_EQ(dialogs.errors[0], QStringLiteral("2147485673 is not a valid value for field 'Возраст'. "
-                                                "The allowed range is -2147483648 to 2147483647."));
+    EXPECT_EQ(dialogs.errors[0],
+              QStringLiteral("2147485673 is not a valid value for field 'Возраст'. "
+                             "The allowed range is -2147483648 to 2147483647."));
     EXPECT_EQ(ageOf(QStringLiteral("first")), QStringLiteral("25 да"));
     EXPECT_EQ(ageOf(QStringLiteral("last")), QStringLiteral("null null"));
     EXPECT_EQ(DM->tblMain.state(), RecordSet::State::Editing);
@@ -165,7 +178,8 @@ TEST_F(AgeTest, ClosingTheProgramWhileARecordIsEditedDoesNotStoreIt)
     DM->tblMain.StartInsert(); // settles the edit: that one is stored
     DM->tblMain.FieldNamed(QStringLiteral("ФИО")).setAsText(QStringLiteral("Новиков"));
     destroyProgram();
-    EXPECT_EQ(stored(QStringLiteral("SELECT group_concat(ФИО) FROM Main")), QStringLiteral("Сидоров"));
+    EXPECT_EQ(stored(QStringLiteral("SELECT group_concat(ФИО) FROM Main")),
+              QStringLiteral("Сидоров"));
 }
 
 class NoDatabaseTest : public ProgramTest
@@ -188,23 +202,27 @@ TEST_F(NoDatabaseTest, FiveErrorBoxesThenEveryCommandReportsTheClosedTable)
     dialogs.errors.clear();
     frmMain->cbb2->setCurrentIndex(0);
     QTest::mouseClick(frmMain->btn4, Qt::LeftButton);
-    EXPECT_EQ(dialogs.errors,
-              QStringList{QStringLiteral("tblMain: Cannot perform this operation on a closed dataset.")});
+    EXPECT_EQ(dialogs.errors, QStringList{QStringLiteral(
+                                  "tblMain: Cannot perform this operation on a closed dataset.")});
     QTest::mouseClick(frmMain->btn4, Qt::LeftButton);
     EXPECT_EQ(dialogs.errors.size(), 2) << "the window stays usable after a failure";
 }
 
 TEST_F(NoDatabaseTest, ARegisterImportedFromTheOldProgramOpensAndTheCalculationRunsOnIt)
 {
-    JetImport::importDatabase({QStringLiteral(REESTR_FIXTURES "/jet4-Base.mdb"), QStringLiteral("Base.mdb")});
+    JetImport::importDatabase(
+        {QStringLiteral(REESTR_FIXTURES "/jet4-Base.mdb"), QStringLiteral("Base.mdb")});
     startProgram();
     ASSERT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(DM->tblMain.RecordTotal(), 20);
     frmMain->cbb2->setEditText(QStringLiteral("2025"));
     QTest::mouseClick(frmMain->btn4, Qt::LeftButton);
     EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join(QLatin1Char('\n')).toStdString();
-    EXPECT_EQ(stored(QStringLiteral("SELECT Возраст || Юбилей FROM Main WHERE Код = 1")), QStringLiteral("75да"));
-    EXPECT_EQ(stored(QStringLiteral("SELECT Возраст || Юбилей FROM Main WHERE Код = 20")), QStringLiteral("2025да"))
+    EXPECT_EQ(stored(QStringLiteral("SELECT Возраст || Юбилей FROM Main WHERE Код = 1")),
+              QStringLiteral("75да"));
+    EXPECT_EQ(stored(QStringLiteral("SELECT Возраст || Юбилей FROM Main WHERE Код = 20")),
+              QStringLiteral("2025да"))
         << "no year of birth";
-    EXPECT_EQ(stored(QStringLiteral("SELECT count(*) FROM Main WHERE Юбилей IS NULL")), QStringLiteral("0"));
+    EXPECT_EQ(stored(QStringLiteral("SELECT count(*) FROM Main WHERE Юбилей IS NULL")),
+              QStringLiteral("0"));
 }

@@ -61,10 +61,12 @@ protected:
     void click(QPushButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
     QString row(const QString &where)
     {
-        return stored(QStringLiteral("SELECT ФИО || '|' || ifnull(Дата_рождения, 'null') || '|' || "
-                                     "ifnull(Число, 'null') || '|' || ifnull(Месяц, 'null') || '|' || "
-                                     "ifnull(Год, 'null') || '|' || ifnull(Возраст, 'null') || '|' || "
-                                     "ifnull(Юбилей, 'null') FROM Main WHERE ") + where);
+        return stored(
+            QStringLiteral("SELECT ФИО || '|' || ifnull(Дата_рождения, 'null') || '|' || "
+                           "ifnull(Число, 'null') || '|' || ifnull(Месяц, 'null') || '|' || "
+                           "ifnull(Год, 'null') || '|' || ifnull(Возраст, 'null') || '|' || "
+                           "ifnull(Юбилей, 'null') FROM Main WHERE ") +
+            where);
     }
 };
 
@@ -109,7 +111,8 @@ TEST_F(EntryTest, AFullEntryStoresThePersonWithTheComposedDate)
         click(frmInsert->btn2);
     });
     EXPECT_EQ(dialogs.notices, QStringList{QStringLiteral("ЗАПИСЬ ДОБАВЛЕНА В БАЗУ ДАННЫХ!")});
-    EXPECT_EQ(row(QStringLiteral("Код = 1")), QStringLiteral("Новикова Анна Павловна|05.03.1980|5|3|1980|null|null"));
+    EXPECT_EQ(row(QStringLiteral("Код = 1")),
+              QStringLiteral("Новикова Анна Павловна|05.03.1980|5|3|1980|null|null"));
     EXPECT_EQ(DM->tblMain.state(), RecordSet::State::Browsing);
     EXPECT_EQ(DM->tblMain.RecordTotal(), 1);
     EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join(QLatin1Char('\n')).toStdString();
@@ -130,7 +133,8 @@ TEST_F(EntryTest, AnEmptiedDayBoxIsReportedAndTheWindowStaysOpen)
         frmInsert->cbb1->setCurrentIndex(6);
         frmInsert->cbb1->setEditText(QString());
         EXPECT_EQ(dialogs.errors, QStringList{QStringLiteral("'' is not a valid integer value.")});
-        EXPECT_EQ(DM->tblMain.FieldNamed(QStringLiteral("Число")).AsInt(), 7) << "the field keeps its value";
+        EXPECT_EQ(DM->tblMain.FieldNamed(QStringLiteral("Число")).AsInt(), 7)
+            << "the field keeps its value";
         EXPECT_TRUE(frmInsert->isVisible());
     });
 }
@@ -155,7 +159,8 @@ TEST_F(EntryTest, ARefusedPostKeepsTheRecordPendingAndTheWindowOpen)
 
 TEST_F(EntryTest, ClosingWithTheCloseBoxStoresATypedNameAtTheNextMove)
 {
-    whileShown(frmMain->N1, frmInsert, [&] { typeInto(frmInsert->dbedt1, QStringLiteral("Сидоров")); });
+    whileShown(frmMain->N1, frmInsert,
+               [&] { typeInto(frmInsert->dbedt1, QStringLiteral("Сидоров")); });
     EXPECT_TRUE(dialogs.notices.isEmpty());
     EXPECT_EQ(stored(QStringLiteral("SELECT count(*) FROM Main")), QStringLiteral("0"));
     DM->tblMain.ToNext();
@@ -178,33 +183,38 @@ TEST_F(EntryTest, ASecondOpeningKeepsTheBoxesButNotTheirValuesInTheRecord)
         typeInto(frmInsert->dbedt1, QStringLiteral("Второй"));
         click(frmInsert->btn2);
     });
-    EXPECT_EQ(row(QStringLiteral("ФИО = 'Второй'")), QStringLiteral("Второй|10.11.|null|null|null|null|null"));
+    EXPECT_EQ(row(QStringLiteral("ФИО = 'Второй'")),
+              QStringLiteral("Второй|10.11.|null|null|null|null|null"));
 }
 
 TEST_F(EntryTest, AYearAddedOrDeletedInTheReferenceBooksIsOfferedOrGoneAtOnce)
 {
     whileShown(frmMain->N2, frmSprav, [&] {
-        EXPECT_EQ(frmSprav->pgc1->currentWidget(), frmSprav->ts2) << "the first opening shows the months";
+        EXPECT_EQ(frmSprav->pgc1->currentWidget(), frmSprav->ts2)
+            << "the first opening shows the months";
         frmSprav->pgc1->setCurrentWidget(frmSprav->ts1);
         DM->tblGod.ToLast();
         catchUp();
         frmSprav->dbgrd1->setFocus();
         QTest::keyClick(frmSprav->dbgrd1, Qt::Key_Down); // a new row at the bottom
         for (const QChar c : QStringLiteral("2031"))
-            QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_unknown, QString(c),
-                                Qt::NoModifier);
+            QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_unknown,
+                                QString(c), Qt::NoModifier);
         catchUp();
         QTest::mouseClick(frmSprav->dbnvgr1->button(DBNavigator::nbPost), Qt::LeftButton);
         DM->tblGod.ToFirst();
         dialogs.answer = true;
         QTest::mouseClick(frmSprav->dbnvgr1->button(DBNavigator::nbDelete), Qt::LeftButton); // 1930
     });
-    EXPECT_EQ(stored(QStringLiteral("SELECT max(Год) || ' ' || min(Год) FROM God")), QStringLiteral("2031 1931"));
+    EXPECT_EQ(stored(QStringLiteral("SELECT max(Год) || ' ' || min(Год) FROM God")),
+              QStringLiteral("2031 1931"));
     catchUp();
-    EXPECT_EQ(frmInsert->dblkcbb1->itemText(frmInsert->dblkcbb1->count() - 1), QStringLiteral("2031"));
+    EXPECT_EQ(frmInsert->dblkcbb1->itemText(frmInsert->dblkcbb1->count() - 1),
+              QStringLiteral("2031"));
     EXPECT_EQ(frmInsert->dblkcbb1->itemText(0), QStringLiteral("1931"));
 
     whileShown(frmMain->N2, frmSprav, [&] {
-        EXPECT_EQ(frmSprav->pgc1->currentWidget(), frmSprav->ts1) << "reopens on the page it was closed on";
+        EXPECT_EQ(frmSprav->pgc1->currentWidget(), frmSprav->ts1)
+            << "reopens on the page it was closed on";
     });
 }

@@ -40,7 +40,10 @@ protected:
         startProgram();
         catchUp();
     }
-    QWidget *child(const char *name) { return frmMain->client()->findChild<QWidget *>(QLatin1String(name)); }
+    QWidget *child(const char *name)
+    {
+        return frmMain->client()->findChild<QWidget *>(QLatin1String(name));
+    }
     // Where a menu opened by a right click ends up, closing it again.
     QMenu *rightClick(QWidget *target, QPoint at)
     {
@@ -66,14 +69,17 @@ TEST_F(MainWindowTest, EveryControlIsWhereTheLayoutPutsIt)
         const char *name;
         QRect geometry;
     } controls[] = {
-        {"dbgrd1", {21, 73, 943, 178}},   {"cbb2", {230, 20, 89, 31}},     {"btn4", {348, 19, 427, 37}},
-        {"btn1", {565, 331, 140, 30}},    {"btn2", {735, 335, 140, 30}},   {"dbgrd2", {18, 375, 1357, 125}},
-        {"btn3", {395, 554, 140, 30}},    {"btn6", {570, 555, 140, 30}},   {"btn7", {735, 558, 140, 30}},
-        {"dbgrd3", {13, 597, 1361, 121}}, {"edt1", {832, 21, 45, 31}},     {"dbedt1", {1058, 72, 412, 31}},
-        {"dbedt_", {1179, 119, 121, 31}}, {"dbedt3", {1046, 174, 75, 31}}, {"dbedt4", {1226, 176, 75, 31}},
-        {"dbedt5", {1405, 175, 75, 31}},  {"dbedt6", {1098, 227, 75, 31}}, {"dbedt7", {1317, 232, 75, 31}},
-        {"btn8", {394, 331, 140, 30}},    {"edt2", {904, 20, 121, 31}},    {"cbb1", {213, 331, 171, 31}},
-        {"edt3", {1037, 21, 129, 31}},
+        {"dbgrd1", {21, 73, 943, 178}},   {"cbb2", {230, 20, 89, 31}},
+        {"btn4", {348, 19, 427, 37}},     {"btn1", {565, 331, 140, 30}},
+        {"btn2", {735, 335, 140, 30}},    {"dbgrd2", {18, 375, 1357, 125}},
+        {"btn3", {395, 554, 140, 30}},    {"btn6", {570, 555, 140, 30}},
+        {"btn7", {735, 558, 140, 30}},    {"dbgrd3", {13, 597, 1361, 121}},
+        {"edt1", {832, 21, 45, 31}},      {"dbedt1", {1058, 72, 412, 31}},
+        {"dbedt_", {1179, 119, 121, 31}}, {"dbedt3", {1046, 174, 75, 31}},
+        {"dbedt4", {1226, 176, 75, 31}},  {"dbedt5", {1405, 175, 75, 31}},
+        {"dbedt6", {1098, 227, 75, 31}},  {"dbedt7", {1317, 232, 75, 31}},
+        {"btn8", {394, 331, 140, 30}},    {"edt2", {904, 20, 121, 31}},
+        {"cbb1", {213, 331, 171, 31}},    {"edt3", {1037, 21, 129, 31}},
     };
     for (const auto &control : controls) {
         QWidget *widget = child(control.name);
@@ -90,11 +96,12 @@ TEST_F(MainWindowTest, EveryControlIsWhereTheLayoutPutsIt)
         QLabel *label;
         const char *caption;
         QPoint at;
-    } labels[] = {{frmMain->lbl1, "ВЫБЕРИТЕ ГОД", {57, 21}},  {frmMain->lbl2, "УКАЖИТЕ МЕСЯЦ", {24, 334}},
-                  {frmMain->lbl3, "Ф.И.О", {984, 77}},         {frmMain->lbl4, "ДАТА РОЖДЕНИЯ", {988, 125}},
-                  {frmMain->lbl5, "ГОД", {990, 173}},          {frmMain->lbl6, "МЕСЯЦ", {1143, 176}},
-                  {frmMain->lbl7, "ЧИСЛО", {1318, 175}},       {frmMain->lbl8, "ВОЗРАСТ", {994, 226}},
-                  {frmMain->lbl9, "ЮБИЛЕЙ", {1208, 231}}};
+    } labels[] = {
+        {frmMain->lbl1, "ВЫБЕРИТЕ ГОД", {57, 21}}, {frmMain->lbl2, "УКАЖИТЕ МЕСЯЦ", {24, 334}},
+        {frmMain->lbl3, "Ф.И.О", {984, 77}},       {frmMain->lbl4, "ДАТА РОЖДЕНИЯ", {988, 125}},
+        {frmMain->lbl5, "ГОД", {990, 173}},        {frmMain->lbl6, "МЕСЯЦ", {1143, 176}},
+        {frmMain->lbl7, "ЧИСЛО", {1318, 175}},     {frmMain->lbl8, "ВОЗРАСТ", {994, 226}},
+        {frmMain->lbl9, "ЮБИЛЕЙ", {1208, 231}}};
     for (const auto &l : labels) {
         EXPECT_EQ(l.label->text(), QString::fromUtf8(l.caption));
         EXPECT_EQ(l.label->pos(), l.at) << l.caption;
@@ -134,9 +141,10 @@ TEST_F(MainWindowTest, HiddenBoxesDisabledDetailPanelAndTheBoxesContents)
     QStringList titles;
     for (int i = 0; i < 7; ++i)
         titles << frmMain->dbgrd1->columnTitle(i);
-    EXPECT_EQ(titles, (QStringList{QStringLiteral("ФИО"), QStringLiteral("Дата рождения"),
-                                   QStringLiteral("Год"), QStringLiteral("Месяц"), QStringLiteral("Число"),
-                                   QStringLiteral("Возраст"), QStringLiteral("Юбилей")}));
+    EXPECT_EQ(titles,
+              (QStringList{QStringLiteral("ФИО"), QStringLiteral("Дата рождения"),
+                           QStringLiteral("Год"), QStringLiteral("Месяц"), QStringLiteral("Число"),
+                           QStringLiteral("Возраст"), QStringLiteral("Юбилей")}));
     EXPECT_EQ(frmMain->dbgrd2->columnCount(), 0) << "the result grids start empty";
     EXPECT_EQ(frmMain->dbgrd3->columnCount(), 0);
     EXPECT_FALSE(frmMain->dbnvgr2->button(DBNavigator::nbRefresh)->isEnabled());
@@ -144,15 +152,16 @@ TEST_F(MainWindowTest, HiddenBoxesDisabledDetailPanelAndTheBoxesContents)
 
 TEST_F(MainWindowTest, TabVisitsTheControlsInTheirOrder)
 {
-    const QList<QWidget *> order = {frmMain->dbgrd1, frmMain->dbnvgr1, frmMain->cbb2,   frmMain->btn4,
-                                    frmMain->btn1,   frmMain->btn2,    frmMain->dbgrd2, frmMain->dbnvgr2,
-                                    frmMain->btn3,   frmMain->btn6,    frmMain->btn7,   frmMain->dbgrd3,
-                                    frmMain->dbnvgr3, frmMain->btn8,   frmMain->cbb1};
+    const QList<QWidget *> order = {
+        frmMain->dbgrd1, frmMain->dbnvgr1, frmMain->cbb2,    frmMain->btn4, frmMain->btn1,
+        frmMain->btn2,   frmMain->dbgrd2,  frmMain->dbnvgr2, frmMain->btn3, frmMain->btn6,
+        frmMain->btn7,   frmMain->dbgrd3,  frmMain->dbnvgr3, frmMain->btn8, frmMain->cbb1};
     for (qsizetype i = 1; i < order.size(); ++i) {
         // Hidden and disabled controls in between are passed over.
         QWidget *next = order[i - 1]->nextInFocusChain();
-        while (next != order[i] && !(next->isVisible() && next->isEnabled() && next->focusPolicy() & Qt::TabFocus)
-               && next != order[0])
+        while (next != order[i] &&
+               !(next->isVisible() && next->isEnabled() && next->focusPolicy() & Qt::TabFocus) &&
+               next != order[0])
             next = next->nextInFocusChain();
         if (order[i - 1] == frmMain->cbb2 || order[i - 1] == frmMain->cbb1)
             continue; // an editable box hands the chain to its own line edit first
@@ -174,7 +183,8 @@ TEST_F(MainWindowTest, TheMenuBarHoldsCommandsAndOneSubMenu)
         EXPECT_EQ(bar[i]->menu(), nullptr) << "a command on the bar itself";
     EXPECT_EQ(frmMain->N4->text(), QStringLiteral("РУКОВОДСТВО ПОЛЬЗОВАТЕЛЯ"));
     EXPECT_EQ(frmMain->N5->text(), QStringLiteral("О РАЗРАБОТЧИКЕ"));
-    for (QAction *action : {frmMain->N1, frmMain->N2, frmMain->N4, frmMain->N5, frmMain->N6, frmMain->N7})
+    for (QAction *action :
+         {frmMain->N1, frmMain->N2, frmMain->N4, frmMain->N5, frmMain->N6, frmMain->N7})
         EXPECT_TRUE(action->shortcut().isEmpty());
 }
 
@@ -194,7 +204,8 @@ TEST_F(MainWindowTest, TheSortMenuOpensOnlyOverTheNameColumnAndSortsAlphabetical
     // A right click on a name makes that row current before the menu opens.
     const QRect thirdName = grid->visualRect(grid->model()->index(2, 0));
     EXPECT_EQ(rightClick(grid->viewport(), thirdName.center()), frmMain->pm1);
-    EXPECT_EQ(DM->tblMain.FieldNamed(QStringLiteral("ФИО")).AsText(), QStringLiteral("Абрамов Иван"));
+    EXPECT_EQ(DM->tblMain.FieldNamed(QStringLiteral("ФИО")).AsText(),
+              QStringLiteral("Абрамов Иван"));
 
     frmMain->N8->trigger();
     catchUp();
@@ -241,6 +252,6 @@ TEST_F(ProgramTest, SortingWithoutADatabaseReportsTheClosedTable)
     startProgram();
     dialogs.errors.clear();
     frmMain->N8->trigger();
-    EXPECT_EQ(dialogs.errors,
-              QStringList{QStringLiteral("tblMain: Cannot perform this operation on a closed dataset.")});
+    EXPECT_EQ(dialogs.errors, QStringList{QStringLiteral(
+                                  "tblMain: Cannot perform this operation on a closed dataset.")});
 }

@@ -49,8 +49,9 @@ TEST_F(ProgramTest, EveryWindowUsesTahomaBoldAtNineteenPixels)
 {
     Application::registerFonts();
     startProgram();
-    for (QWidget *widget : {static_cast<QWidget *>(frmMain->lbl1), static_cast<QWidget *>(frmMain->btn4),
-                            static_cast<QWidget *>(frmMain->cbb2)}) {
+    for (QWidget *widget :
+         {static_cast<QWidget *>(frmMain->lbl1), static_cast<QWidget *>(frmMain->btn4),
+          static_cast<QWidget *>(frmMain->cbb2)}) {
         const QFontInfo font(widget->font());
         EXPECT_EQ(font.family(), QStringLiteral("Tahoma")) << widget->objectName().toStdString();
         EXPECT_TRUE(font.bold());

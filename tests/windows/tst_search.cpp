@@ -59,7 +59,8 @@ protected:
     {
         frmMain->cbb1->setFocus();
         for (const QChar c : letters)
-            QTest::sendKeyEvent(QTest::Click, frmMain->cbb1, Qt::Key_unknown, QString(c), Qt::NoModifier);
+            QTest::sendKeyEvent(QTest::Click, frmMain->cbb1, Qt::Key_unknown, QString(c),
+                                Qt::NoModifier);
     }
 };
 
@@ -158,11 +159,14 @@ TEST_F(SearchTest, AnEditInTheMonthGridReachesMain)
     grid->setFocus();
     QTest::keyClick(grid, Qt::Key_Home);
     for (const QChar c : QStringLiteral("Иванов"))
-        QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_unknown, QString(c), Qt::NoModifier);
+        QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_unknown, QString(c),
+                            Qt::NoModifier);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
     catchUp();
-    EXPECT_EQ(stored(QStringLiteral("SELECT Месяц FROM Main WHERE ФИО = 'Иванов'")), QStringLiteral("3"));
-    EXPECT_EQ(stored(QStringLiteral("SELECT count(*) FROM Main WHERE ФИО = 'm3'")), QStringLiteral("0"));
+    EXPECT_EQ(stored(QStringLiteral("SELECT Месяц FROM Main WHERE ФИО = 'Иванов'")),
+              QStringLiteral("3"));
+    EXPECT_EQ(stored(QStringLiteral("SELECT count(*) FROM Main WHERE ФИО = 'm3'")),
+              QStringLiteral("0"));
 }
 
 TEST_F(SearchTest, ARefusedStatementIsShownAndTheListStaysClosed)
@@ -180,8 +184,9 @@ class JubileeTest : public ProgramTest
 protected:
     JubileeTest()
     {
-        exec(QStringLiteral("INSERT INTO Main (ФИО, Год) VALUES ('born1975', 1975), ('born1976', 1976), "
-                            "('born2025', 2025), ('noYear', NULL)"));
+        exec(QStringLiteral(
+            "INSERT INTO Main (ФИО, Год) VALUES ('born1975', 1975), ('born1976', 1976), "
+            "('born2025', 2025), ('noYear', NULL)"));
         startProgram();
     }
     void calculate(const QString &year)
@@ -201,8 +206,10 @@ TEST_F(JubileeTest, TheListHoldsThoseMarkedByTheLastCalculation)
     calculate(QStringLiteral("2025"));
     list();
     EXPECT_EQ(namesIn(frmMain->dbgrd3),
-              (QStringList{QStringLiteral("born1975"), QStringLiteral("born2025"), QStringLiteral("noYear")}));
-    EXPECT_EQ(DM->qryZapros2.SQL().text(), QStringLiteral("select *\r\nfrom Main\r\nwhere Юбилей like  'да' \r\n"));
+              (QStringList{QStringLiteral("born1975"), QStringLiteral("born2025"),
+                           QStringLiteral("noYear")}));
+    EXPECT_EQ(DM->qryZapros2.SQL().text(),
+              QStringLiteral("select *\r\nfrom Main\r\nwhere Юбилей like  'да' \r\n"));
     EXPECT_EQ(DM->qryZapros2.FieldAt(0).FieldName(), QStringLiteral("Код"));
     EXPECT_FALSE(DM->qryZapros2.FieldAt(0).Visible());
 

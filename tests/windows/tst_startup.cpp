@@ -28,7 +28,8 @@ Session startProgram(const QString &folder, const QString &extraPreload = QStrin
         preload = extraPreload + QLatin1Char(':') + preload;
     env.insert(QStringLiteral("LD_PRELOAD"), preload);
     // The sanitizer runtime wants to be loaded first; the robot does not need it.
-    env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("verify_asan_link_order=0:detect_leaks=0"));
+    env.insert(QStringLiteral("ASAN_OPTIONS"),
+               QStringLiteral("verify_asan_link_order=0:detect_leaks=0"));
     process.setProcessEnvironment(env);
     process.start(QStringLiteral(REESTR_PROGRAM), {});
     Session session;
@@ -76,14 +77,17 @@ TEST(Startup, WithoutADatabaseFiveErrorBoxesComeBeforeTheWindow)
 TEST(Startup, AnEngineThatCannotBeUsedIsFatalWithTheApplicationErrorBoxAndStatusOne)
 {
     TempDatabase db(true);
-    const Session session = startProgram(db.TempFolder::path(), QStringLiteral(REESTR_BROKEN_SQLITE));
+    const Session session =
+        startProgram(db.TempFolder::path(), QStringLiteral(REESTR_BROKEN_SQLITE));
     ASSERT_EQ(session.boxes.size(), 1) << session.stderrText.toStdString();
     const QString &box = session.boxes[0];
-    EXPECT_TRUE(box.startsWith(QStringLiteral("[Application Error] icon=3 buttons=1 Exception Error "
-                                              "in module reestr at ")))
+    EXPECT_TRUE(
+        box.startsWith(QStringLiteral("[Application Error] icon=3 buttons=1 Exception Error "
+                                      "in module reestr at ")))
         << box.toStdString();
-    EXPECT_TRUE(box.endsWith(QStringLiteral("\\nError creating object.  Please verify that the SQLite "
-                                            "library 3.33 (or later) has been properly installed.")))
+    EXPECT_TRUE(
+        box.endsWith(QStringLiteral("\\nError creating object.  Please verify that the SQLite "
+                                    "library 3.33 (or later) has been properly installed.")))
         << box.toStdString();
     EXPECT_TRUE(session.windows.isEmpty()) << "no window is shown";
     EXPECT_EQ(session.status, 1);
