@@ -38,6 +38,24 @@ double RatioReporter::seconds(const std::string &name) const
     return it == m_seconds.end() ? 0 : it->second;
 }
 
+benchmark::internal::Benchmark *timed(const char *name, void (*function)(benchmark::State &),
+                                      int iterations)
+{
+    return benchmark::RegisterBenchmark(name, function)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(iterations)
+        ->Repetitions(3)
+        ->ReportAggregatesOnly(true);
+}
+
+RatioReporter runBenchmarks(int &argc, char **argv)
+{
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    return reporter;
+}
+
 void reportRatio(const std::string &name, double value, double target)
 {
     char line[256];

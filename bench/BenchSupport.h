@@ -21,6 +21,14 @@ private:
     std::set<std::string> m_medians;
 };
 
+// Registers a benchmark timed in milliseconds over a fixed number of iterations, repeated three
+// times; the median stands for it.
+benchmark::internal::Benchmark *timed(const char *name, void (*function)(benchmark::State &),
+                                      int iterations);
+
+// Runs every registered benchmark and gives their times.
+RatioReporter runBenchmarks(int &argc, char **argv);
+
 // Prints "ratio NAME VALUE target<=T" and appends it to the file named by REESTR_RATIO_FILE.
 void reportRatio(const std::string &name, double value, double target);
 

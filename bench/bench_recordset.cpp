@@ -103,41 +103,14 @@ double bytesPerRecord(int people)
 
 } // namespace
 
-BENCHMARK(openTable)
-    ->Arg(10000)
-    ->Arg(100000)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(5)
-    ->Repetitions(3)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(rawReadAll)
-    ->Arg(10000)
-    ->Arg(100000)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(5)
-    ->Repetitions(3)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(walk)
-    ->Arg(10000)
-    ->Arg(100000)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(3)
-    ->Repetitions(3)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(rawWalk)
-    ->Arg(10000)
-    ->Arg(100000)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(3)
-    ->Repetitions(3)
-    ->ReportAggregatesOnly(true);
-
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    timed("openTable", openTable, 5)->Arg(10000)->Arg(100000);
+    timed("rawReadAll", rawReadAll, 5)->Arg(10000)->Arg(100000);
+    timed("walk", walk, 3)->Arg(10000)->Arg(100000);
+    timed("rawWalk", rawWalk, 3)->Arg(10000)->Arg(100000);
+    const RatioReporter reporter = runBenchmarks(argc, argv);
 
     const double memory = bytesPerRecord(100000);
     std::printf("held record of Main: %.0f bytes beyond its text\n", memory);

@@ -79,23 +79,12 @@ void rawWorkbook(benchmark::State &state)
 
 } // namespace
 
-BENCHMARK(report)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(10)
-    ->Repetitions(3)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(rawWorkbook)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(10)
-    ->Repetitions(3)
-    ->ReportAggregatesOnly(true);
-
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    timed("report", report, 10);
+    timed("rawWorkbook", rawWorkbook, 10);
+    const RatioReporter reporter = runBenchmarks(argc, argv);
     reportRatio("report_10k_vs_raw_xlsxwriter",
                 reporter.seconds("report") / reporter.seconds("rawWorkbook"), 2);
     return 0;

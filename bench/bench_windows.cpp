@@ -181,55 +181,6 @@ void detached(benchmark::State &state)
 
 } // namespace
 
-BENCHMARK(handler)
-    ->Arg(100000)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(3)
-    ->Repetitions(3)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(detached)
-    ->Arg(100000)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(3)
-    ->Repetitions(3)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(withControls)
-    ->Arg(100000)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(3)
-    ->Repetitions(3)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(monthSearch)
-    ->Arg(100000)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(10)
-    ->Repetitions(3)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(rawMonthSearch)
-    ->Arg(100000)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(10)
-    ->Repetitions(3)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(jubileeList)
-    ->Arg(100000)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(10)
-    ->Repetitions(3)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(rawJubileeList)
-    ->Arg(100000)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(10)
-    ->Repetitions(3)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(scrollToLastAndBack)
-    ->Arg(100000)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(20)
-    ->Repetitions(3)
-    ->ReportAggregatesOnly(true);
-
 int main(int argc, char *argv[])
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -237,9 +188,15 @@ int main(int argc, char *argv[])
     ReestrApplication app(argc, argv);
     PrintingDialogs dialogs;
     Dialogs::install(&dialogs);
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    timed("handler", handler, 3)->Arg(100000);
+    timed("detached", detached, 3)->Arg(100000);
+    timed("withControls", withControls, 3)->Arg(100000);
+    timed("monthSearch", monthSearch, 10)->Arg(100000);
+    timed("rawMonthSearch", rawMonthSearch, 10)->Arg(100000);
+    timed("jubileeList", jubileeList, 10)->Arg(100000);
+    timed("rawJubileeList", rawJubileeList, 10)->Arg(100000);
+    timed("scrollToLastAndBack", scrollToLastAndBack, 20)->Arg(100000);
+    const RatioReporter reporter = runBenchmarks(argc, argv);
     reportRatio("btn4Click_vs_detached_walk",
                 reporter.seconds("handler/100000") / reporter.seconds("detached/100000"), 1.3);
     reportRatio("walk_with_grid_bar_and_edits_vs_detached",

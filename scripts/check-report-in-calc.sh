@@ -4,15 +4,7 @@
 # docs/report-in-calc.png to look at.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-need=()
-for p in libreoffice-calc fonts-crosextra-carlito poppler-utils; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
-done
-if [ ${#need[@]} -gt 0 ]; then
-  sudo=""; [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${need[@]}"
-fi
+bash scripts/install-deps.sh libreoffice-calc fonts-crosextra-carlito poppler-utils
 make build >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

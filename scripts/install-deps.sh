@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the program and the tests need, and only those missing.
-# Runs apt-get update only when something has to be installed.
+# Installs the Debian packages the build, the program and the tests need, and only those missing;
+# with package names as arguments, those instead. Runs apt-get update only when something has to be
+# installed.
 set -euo pipefail
 
-packages=(
+packages=("$@")
+[ ${#packages[@]} -gt 0 ] || packages=(
   # build
   cmake g++ make ninja-build pkg-config qt6-base-dev libsqlite3-dev libxlsxwriter-dev mdbtools-dev
   libgtest-dev libgmock-dev libbenchmark-dev clang-format

@@ -67,6 +67,12 @@ QFont windowFont()
     return font;
 }
 
+void setTabOrder(const QList<QWidget *> &controls)
+{
+    for (qsizetype i = 1; i < controls.size(); ++i)
+        QWidget::setTabOrder(controls[i - 1], controls[i]);
+}
+
 QLabel *label(QWidget *parent, const char *name, const QString &caption, int left, int top)
 {
     auto *widget = new QLabel(caption, parent);

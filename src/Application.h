@@ -43,6 +43,9 @@ T *place(QWidget *parent, const char *name, int left, int top, int width, int he
     return widget;
 }
 
+// The order in which Tab visits the controls of a window.
+void setTabOrder(const QList<QWidget *> &controls);
+
 // A label at its laid-out place, sized to its caption.
 QLabel *label(QWidget *parent, const char *name, const QString &caption, int left, int top);
 

@@ -179,12 +179,10 @@ void TfrmMain::createControls()
     dbgrd2->setAccessibleName(QStringLiteral("Именинники месяца"));
     dbgrd3->setAccessibleName(QStringLiteral("Юбиляры"));
 
-    const QList<QWidget *> tabOrder = {dbgrd1,  dbnvgr1, cbb2,   btn4,   btn1,   btn2,    dbgrd2,
-                                       dbnvgr2, btn3,    btn6,   btn7,   dbgrd3, dbnvgr3, edt1,
-                                       dbedt1,  dbedt_,  dbedt3, dbedt4, dbedt5, dbedt6,  dbedt7,
-                                       btn8,    edt2,    cbb1,   edt3};
-    for (qsizetype i = 1; i < tabOrder.size(); ++i)
-        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    Application::setTabOrder({dbgrd1,  dbnvgr1, cbb2,   btn4,   btn1,   btn2,    dbgrd2,
+                              dbnvgr2, btn3,    btn6,   btn7,   dbgrd3, dbnvgr3, edt1,
+                              dbedt1,  dbedt_,  dbedt3, dbedt4, dbedt5, dbedt6,  dbedt7,
+                              btn8,    edt2,    cbb1,   edt3});
 
     onEvent(btn4, &QPushButton::clicked, &TfrmMain::btn4Click);
     onEvent(cbb1, &TextComboBox::selectionChanged, &TfrmMain::cbb1Click);

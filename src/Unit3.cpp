@@ -65,9 +65,7 @@ TfrmInsert::TfrmInsert(QWidget *parent) : QWidget(parent, Qt::Dialog)
     cbb2->addItems(twoDigitNumbers(12));
     cbb2->setCurrentIndex(-1);
 
-    const QList<QWidget *> tabOrder = {btn1, btn2, dbedt1, cbb1, cbb2, dblkcbb1, edt1};
-    for (qsizetype i = 1; i < tabOrder.size(); ++i)
-        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    Application::setTabOrder({btn1, btn2, dbedt1, cbb1, cbb2, dblkcbb1, edt1});
     btn1->setFocus(); // the first control in tab order holds the focus when the window opens
 
     connect(cbb1, &QComboBox::editTextChanged, this,

@@ -2,8 +2,6 @@
 
 #include "recordset/RecordSet.h"
 
-#include <QVarLengthArray>
-
 #include <algorithm>
 
 DataSource::DataSource(const QString &name, RecordSet *dataSet)
@@ -42,31 +40,17 @@ bool DataSource::requestEdit()
 
 void DataSource::addControl(DataLink *control)
 {
-    if (std::find(m_controls.begin(), m_controls.end(), control) == m_controls.end())
-        m_controls.push_back(control);
+    m_controls.add(control);
 }
 
 void DataSource::removeControl(DataLink *control)
 {
-    const auto before = m_controls.size();
-    m_controls.erase(std::remove(m_controls.begin(), m_controls.end(), control), m_controls.end());
-    if (m_controls.size() != before)
-        ++m_removals;
+    m_controls.remove(control);
 }
 
 template <typename Method, typename... Args> void DataSource::forward(Method method, Args &&...args)
 {
-    // Notifications come for every step of a walk over all records: no allocation here. A control
-    // that leaves while the others are told is not told any more.
-    const QVarLengthArray<DataLink *, 16> controls(m_controls.begin(), m_controls.end());
-    const quint64 removals = m_removals;
-    for (DataLink *control : controls) {
-        if (m_removals != removals &&
-            std::find(m_controls.begin(), m_controls.end(), control) == m_controls.end()) {
-            continue;
-        }
-        (control->*method)(std::forward<Args>(args)...);
-    }
+    m_controls.tell(method, std::forward<Args>(args)...);
 }
 
 void DataSource::fieldChanged(Field &field)

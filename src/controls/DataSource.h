@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recordset/DataLink.h"
+#include "recordset/DataLinks.h"
 
 #include <QObject>
 #include <QString>
@@ -46,6 +46,5 @@ private:
 
     RecordSet *m_dataSet = nullptr;
     bool m_autoEdit = true;
-    std::vector<DataLink *> m_controls;
-    quint64 m_removals = 0;
+    DataLinks m_controls;
 };

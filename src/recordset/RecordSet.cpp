@@ -4,7 +4,6 @@
 
 #include <QCollator>
 #include <QLocale>
-#include <QVarLengthArray>
 
 #include <algorithm>
 #include <unordered_map>
@@ -65,30 +64,17 @@ void RecordSet::requireModifiable() const
 
 template <typename Method, typename... Args> void RecordSet::notify(Method method, Args &&...args)
 {
-    // Sent for every step of a walk over all records: no allocation here. A watcher may detach
-    // itself (or another) while it is told.
-    const QVarLengthArray<DataLink *, 8> links(m_links.begin(), m_links.end());
-    const quint64 removals = m_removals;
-    for (DataLink *link : links) {
-        if (m_removals != removals &&
-            std::find(m_links.begin(), m_links.end(), link) == m_links.end())
-            continue;
-        (link->*method)(std::forward<Args>(args)...);
-    }
+    m_links.tell(method, std::forward<Args>(args)...);
 }
 
 void RecordSet::attach(DataLink *link)
 {
-    if (std::find(m_links.begin(), m_links.end(), link) == m_links.end())
-        m_links.push_back(link);
+    m_links.add(link);
 }
 
 void RecordSet::detach(DataLink *link)
 {
-    const auto before = m_links.size();
-    m_links.erase(std::remove(m_links.begin(), m_links.end(), link), m_links.end());
-    if (m_links.size() != before)
-        ++m_removals;
+    m_links.remove(link);
 }
 
 void RecordSet::notifyLayoutChanged()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DataLink.h"
+#include "DataLinks.h"
 #include "Field.h"
 #include "Record.h"
 
@@ -145,6 +146,5 @@ private:
     std::vector<int> m_assignedColumns;
     std::vector<SqlValue> m_assignedValues;
 
-    std::vector<DataLink *> m_links;
-    quint64 m_removals = 0;
+    DataLinks m_links;
 };
