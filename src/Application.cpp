@@ -79,6 +79,10 @@ QLabel *label(QWidget *parent, const char *name, const QString &caption, int lef
     widget->setObjectName(QLatin1String(name));
     widget->move(scaled(QPoint(left, top)));
     widget->adjustSize();
+    // The laid-out text height is 23 pixels: the marks above capitals (the breve of "Й") need the
+    // room above the font's own ascent, so the text sits at the bottom of that height.
+    widget->resize(widget->width(), std::max(widget->height(), scaled(23)));
+    widget->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
     return widget;
 }
 

@@ -107,6 +107,10 @@ TEST_F(MainWindowTest, EveryControlIsWhereTheLayoutPutsIt)
         EXPECT_EQ(l.label->pos(), l.at) << l.caption;
         EXPECT_GE(l.label->width(), l.label->fontMetrics().horizontalAdvance(l.label->text()))
             << l.caption << " is not clipped";
+        // Tall enough for the marks above capitals, the breve of "Й" included.
+        EXPECT_GE(l.label->height(), l.label->fontMetrics().boundingRect(QStringLiteral("Й")).height())
+            << l.caption;
+        EXPECT_GE(l.label->height(), 23) << l.caption;
     }
     EXPECT_EQ(frmMain->btn4->text(), QStringLiteral("СФОРМИРОВАТЬ СПИСОК"));
     EXPECT_EQ(frmMain->btn8->text(), QStringLiteral("НАЙТИ"));
