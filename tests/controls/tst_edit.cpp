@@ -196,3 +196,36 @@ TEST_F(LookupTest, AYearAddedToTheListIsOfferedAtOnce)
     catchUp();
     EXPECT_EQ(lookup->itemText(lookup->count() - 1), QStringLiteral("2030"));
 }
+
+TEST_F(ControlsTest, TypingInALookupOverATextListChoosesTheFirstEntryBeginningWithTheLetters)
+{
+    db.exec(QStringLiteral("CREATE TABLE Towns (Name VARCHAR(30))"));
+    db.exec(QStringLiteral("INSERT INTO Towns VALUES ('Минск'), ('Москва'), ('Мурманск')"));
+    db.exec(QStringLiteral("ALTER TABLE Main ADD COLUMN Город VARCHAR(30)"));
+    addPeople({{"Иванов", 1980}});
+    RecordSet towns(QStringLiteral("tblTowns"), connection, RecordSet::Kind::Table);
+    towns.setTableName(QStringLiteral("Towns"));
+    DataSource dsTowns(QStringLiteral("dsTowns"), &towns);
+    auto *lookup = new DBLookupComboBox(&window);
+    lookup->setListSource(&dsTowns);
+    lookup->setKeyField(QStringLiteral("Name"));
+    lookup->setListField(QStringLiteral("Name"));
+    lookup->setDataSource(&dsMain);
+    lookup->setDataField(QStringLiteral("Город"));
+    towns.setActive(true);
+    tblMain.setActive(true);
+    showWindow();
+    lookup->setFocus();
+
+    typeText(lookup, QStringLiteral("МО"));
+    EXPECT_EQ(tblMain.FieldNamed(QStringLiteral("Город")).AsText(), QStringLiteral("Москва"))
+        << "letters compared without regard to case, written at once";
+    EXPECT_TRUE(tblMain.IsModified());
+    QTest::keyClick(lookup, Qt::Key_Backspace); // starts the search afresh
+    typeText(lookup, QStringLiteral("му"));
+    EXPECT_EQ(tblMain.FieldNamed(QStringLiteral("Город")).AsText(), QStringLiteral("Мурманск"));
+    typeText(lookup, QStringLiteral("я"));
+    EXPECT_EQ(tblMain.FieldNamed(QStringLiteral("Город")).AsText(), QStringLiteral("Мурманск"))
+        << "no entry begins with «муя»: nothing changes";
+    EXPECT_EQ(lookup->Text(), QStringLiteral("Мурманск"));
+}
