@@ -30,6 +30,10 @@ namespace {
 // The extent of the layout: the right and bottom edges of the farthest controls, with a margin.
 constexpr int layoutWidth = 1500;
 constexpr int layoutHeight = 780;
+// Outer size of the window when it is not maximised.
+constexpr int restoredWidth = 1552;
+constexpr int restoredHeight = 840;
+
 // The months as cbb1 offers them and as the search compares them, with the number written into
 // the statement.
 struct Month
@@ -55,10 +59,6 @@ void runQuery(RecordSet &query, const QString &lastLine)
     query.setActive(true);
     query.FieldAt(0).setVisible(false);
 }
-
-// Outer size of the window when it is not maximised.
-constexpr int restoredWidth = 1552;
-constexpr int restoredHeight = 840;
 
 QPushButton *button(QWidget *parent, const char *name, const QString &caption, int left, int top,
                     int width, int height)
