@@ -1,5 +1,6 @@
 #include "DBEdit.h"
 
+#include "CharacterLimit.h"
 #include "Guard.h"
 #include "recordset/RecordSet.h"
 
@@ -8,7 +9,8 @@
 #include <QKeyEvent>
 #include <QKeySequence>
 
-DBEdit::DBEdit(QWidget *parent) : QLineEdit(parent), BoundControl(this)
+DBEdit::DBEdit(QWidget *parent)
+    : QLineEdit(parent), BoundControl(this), m_limit(new CharacterLimit(this))
 {
     connect(this, &QLineEdit::textEdited, this, [this] { m_pending = true; });
 }
@@ -71,11 +73,8 @@ void DBEdit::refresh()
     if (m_pending)
         return;
     if (m_field) {
-        // Changing either resets the text's selection: only when they really change.
-        const int length =
-            m_field->DataType() == FieldType::Text && m_field->Size() > 0 ? m_field->Size() : 32767;
-        if (maxLength() != length)
-            setMaxLength(length);
+        m_limit->setLimit(m_field);
+        // Changing the alignment resets the text's selection: only when it really changes.
         const Qt::Alignment align =
             (m_field->isNumeric() ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
         if (alignment() != align)

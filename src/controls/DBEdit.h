@@ -4,6 +4,8 @@
 
 #include <QLineEdit>
 
+class CharacterLimit;
+
 // A bound edit box: shows one field of the current record and lets the user change it. Typed text
 // stays in the box (pending) until the focus moves to another control of the window or the record
 // set is about to settle or post; only then is it written into the field.
@@ -46,4 +48,5 @@ private:
     QString m_fieldName;
     Field *m_field = nullptr;
     bool m_pending = false;
+    CharacterLimit *m_limit;
 };

@@ -1,5 +1,6 @@
 #include "DBGrid.h"
 
+#include "CharacterLimit.h"
 #include "Guard.h"
 #include "recordset/RecordSet.h"
 
@@ -137,11 +138,17 @@ void DBGridModel::rowsChanged(int first, int last)
 
 // --- DBGridEditor ------------------------------------------------------------------------------
 
-DBGridEditor::DBGridEditor(DBGrid *grid) : QLineEdit(grid->viewport()), m_grid(grid)
+DBGridEditor::DBGridEditor(DBGrid *grid)
+    : QLineEdit(grid->viewport()), m_grid(grid), m_limit(new CharacterLimit(this))
 {
     setFrame(false);
     hide();
     connect(this, &QLineEdit::textEdited, this, [this] { m_grid->m_pending = true; });
+}
+
+void DBGridEditor::limitTo(const Field *field)
+{
+    m_limit->setLimit(field);
 }
 
 bool DBGridEditor::event(QEvent *event)
@@ -494,8 +501,7 @@ void DBGrid::openEditor()
     if (!set || !set->Active() || set->currentRow() < 0 || !field)
         return;
     refreshNow();
-    m_editor->setMaxLength(field->DataType() == FieldType::Text && field->Size() > 0 ? field->Size()
-                                                                                     : 32767);
+    m_editor->limitTo(field);
     m_editor->setAlignment(cellAlignment(logicalColumn(m_column)));
     if (!m_pending)
         m_editor->setText(field->AsText());

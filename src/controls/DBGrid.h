@@ -7,6 +7,7 @@
 #include <QList>
 #include <QTableView>
 
+class CharacterLimit;
 class DBGrid;
 class QMenu;
 
@@ -43,6 +44,8 @@ class DBGridEditor : public QLineEdit
 {
 public:
     explicit DBGridEditor(DBGrid *grid);
+    // Holds the text to the field's size in characters.
+    void limitTo(const Field *field);
 
 protected:
     bool event(QEvent *event) override;
@@ -51,6 +54,7 @@ protected:
 
 private:
     DBGrid *m_grid;
+    CharacterLimit *m_limit;
 };
 
 // A grid showing the records of a record set, one row each, the current record's row selected;

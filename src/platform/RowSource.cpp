@@ -2,6 +2,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace {
 
 struct TableKey
@@ -207,38 +209,37 @@ void RowSource::update(qint64 key, const std::vector<int> &columns,
 {
     if (columns.empty())
         return;
-    // A walk over every record writes the same columns each time: keep one statement per set.
-    quint64 mask = 0;
-    bool cacheable = true;
-    for (int column : columns) {
-        if (column >= 64)
-            cacheable = false;
-        else
-            mask |= quint64(1) << column;
-    }
-    SqliteStatement local;
-    SqliteStatement *statement = &local;
-    if (cacheable) {
-        auto it = m_updates.find(mask);
-        if (it != m_updates.end())
-            statement = &it->second;
-    }
-    if (!statement->isValid()) {
+    // The statement names the columns in ascending order and the values are bound in that same
+    // order, whatever order they were assigned in: a walk that writes the same columns each time
+    // reuses one statement, and a value can never land in another column's place.
+    std::vector<size_t> order(columns.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(),
+              [&](size_t a, size_t b) { return columns[a] < columns[b]; });
+    std::vector<int> written;
+    written.reserve(order.size());
+    for (size_t i : order)
+        written.push_back(columns[i]);
+
+    auto cached = m_updates.find(written);
+    if (cached == m_updates.end()) {
         QStringList assignments;
-        for (int column : columns)
+        for (int column : written)
             assignments << quoteIdentifier(m_columns[size_t(column)].origin) +
                                QStringLiteral(" = ?");
-        *statement = m_db->prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
-                                       .arg(quoteIdentifier(m_table),
-                                            assignments.join(QStringLiteral(", ")), m_keyColumn));
-        if (cacheable)
-            statement = &m_updates.emplace(mask, std::move(local)).first->second;
+        SqliteStatement prepared =
+            m_db->prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
+                              .arg(quoteIdentifier(m_table),
+                                   assignments.join(QStringLiteral(", ")), m_keyColumn));
+        cached = m_updates.emplace(std::move(written), std::move(prepared)).first;
     }
+    SqliteStatement &statement = cached->second;
     int parameter = 1;
-    for (const SqlValue &value : values)
-        statement->bind(parameter++, value);
-    statement->bindInt64(parameter, key);
-    statement->run();
+    for (size_t i : order)
+        statement.bind(parameter++, values[i]);
+    statement.bindInt64(parameter, key);
+    statement.run();
     if (m_db->changes() == 0) {
         throw Error(QStringLiteral("Row cannot be located for updating. "
                                    "Some values may have been changed since it was last read."));

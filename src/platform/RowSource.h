@@ -5,7 +5,7 @@
 #include <QString>
 
 #include <functional>
-#include <unordered_map>
+#include <map>
 #include <vector>
 
 // The types a column can have for the program.
@@ -78,5 +78,6 @@ private:
     int m_dataOffset = 0;
     std::vector<SourceColumn> m_columns;
     std::vector<bool> m_undeclared;
-    std::unordered_map<quint64, SqliteStatement> m_updates; // by the set of columns written
+    // One UPDATE per set of columns written, keyed by the columns in ascending order.
+    std::map<std::vector<int>, SqliteStatement> m_updates;
 };

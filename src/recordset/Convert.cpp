@@ -3,6 +3,7 @@
 #include "platform/Error.h"
 
 #include <QLocale>
+#include <QTextBoundaryFinder>
 
 #include <cfenv>
 #include <cmath>
@@ -30,9 +31,9 @@ QChar decimalSeparator()
     return point.size() == 1 ? point.front() : QLatin1Char('.');
 }
 
-} // namespace
+enum class Forms { DecimalOnly, DecimalOrHex };
 
-bool tryTextToInt(const QString &text, int &value)
+bool parseInt(const QString &text, int &value, Forms forms)
 {
     qsizetype i = 0;
     const qsizetype n = text.size();
@@ -45,14 +46,16 @@ bool tryTextToInt(const QString &text, int &value)
     }
 
     bool hex = false;
-    if (i < n && (text[i] == QLatin1Char('$') || text[i] == QLatin1Char('x') ||
-                  text[i] == QLatin1Char('X'))) {
-        hex = true;
-        ++i;
-    } else if (i + 1 < n && text[i] == QLatin1Char('0') &&
-               (text[i + 1] == QLatin1Char('x') || text[i + 1] == QLatin1Char('X'))) {
-        hex = true;
-        i += 2;
+    if (forms == Forms::DecimalOrHex) {
+        if (i < n && (text[i] == QLatin1Char('$') || text[i] == QLatin1Char('x') ||
+                      text[i] == QLatin1Char('X'))) {
+            hex = true;
+            ++i;
+        } else if (i + 1 < n && text[i] == QLatin1Char('0') &&
+                   (text[i + 1] == QLatin1Char('x') || text[i + 1] == QLatin1Char('X'))) {
+            hex = true;
+            i += 2;
+        }
     }
     if (i == n)
         return false;
@@ -83,12 +86,61 @@ bool tryTextToInt(const QString &text, int &value)
     return true;
 }
 
+[[noreturn]] void notAnInteger(const QString &text)
+{
+    throw Error(QStringLiteral("'%1' is not a valid integer value").arg(text));
+}
+
+} // namespace
+
+bool tryTextToInt(const QString &text, int &value)
+{
+    return parseInt(text, value, Forms::DecimalOrHex);
+}
+
 int textToInt(const QString &text)
 {
     int value = 0;
     if (!tryTextToInt(text, value))
-        throw Error(QStringLiteral("'%1' is not a valid integer value").arg(text));
+        notAnInteger(text);
     return value;
+}
+
+bool tryDecimalTextToInt(const QString &text, int &value)
+{
+    return parseInt(text, value, Forms::DecimalOnly);
+}
+
+int decimalTextToInt(const QString &text)
+{
+    int value = 0;
+    if (!tryDecimalTextToInt(text, value))
+        notAnInteger(text);
+    return value;
+}
+
+int characterCount(const QString &text)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    int count = 0;
+    while (finder.toNextBoundary() > 0)
+        ++count;
+    return count;
+}
+
+QString cutToCharacters(const QString &text, int limit)
+{
+    if (text.size() <= limit)
+        return text; // no character is shorter than one unit
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype end = 0;
+    for (int count = 0; count < limit; ++count) {
+        const qsizetype next = finder.toNextBoundary();
+        if (next < 0)
+            break;
+        end = next;
+    }
+    return text.left(end);
 }
 
 bool tryTextToFloat(const QString &text, double &value)

@@ -12,6 +12,18 @@ bool tryTextToInt(const QString &text, int &value);
 // As tryTextToInt; fails with "'<text>' is not a valid integer value".
 int textToInt(const QString &text);
 
+// The same, but decimal digits only: what integer fields accept as text and what a text field
+// must hold to be read as an integer.
+bool tryDecimalTextToInt(const QString &text, int &value);
+// As tryDecimalTextToInt; fails with "'<text>' is not a valid integer value".
+int decimalTextToInt(const QString &text);
+
+// The number of characters a user sees in the text: a letter outside the basic plane (two UTF-16
+// units) or a letter with combining marks counts once.
+int characterCount(const QString &text);
+// The longest beginning of the text with at most `limit` characters, never splitting one.
+QString cutToCharacters(const QString &text, int limit);
+
 // A decimal number with the system's decimal separator and an optional exponent; blanks around it
 // are allowed.
 bool tryTextToFloat(const QString &text, double &value);

@@ -3,6 +3,7 @@
 #include "Convert.h"
 #include "RecordSet.h"
 
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -35,8 +36,11 @@ QString displayText(const SqlValue &value, FieldType type)
                                          : QString::number(*integer);
     }
     if (auto real = std::get_if<double>(&value)) {
-        // A whole number stored in an integer column shows as one.
-        if (type != FieldType::Double && type != FieldType::Text && *real == std::trunc(*real))
+        // A whole number stored in an integer column shows as one, when it is one a 64-bit
+        // integer can hold exactly; anything larger shows in floating-point form (1E300).
+        constexpr double exactLimit = 9007199254740992.0; // 2^53
+        if (type != FieldType::Double && type != FieldType::Text && *real == std::trunc(*real) &&
+            std::fabs(*real) <= exactLimit)
             return QString::number(qint64(*real));
         return Convert::floatToText(*real);
     }
@@ -77,9 +81,9 @@ int Field::AsInt() const
 {
     const SqlValue v = value();
     if (std::holds_alternative<std::monostate>(v))
-        return m_type == FieldType::Text ? Convert::textToInt(QString()) : 0;
+        return m_type == FieldType::Text ? Convert::decimalTextToInt(QString()) : 0;
     if (m_type == FieldType::Text)
-        return Convert::textToInt(AsText());
+        return Convert::decimalTextToInt(AsText());
 
     double number = 0;
     if (auto integer = std::get_if<qint64>(&v))
@@ -87,10 +91,10 @@ int Field::AsInt() const
     else if (auto real = std::get_if<double>(&v))
         number = Convert::roundHalfEven(*real);
     else
-        return Convert::textToInt(std::get<QString>(v)); // a text stored in a number column
-    if (number < std::numeric_limits<qint32>::min() || number > std::numeric_limits<qint32>::max())
-        throw Error(
-            QStringLiteral("'%1' is not a valid integer value").arg(Convert::floatToText(number)));
+        return Convert::decimalTextToInt(std::get<QString>(v)); // a text in a number column
+    // Another program may have stored anything in the file: a value out of the field's range
+    // is reported, never cast.
+    checkRange(number, number);
     return int(number);
 }
 
@@ -132,7 +136,7 @@ void Field::setAsText(const QString &text)
     m_owner->checkWritable(*this);
     switch (m_type) {
     case FieldType::Text:
-        write(m_size > 0 && text.size() > m_size ? text.left(m_size) : text);
+        write(m_size > 0 ? Convert::cutToCharacters(text, m_size) : text);
         return;
     case FieldType::Double: {
         if (text.isEmpty()) {
@@ -153,7 +157,7 @@ void Field::setAsText(const QString &text)
             return;
         }
         int number = 0;
-        if (!Convert::tryTextToInt(text, number)) {
+        if (!Convert::tryDecimalTextToInt(text, number)) {
             throw Error(QStringLiteral("'%1' is not a valid integer value for field '%2'")
                             .arg(text, DisplayName()));
         }

@@ -117,6 +117,7 @@ void RecordSet::readRows(std::vector<Record> &into)
         into.push_back(Record::fromStatement(row, first, columns, key));
         into.back().setOrdinal(ordinal++);
     });
+    m_nextOrdinal = ordinal;
 }
 
 void RecordSet::open()
@@ -259,7 +260,9 @@ void RecordSet::startInserting(bool append)
     const bool wasEmpty = empty();
     const int at = append || wasEmpty ? rowCount() : m_current;
     auto inserted = m_records.insert(m_records.begin() + at, Record(FieldCount()));
-    inserted->setOrdinal(quint32(m_records.size()));
+    // Never reused while the result is held, even after deletions: sorting finds the record
+    // that was current by it.
+    inserted->setOrdinal(m_nextOrdinal++);
     m_current = at;
     m_atBeginning = wasEmpty;
     m_atEnd = wasEmpty || append;

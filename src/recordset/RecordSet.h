@@ -137,6 +137,7 @@ private:
     std::vector<std::unique_ptr<Field>> m_fields;
     int m_current = -1; // -1 only in an empty result
     int m_rowBeforeInsert = -1;
+    quint32 m_nextOrdinal = 0; // the position in the engine's order a new record gets
     bool m_atEnd = true;
     bool m_atBeginning = true;
     bool m_modified = false;

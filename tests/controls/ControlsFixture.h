@@ -13,11 +13,16 @@
 
 #include <gtest/gtest.h>
 
-// Types text one character at a time: QTest::keyClicks only handles Latin-1.
+// Types text one character at a time: QTest::keyClicks only handles Latin-1. A letter outside
+// the basic plane is one key press carrying both of its UTF-16 units, as a keyboard sends it.
 inline void typeText(QWidget *widget, const QString &text)
 {
-    for (const QChar c : text)
-        QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const qsizetype units = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, text.mid(i, units),
+                            Qt::NoModifier);
+        i += units - 1;
+    }
 }
 
 // Lets the controls catch up with their record set, as the event loop does before painting.

@@ -102,13 +102,27 @@ TEST_F(EditTest, TheUpdateBeforeAMoveWritesPendingTextAndATextIsCutToTheFieldSiz
     DBEdit *name = edit("dbedt1", "ФИО", 10);
     tblMain.setActive(true);
     showWindow();
-    EXPECT_EQ(name->maxLength(), 60);
     name->setFocus();
     name->selectAll();
     typeText(name, QStringLiteral("Иванова"));
     tblMain.ToNext();
     EXPECT_EQ(stored(QStringLiteral("SELECT ФИО FROM Main ORDER BY Код LIMIT 1")),
               QStringLiteral("Иванова"));
+
+    // The box holds 60 characters, an emoji counting as one: the 61st key press is refused,
+    // also in the middle of the text, and nothing splits a letter.
+    const QString emoji = QString::fromUtf8("\xF0\x9F\x98\x80");
+    const QString full = QString(58, QChar(u'я')) + emoji + QStringLiteral("ж");
+    catchUp();
+    name->setFocus();
+    name->selectAll();
+    typeText(name, QString(58, QChar(u'я')) + emoji + QStringLiteral("жz") + emoji);
+    EXPECT_EQ(name->text(), full);
+    QTest::keyClick(name, Qt::Key_Home);
+    typeText(name, emoji + QStringLiteral("q"));
+    EXPECT_EQ(name->text(), full);
+    tblMain.ToFirst();
+    EXPECT_EQ(stored(QStringLiteral("SELECT ФИО FROM Main ORDER BY Код DESC LIMIT 1")), full);
 }
 
 TEST_F(EditTest, AFieldTheResultLacksFailsWithTheControlsName)

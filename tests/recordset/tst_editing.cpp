@@ -196,3 +196,52 @@ TEST_F(RecordSetTest, ASecondConnectionSeesPostedChangesAndCanPostItself)
     tblMain.Reread();
     EXPECT_EQ(tblMain.FieldNamed(QStringLiteral("Юбилей")).AsText(), QStringLiteral("да"));
 }
+
+TEST_F(RecordSetTest, EveryValueLandsInItsOwnColumnWhateverOrderTheFieldsWereAssignedIn)
+{
+    addPeople({{"Иванов", 1980}, {"Петров", 1990}, {"Сидоров", 2000}});
+    openMain();
+    Field &age = tblMain.FieldNamed(QStringLiteral("Возраст"));
+    Field &mark = tblMain.FieldNamed(QStringLiteral("Юбилей"));
+    // The mark first, then the age; then the other way round for the same two columns.
+    tblMain.StartEdit();
+    mark.setAsText(QStringLiteral("да"));
+    age.setAsInt(45);
+    tblMain.ToNext();
+    tblMain.StartEdit();
+    age.setAsInt(35);
+    mark.setAsText(QStringLiteral("да"));
+    tblMain.ToNext();
+    tblMain.StartEdit();
+    mark.setAsText(QStringLiteral("нет"));
+    age.setAsInt(26);
+    tblMain.ToNext();
+    EXPECT_EQ(stored(QStringLiteral("SELECT group_concat(ФИО || ' ' || quote(Возраст) || ' ' || "
+                                    "quote(Юбилей), '; ') FROM Main")),
+              QStringLiteral("Иванов 45 'да'; Петров 35 'да'; Сидоров 26 'нет'"));
+}
+
+TEST_F(RecordSetTest, SortingAfterInsertsAndDeletesKeepsTheCursorOnTheRecordThatWasCurrent)
+{
+    addPeople({{"Борисов", 1970}, {"Антонов", 1980}});
+    openMain();
+    const auto insertNamed = [&](const char *name) {
+        tblMain.StartInsert();
+        tblMain.FieldNamed(QStringLiteral("ФИО")).setAsText(QString::fromUtf8(name));
+        tblMain.PostRecord();
+    };
+    insertNamed("Волков");
+    tblMain.ToLast();
+    tblMain.DeleteRecord(); // Антонов
+    insertNamed("Гусев");
+    tblMain.ToFirst();
+    ASSERT_EQ(name(), QStringLiteral("Волков"));
+    tblMain.setSortOrder(QStringLiteral("ФИО"));
+    EXPECT_EQ(name(), QStringLiteral("Волков"));
+    tblMain.setSortOrder(QStringLiteral("Год"));
+    EXPECT_EQ(name(), QStringLiteral("Волков"));
+    tblMain.ToLast();
+    const QString last = name();
+    tblMain.setSortOrder(QString());
+    EXPECT_EQ(name(), last);
+}

@@ -1,6 +1,8 @@
 // Field accessors: conversions, null, text size, ranges, read-only fields and their messages.
 #include "RecordSetFixture.h"
 
+#include "LocaleText.h"
+
 class FieldTest : public RecordSetTest
 {
 protected:
@@ -72,8 +74,44 @@ TEST_F(FieldTest, AnUnconvertibleTextFailsAndLeavesTheFieldAsItWas)
     EXPECT_FALSE(tblMain.IsModified());
     expectError([&] { field("d").setAsText(QStringLiteral("два")); },
                 QStringLiteral("'два' is not a valid floating point value for field 'd'"));
-    day.setAsText(QStringLiteral(" $1F"));
-    EXPECT_EQ(day.AsInt(), 31);
+    // Integer fields take decimal digits only: the hexadecimal forms belong to the handlers.
+    for (const char *hex : {"$1F", " $1F", "0x1F", "x1F", "-$10"}) {
+        expectError([&] { day.setAsText(QString::fromUtf8(hex)); },
+                    QStringLiteral("'%1' is not a valid integer value for field 'Число'")
+                        .arg(QString::fromUtf8(hex)));
+    }
+    EXPECT_FALSE(tblMain.IsModified());
+    day.setAsText(QStringLiteral(" -31"));
+    EXPECT_EQ(day.AsInt(), -31);
+    field("t").setAsText(QStringLiteral("$1F"));
+    expectError([&] { field("t").AsInt(); }, QStringLiteral("'$1F' is not a valid integer value"));
+    field("t").setAsText(QStringLiteral("+42"));
+    EXPECT_EQ(field("t").AsInt(), 42);
+}
+
+TEST_F(FieldTest, AValueAnotherProgramStoredOutOfRangeShowsAsTheNumberAndIsNotCast)
+{
+    addPeople({{"Иванов", 1980}});
+    db.exec(QStringLiteral("UPDATE Main SET Возраст = 1e300, Число = -1e19, Месяц = 2.0"));
+    db.exec(QStringLiteral("UPDATE Kinds SET s = 40000.0, w = 1e10"));
+    kinds.CancelRecord();
+    kinds.Reread();
+    tblMain.setActive(true);
+    Field &age = tblMain.FieldNamed(QStringLiteral("Возраст"));
+    EXPECT_EQ(age.AsText(), QStringLiteral("1E300"));
+    EXPECT_EQ(tblMain.FieldNamed(QStringLiteral("Число")).AsText(), QStringLiteral("-1E19"));
+    EXPECT_EQ(tblMain.FieldNamed(QStringLiteral("Месяц")).AsText(), QStringLiteral("2"));
+    EXPECT_EQ(tblMain.FieldNamed(QStringLiteral("Месяц")).AsInt(), 2);
+    EXPECT_EQ(age.AsNumber(), 1e300);
+    expectError([&] { age.AsInt(); },
+                QStringLiteral("1E300 is not a valid value for field 'Возраст'. The allowed range "
+                               "is -2147483648 to 2147483647"));
+    expectError([&] { field("s").AsInt(); },
+                QStringLiteral("40000 is not a valid value for field 's'. The allowed range is "
+                               "-32768 to 32767"));
+    expectError([&] { field("w").AsInt(); },
+                QStringLiteral("10000000000 is not a valid value for field 'w'. The allowed range "
+                               "is 0 to 65535"));
 }
 
 TEST_F(FieldTest, NumbersOutsideAFieldsRangeAreRefused)
@@ -103,9 +141,33 @@ TEST_F(FieldTest, ATextLongerThanTheFieldIsCutToItsSize)
               QStringLiteral("12345 1000"));
 }
 
+TEST_F(FieldTest, CuttingNeverSplitsALetterOutsideTheBasicPlane)
+{
+    const QString emoji = QString::fromUtf8("\xF0\x9F\x98\x80");
+    addPeople({{"Иванов", 1980}});
+    tblMain.setActive(true);
+    tblMain.StartEdit();
+    // 59 letters and an emoji are 60 characters: the name's size, kept whole.
+    const QString name = QString(59, QChar(u'я')) + emoji;
+    tblMain.FieldNamed(QStringLiteral("ФИО")).setAsText(name);
+    field("t").setAsText(QStringLiteral("abcde") + emoji);
+    kinds.PostRecord();
+    tblMain.PostRecord();
+    EXPECT_EQ(stored(QStringLiteral("SELECT ФИО FROM Main")), name);
+    EXPECT_EQ(stored(QStringLiteral("SELECT length(ФИО) FROM Main")), QStringLiteral("60"));
+    EXPECT_EQ(stored(QStringLiteral("SELECT t FROM Kinds")), QStringLiteral("abcde"));
+
+    tblMain.StartEdit();
+    tblMain.FieldNamed(QStringLiteral("ФИО")).setAsText(QString(60, QChar(u'я')) + emoji);
+    tblMain.PostRecord();
+    // Valid UTF-8 in the file: 60 two-byte letters and nothing of the emoji.
+    EXPECT_EQ(stored(QStringLiteral("SELECT length(CAST(ФИО AS BLOB)) FROM Main")),
+              QStringLiteral("120"));
+}
+
 TEST_F(FieldTest, FloatingPointFieldsReadAsTextIntegerAndNumber)
 {
-    EXPECT_EQ(field("d").AsText(), QStringLiteral("2.5"));
+    EXPECT_EQ(field("d").AsText(), localNumber("2.5"));
     EXPECT_EQ(field("d").AsInt(), 2) << "a half goes to the even neighbour";
     field("d").setAsNumber(3.5);
     EXPECT_EQ(field("d").AsInt(), 4);
@@ -113,12 +175,18 @@ TEST_F(FieldTest, FloatingPointFieldsReadAsTextIntegerAndNumber)
     EXPECT_EQ(field("d").AsText(), QStringLiteral("1E20"));
     field("s").setAsNumber(2.5);
     EXPECT_EQ(field("s").AsInt(), 2);
-    field("t").setAsText(QStringLiteral("7.25"));
+    field("t").setAsText(localNumber("7.25"));
     EXPECT_EQ(field("t").AsNumber(), 7.25);
-    field("t").setAsText(QStringLiteral("7,25"));
+    field("d").setAsText(localNumber("0.125"));
+    EXPECT_EQ(field("d").AsNumber(), 0.125);
+    const QString foreign = QLocale::system().decimalPoint() == QStringLiteral(",")
+                                ? QStringLiteral("7.25")
+                                : QStringLiteral("7,25");
+    field("t").setAsText(foreign);
     expectError([&] { field("t").AsNumber(); },
-                QStringLiteral("'7,25' is not a valid floating point value"));
-    expectError([&] { field("t").AsInt(); }, QStringLiteral("'7,25' is not a valid integer value"));
+                QStringLiteral("'%1' is not a valid floating point value").arg(foreign));
+    expectError([&] { field("t").AsInt(); },
+                QStringLiteral("'%1' is not a valid integer value").arg(foreign));
 }
 
 TEST_F(FieldTest, WritesNeedEditingAndAWritableField)
