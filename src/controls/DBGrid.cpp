@@ -641,7 +641,11 @@ void DBGrid::handleKey(QKeyEvent *event)
         return;
     const bool ctrl = event->modifiers() & Qt::ControlModifier;
     const int last = columnCount() - 1;
-    switch (event->key()) {
+    int key = event->key();
+    // X11 sends Shift+Tab as Backtab; other platforms may send it as Tab with Shift held.
+    if (key == Qt::Key_Tab && (event->modifiers() & Qt::ShiftModifier))
+        key = Qt::Key_Backtab;
+    switch (key) {
     case Qt::Key_Up:
         ctrl ? moveToRow(firstVisibleRow()) : keyUp();
         break;

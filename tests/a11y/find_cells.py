@@ -21,6 +21,32 @@ def find(accessible, role, depth=0):
     return None
 
 
+def find_named(accessible, name, depth=0):
+    if accessible is None or depth > 25:
+        return None
+    try:
+        if accessible.name == name:
+            return accessible
+        for i in range(accessible.childCount):
+            found = find_named(accessible.getChildAtIndex(i), name, depth + 1)
+            if found is not None:
+                return found
+    except Exception:
+        return None
+    return None
+
+
+def choose_exit(app):
+    """Chooses the menu entry ВЫХОД through its AT-SPI action, so the program ends normally."""
+    entry = find_named(app, "ВЫХОД")
+    if entry is None:
+        print("no accessible menu entry ВЫХОД", file=sys.stderr)
+        return False
+    action = entry.queryAction()
+    action.doAction(0)
+    return True
+
+
 def main():
     deadline = time.time() + 20
     while time.time() < deadline:
@@ -36,6 +62,8 @@ def main():
             headers = [cells.getColumnDescription(c) for c in range(min(3, cells.nColumns))]
             print("headers:", headers)
             print("row 1:", first)
+            if not choose_exit(app):
+                return 1
             return 0 if first and first[0] else 1
         time.sleep(0.5)
     print("no accessible table of reestr found", file=sys.stderr)

@@ -256,3 +256,33 @@ TEST_F(GridTest, ScrollingToTheLastOfManyRecordsAndBack)
     key(Qt::Key_Home, Qt::ControlModifier);
     EXPECT_EQ(grid->currentIndex().row(), 0);
 }
+
+TEST_F(GridTest, TwoCellsTypedRightToLeftAreStoredEachInItsOwnColumn)
+{
+    open({{"Иванов", 1980}, {"Петров", 1990}, {"Сидоров", 1975}});
+    // The first person: the mark, then the age, typed from the last column leftwards.
+    key(Qt::Key_End);
+    type(QStringLiteral("да"));
+    key(Qt::Key_Backtab, Qt::ShiftModifier); // Shift+Tab as X11 delivers it
+    type(QStringLiteral("45"));
+    key(Qt::Key_Down);
+    // The second person: the age first, then the mark.
+    key(Qt::Key_End);
+    key(Qt::Key_Tab, Qt::ShiftModifier);
+    type(QStringLiteral("35"));
+    key(Qt::Key_Tab);
+    type(QStringLiteral("нет"));
+    key(Qt::Key_Down);
+    EXPECT_EQ(stored(QStringLiteral("SELECT group_concat(quote(Возраст) || ' ' || quote(Юбилей), "
+                                    "'; ') FROM Main")),
+              QStringLiteral("45 'да'; 35 'нет'; NULL NULL"));
+    // And the next age walk of the same two columns keeps them apart too.
+    for (tblMain.ToFirst(); !tblMain.AtEnd(); tblMain.ToNext()) {
+        tblMain.StartEdit();
+        tblMain.FieldNamed(QStringLiteral("Юбилей")).setAsText(QStringLiteral("нет"));
+        tblMain.FieldNamed(QStringLiteral("Возраст")).setAsInt(50);
+    }
+    EXPECT_EQ(stored(QStringLiteral("SELECT group_concat(quote(Возраст) || ' ' || quote(Юбилей), "
+                                    "'; ') FROM Main")),
+              QStringLiteral("50 'нет'; 50 'нет'; 50 'нет'"));
+}

@@ -27,9 +27,11 @@ Session startProgram(const QString &folder, const QString &extraPreload = QStrin
     if (!extraPreload.isEmpty())
         preload = extraPreload + QLatin1Char(':') + preload;
     env.insert(QStringLiteral("LD_PRELOAD"), preload);
-    // The sanitizer runtime wants to be loaded first; the robot does not need it.
-    env.insert(QStringLiteral("ASAN_OPTIONS"),
-               QStringLiteral("verify_asan_link_order=0:detect_leaks=0"));
+    // The sanitizer runtime wants to be loaded first; the robot does not need it. Leaks are
+    // looked for when the program ends, as in every other test.
+    env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("verify_asan_link_order=0"));
+    env.insert(QStringLiteral("LSAN_OPTIONS"),
+               QStringLiteral("suppressions=") + QStringLiteral(REESTR_LSAN_SUPPRESSIONS));
     process.setProcessEnvironment(env);
     process.start(QStringLiteral(REESTR_PROGRAM), {});
     Session session;
@@ -40,6 +42,8 @@ Session startProgram(const QString &folder, const QString &extraPreload = QStrin
     }
     session.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     session.stderrText = QString::fromUtf8(process.readAllStandardError());
+    EXPECT_FALSE(session.stderrText.contains(QLatin1String("LeakSanitizer")))
+        << session.stderrText.toStdString();
     for (const QString &line : session.stderrText.split(QLatin1Char('\n'))) {
         if (line.startsWith(QLatin1String("BOX ")))
             session.boxes << line.mid(4);
