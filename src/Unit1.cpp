@@ -90,6 +90,8 @@ TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent)
     m_scroll = new QScrollArea(this);
     m_scroll->setObjectName(QStringLiteral("clientArea"));
     m_scroll->setFrameShape(QFrame::NoFrame);
+    // Only the controls take the focus: Tab from the last of them goes round to the main grid.
+    m_scroll->setFocusPolicy(Qt::NoFocus);
     m_scroll->setWidgetResizable(false);
     m_client = new QWidget;
     m_client->setObjectName(QStringLiteral("client"));

@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 
 namespace {
 
@@ -71,6 +72,26 @@ bool leavesForAnotherControl(const QFocusEvent *event)
            event->reason() != Qt::PopupFocusReason;
 }
 
+// The current record's whole row is selected (for screen readers), but only its current cell is
+// drawn highlighted, as in a data-entry grid.
+class CurrentCellDelegate : public QStyledItemDelegate
+{
+public:
+    explicit CurrentCellDelegate(QAbstractItemView *view) : QStyledItemDelegate(view), m_view(view)
+    {}
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (index != m_view->currentIndex())
+            option->state &= ~QStyle::State_Selected;
+    }
+
+private:
+    QAbstractItemView *m_view;
+};
+
 } // namespace
 
 // --- DBGridModel -------------------------------------------------------------------------------
@@ -124,6 +145,26 @@ void DBGridModel::reset(int rows, int columns)
     m_rows = rows;
     m_columns = columns;
     endResetModel();
+}
+
+void DBGridModel::setRowCount(int rows)
+{
+    if (rows > m_rows) {
+        beginInsertRows(QModelIndex(), m_rows, rows - 1);
+        m_rows = rows;
+        endInsertRows();
+    } else if (rows < m_rows) {
+        beginRemoveRows(QModelIndex(), rows, m_rows - 1);
+        m_rows = rows;
+        endRemoveRows();
+    }
+}
+
+void DBGridModel::allChanged()
+{
+    rowsChanged(0, m_rows - 1);
+    if (m_columns > 0)
+        Q_EMIT headerDataChanged(Qt::Horizontal, 0, m_columns - 1);
 }
 
 void DBGridModel::rowsChanged(int first, int last)
@@ -230,6 +271,7 @@ DBGrid::DBGrid(QWidget *parent)
       m_editor(new DBGridEditor(this))
 {
     setModel(m_model);
+    setItemDelegate(new CurrentCellDelegate(this));
     setEditTriggers(NoEditTriggers);
     setSelectionMode(SingleSelection);
     setSelectionBehavior(SelectItems);
@@ -241,6 +283,7 @@ DBGrid::DBGrid(QWidget *parent)
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     horizontalHeader()->viewport()->installEventFilter(this);
+    verticalHeader()->viewport()->installEventFilter(this);
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setFixedWidth(14);
     verticalHeader()->setHighlightSections(false);
@@ -339,7 +382,13 @@ void DBGrid::stateChanged()
             column.field = nullptr;
         dropPending();
     }
-    m_layoutDirty = true;
+    // Opening and closing build the columns afresh, at their default widths; editing,
+    // inserting, posting and cancelling only change the indicator.
+    if (isActive() != m_wasActive) {
+        m_wasActive = isActive();
+        m_layoutDirty = true;
+        m_reopened = true;
+    }
     scheduleRefresh();
 }
 
@@ -407,6 +456,14 @@ void DBGrid::rebuildColumns()
     }
 }
 
+QStringList DBGrid::columnNames() const
+{
+    QStringList names;
+    for (const MappedColumn &column : m_columns)
+        names << column.definition.FieldName;
+    return names;
+}
+
 int DBGrid::defaultWidth(int index) const
 {
     const MappedColumn &column = m_columns[size_t(index)];
@@ -428,13 +485,23 @@ void DBGrid::refresh()
 
     if (m_layoutDirty) {
         m_layoutDirty = false;
+        const QStringList before = columnNames();
         rebuildColumns();
-        m_model->reset(rows, columnCount());
-        for (int i = 0; i < columnCount(); ++i)
-            horizontalHeader()->resizeSection(i, defaultWidth(i));
+        if (m_reopened || columnNames() != before || m_model->columnCount() != columnCount()) {
+            // New columns: default widths and order. The same columns keep what the user set.
+            m_model->reset(rows, columnCount());
+            for (int i = 0; i < columnCount(); ++i)
+                horizontalHeader()->resizeSection(i, defaultWidth(i));
+        } else {
+            m_model->setRowCount(rows);
+            m_model->allChanged();
+        }
+        m_reopened = false;
         m_column = std::clamp(m_column, 0, std::max(0, columnCount() - 1));
     } else if (rows != m_model->rowCount()) {
-        m_model->reset(rows, columnCount());
+        // Rows added or removed keep the columns as the user arranged them.
+        m_model->setRowCount(rows);
+        m_model->allChanged();
     } else {
         // Only what can be seen is read again.
         const int top = rowAt(0) < 0 ? 0 : rowAt(0);
@@ -446,7 +513,10 @@ void DBGrid::refresh()
     const int current = active ? set->currentRow() : -1;
     if (current >= 0 && columnCount() > 0) {
         const QModelIndex index = m_model->index(current, logicalColumn(m_column));
-        selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+        // The whole row is selected, so screen readers hear which record is current; only its
+        // current cell is drawn highlighted.
+        selectionModel()->setCurrentIndex(
+            index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         scrollTo(index);
     } else {
         selectionModel()->clear();
@@ -567,6 +637,14 @@ void DBGrid::leaving(QFocusEvent *event)
     });
 }
 
+void DBGrid::leaveByKeyboard(bool forward)
+{
+    if (m_editor->isVisible())
+        closeEditor(); // the focus returns to the grid; the cell text stays pending
+    // Leaving writes the cell text or drops an untouched new record, as any focus change does.
+    focusNextPrevChild(forward);
+}
+
 void DBGrid::focusOutEvent(QFocusEvent *event)
 {
     QTableView::focusOutEvent(event);
@@ -589,8 +667,8 @@ int DBGrid::firstVisibleRow() const
 
 void DBGrid::moveToRow(int row)
 {
-    RecordSet *set = recordSet();
-    set->SkipBy(row - set->currentRow());
+    // The record shown at `row` is found again after the settle, which may drop a blank row.
+    recordSet()->MoveTo(row);
 }
 
 void DBGrid::moveToColumn(int column)
@@ -636,15 +714,21 @@ void DBGrid::keyPressEvent(QKeyEvent *event)
 
 void DBGrid::handleKey(QKeyEvent *event)
 {
-    RecordSet *set = recordSet();
-    if (!set || !set->Active())
-        return;
     const bool ctrl = event->modifiers() & Qt::ControlModifier;
-    const int last = columnCount() - 1;
     int key = event->key();
     // X11 sends Shift+Tab as Backtab; other platforms may send it as Tab with Shift held.
     if (key == Qt::Key_Tab && (event->modifiers() & Qt::ShiftModifier))
         key = Qt::Key_Backtab;
+    if (ctrl && (key == Qt::Key_Tab || key == Qt::Key_Backtab)) {
+        // Tab moves between cells, so Ctrl+Tab leaves the grid, as in Qt's text editors; also
+        // an empty grid whose query is closed.
+        leaveByKeyboard(key == Qt::Key_Tab);
+        return;
+    }
+    RecordSet *set = recordSet();
+    if (!set || !set->Active())
+        return;
+    const int last = columnCount() - 1;
     switch (key) {
     case Qt::Key_Up:
         ctrl ? moveToRow(firstVisibleRow()) : keyUp();
@@ -793,15 +877,33 @@ void DBGrid::mouseReleaseEvent(QMouseEvent *event)
 
 bool DBGrid::eventFilter(QObject *watched, QEvent *event)
 {
-    // A right click on a column's title opens that column's menu as a click on its cells does.
-    if (watched == horizontalHeader()->viewport() && event->type() == QEvent::MouseButtonRelease) {
+    // A right click on a column's title opens that column's menu as a click on its cells does;
+    // one on the indicator column opens the grid's own menu.
+    if (event->type() == QEvent::MouseButtonRelease) {
         auto *mouse = static_cast<QMouseEvent *>(event);
-        if (mouse->button() == Qt::RightButton) {
+        if (mouse->button() == Qt::RightButton && watched == horizontalHeader()->viewport()) {
             const int column = horizontalHeader()->logicalIndexAt(mouse->position().toPoint());
             showPopup(column < 0 ? -1 : horizontalHeader()->visualIndex(column),
                       mouse->globalPosition().toPoint());
             return true;
         }
+        if (mouse->button() == Qt::RightButton && watched == verticalHeader()->viewport()) {
+            showPopup(-1, mouse->globalPosition().toPoint());
+            return true;
+        }
+    }
+    // A press on the indicator column makes that row's record current, as one on its cells does.
+    if (event->type() == QEvent::MouseButtonPress && watched == verticalHeader()->viewport()) {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        setFocus(Qt::MouseFocusReason);
+        const int row = verticalHeader()->logicalIndexAt(mouse->position().toPoint());
+        guarded([&] {
+            RecordSet *set = recordSet();
+            if (row >= 0 && set && set->Active() && row != set->currentRow())
+                moveToRow(row);
+        });
+        refreshNow();
+        return true;
     }
     return QTableView::eventFilter(watched, event);
 }

@@ -30,7 +30,12 @@ public:
     QVariant data(const QModelIndex &index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
+    // New columns: the view forgets its column widths and order.
     void reset(int rows, int columns);
+    // Rows added or removed at the end; the columns stay as the user arranged them.
+    void setRowCount(int rows);
+    // Every row and title may show something else now.
+    void allChanged();
     void rowsChanged(int first, int last);
 
 private:
@@ -132,7 +137,10 @@ private:
     // The focus left for another control of the window: drop an untouched new record, or write
     // the cell text.
     void leaving(QFocusEvent *event);
+    // Ctrl+Tab and Ctrl+Shift+Tab: the focus goes to the next or previous control of the window.
+    void leaveByKeyboard(bool forward);
     void rebuildColumns();
+    QStringList columnNames() const;
     int defaultWidth(int column) const;
     int visibleRows() const;
     int firstVisibleRow() const;
@@ -147,4 +155,6 @@ private:
     int m_column = 0;
     bool m_pending = false;
     bool m_layoutDirty = true;
+    bool m_wasActive = false;
+    bool m_reopened = true; // opened or closed since the columns were last built
 };

@@ -3,24 +3,24 @@
 #include "Guard.h"
 #include "recordset/RecordSet.h"
 
+#include <QAbstractItemView>
 #include <QKeyEvent>
+#include <QWheelEvent>
 
-// Watches the list's record set: its rows are the choices.
+// Notes that the list's rows changed, so the entries are built again before they are next shown.
+// It never moves the list or settles it: the list belongs to whoever edits it (the reference
+// books window edits the years while this control waits hidden).
 class DBLookupComboBox::ListLink : public DataLink
 {
 public:
     explicit ListLink(DBLookupComboBox *owner) : m_owner(owner) {}
-    void dataSetChanged() override { listChanged(); }
-    void layoutChanged() override { listChanged(); }
-    void stateChanged() override { listChanged(); }
-    void fieldChanged(Field &) override { listChanged(); }
+    void dataSetChanged() override { m_owner->m_listDirty = true; }
+    void dataSetScrolled(int) override {}
+    void layoutChanged() override { m_owner->m_listDirty = true; }
+    void stateChanged() override { m_owner->m_listDirty = true; }
+    void fieldChanged(Field &) override { m_owner->m_listDirty = true; }
 
 private:
-    void listChanged()
-    {
-        m_owner->m_listDirty = true;
-        m_owner->scheduleRefresh();
-    }
     DBLookupComboBox *m_owner;
 };
 
@@ -55,8 +55,12 @@ DBLookupComboBox::DBLookupComboBox(QWidget *parent)
     // Some styles open the list over the control at full height; the list is seven rows, always.
     setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
     setCurrentIndex(-1);
+    // A pick in the open list: a release of the mouse on an entry, or Enter.
     connect(this, &QComboBox::activated, this,
             [this](int row) { guarded([this, row] { choose(row); }); });
+    // Alt+Down and Alt+Up in the open list choose too; the combo box's own handling would
+    // close the list without a choice or move the mark.
+    view()->installEventFilter(this);
 }
 
 DBLookupComboBox::~DBLookupComboBox()
@@ -149,27 +153,54 @@ int DBLookupComboBox::rowOfCurrentKey() const
     return -1;
 }
 
-void DBLookupComboBox::refresh()
+void DBLookupComboBox::rebuildEntries()
+{
+    if (!m_listDirty)
+        return;
+    m_listDirty = false;
+    RecordSet *list = listSet();
+    const QSignalBlocker blocker(this);
+    clear();
+    const Field *shown = list ? list->findField(m_listFieldName) : nullptr;
+    if (shown) {
+        for (int row = 0; row < list->rowCount(); ++row)
+            addItem(displayText(list->valueAt(row, shown->Index()), shown->DataType()));
+    }
+}
+
+RecordSet *DBLookupComboBox::settledList()
 {
     RecordSet *list = listSet();
-    if (m_listDirty) {
-        m_listDirty = false;
-        const QSignalBlocker blocker(this);
-        clear();
-        const Field *shown = list ? list->findField(m_listFieldName) : nullptr;
-        if (shown) {
-            for (int row = 0; row < list->rowCount(); ++row)
-                addItem(displayText(list->valueAt(row, shown->Index()), shown->DataType()));
-        }
-    }
-    const int row = rowOfCurrentKey();
+    if (list)
+        list->Settle();
+    return list;
+}
+
+void DBLookupComboBox::refresh()
+{
+    // The key is looked up in the list after settling it, and the list is left standing on the
+    // record found; the row is found after the settle, which may drop a blank record above it.
+    guarded([&] {
+        RecordSet *list = settledList();
+        const int row = rowOfCurrentKey();
+        if (row >= 0 && list->currentRow() != row)
+            list->SkipBy(row - list->currentRow());
+    });
+    rebuildEntries();
+    const QSignalBlocker blocker(this);
+    setCurrentIndex(rowOfCurrentKey());
+}
+
+void DBLookupComboBox::showPopup()
+{
+    // The entries are read from the list as it stands now: a year just added is offered.
+    refreshNow();
+    rebuildEntries();
     {
         const QSignalBlocker blocker(this);
-        setCurrentIndex(row);
+        setCurrentIndex(rowOfCurrentKey());
     }
-    // The lookup leaves the list standing on the record it found.
-    if (row >= 0 && list && list->currentRow() != row)
-        guarded([&] { list->SkipBy(row - list->currentRow()); });
+    QComboBox::showPopup();
 }
 
 QString DBLookupComboBox::Text()
@@ -203,7 +234,7 @@ void DBLookupComboBox::choose(int row)
 
 void DBLookupComboBox::search(QChar c)
 {
-    RecordSet *list = listSet();
+    RecordSet *list = settledList();
     const Field *shown = list ? list->findField(m_listFieldName) : nullptr;
     if (!shown || shown->DataType() != FieldType::Text || !canModify())
         return;
@@ -224,6 +255,8 @@ void DBLookupComboBox::search(QChar c)
 
 void DBLookupComboBox::keyPressEvent(QKeyEvent *event)
 {
+    // Only the keys of a lookup: Alt+Down or Alt+Up opens the list, Up and Down choose the
+    // neighbouring record, typing searches. Home, End and the page keys change nothing.
     const bool alt = event->modifiers() & Qt::AltModifier;
     switch (event->key()) {
     case Qt::Key_Up:
@@ -234,8 +267,9 @@ void DBLookupComboBox::keyPressEvent(QKeyEvent *event)
         }
         guarded([&] {
             refreshNow();
+            RecordSet *list = settledList();
             const int current = rowOfCurrentKey();
-            const int count = listSet() ? listSet()->rowCount() : 0;
+            const int count = list ? list->rowCount() : 0;
             int row = 0;
             if (current >= 0)
                 row = std::clamp(current + (event->key() == Qt::Key_Down ? 1 : -1), 0, count - 1);
@@ -255,5 +289,27 @@ void DBLookupComboBox::keyPressEvent(QKeyEvent *event)
         guarded([&] { search(text.front()); });
         return;
     }
-    QComboBox::keyPressEvent(event);
+    // Left to the window: Tab, Enter, shortcuts.
+    QWidget::keyPressEvent(event);
+}
+
+void DBLookupComboBox::wheelEvent(QWheelEvent *event)
+{
+    // The wheel scrolls whatever is under the pointer; it never changes the key.
+    event->ignore();
+}
+
+bool DBLookupComboBox::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == view() && event->type() == QEvent::KeyPress) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        if ((key->key() == Qt::Key_Down || key->key() == Qt::Key_Up) &&
+            (key->modifiers() & Qt::AltModifier)) {
+            const int row = view()->currentIndex().row();
+            hidePopup();
+            guarded([&] { choose(row); });
+            return true;
+        }
+    }
+    return QComboBox::eventFilter(watched, event);
 }

@@ -32,9 +32,13 @@ public:
     void layoutChanged() override;
     void stateChanged() override;
 
+    void showPopup() override;
+
 protected:
     bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
     void refresh() override;
 
 private:
@@ -42,6 +46,10 @@ private:
     friend class ListLink;
 
     RecordSet *listSet() const;
+    // The list record set after settling its pending record, or null when it is closed.
+    RecordSet *settledList();
+    // Builds the entries again from the list's rows if the list changed since.
+    void rebuildEntries();
     // Whether a chosen key may be written: list open, data field present and writable.
     bool canModify() const;
     // Writes the key of list row `row` into the data field, starting editing first.

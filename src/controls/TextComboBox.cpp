@@ -12,6 +12,11 @@ TextComboBox::TextComboBox(QWidget *parent) : QComboBox(parent)
     setCurrentIndex(-1);
     connect(this, &QComboBox::currentIndexChanged, this, &TextComboBox::selectionMayHaveChanged);
     connect(lineEdit(), &QLineEdit::textEdited, this, &TextComboBox::complete);
+    // QComboBox selects the entry that matches the text exactly when the text loses focus or
+    // Enter is pressed: an edit inside a completed month ("июль" made "июнь") would then change
+    // the selection without any completion. Only our completion and picks select here.
+    disconnect(lineEdit(), &QLineEdit::editingFinished, this, nullptr);
+    disconnect(lineEdit(), &QLineEdit::returnPressed, this, nullptr);
 }
 
 void TextComboBox::keyPressEvent(QKeyEvent *event)

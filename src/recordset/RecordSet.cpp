@@ -248,6 +248,31 @@ int RecordSet::SkipBy(int distance)
     return moved;
 }
 
+int RecordSet::MoveTo(int row)
+{
+    requireOpen();
+    if (row < 0 || row >= rowCount())
+        return 0;
+    const quint32 target = m_records[size_t(row)].ordinal();
+    settle();
+    const int at = rowOfOrdinal(target, row);
+    return at < 0 ? 0 : SkipBy(at - m_current);
+}
+
+int RecordSet::rowOfOrdinal(quint32 ordinal, int hint) const
+{
+    // Settling removes at most the one blank record: the target is where it was or a row up.
+    for (int row : {hint, hint - 1}) {
+        if (row >= 0 && row < rowCount() && m_records[size_t(row)].ordinal() == ordinal)
+            return row;
+    }
+    for (int row = 0; row < rowCount(); ++row) {
+        if (m_records[size_t(row)].ordinal() == ordinal)
+            return row;
+    }
+    return -1;
+}
+
 // --- editing -----------------------------------------------------------------------------------
 
 void RecordSet::startInserting(bool append)
@@ -489,10 +514,8 @@ void RecordSet::setSortOrder(const QString &fieldName)
     const quint32 currentOrdinal = empty() ? 0 : m_records[size_t(m_current)].ordinal();
     m_sortOrder = name;
     applySortOrder();
-    for (int i = 0; i < rowCount(); ++i) {
-        if (m_records[size_t(i)].ordinal() == currentOrdinal)
-            m_current = i;
-    }
+    if (!empty())
+        m_current = rowOfOrdinal(currentOrdinal, m_current);
     resynchronise();
 }
 

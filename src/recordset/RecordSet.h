@@ -65,6 +65,12 @@ public:
     void ToPrior();
     void ToLast();
     int SkipBy(int distance);
+    // Makes the record shown at `row` current, as a click on it does: the pending record is
+    // settled first and the target found again afterwards (dropping a blank record above it
+    // moves it up a row). Gives the distance moved; 0 when the target was the dropped record.
+    int MoveTo(int row);
+    // Posts or drops the pending record as every move does first.
+    void Settle() { settle(); }
     bool AtEnd() const { return m_atEnd; }
     bool AtBeginning() const { return m_atBeginning; }
 
@@ -122,6 +128,8 @@ private:
     void readRows(std::vector<Record> &into);
     void applySortOrder();
     bool empty() const { return m_records.empty(); }
+    // Where the record with this ordinal now stands, looking near `hint` first; -1 if gone.
+    int rowOfOrdinal(quint32 ordinal, int hint) const;
 
     template <typename Method, typename... Args> void notify(Method method, Args &&...args);
 

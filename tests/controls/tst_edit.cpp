@@ -1,11 +1,14 @@
 // The bound edit box and the lookup drop-down.
 #include "ControlsFixture.h"
+#include "LookupDriver.h"
 
 #include "controls/DBEdit.h"
 #include "controls/DBGrid.h"
 #include "controls/DBLookupComboBox.h"
 
+#include <QAbstractItemView>
 #include <QLineEdit>
+#include <QWheelEvent>
 
 class EditTest : public ControlsTest
 {
@@ -182,7 +185,15 @@ TEST_F(LookupTest, ChoosingAYearWhileInsertingWritesItAtOnce)
     tblMain.StartEdit();
     EXPECT_FALSE(tblMain.IsModified());
     lookup->setFocus();
-    Q_EMIT lookup->activated(50); // the user picks 1980 in the open list
+    // The user opens the list, marks 1980 (the 51st year) and presses Enter.
+    QTest::keyClick(lookup, Qt::Key_Down, Qt::AltModifier);
+    catchUp();
+    ASSERT_TRUE(lookup->view()->isVisible());
+    QTest::keyClick(lookup->view(), Qt::Key_Home);
+    for (int i = 0; i < 50; ++i)
+        QTest::keyClick(lookup->view(), Qt::Key_Down);
+    QTest::keyClick(lookup->view(), Qt::Key_Return);
+    catchUp();
     EXPECT_TRUE(tblMain.IsModified());
     EXPECT_EQ(tblMain.FieldNamed(QStringLiteral("Год")).AsInt(), 1980);
     EXPECT_EQ(lookup->Text(), QStringLiteral("1980"));
@@ -208,7 +219,106 @@ TEST_F(LookupTest, AYearAddedToTheListIsOfferedAtOnce)
     tblGod.FieldNamed(QStringLiteral("Год")).setAsInt(2030);
     tblGod.PostRecord();
     catchUp();
-    EXPECT_EQ(lookup->itemText(lookup->count() - 1), QStringLiteral("2030"));
+    EXPECT_EQ(droppedEntries(lookup).last(), QStringLiteral("2030"));
+}
+
+TEST_F(LookupTest, InTheOpenListEnterAltDownAndAltUpChooseTheMarkedYearAndEscapeNothing)
+{
+    addPeople({{"Иванов", 1980}});
+    tblGod.setActive(true);
+    tblMain.setActive(true);
+    showWindow();
+    lookup->setFocus();
+    const std::pair<Qt::Key, Qt::KeyboardModifier> choosers[] = {
+        {Qt::Key_Return, Qt::NoModifier}, {Qt::Key_Down, Qt::AltModifier},
+        {Qt::Key_Up, Qt::AltModifier}};
+    int expected = 1980;
+    for (const auto &[chooser, modifier] : choosers) {
+        QTest::keyClick(lookup, Qt::Key_Down, Qt::AltModifier);
+        catchUp();
+        ASSERT_TRUE(lookup->view()->isVisible());
+        QTest::keyClick(lookup->view(), Qt::Key_Down); // marks the next year
+        QTest::keyClick(lookup->view(), chooser, modifier);
+        catchUp();
+        ++expected;
+        EXPECT_FALSE(lookup->view()->isVisible()) << "the list closes";
+        EXPECT_EQ(tblMain.FieldNamed(QStringLiteral("Год")).AsInt(), expected) << chooser;
+        EXPECT_EQ(lookup->Text(), QString::number(expected));
+    }
+    QTest::keyClick(lookup, Qt::Key_Up, Qt::AltModifier);
+    catchUp();
+    QTest::keyClick(lookup->view(), Qt::Key_Down);
+    QTest::keyClick(lookup->view(), Qt::Key_Escape);
+    catchUp();
+    EXPECT_FALSE(lookup->view()->isVisible());
+    EXPECT_EQ(tblMain.FieldNamed(QStringLiteral("Год")).AsInt(), expected) << "Escape chooses nothing";
+    tblMain.PostRecord();
+    EXPECT_EQ(stored(QStringLiteral("SELECT Год FROM Main")), QString::number(expected));
+}
+
+TEST_F(LookupTest, TheClosedLookupIgnoresHomeEndThePageKeysAndTheWheel)
+{
+    addPeople({{"Иванов", 1980}});
+    tblGod.setActive(true);
+    tblMain.setActive(true);
+    showWindow();
+    lookup->setFocus();
+    catchUp();
+    for (Qt::Key key : {Qt::Key_Home, Qt::Key_End, Qt::Key_PageUp, Qt::Key_PageDown})
+        QTest::keyClick(lookup, key);
+    for (int delta : {120, -120, -360}) {
+        const QPointF at(lookup->width() / 2.0, lookup->height() / 2.0);
+        QWheelEvent wheel(at, lookup->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(lookup, &wheel);
+    }
+    catchUp();
+    EXPECT_EQ(tblMain.state(), RecordSet::State::Browsing);
+    EXPECT_EQ(lookup->Text(), QStringLiteral("1980"));
+    EXPECT_EQ(stored(QStringLiteral("SELECT Год FROM Main")), QStringLiteral("1980"));
+    QTest::keyClick(lookup, Qt::Key_Down); // its own key still chooses
+    EXPECT_EQ(tblMain.FieldNamed(QStringLiteral("Год")).AsInt(), 1981);
+}
+
+TEST_F(LookupTest, TheListLandsOnTheKeyWhenSettlingDropsABlankYearAboveIt)
+{
+    addPeople({{"Иванов", 1970}, {"Петров", 1980}});
+    tblGod.setActive(true);
+    tblMain.setActive(true);
+    auto *grid = new DBGrid(&window);
+    grid->setGeometry(0, 60, 600, 200);
+    grid->setDataSource(&dsMain);
+    showWindow();
+    EXPECT_EQ(tblGod.FieldNamed(QStringLiteral("Год")).AsInt(), 1970);
+    tblGod.StartInsert(); // left untouched above 1970, as the reference books window may leave it
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_Down); // to Петров, born 1980
+    catchUp();
+    EXPECT_EQ(tblGod.state(), RecordSet::State::Browsing);
+    EXPECT_EQ(tblGod.FieldNamed(QStringLiteral("Год")).AsInt(), 1980);
+    EXPECT_EQ(lookup->Text(), QStringLiteral("1980"));
+}
+
+TEST_F(LookupTest, TheLookupNeverMovesOrSettlesTheListWhileSomeoneElseEditsIt)
+{
+    addPeople({{"Иванов", 1961}});
+    tblGod.setActive(true);
+    tblMain.setActive(true);
+    showWindow();
+    EXPECT_EQ(lookup->Text(), QStringLiteral("1961"));
+    tblGod.ToFirst();
+    tblGod.StartInsert();
+    catchUp();
+    EXPECT_EQ(tblGod.state(), RecordSet::State::Inserting) << "the blank year stays pending";
+    tblGod.FieldNamed(QStringLiteral("Год")).setAsInt(1929);
+    catchUp();
+    EXPECT_EQ(tblGod.state(), RecordSet::State::Inserting);
+    EXPECT_EQ(stored(QStringLiteral("SELECT count(*) FROM God WHERE Год = 1929")),
+              QStringLiteral("0"));
+    tblGod.ToLast();
+    catchUp();
+    EXPECT_EQ(tblGod.FieldNamed(QStringLiteral("Год")).AsInt(), 2026) << "no snapping back";
+    EXPECT_EQ(droppedEntries(lookup).first(), QStringLiteral("1929"));
 }
 
 TEST_F(ControlsTest, TypingInALookupOverATextListChoosesTheFirstEntryBeginningWithTheLetters)

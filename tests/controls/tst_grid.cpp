@@ -4,8 +4,10 @@
 
 #include "controls/DBGrid.h"
 
+#include <QAbstractItemModelTester>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMenu>
 
 class GridTest : public ControlsTest
 {
@@ -285,4 +287,136 @@ TEST_F(GridTest, TwoCellsTypedRightToLeftAreStoredEachInItsOwnColumn)
     EXPECT_EQ(stored(QStringLiteral("SELECT group_concat(quote(Возраст) || ' ' || quote(Юбилей), "
                                     "'; ') FROM Main")),
               QStringLiteral("50 'нет'; 50 'нет'; 50 'нет'"));
+}
+
+TEST_F(GridTest, AClickAfterABlankRecordWasDroppedLandsOnTheRecordClicked)
+{
+    open({{"Кузнецов", 1}, {"Смирнова", 2}, {"Яковлев", 3}});
+    key(Qt::Key_Insert); // a blank record above Кузнецов, left untouched
+    ASSERT_EQ(tblMain.rowCount(), 4);
+    const QRect smirnova = grid->visualRect(grid->model()->index(2, 1));
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::NoModifier, smirnova.center());
+    catchUp();
+    EXPECT_EQ(currentName(), QStringLiteral("Смирнова"));
+    EXPECT_EQ(tblMain.RecordTotal(), 3);
+
+    // The same through the indicator column.
+    key(Qt::Key_Insert); // above Смирнова
+    QHeaderView *indicator = grid->verticalHeader();
+    const QPoint yakovlev(indicator->width() / 2, indicator->sectionViewportPosition(3) + 5);
+    QTest::mouseClick(indicator->viewport(), Qt::LeftButton, Qt::NoModifier, yakovlev);
+    catchUp();
+    EXPECT_EQ(currentName(), QStringLiteral("Яковлев"));
+    EXPECT_EQ(tblMain.state(), RecordSet::State::Browsing);
+    EXPECT_EQ(stored(QStringLiteral("SELECT count(*) FROM Main")), QStringLiteral("3"));
+}
+
+TEST_F(GridTest, AColumnWidthTheUserDraggedLastsUntilTheRecordSetIsClosed)
+{
+    open({{"Иванов", 1980}, {"Петров", 1990}});
+    QHeaderView *titles = grid->horizontalHeader();
+    const int before = titles->sectionSize(1);
+    // Drag the right border of the title ФИО sixty pixels to the right.
+    const QPoint border(titles->sectionViewportPosition(1) + before - 1, titles->height() / 2);
+    QTest::mousePress(titles->viewport(), Qt::LeftButton, Qt::NoModifier, border);
+    QTest::mouseMove(titles->viewport(), border + QPoint(60, 0));
+    QTest::mouseRelease(titles->viewport(), Qt::LeftButton, Qt::NoModifier, border + QPoint(60, 0));
+    const int widened = titles->sectionSize(1);
+    ASSERT_GT(widened, before);
+
+    goToColumn(QStringLiteral("ФИО"));
+    type(QStringLiteral("А"));
+    EXPECT_EQ(titles->sectionSize(1), widened) << "typing into a cell";
+    key(Qt::Key_Escape);
+    key(Qt::Key_Escape);
+    EXPECT_EQ(titles->sectionSize(1), widened) << "Escape";
+    key(Qt::Key_Insert);
+    EXPECT_EQ(titles->sectionSize(1), widened) << "Insert";
+    key(Qt::Key_Down);
+    for (tblMain.ToFirst(); !tblMain.AtEnd(); tblMain.ToNext()) {
+        tblMain.StartEdit();
+        tblMain.FieldNamed(QStringLiteral("Возраст")).setAsInt(45);
+    }
+    catchUp();
+    EXPECT_EQ(titles->sectionSize(1), widened) << "an age walk";
+
+    tblMain.setActive(false);
+    tblMain.setActive(true);
+    catchUp();
+    EXPECT_EQ(titles->sectionSize(1), before) << "a re-opened record set starts afresh";
+}
+
+TEST_F(GridTest, ThePopupMenuOfTheWholeGridOpensOverItsIndicatorColumnToo)
+{
+    QMenu menu;
+    menu.addAction(QStringLiteral("ЭКСПОРТ"));
+    grid->setPopupMenu(&menu);
+    open({{"Иванов", 1980}, {"Петров", 1990}});
+    QHeaderView *indicator = grid->verticalHeader();
+    const QPoint petrov(indicator->width() / 2, indicator->sectionViewportPosition(1) + 5);
+    QTest::mouseClick(indicator->viewport(), Qt::RightButton, Qt::NoModifier, petrov);
+    catchUp();
+    EXPECT_TRUE(menu.isVisible());
+    EXPECT_EQ(currentName(), QStringLiteral("Петров")) << "the menu acts on the row clicked";
+    menu.hide();
+}
+
+TEST_F(GridTest, CtrlTabLeavesTheGridWithTheCellTextWrittenAndCtrlShiftTabGoesBack)
+{
+    open({{"Иванов", 1980}});
+    goToColumn(QStringLiteral("ФИО"));
+    type(QStringLiteral("Я"));
+    ASSERT_TRUE(grid->isEditorOpen());
+    key(Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::focusWidget(), other);
+    EXPECT_EQ(currentName(), QStringLiteral("Я")) << "the cell text is written into the field";
+    EXPECT_EQ(tblMain.state(), RecordSet::State::Editing) << "the record stays pending";
+
+    grid->setFocus();
+    catchUp();
+    QTest::keyClick(grid, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    catchUp();
+    EXPECT_EQ(QApplication::focusWidget(), other) << "the only other control, backwards";
+    grid->setFocus();
+    key(Qt::Key_Insert);
+    key(Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::focusWidget(), other);
+    EXPECT_EQ(tblMain.state(), RecordSet::State::Browsing) << "an untouched new record is dropped";
+}
+
+TEST_F(GridTest, TheModelStaysConsistentThroughEveryChange)
+{
+    static QStringList failures;
+    failures.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext &, const QString &message) {
+            if (message.contains(QLatin1String("FAIL")))
+                failures << message;
+        });
+    {
+        QAbstractItemModelTester tester(grid->model(),
+                                        QAbstractItemModelTester::FailureReportingMode::Warning);
+        open({{"Иванов", 1980}, {"Петров", 1990}, {"Сидоров", 2000}});
+        goToColumn(QStringLiteral("ФИО"));
+        key(Qt::Key_Insert);
+        type(QStringLiteral("Я"));
+        key(Qt::Key_Down); // posts
+        dialogs.answer = true;
+        key(Qt::Key_Delete, Qt::ControlModifier);
+        key(Qt::Key_End, Qt::ControlModifier);
+        key(Qt::Key_Down); // appends
+        key(Qt::Key_Up);   // cancels the untouched append
+        key(Qt::Key_Insert);
+        key(Qt::Key_Escape);
+        tblMain.setSortOrder(QStringLiteral("ФИО"));
+        catchUp();
+        tblMain.setActive(false);
+        catchUp();
+        tblMain.setActive(true);
+        catchUp();
+        EXPECT_EQ(grid->model()->rowCount(), 3);
+        EXPECT_EQ(stored(QStringLiteral("SELECT count(*) FROM Main")), QStringLiteral("3"));
+    }
+    qInstallMessageHandler(previous);
+    EXPECT_TRUE(failures.isEmpty()) << failures.join(QLatin1Char('\n')).toStdString();
 }

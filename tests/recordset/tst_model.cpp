@@ -228,6 +228,22 @@ public:
         return outcome;
     }
 
+    // A click on the row: the record shown there, found again after the settle.
+    Outcome moveTo(int row)
+    {
+        if (row < 0 || row >= count())
+            return {};
+        const quint64 target = rows[size_t(row)].identity;
+        Outcome outcome = settle();
+        if (outcome.error)
+            return outcome;
+        for (int i = 0; i < count(); ++i) {
+            if (rows[size_t(i)].identity == target)
+                return skipBy(i - current);
+        }
+        return outcome; // the target was the blank record the settle dropped
+    }
+
     Outcome startInsert(bool append)
     {
         Outcome outcome = settle();
@@ -617,6 +633,13 @@ std::optional<QString> RecordSetModelTest::walk(unsigned seed, int steps)
             what = QStringLiteral("ToLast");
             expected = model.toLast();
             actual = attempt([&] { tblMain.ToLast(); });
+        } else if (choice < 33 && model.count() > 0) {
+            const int row = below(model.count());
+            what = QStringLiteral("MoveTo(%1)").arg(row);
+            expected = model.moveTo(row);
+            int moved = 0;
+            actual = attempt([&] { moved = tblMain.MoveTo(row); });
+            actual.number = moved;
         } else if (choice < 35) {
             const int distance = below(7) - 3;
             what = QStringLiteral("SkipBy(%1)").arg(distance);

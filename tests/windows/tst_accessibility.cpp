@@ -75,10 +75,15 @@ TEST_F(AccessibilityTest, TheMainGridIsATableWithTitlesCellsAndTheCurrentRowSele
         QAccessible::deleteAccessibleInterface(QAccessible::registerAccessibleInterface(header));
 
     EXPECT_TRUE(table->cellAt(0, 0)->state().selected) << "the current record";
+    EXPECT_TRUE(table->isRowSelected(0)) << "screen readers hear which record is current";
+    EXPECT_FALSE(table->isRowSelected(1));
+    EXPECT_EQ(table->selectedRowCount(), 1);
     DM->tblMain.ToNext();
     catchUp();
     EXPECT_TRUE(table->cellAt(1, 0)->state().selected);
     EXPECT_FALSE(table->cellAt(0, 0)->state().selected);
+    EXPECT_TRUE(table->isRowSelected(1));
+    EXPECT_EQ(table->selectedRows(), QList<int>{1});
     EXPECT_EQ(frmMain->dbgrd1->model()
                   ->headerData(1, Qt::Vertical, Qt::AccessibleDescriptionRole)
                   .toString(),

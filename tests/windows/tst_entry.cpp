@@ -1,4 +1,5 @@
 // The new record window and the reference books window, shown modally as the menu shows them.
+#include "LookupDriver.h"
 #include "ProgramFixture.h"
 
 #include "controls/DBEdit.h"
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -31,6 +33,17 @@ void typeInto(QWidget *widget, const QString &text)
     widget->setFocus();
     for (const QChar c : text)
         QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+// Types as a keyboard does: each key goes to whatever has the focus (a grid's cell editor once
+// the first key opened it).
+void typeAtFocus(QWidget *start, const QString &text)
+{
+    start->setFocus();
+    for (const QChar c : text) {
+        QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_unknown, QString(c),
+                            Qt::NoModifier);
+    }
 }
 
 } // namespace
@@ -209,12 +222,107 @@ TEST_F(EntryTest, AYearAddedOrDeletedInTheReferenceBooksIsOfferedOrGoneAtOnce)
     EXPECT_EQ(stored(QStringLiteral("SELECT max(Год) || ' ' || min(Год) FROM God")),
               QStringLiteral("2031 1931"));
     catchUp();
-    EXPECT_EQ(frmInsert->dblkcbb1->itemText(frmInsert->dblkcbb1->count() - 1),
-              QStringLiteral("2031"));
-    EXPECT_EQ(frmInsert->dblkcbb1->itemText(0), QStringLiteral("1931"));
+    whileShown(frmMain->N1, frmInsert, [&] {
+        const QStringList years = droppedEntries(frmInsert->dblkcbb1);
+        EXPECT_EQ(years.last(), QStringLiteral("2031"));
+        EXPECT_EQ(years.first(), QStringLiteral("1931"));
+    });
 
     whileShown(frmMain->N2, frmSprav, [&] {
         EXPECT_EQ(frmSprav->pgc1->currentWidget(), frmSprav->ts1)
             << "reopens on the page it was closed on";
+    });
+}
+
+TEST_F(EntryTest, TheYearPageWorksWhileTheRegisterStandsOnAPersonWhoseYearIsListed)
+{
+    exec(QStringLiteral("INSERT INTO Main (ФИО, Год) VALUES ('Иванов Иван', 1961)"));
+    DM->tblMain.Reread();
+    catchUp();
+    ASSERT_EQ(frmInsert->dblkcbb1->Text(), QStringLiteral("1961"));
+    RecordSet &years = DM->tblGod;
+    const auto year = [&] { return years.FieldNamed(QStringLiteral("Год")).AsInt(); };
+    whileShown(frmMain->N2, frmSprav, [&] {
+        QTabBar *tabs = frmSprav->pgc1->tabBar();
+        QTest::mouseClick(tabs, Qt::LeftButton, Qt::NoModifier, tabs->tabRect(0).center());
+        catchUp();
+        ASSERT_EQ(frmSprav->pgc1->currentWidget(), frmSprav->ts1);
+        DBGrid *grid = frmSprav->dbgrd1;
+        const int total = years.RecordTotal();
+
+        QTest::mouseClick(frmSprav->dbnvgr1->button(DBNavigator::nbInsert), Qt::LeftButton);
+        catchUp();
+        EXPECT_EQ(years.state(), RecordSet::State::Inserting) << "\"+\" gives a new row";
+        EXPECT_EQ(years.rowCount(), total + 1);
+        grid->setFocus();
+        QTest::keyClick(grid, Qt::Key_Escape);
+        catchUp();
+        EXPECT_EQ(years.state(), RecordSet::State::Browsing);
+
+        QTest::keyClick(grid, Qt::Key_End, Qt::ControlModifier);
+        catchUp();
+        EXPECT_EQ(year(), 2026) << "Ctrl+End stays on the last year";
+        QTest::keyClick(grid, Qt::Key_Home, Qt::ControlModifier);
+        catchUp();
+        EXPECT_EQ(year(), 1930) << "Ctrl+Home stays on the first year";
+
+        QTest::keyClick(grid, Qt::Key_Insert);
+        catchUp();
+        EXPECT_EQ(years.state(), RecordSet::State::Inserting) << "Insert gives a new row";
+        typeAtFocus(grid, QStringLiteral("1929"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down); // posts it
+        catchUp();
+        EXPECT_EQ(year(), 1930);
+
+        // Rows 0 to 3 now hold 1929 to 1932: click 1932 and start typing over it.
+        const QRect cell = grid->visualRect(grid->model()->index(3, 0));
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+        catchUp();
+        EXPECT_EQ(year(), 1932);
+        typeAtFocus(grid, QStringLiteral("7"));
+        catchUp();
+        EXPECT_EQ(years.state(), RecordSet::State::Editing);
+        EXPECT_EQ(years.currentRow(), 3) << "no jump back";
+        EXPECT_EQ(stored(QStringLiteral("SELECT count(*) FROM God WHERE Год = 7")),
+                  QStringLiteral("0"))
+            << "typed text is written only when the record is settled";
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QTest::keyClick(grid, Qt::Key_Escape);
+        catchUp();
+        dialogs.answer = true;
+        QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
+        catchUp();
+    });
+    EXPECT_EQ(stored(QStringLiteral("SELECT group_concat(Год) FROM God WHERE Год IN "
+                                    "(7, 1929, 1932, 1961)")),
+              QStringLiteral("1961,1929"));
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join(QLatin1Char('\n')).toStdString();
+}
+
+TEST_F(EntryTest, EveryPartOfTheReferenceBooksIsReachedFromTheKeyboard)
+{
+    whileShown(frmMain->N2, frmSprav, [&] {
+        QTabBar *tabs = frmSprav->pgc1->tabBar();
+        const auto press = [](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+            QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+            catchUp();
+        };
+        tabs->setFocus();
+        catchUp();
+        press(Qt::Key_Left);
+        EXPECT_EQ(frmSprav->pgc1->currentWidget(), frmSprav->ts1) << "the arrows turn the pages";
+        press(Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), frmSprav->dbgrd1);
+        press(Qt::Key_Tab, Qt::ControlModifier);
+        EXPECT_EQ(QApplication::focusWidget(), frmSprav->dbnvgr1) << "Ctrl+Tab leaves the grid";
+        press(Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), tabs);
+        press(Qt::Key_Tab, Qt::ControlModifier);
+        EXPECT_EQ(frmSprav->pgc1->currentWidget(), frmSprav->ts2)
+            << "Ctrl+Tab on the page tabs still turns the page";
+        press(Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), frmSprav->dbgrd2);
+        press(Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+        EXPECT_EQ(QApplication::focusWidget(), tabs) << "Ctrl+Shift+Tab goes back";
     });
 }

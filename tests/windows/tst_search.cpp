@@ -131,6 +131,25 @@ TEST_F(SearchTest, TypingCompletesInListOrderAndOnlyAChangedEntryReachesTheSearc
     EXPECT_EQ(namesIn(frmMain->dbgrd2), QStringList{QStringLiteral("m7")});
 }
 
+TEST_F(SearchTest, AnEditInsideTheCompletedTextNeverChangesTheSelection)
+{
+    type(QStringLiteral("июл"));
+    ASSERT_EQ(frmMain->edt2->text(), QStringLiteral("июль"));
+    // "июль" becomes "июнь" by hand: the л before the last letter is replaced by н.
+    QLineEdit *text = frmMain->cbb1->lineEdit();
+    QTest::keyClick(text, Qt::Key_End);
+    QTest::keyClick(text, Qt::Key_Left);
+    QTest::keyClick(text, Qt::Key_Backspace);
+    QTest::sendKeyEvent(QTest::Click, text, Qt::Key_unknown, QStringLiteral("н"), Qt::NoModifier);
+    ASSERT_EQ(frmMain->cbb1->currentText(), QStringLiteral("июнь"));
+    QTest::keyClick(text, Qt::Key_Return);
+    find(); // the click takes the focus from the box
+    catchUp();
+    EXPECT_EQ(frmMain->edt2->text(), QStringLiteral("июль"));
+    EXPECT_EQ(frmMain->edt3->text(), QStringLiteral("7"));
+    EXPECT_EQ(namesIn(frmMain->dbgrd2), QStringList{QStringLiteral("m7")});
+}
+
 TEST_F(SearchTest, BeforeAnyMonthTheSearchFindsNothingAndResetThenFindRepeats)
 {
     find();

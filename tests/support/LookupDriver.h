@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QStringList>
+#include <QTest>
+
+// Drives a drop-down box as a person does: a click opens its list, the entries are read from the
+// list on the screen, Escape in the list closes it.
+inline QStringList droppedEntries(QComboBox *box)
+{
+    QTest::mouseClick(box, Qt::LeftButton);
+    QCoreApplication::processEvents();
+    QStringList entries;
+    QAbstractItemView *list = box->view();
+    if (!list->isVisible())
+        return {QStringLiteral("<the list did not open>")};
+    for (int row = 0; row < list->model()->rowCount(); ++row)
+        entries << list->model()->index(row, 0).data().toString();
+    QTest::keyClick(list, Qt::Key_Escape);
+    QCoreApplication::processEvents();
+    return entries;
+}
