@@ -80,6 +80,15 @@ public:
     explicit CurrentCellDelegate(QAbstractItemView *view) : QStyledItemDelegate(view), m_view(view)
     {}
 
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override
+    {
+        // The view has already drawn the selected row's background under every cell.
+        if ((option.state & QStyle::State_Selected) && index != m_view->currentIndex())
+            painter->fillRect(option.rect, option.palette.brush(QPalette::Base));
+        QStyledItemDelegate::paint(painter, option, index);
+    }
+
 protected:
     void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
     {

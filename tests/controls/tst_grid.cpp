@@ -420,3 +420,24 @@ TEST_F(GridTest, TheModelStaysConsistentThroughEveryChange)
     qInstallMessageHandler(previous);
     EXPECT_TRUE(failures.isEmpty()) << failures.join(QLatin1Char('\n')).toStdString();
 }
+
+TEST_F(GridTest, OnlyTheCurrentCellOfTheSelectedRowIsDrawnHighlighted)
+{
+    open({{"Иванов", 1980}, {"Петров", 1990}});
+    goToColumn(QStringLiteral("ФИО"));
+    const QImage shot = grid->viewport()->grab().toImage();
+    // Sample the empty right part of the name cell and the empty left part of the year cell.
+    const QRect name = grid->visualRect(grid->model()->index(0, 1));
+    const QRect year = grid->visualRect(grid->model()->index(0, 3));
+    const QColor highlight = grid->palette().color(QPalette::Active, QPalette::Highlight);
+    const QColor base = grid->palette().color(QPalette::Active, QPalette::Base);
+    // The style may shade the highlight a little.
+    const auto near = [](const QColor &a, const QColor &b) {
+        return std::abs(a.red() - b.red()) < 12 && std::abs(a.green() - b.green()) < 12 &&
+               std::abs(a.blue() - b.blue()) < 12;
+    };
+    EXPECT_TRUE(near(shot.pixelColor(name.right() - 3, name.center().y()), highlight));
+    EXPECT_TRUE(near(shot.pixelColor(year.left() + 3, year.center().y()), base))
+        << shot.pixelColor(year.left() + 3, year.center().y()).name().toStdString();
+    ASSERT_TRUE(grid->selectionModel()->isRowSelected(0, QModelIndex())) << "for screen readers";
+}
