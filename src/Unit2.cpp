@@ -2,6 +2,10 @@
 
 #include "Unit1.h"
 #include "controls/Guard.h"
+#include "platform/Dialogs.h"
+
+#include <QDir>
+#include <QFileInfo>
 
 TDM *DM = nullptr;
 
@@ -33,6 +37,13 @@ TDM::TDM(QObject *parent)
     // Each table asks the connection to open again when it is still closed, so a database that
     // cannot be opened is reported five times, as each of them fails in turn.
     guarded([this] { con1.open(); });
+    if (con1.isOpen() && con1.engine().isReadOnly()) {
+        // Said once, before the tables show: every change would be refused later.
+        Dialogs::current().showError(
+            QStringLiteral("Файл базы данных «%1» (или его папка) закрыт для записи: данные "
+                           "только показываются, изменения сохранить нельзя")
+                .arg(QDir::toNativeSeparators(QFileInfo(con1.fileName()).absoluteFilePath())));
+    }
     for (RecordSet *table : {&tblMain, &tblGod, &tblMesyats, &tblChislo})
         guarded([table] { table->setActive(true); });
 }

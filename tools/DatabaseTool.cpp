@@ -4,6 +4,7 @@
 #include "platform/Sqlite.h"
 
 #include <QDate>
+#include <QFileInfo>
 #include <QFile>
 #include <QTextStream>
 
@@ -34,8 +35,11 @@ CREATE TABLE Chislo (Число INTEGER);
 const char usage[] =
     "Usage:\n"
     "  reestr-db init [--demo] [FILE]                create a new database (default: Base.mdb)\n"
-    "  reestr-db import [--codepage CP] OLD [NEW]    copy an old Access file into a new database\n"
-    "                                                (default NEW: Base.mdb; Jet 3 text: CP1251)\n";
+    "  reestr-db import [--codepage CP] [--verbose] OLD [NEW]\n"
+    "                                                copy an old Access file into a new database\n"
+    "                                                (default NEW: Base.mdb; Jet 3 text: CP1251).\n"
+    "                                                With OLD the old Base.mdb itself and no NEW,\n"
+    "                                                the old file is kept as Base.access.mdb.\n";
 
 int runImport(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
@@ -47,6 +51,8 @@ int runImport(const QStringList &arguments, QTextStream &out, QTextStream &err)
             options.codepage = arguments[++i];
         } else if (argument.startsWith(QLatin1String("--codepage="))) {
             options.codepage = argument.mid(11);
+        } else if (argument == QLatin1String("--verbose")) {
+            options.verbose = true;
         } else if (!argument.startsWith(QLatin1Char('-')) && files.size() < 2) {
             files << argument;
         } else {
@@ -60,6 +66,12 @@ int runImport(const QStringList &arguments, QTextStream &out, QTextStream &err)
     }
     options.source = files[0];
     options.target = files.value(1, QStringLiteral("Base.mdb"));
+    // The old program's Base.mdb converted where it lies: it is kept under another name.
+    const QFileInfo source(options.source);
+    const QFileInfo target(options.target);
+    if (files.size() == 1 && source.isFile() && target.exists() &&
+        source.canonicalFilePath() == target.canonicalFilePath())
+        options.keepOldAs = JetImport::keptName(options.target);
 
     // Progress only where somebody watches it.
     const bool terminal = isatty(fileno(stderr));
@@ -73,6 +85,10 @@ int runImport(const QStringList &arguments, QTextStream &out, QTextStream &err)
     };
     try {
         const QList<JetImport::TableSummary> tables = JetImport::importDatabase(options, progress);
+        if (!options.keepOldAs.isEmpty()) {
+            out << "Старая база Access сохранена как " << QFileInfo(options.keepOldAs).fileName()
+                << "\n";
+        }
         out << "Импортировано в " << options.target << ":\n";
         for (const JetImport::TableSummary &table : tables)
             out << "  " << table.name << ": " << table.rows << " строк\n";

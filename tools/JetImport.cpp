@@ -6,12 +6,22 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
-#include <mdbtools.h>
+#include "ImportStream.h"
+#include "JetReader.h"
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace JetImport {
@@ -48,194 +58,319 @@ private:
     struct sigaction m_term = {};
 };
 
-struct MdbDeleter
-{
-    void operator()(MdbHandle *mdb) const { mdb_close(mdb); }
-};
-struct TableDeleter
-{
-    void operator()(MdbTableDef *table) const { mdb_free_tabledef(table); }
-};
+// The reader's limits: a damaged file must not make it spin or grow for ever.
+constexpr int baseCpuSeconds = 10;
+constexpr int cpuSecondsPerMegabyte = 2;
+constexpr rlim_t memoryLimit = rlim_t(2) << 30;
 
-QString typeName(int type)
+QString shown(const QString &path)
 {
-    switch (type) {
-    case MDB_MONEY:
-        return QStringLiteral("Currency");
-    case MDB_DATETIME:
-        return QStringLiteral("Date/Time");
-    case MDB_BINARY:
-        return QStringLiteral("Binary");
-    case MDB_OLE:
-        return QStringLiteral("OLE Object");
-    case MDB_REPID:
-        return QStringLiteral("Replication ID");
-    case MDB_NUMERIC:
-        return QStringLiteral("Decimal");
-    case MDB_COMPLEX:
-        return QStringLiteral("Attachment");
-    default:
-        return QStringLiteral("type %1").arg(type);
-    }
+    return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
 }
 
-struct ColumnPlan
+// What can be checked before libmdb sees the file: a readable regular file with an Access header
+// and a whole number of pages. Gives its size.
+qint64 checkSource(const QString &path)
 {
-    MdbColumn *column;
-    QString name;
-    QString declaration; // the SQL type, with the key clause where it applies
-};
-
-struct TablePlan
-{
-    std::unique_ptr<MdbTableDef, TableDeleter> table;
-    QString name;
-    std::vector<ColumnPlan> columns;
-};
-
-// The auto-numbered key: a Long Integer that is numbered by Access, or the one column of the
-// primary key.
-int keyColumnOf(MdbTableDef *table)
-{
-    for (unsigned i = 0; i < table->num_cols; ++i) {
-        auto *column = static_cast<MdbColumn *>(g_ptr_array_index(table->columns, i));
-        if (column->is_long_auto)
-            return int(i);
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
+        throw Error(QStringLiteral("Файл «%1» не найден").arg(shown(path)));
+    if (info.isDir())
+        throw Error(QStringLiteral("«%1» — папка, а не файл базы данных").arg(shown(path)));
+    if (!info.isFile()) {
+        throw Error(QStringLiteral("«%1» — не обычный файл (канал, устройство или сокет)")
+                        .arg(shown(path)));
     }
-    mdb_read_indices(table);
-    for (unsigned i = 0; table->indices && i < table->indices->len; ++i) {
-        auto *index = static_cast<MdbIndex *>(g_ptr_array_index(table->indices, i));
-        if (QLatin1String(index->name) == QLatin1String("PrimaryKey") && index->num_keys == 1) {
-            const int column = index->key_col_num[0] - 1;
-            auto *key = static_cast<MdbColumn *>(g_ptr_array_index(table->columns, column));
-            if (key->col_type == MDB_LONGINT)
-                return column;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Error(QStringLiteral("Файл «%1» не читается: %2").arg(shown(path), file.errorString()));
+    if (file.size() == 0)
+        throw Error(QStringLiteral("Файл «%1» пуст").arg(shown(path)));
+    const QByteArray head = file.read(0x20);
+    if (!isJetDatabaseFile(path))
+        throw Error(QStringLiteral("Файл «%1» — не база данных Access").arg(shown(path)));
+    // Byte 0x14 is the Jet version: 0 for Jet 3 with pages of 2048 bytes, 4096 otherwise. A file
+    // cut short (a broken copy) is not a whole number of pages.
+    const qint64 pageSize = head.size() > 0x14 && head[0x14] == 0 ? 2048 : 4096;
+    if (file.size() % pageSize != 0 || file.size() < 2 * pageSize)
+        throw Error(QStringLiteral("Файл «%1» повреждён или обрезан").arg(shown(path)));
+    return file.size();
+}
+
+// Moves a file to a name that must be free; never replaces anything.
+bool renameNoReplace(const QString &from, const QString &to)
+{
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(),
+                    RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system without the flag: a hard link fails on an existing name just the same.
+    if (::link(source.constData(), target.constData()) != 0)
+        return false;
+    ::unlink(source.constData());
+    return true;
+}
+
+// The reading child: killed and collected when the importer is done with it.
+class Reader
+{
+public:
+    Reader(const Options &options, qint64 fileSize)
+    {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0)
+            throw Error(QStringLiteral("Не удается запустить чтение файла: %1")
+                            .arg(QString::fromLocal8Bit(std::strerror(errno))));
+        m_pid = ::fork();
+        if (m_pid < 0) {
+            ::close(fds[0]);
+            ::close(fds[1]);
+            throw Error(QStringLiteral("Не удается запустить чтение файла: %1")
+                            .arg(QString::fromLocal8Bit(std::strerror(errno))));
+        }
+        if (m_pid == 0) {
+            ::close(fds[0]);
+            ::_exit(runChild(options, fileSize, fds[1]));
+        }
+        ::close(fds[1]);
+        m_fd = fds[0];
+    }
+    ~Reader()
+    {
+        stop();
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Reader(const Reader &) = delete;
+    Reader &operator=(const Reader &) = delete;
+
+    int fd() const { return m_fd; }
+
+    // Waits for the child to end by itself; gives its wait status.
+    int wait()
+    {
+        int status = 0;
+        while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        m_pid = -1;
+        return status;
+    }
+
+    void stop()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            wait();
         }
     }
-    return -1;
-}
 
-TablePlan planTable(MdbHandle *mdb, MdbCatalogEntry *entry)
-{
-    TablePlan plan;
-    plan.name = QString::fromUtf8(entry->object_name);
-    plan.table.reset(mdb_read_table(entry));
-    if (!plan.table)
-        throw Error(QStringLiteral("Таблица «%1» не читается: файл повреждён").arg(plan.name));
-    mdb_read_columns(plan.table.get());
-    const bool jet4 = mdb->f->jet_version != MDB_VER_JET3;
-    const int key = keyColumnOf(plan.table.get());
-    for (unsigned i = 0; i < plan.table->num_cols; ++i) {
-        auto *column = static_cast<MdbColumn *>(g_ptr_array_index(plan.table->columns, i));
-        ColumnPlan c{column, QString::fromUtf8(column->name), QString()};
-        switch (column->col_type) {
-        case MDB_TEXT:
-            // Jet 4 gives text sizes in bytes of UTF-16.
-            c.declaration =
-                QStringLiteral("VARCHAR(%1)").arg(jet4 ? column->col_size / 2 : column->col_size);
-            break;
-        case MDB_MEMO:
-            c.declaration = QStringLiteral("TEXT");
-            break;
-        case MDB_LONGINT:
-            c.declaration = int(i) == key ? QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT")
-                                          : QStringLiteral("INTEGER");
-            break;
-        case MDB_INT:
-        case MDB_BOOL: // Yes/No as Access counts it: -1 and 0
-            c.declaration = QStringLiteral("SMALLINT");
-            break;
-        case MDB_BYTE:
-            c.declaration = QStringLiteral("TINYINT");
-            break;
-        case MDB_FLOAT:
-            c.declaration = QStringLiteral("REAL");
-            break;
-        case MDB_DOUBLE:
-            c.declaration = QStringLiteral("DOUBLE");
-            break;
-        default:
-            throw Error(
-                QStringLiteral(
-                    "Таблица «%1», столбец «%2»: тип %3 программа не хранит; импорт остановлен")
-                    .arg(plan.name, c.name, typeName(column->col_type)));
+private:
+    static int runChild(const Options &options, qint64 fileSize, int fd)
+    {
+        ::signal(SIGINT, SIG_DFL);
+        ::signal(SIGTERM, SIG_DFL);
+        ::signal(SIGPIPE, SIG_IGN); // a vanished importer shows as a failed write
+        const rlim_t seconds =
+            rlim_t(baseCpuSeconds) + rlim_t(fileSize >> 20) * rlim_t(cpuSecondsPerMegabyte);
+        const rlimit cpu{seconds, seconds + 1};
+        ::setrlimit(RLIMIT_CPU, &cpu);
+#if !defined(__SANITIZE_ADDRESS__)
+        // The address sanitizer reserves far more address space than this for itself.
+        const rlimit memory{memoryLimit, memoryLimit};
+        ::setrlimit(RLIMIT_AS, &memory);
+#endif
+        if (!options.verbose) {
+            const int null = ::open("/dev/null", O_WRONLY);
+            if (null >= 0)
+                ::dup2(null, STDERR_FILENO);
         }
-        plan.columns.push_back(std::move(c));
+        return JetReader::sendDatabase(options.source, options.codepage, fd);
     }
-    return plan;
+
+    pid_t m_pid = -1;
+    int m_fd = -1;
+};
+
+struct PlannedTable
+{
+    QString name;
+    QStringList columns;
+    QStringList declarations;
+};
+
+// Only the declarations the reader makes are accepted into the SQL text.
+bool isKnownDeclaration(const QString &declaration)
+{
+    static const QRegularExpression known(
+        QStringLiteral("^(VARCHAR\\(\\d{1,5}\\)|TEXT|INTEGER PRIMARY KEY AUTOINCREMENT|INTEGER|"
+                       "SMALLINT|TINYINT|REAL|DOUBLE)$"));
+    return known.match(declaration).hasMatch();
 }
 
-// The value of one field of the row just fetched, NULL told apart from an empty text.
-SqlValue valueOf(MdbHandle *mdb, const MdbColumn &column, const MdbField &field)
+// Writes what the reader sends into `db`, checking every frame; gives the tables copied. Throws
+// Error naming the file (and the table) when the stream or the reader fails.
+QList<TableSummary> receive(Reader &reader, SqliteConnection &db, const QString &source,
+                            const Progress &progress)
 {
-    if (column.col_type == MDB_BOOL) // the null bit holds a Yes/No value
-        return qint64(field.is_null ? 0 : -1);
-    if (field.is_null)
-        return std::monostate{};
-    switch (column.col_type) {
-    case MDB_LONGINT:
-        return qint64(qint32(mdb_get_int32(mdb->pg_buf, field.start)));
-    case MDB_INT:
-        return qint64(qint16(mdb_get_int16(mdb->pg_buf, field.start)));
-    case MDB_BYTE:
-        return qint64(mdb_get_byte(mdb->pg_buf, field.start));
-    case MDB_FLOAT:
-        return double(mdb_get_single(mdb->pg_buf, field.start));
-    case MDB_DOUBLE:
-        return mdb_get_double(mdb->pg_buf, field.start);
-    default: {
-        char *text = mdb_col_to_string(mdb, mdb->pg_buf, field.start, column.col_type, field.siz);
-        QString value = QString::fromUtf8(text ? text : "");
-        g_free(text);
-        return value;
-    }
-    }
-}
-
-qint64 copyRows(MdbHandle *mdb, TablePlan &plan, SqliteConnection &db, const Progress &progress)
-{
-    QStringList names;
-    QStringList marks;
-    for (const ColumnPlan &c : plan.columns) {
-        names << quoteIdentifier(c.name);
-        marks << QStringLiteral("?");
-    }
-    SqliteStatement insert =
-        db.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                       .arg(quoteIdentifier(plan.name), names.join(QStringLiteral(", ")),
-                            marks.join(QStringLiteral(", "))));
-    MdbTableDef *table = plan.table.get();
-    std::vector<MdbField> fields(table->num_cols + 1);
-    const qint64 total = table->num_rows;
+    using ImportStream::Kind;
+    const QString file = shown(source);
+    std::vector<PlannedTable> plans;
+    QList<TableSummary> summary;
+    QString current;    // the table the reader is on
+    bool planned = false;
+    int table = -1;     // the table whose rows are arriving
+    qint64 expected = 0;
     qint64 rows = 0;
-    mdb_rewind_table(table);
-    while (mdb_fetch_row(table)) {
+    std::optional<SqliteStatement> insert;
+    bool finished = false;
+
+    const auto damaged = [&](const QString &what) {
+        return Error(QStringLiteral("Файл «%1» повреждён: %2").arg(file, what));
+    };
+    try {
+        Kind kind;
+        QByteArray payload;
+        while (ImportStream::readFrame(reader.fd(), kind, payload)) {
+            if (g_interrupted)
+                throw Error(QStringLiteral("Импорт прерван"));
+            ImportStream::Reader in(payload);
+            switch (kind) {
+            case Kind::Next:
+                current = in.text();
+                break;
+            case Kind::Table: {
+                if (planned)
+                    throw damaged(QStringLiteral("неожиданное описание таблицы"));
+                PlannedTable plan;
+                plan.name = in.text();
+                const qint64 count = in.number();
+                if (count <= 0 || count > 255)
+                    throw damaged(QStringLiteral("таблица «%1»: %2 столбцов").arg(plan.name).arg(count));
+                for (qint64 i = 0; i < count; ++i) {
+                    plan.columns << in.text();
+                    plan.declarations << in.text();
+                    if (!isKnownDeclaration(plan.declarations.last()))
+                        throw damaged(QStringLiteral("таблица «%1»: неизвестный тип столбца").arg(plan.name));
+                }
+                plans.push_back(std::move(plan));
+                break;
+            }
+            case Kind::Planned: {
+                planned = true;
+                // The register itself must be there, whatever else the file holds.
+                for (const char *required : {"Main", "God", "Mesyats", "Chislo"}) {
+                    const bool found = std::any_of(plans.begin(), plans.end(), [&](const PlannedTable &p) {
+                        return p.name == QLatin1String(required);
+                    });
+                    if (!found) {
+                        throw Error(QStringLiteral("В файле «%1» нет таблицы %2: файл повреждён, "
+                                                   "обрезан или это не база реестра")
+                                        .arg(file, QLatin1String(required)));
+                    }
+                }
+                db.exec(QStringLiteral("BEGIN"));
+                for (const PlannedTable &plan : plans) {
+                    QStringList columns;
+                    for (qsizetype i = 0; i < plan.columns.size(); ++i)
+                        columns << quoteIdentifier(plan.columns[i]) + QLatin1Char(' ') +
+                                       plan.declarations[i];
+                    db.exec(QStringLiteral("CREATE TABLE %1 (%2)")
+                                .arg(quoteIdentifier(plan.name), columns.join(QStringLiteral(", "))));
+                }
+                break;
+            }
+            case Kind::Begin: {
+                const qint64 number = in.number();
+                if (!planned || insert || number != table + 1 || number >= qint64(plans.size()))
+                    throw damaged(QStringLiteral("таблицы идут не по порядку"));
+                table = int(number);
+                expected = in.number();
+                rows = 0;
+                const PlannedTable &plan = plans[size_t(table)];
+                QStringList names;
+                QStringList marks;
+                for (const QString &column : plan.columns) {
+                    names << quoteIdentifier(column);
+                    marks << QStringLiteral("?");
+                }
+                insert.emplace(db.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                              .arg(quoteIdentifier(plan.name),
+                                                   names.join(QStringLiteral(", ")),
+                                                   marks.join(QStringLiteral(", ")))));
+                break;
+            }
+            case Kind::Row: {
+                if (!insert)
+                    throw damaged(QStringLiteral("строка вне таблицы"));
+                const PlannedTable &plan = plans[size_t(table)];
+                for (qsizetype i = 0; i < plan.columns.size(); ++i)
+                    insert->bind(int(i) + 1, in.value());
+                if (!in.atEnd())
+                    throw damaged(QStringLiteral("таблица «%1»: лишние значения в строке").arg(plan.name));
+                insert->run();
+                ++rows;
+                if (progress && rows % 1000 == 0)
+                    progress(plan.name, rows, expected);
+                break;
+            }
+            case Kind::End: {
+                if (!insert)
+                    throw damaged(QStringLiteral("конец таблицы вне таблицы"));
+                const PlannedTable &plan = plans[size_t(table)];
+                insert.reset();
+                if (progress)
+                    progress(plan.name, rows, expected);
+                // A short read means a damaged or cut file: better nothing than part of the
+                // register.
+                if (rows != expected) {
+                    throw Error(QStringLiteral("Таблица «%1»: прочитано %2 строк из %3 — файл «%4» "
+                                               "повреждён или обрезан")
+                                    .arg(plan.name)
+                                    .arg(rows)
+                                    .arg(expected)
+                                    .arg(file));
+                }
+                SqliteStatement count = db.prepare(
+                    QStringLiteral("SELECT count(*) FROM %1").arg(quoteIdentifier(plan.name)));
+                count.step();
+                if (count.columnInt64(0) != rows)
+                    throw Error(QStringLiteral("Таблица «%1»: записано не всё").arg(plan.name));
+                summary.append({plan.name, rows});
+                finished = table + 1 == int(plans.size());
+                break;
+            }
+            case Kind::Failure:
+                throw Error(QStringLiteral("Файл «%1»: %2").arg(file, in.text()));
+            default:
+                throw damaged(QStringLiteral("поток данных чтения повреждён"));
+            }
+        }
+    } catch (const Error &) {
         if (g_interrupted)
             throw Error(QStringLiteral("Импорт прерван"));
-        // The usual binding shows NULL and an empty text alike: read the row's own null flags.
-        int start = 0;
-        size_t size = 0;
-        if (mdb_find_row(mdb, int(table->cur_row) - 1, &start, &size) != 0)
-            throw Error(
-                QStringLiteral("Таблица «%1»: строка %2 не читается").arg(plan.name).arg(rows + 1));
-        const int count = mdb_crack_row(table, start & 0x1fff, size, fields.data());
-        if (count < int(table->num_cols))
-            throw Error(
-                QStringLiteral("Таблица «%1»: строка %2 не читается").arg(plan.name).arg(rows + 1));
-        for (int i = 0; i < int(table->num_cols); ++i) {
-            const MdbField &field = fields[size_t(i)];
-            const auto *column =
-                static_cast<MdbColumn *>(g_ptr_array_index(table->columns, field.colnum));
-            insert.bind(field.colnum + 1, valueOf(mdb, *column, field));
-        }
-        insert.run();
-        ++rows;
-        if (progress && rows % 1000 == 0)
-            progress(plan.name, rows, total);
+        // A reader that crashed mid-frame explains the broken stream better than the stream.
+        reader.stop();
+        throw;
     }
-    if (progress)
-        progress(plan.name, rows, total);
-    return rows;
+
+    const int status = reader.wait();
+    if (g_interrupted)
+        throw Error(QStringLiteral("Импорт прерван"));
+    const QString where = current.isEmpty() ? QStringLiteral("списка таблиц")
+                                            : QStringLiteral("таблицы «%1»").arg(current);
+    if (WIFSIGNALED(status)) {
+        const int signal = WTERMSIG(status);
+        if (signal == SIGXCPU || signal == SIGKILL)
+            throw damaged(QStringLiteral("чтение %1 не заканчивается").arg(where));
+        throw damaged(QStringLiteral("чтение %1 прервалось (сигнал %2)").arg(where).arg(signal));
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !planned || (!finished && !plans.empty()))
+        throw damaged(QStringLiteral("чтение %1 оборвалось").arg(where));
+    db.exec(QStringLiteral("COMMIT"));
+    return summary;
 }
 
 void removeDatabaseFiles(const QString &path)
@@ -246,54 +381,37 @@ void removeDatabaseFiles(const QString &path)
 
 } // namespace
 
+QString keptName(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString base = info.completeBaseName();
+    const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+    for (int n = 1;; ++n) {
+        const QString name = base + QStringLiteral(".access") +
+                             (n == 1 ? QString() : QStringLiteral("-%1").arg(n)) + suffix;
+        const QString candidate = info.dir().filePath(name);
+        if (!QFileInfo::exists(candidate) && !QFileInfo(candidate).isSymLink())
+            return candidate;
+    }
+}
+
 QList<TableSummary> importDatabase(const Options &options, const Progress &progress)
 {
-    const QString source = QDir::toNativeSeparators(QFileInfo(options.source).absoluteFilePath());
-    if (!QFileInfo(options.source).isFile())
-        throw Error(QStringLiteral("Файл «%1» не найден").arg(source));
-    if (!isJetDatabaseFile(options.source))
-        throw Error(QStringLiteral("Файл «%1» — не база данных Access").arg(source));
-    if (QFileInfo::exists(options.target))
-        throw Error(QStringLiteral("Файл «%1» уже существует").arg(options.target));
-
-    // libmdb takes the code page of Jet 3 texts from its environment.
-    qputenv("MDB_JET3_CHARSET", options.codepage.toLatin1());
-    std::unique_ptr<MdbHandle, MdbDeleter> mdb(
-        mdb_open(QFile::encodeName(options.source).constData(), MDB_NOFLAGS));
-    if (!mdb)
-        throw Error(QStringLiteral("Файл «%1» не открывается как база данных Access").arg(source));
-    // A file cut short (a broken copy) is not a whole number of pages, or lacks pages the
-    // catalogue needs; libmdb only complains on its error output, so both are checked here.
-    if (QFileInfo(options.source).size() % mdb->fmt->pg_size != 0)
-        throw Error(QStringLiteral("Файл «%1» повреждён или обрезан").arg(source));
-    if (!mdb_read_catalog(mdb.get(), MDB_TABLE))
-        throw Error(QStringLiteral("Файл «%1»: список таблиц не читается").arg(source));
-
-    // Every table is understood before anything is written.
-    std::vector<TablePlan> plans;
-    for (unsigned i = 0; i < mdb->num_catalog; ++i) {
-        auto *entry = static_cast<MdbCatalogEntry *>(g_ptr_array_index(mdb->catalog, i));
-        if (entry->object_type == MDB_TABLE && !mdb_is_system_table(entry))
-            plans.push_back(planTable(mdb.get(), entry));
+    const qint64 size = checkSource(options.source);
+    const QFileInfo target(options.target);
+    if (options.keepOldAs.isEmpty()) {
+        if (target.exists() || target.isSymLink())
+            throw Error(QStringLiteral("Файл «%1» уже существует").arg(shown(options.target)));
+    } else if (QFileInfo::exists(options.keepOldAs)) {
+        throw Error(QStringLiteral("Файл «%1» уже существует").arg(shown(options.keepOldAs)));
     }
 
-    // The register itself must be there, whatever else the file holds.
-    for (const char *required : {"Main", "God", "Mesyats", "Chislo"}) {
-        const bool found = std::any_of(plans.begin(), plans.end(), [&](const TablePlan &plan) {
-            return plan.name == QLatin1String(required);
-        });
-        if (!found) {
-            throw Error(
-                QStringLiteral(
-                    "В файле «%1» нет таблицы %2: файл повреждён, обрезан или это не база реестра")
-                    .arg(source, QLatin1String(required)));
-        }
-    }
+    // From here on an interruption must clean up: the handler comes before the first file.
+    InterruptGuard interrupts;
 
     // The copy goes to a name of its own beside the target.
     QString temporary;
     std::unique_ptr<SqliteConnection> db;
-    const QFileInfo target(options.target);
     for (int attempt = 0; !db; ++attempt) {
         temporary = target.absoluteDir().filePath(
             QStringLiteral(".%1.import-%2")
@@ -302,47 +420,39 @@ QList<TableSummary> importDatabase(const Options &options, const Progress &progr
         try {
             db = std::make_unique<SqliteConnection>(temporary, SqliteConnection::Mode::CreateNew);
         } catch (const Error &) {
+            // Only a name taken by another file is worth another try.
             if (attempt > 10 || !QFileInfo::exists(temporary))
                 throw;
         }
     }
 
     QList<TableSummary> summary;
-    InterruptGuard interrupts;
+    bool oldMoved = false;
     try {
-        db->exec(QStringLiteral("BEGIN"));
-        for (TablePlan &plan : plans) {
-            QStringList columns;
-            for (const ColumnPlan &c : plan.columns)
-                columns << quoteIdentifier(c.name) + QLatin1Char(' ') + c.declaration;
-            db->exec(QStringLiteral("CREATE TABLE %1 (%2)")
-                         .arg(quoteIdentifier(plan.name), columns.join(QStringLiteral(", "))));
-        }
-        for (TablePlan &plan : plans) {
-            const qint64 rows = copyRows(mdb.get(), plan, *db, progress);
-            // A short read means a damaged or cut file: better nothing than part of the register.
-            if (rows != qint64(plan.table->num_rows)) {
-                throw Error(
-                    QStringLiteral(
-                        "Таблица «%1»: прочитано %2 строк из %3 — файл повреждён или обрезан")
-                        .arg(plan.name)
-                        .arg(rows)
-                        .arg(plan.table->num_rows));
-            }
-            SqliteStatement count = db->prepare(
-                QStringLiteral("SELECT count(*) FROM %1").arg(quoteIdentifier(plan.name)));
-            count.step();
-            if (count.columnInt64(0) != rows)
-                throw Error(QStringLiteral("Таблица «%1»: записано не всё").arg(plan.name));
-            summary.append({plan.name, rows});
-        }
-        db->exec(QStringLiteral("COMMIT"));
+        if (g_interrupted)
+            throw Error(QStringLiteral("Импорт прерван"));
+        Reader reader(options, size);
+        summary = receive(reader, *db, options.source, progress);
         db.reset();
-        if (!QFile::rename(temporary, options.target))
-            throw Error(QStringLiteral("Файл «%1» уже существует").arg(options.target));
+        if (!options.keepOldAs.isEmpty()) {
+            if (!renameNoReplace(options.target, options.keepOldAs)) {
+                throw Error(QStringLiteral("Не удается переименовать «%1» в «%2»: %3")
+                                .arg(shown(options.target), shown(options.keepOldAs),
+                                     QString::fromLocal8Bit(std::strerror(errno))));
+            }
+            oldMoved = true;
+        }
+        if (!renameNoReplace(temporary, options.target)) {
+            const QString reason = errno == EEXIST
+                                       ? QStringLiteral("файл уже существует")
+                                       : QString::fromLocal8Bit(std::strerror(errno));
+            throw Error(QStringLiteral("Не удается записать «%1»: %2").arg(shown(options.target), reason));
+        }
     } catch (...) {
         db.reset();
         removeDatabaseFiles(temporary);
+        if (oldMoved)
+            renameNoReplace(options.keepOldAs, options.target);
         throw;
     }
     return summary;

@@ -15,6 +15,11 @@ struct Options
     QString target;
     // Jet 3 files carry no code page; the old program wrote Windows-1251.
     QString codepage = QStringLiteral("CP1251");
+    // The old file is the target itself (the old program's Base.mdb in its folder): it is kept
+    // under this name, which must be free, and the new database takes its place.
+    QString keepOldAs;
+    // libmdb's own warnings reach the terminal only when asked for.
+    bool verbose = false;
 };
 
 struct TableSummary
@@ -27,9 +32,15 @@ struct TableSummary
 using Progress = std::function<void(const QString &table, qint64 done, qint64 total)>;
 
 // Copies every user table with all its rows, NULL kept apart from an empty text, into a new file
-// at `target`. The target is written under a temporary name and appears only when every table is
-// copied and counted; it is never overwritten, and a failure or an interruption leaves nothing.
+// at `target`. The old file is read by a child process with limits on its CPU time and memory,
+// so that a crash or a runaway of the reader on a damaged file becomes a message. The target is
+// written under a temporary name and appears only when every table is copied and counted; it is
+// never overwritten, and a failure or an interruption leaves nothing behind.
 // Throws Error with a message that names the file, table or column at fault.
 QList<TableSummary> importDatabase(const Options &options, const Progress &progress = {});
+
+// A free name beside `path` for keeping an old Access file: "Base.mdb" gives "Base.access.mdb",
+// then "Base.access-2.mdb" and so on.
+QString keptName(const QString &path);
 
 } // namespace JetImport

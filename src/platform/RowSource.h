@@ -47,7 +47,7 @@ public:
     static RowSource forQuery(SqliteConnection &db, const QString &sql);
 
     const std::vector<SourceColumn> &columns() const { return m_columns; }
-    bool isModifiable() const { return !m_table.isEmpty(); }
+    bool isModifiable() const { return !m_table.isEmpty() && !m_db->isReadOnly(); }
     // The position in the reader's statement of result column i.
     int statementColumn(int i) const { return i + m_dataOffset; }
 

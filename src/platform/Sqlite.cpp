@@ -4,7 +4,12 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <QUrl>
+
 #include <sqlite3.h>
+
+#include <cerrno>
+#include <unistd.h>
 
 namespace {
 
@@ -15,7 +20,32 @@ QString nativePath(const QString &path)
 
 QString engineMessage(sqlite3 *db)
 {
+    // A full disk shows in many guises (an I/O error on the shared-memory file, for one): the
+    // operating system's code tells it apart.
+    if (sqlite3_errcode(db) == SQLITE_FULL || sqlite3_system_errno(db) == ENOSPC)
+        return QStringLiteral("на диске нет свободного места");
     return QString::fromUtf8(sqlite3_errmsg(db));
+}
+
+// SQLite takes an empty file for an empty database and would write a header into it: only a file
+// that already starts as a database is opened.
+bool hasDatabaseHeader(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    return file.read(16) == QByteArray("SQLite format 3", 16);
+}
+
+bool writable(const QString &path)
+{
+    return ::access(QFile::encodeName(path).constData(), W_OK) == 0;
+}
+
+void removeDatabaseFiles(const QString &path)
+{
+    for (const char *suffix : {"", "-wal", "-shm", "-journal"})
+        QFile::remove(path + QLatin1String(suffix));
 }
 
 } // namespace
@@ -194,6 +224,8 @@ QString SqliteStatement::columnOrigin(int column) const
 SqliteConnection::SqliteConnection(const QString &path, Mode mode) : m_path(path)
 {
     const QString shown = nativePath(path);
+    QByteArray name = path.toUtf8();
+    int flags = SQLITE_OPEN_READWRITE;
     if (mode == Mode::CreateNew) {
         // Creating the file ourselves with O_EXCL makes "never overwrite" hold even against a
         // file that appears between a check and the open.
@@ -209,19 +241,39 @@ SqliteConnection::SqliteConnection(const QString &path, Mode mode) : m_path(path
             throw Error(QStringLiteral("Файл базы данных «%1» не найден").arg(shown));
         if (isJetDatabaseFile(path)) {
             throw Error(QStringLiteral("Файл «%1» — база данных Access старого формата. "
-                                       "Преобразуйте её командой: reestr-db import")
-                            .arg(shown));
+                                       "Преобразуйте её, выполнив в этой папке команду: "
+                                       "reestr-db import %2")
+                            .arg(shown, QFileInfo(path).fileName()));
+        }
+        // Checked before any statement that could write.
+        if (QFileInfo(path).size() == 0)
+            throw Error(QStringLiteral("Файл «%1» пуст: это не база данных").arg(shown));
+        if (!hasDatabaseHeader(path))
+            throw Error(QStringLiteral("Файл «%1» не является базой данных").arg(shown));
+        // The write-ahead log lives beside the file: the folder must be writable too.
+        const QString folder = QFileInfo(path).absolutePath();
+        if (!writable(path) || !writable(folder)) {
+            m_readOnly = true;
+            flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
+            // Without a log of another writer nothing needs to be shared: opened as immutable,
+            // the engine creates no files beside it. With one, it is read through its index.
+            const bool otherWriter = QFileInfo::exists(path + QStringLiteral("-wal"));
+            name = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded() +
+                   (otherWriter ? QByteArray("?mode=ro") : QByteArray("?immutable=1"));
         }
     }
 
-    const QByteArray utf8 = path.toUtf8();
-    const int rc = sqlite3_open_v2(utf8.constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr);
+    const int rc = sqlite3_open_v2(name.constData(), &m_db, flags, nullptr);
     try {
         if (rc != SQLITE_OK)
             throw Error(m_db ? engineMessage(m_db) : QStringLiteral("out of memory"));
         configure();
     } catch (const Error &e) {
         sqlite3_close(m_db);
+        m_db = nullptr;
+        // A file this constructor created is not left behind, empty or half made.
+        if (mode == Mode::CreateNew)
+            removeDatabaseFiles(path);
         throw Error(
             QStringLiteral("Не удается открыть базу данных «%1»: %2").arg(shown, e.message()));
     }
@@ -239,6 +291,8 @@ void SqliteConnection::configure()
     // Reading the schema is the first access to the file: a file that is not a database, or one
     // that another program holds locked, is reported here rather than at the first query.
     prepare(QStringLiteral("SELECT count(*) FROM sqlite_schema")).step();
+    if (m_readOnly)
+        return; // nothing may be written, not even the journal mode
     // A write-ahead log lets a second copy of the program read and write the same file at the
     // same time; a commit is on disk before the post returns, and the log is folded back into
     // the file at checkpoints and when the last connection closes.

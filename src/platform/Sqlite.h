@@ -80,6 +80,9 @@ public:
     ~SqliteConnection();
 
     const QString &path() const { return m_path; }
+    // True when the file or its folder cannot be written: the data is shown, never changed, and
+    // nothing is created beside the file.
+    bool isReadOnly() const { return m_readOnly; }
 
     void exec(const QString &sql);
     SqliteStatement prepare(const QString &sql);
@@ -99,6 +102,7 @@ private:
 
     QString m_path;
     sqlite3 *m_db = nullptr;
+    bool m_readOnly = false;
 };
 
 // Makes sure the SQLite library can be used: it initialises and is recent enough. Fails with

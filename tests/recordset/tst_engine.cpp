@@ -1,4 +1,5 @@
 // Opening Base.mdb: what is refused and how it is told; sharing and durability of posts.
+#include "Filesystems.h"
 #include "TempDatabase.h"
 #include "recordset/Connection.h"
 #include "recordset/RecordSet.h"
@@ -36,24 +37,84 @@ TEST(Engine, AMissingFileIsNamedAndNeverCreated)
     EXPECT_FALSE(QFile::exists(path));
 }
 
-TEST(Engine, AFileThatIsNotADatabaseFailsAtOpen)
+TEST(Engine, AnEmptyFileOrOneThatIsNotADatabaseIsRefusedAndLeftAsItWas)
 {
     TempFolder folder;
     const QString path = folder.file(QStringLiteral("Base.mdb"));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray(4096, 'x'));
-    file.close();
-    const QString message = openFailure(path);
-    EXPECT_TRUE(message.contains(QDir::toNativeSeparators(path))) << message.toStdString();
-    EXPECT_TRUE(message.contains(QStringLiteral("not a database"))) << message.toStdString();
+    for (const QByteArray &content : {QByteArray(), QByteArray(4096, 'x'), QByteArray("SQLite")}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(content);
+        file.close();
+        const QString message = openFailure(path);
+        EXPECT_TRUE(message.contains(QDir::toNativeSeparators(path))) << message.toStdString();
+        EXPECT_TRUE(message.contains(QStringLiteral("не является базой данных")) ||
+                    message.contains(QStringLiteral("пуст")))
+            << message.toStdString();
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), content) << "byte for byte as it was";
+        file.close();
+        EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList{QStringLiteral("Base.mdb")})
+            << "nothing made beside it";
+    }
 }
 
-TEST(Engine, AnOldAccessFileIsRecognisedAndTheImportCommandNamed)
+TEST(Engine, AnOldAccessFileIsRecognisedAndTheImportCommandGivenExactly)
 {
     const QString message = openFailure(QStringLiteral(REESTR_FIXTURES "/jet4-Base.mdb"));
     EXPECT_TRUE(message.contains(QStringLiteral("старого формата"))) << message.toStdString();
-    EXPECT_TRUE(message.contains(QStringLiteral("reestr-db import"))) << message.toStdString();
+    EXPECT_TRUE(message.contains(QStringLiteral("reestr-db import jet4-Base.mdb")))
+        << message.toStdString();
+}
+
+TEST(Engine, AFileThatCannotBeWrittenIsShownReadOnlyAndNothingIsLeftBeside)
+{
+    TempDatabase db(true);
+    db.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+    QFile::remove(db.path() + QStringLiteral("-wal"));
+    QFile::remove(db.path() + QStringLiteral("-shm"));
+    const QStringList before = QDir(db.TempFolder::path()).entryList(QDir::Files);
+    {
+        ReadOnlyView view(db.TempFolder::path());
+        if (!view.ok())
+            GTEST_SKIP() << "no read-only view here: " << view.why().toStdString();
+        Connection connection(view.path() + QStringLiteral("/Base.mdb"));
+        connection.open();
+        EXPECT_TRUE(connection.engine().isReadOnly());
+        RecordSet people(QStringLiteral("tblMain"), connection, RecordSet::Kind::Table);
+        people.setTableName(QStringLiteral("Main"));
+        people.setActive(true);
+        EXPECT_EQ(people.RecordTotal(), 40) << "the data is shown";
+        EXPECT_FALSE(people.CanModify());
+        try {
+            people.StartEdit();
+            ADD_FAILURE() << "editing started";
+        } catch (const Error &e) {
+            EXPECT_EQ(e.message(), QStringLiteral("tblMain: Cannot modify a read-only dataset"));
+        }
+        people.setActive(false);
+        connection.close();
+    }
+    EXPECT_EQ(QDir(db.TempFolder::path()).entryList(QDir::Files), before)
+        << "no -wal or -shm left behind";
+}
+
+TEST(Engine, AFullDiskIsCalledAFullDisk)
+{
+    TempFolder folder;
+    SmallDisk disk(folder.file(QStringLiteral("disk")), 512);
+    if (!disk.ok())
+        GTEST_SKIP() << "no small file system here: " << disk.why().toStdString();
+    const QString path = folder.file(QStringLiteral("disk/Base.mdb"));
+    {
+        TempDatabase source;
+        source.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+        ASSERT_TRUE(QFile::copy(source.path(), path));
+    }
+    disk.fill();
+    const QString message = openFailure(path);
+    EXPECT_TRUE(message.contains(QStringLiteral("нет свободного места"))) << message.toStdString();
+    EXPECT_TRUE(message.contains(QDir::toNativeSeparators(path))) << message.toStdString();
 }
 
 TEST(Engine, AFileLockedByAnotherProgramFailsWithItsName)

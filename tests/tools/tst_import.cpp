@@ -1,5 +1,6 @@
 // reestr-db import: an Access file of the old program into the program's database, checked
 // against what mdbtools' own commands say of the same file.
+#include "Filesystems.h"
 #include "TempDatabase.h"
 #include "platform/Sqlite.h"
 
@@ -7,6 +8,11 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QThread>
+
+#include <csignal>
+#include <random>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -69,7 +75,7 @@ QStringList csvFields(const QString &line)
 // Files in a folder, hidden ones included: an import must leave nothing behind.
 QStringList filesIn(const QString &folder)
 {
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
 }
 
 } // namespace
@@ -213,4 +219,224 @@ TEST(ReestrDbImport, FailuresSayWhyAndLeaveNothingBehind)
         EXPECT_EQ(reestrDb(bad, folder.path()).status, 2)
             << bad.join(QLatin1Char(' ')).toStdString();
     }
+}
+
+namespace {
+
+QByteArray fixtureBytes()
+{
+    QFile file(fixture);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+// One damaged copy of the old register and what was done to it.
+struct Damage
+{
+    QString what;
+    QByteArray bytes;
+};
+
+void putLittleEndian(QByteArray &bytes, qsizetype at, quint32 value, int size)
+{
+    for (int i = 0; i < size && at + i < bytes.size(); ++i)
+        bytes[at + i] = char((value >> (8 * i)) & 0xFF);
+}
+
+// Table definition pages (type 2) of the Jet 4 file, with the fields libmdb trusts: the row
+// count, the column count, the index counts and the usage map; then truncations and a seeded
+// sample of single changed bytes anywhere.
+std::vector<Damage> damagedCopies()
+{
+    const QByteArray whole = fixtureBytes();
+    constexpr qsizetype page = 4096;
+    std::vector<Damage> copies;
+    for (qsizetype at = 0; at + page <= whole.size(); at += page) {
+        if (whole[at] != 0x02 || whole[at + 1] != 0x01)
+            continue;
+        const qsizetype number = at / page;
+        const struct
+        {
+            const char *field;
+            qsizetype offset;
+            quint32 value;
+            int size;
+        } fields[] = {{"column count 0xFFFF", 45, 0xFFFF, 2},
+                      {"column count 0", 45, 0, 2},
+                      {"absurd row count", 16, 0x7FFFFFFF, 4},
+                      {"index count", 51, 0xFFFF, 4},
+                      {"usage map pointer", 55, 0xFFFFFFFF, 4},
+                      {"first data page", 56, 0x00FFFFFF, 3}};
+        for (const auto &field : fields) {
+            QByteArray bytes = whole;
+            putLittleEndian(bytes, at + field.offset, field.value, field.size);
+            copies.push_back({QStringLiteral("page %1: %2").arg(number).arg(QLatin1String(field.field)),
+                              bytes});
+        }
+    }
+    for (qsizetype cut : {qsizetype(page), qsizetype(3 * page), whole.size() / 2, whole.size() - page})
+        copies.push_back({QStringLiteral("cut to %1 bytes").arg(cut), whole.left(cut)});
+    std::mt19937 random(20261207);
+    for (int i = 0; i < 120; ++i) {
+        QByteArray bytes = whole;
+        const auto at = qsizetype(random() % quint32(whole.size()));
+        const char value = char(random() & 0xFF);
+        if (bytes[at] == value)
+            continue;
+        bytes[at] = value;
+        copies.push_back({QStringLiteral("byte %1 set to %2").arg(at).arg(quint8(value)), bytes});
+    }
+    return copies;
+}
+
+} // namespace
+
+TEST(ReestrDbImport, TheOldBaseMdbIsConvertedWhereItLiesAndKeptUnderANameThatSaysWhatItIs)
+{
+    TempFolder folder;
+    const QByteArray old = fixtureBytes();
+    writeFile(folder.file(QStringLiteral("Base.mdb")), old);
+    // The very command the program's box gives.
+    const Output first = reestrDb({QStringLiteral("import"), QStringLiteral("Base.mdb")}, folder.path());
+    ASSERT_EQ(first.status, 0) << first.err.toStdString();
+    EXPECT_TRUE(first.out.contains(QStringLiteral("Base.access.mdb"))) << first.out.toStdString();
+    EXPECT_EQ(filesIn(folder.path()),
+              (QStringList{QStringLiteral("Base.access.mdb"), QStringLiteral("Base.mdb")}));
+    QFile kept(folder.file(QStringLiteral("Base.access.mdb")));
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), old) << "the old file is kept byte for byte";
+    SqliteConnection db(folder.file(QStringLiteral("Base.mdb")), SqliteConnection::Mode::OpenExisting);
+    SqliteStatement count = db.prepare(QStringLiteral("SELECT count(*) FROM Main"));
+    ASSERT_TRUE(count.step());
+    EXPECT_EQ(count.columnInt64(0), 20);
+
+    // A second old file in the same place is kept beside the first, never over it.
+    TempFolder again;
+    writeFile(again.file(QStringLiteral("Base.mdb")), old);
+    writeFile(again.file(QStringLiteral("Base.access.mdb")), "an earlier copy");
+    const Output second = reestrDb({QStringLiteral("import"), QStringLiteral("Base.mdb")}, again.path());
+    ASSERT_EQ(second.status, 0) << second.err.toStdString();
+    EXPECT_EQ(filesIn(again.path()),
+              (QStringList{QStringLiteral("Base.access-2.mdb"), QStringLiteral("Base.access.mdb"),
+                           QStringLiteral("Base.mdb")}));
+    QFile earlier(again.file(QStringLiteral("Base.access.mdb")));
+    ASSERT_TRUE(earlier.open(QIODevice::ReadOnly));
+    EXPECT_EQ(earlier.readAll(), QByteArray("an earlier copy"));
+}
+
+TEST(ReestrDbImport, DamagedFilesEndWithAMessageNeverACrashAHangOrALeftoverFile)
+{
+    const std::vector<Damage> copies = damagedCopies();
+    ASSERT_GT(copies.size(), 100u);
+    int refused = 0;
+    for (const Damage &damage : copies) {
+        TempFolder folder;
+        const QString source = folder.file(QStringLiteral("old.mdb"));
+        writeFile(source, damage.bytes);
+        QProcess process;
+        process.setWorkingDirectory(folder.path());
+        process.start(QStringLiteral(REESTR_DB_PATH),
+                      {QStringLiteral("import"), QStringLiteral("old.mdb"), QStringLiteral("new.mdb")});
+        const bool ended = process.waitForFinished(90000);
+        if (!ended)
+            process.kill(), process.waitForFinished();
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        SCOPED_TRACE(damage.what.toStdString() + "\n" + err.toStdString());
+        ASSERT_TRUE(ended) << "hung";
+        ASSERT_EQ(process.exitStatus(), QProcess::NormalExit) << "crashed";
+        const int status = process.exitCode();
+        ASSERT_TRUE(status == 0 || status == 1) << status;
+        if (status == 1) {
+            ++refused;
+            EXPECT_TRUE(err.startsWith(QStringLiteral("reestr-db: "))) << "a message";
+            EXPECT_TRUE(err.contains(QStringLiteral("old.mdb")) || err.contains(QStringLiteral("Таблица «")))
+                << "naming the file or the table";
+            EXPECT_EQ(err.count(QLatin1Char('\n')), 1) << "libmdb's own chatter stays quiet";
+            EXPECT_EQ(filesIn(folder.path()), QStringList{QStringLiteral("old.mdb")})
+                << "nothing left beside the target";
+        } else {
+            EXPECT_EQ(filesIn(folder.path()),
+                      (QStringList{QStringLiteral("new.mdb"), QStringLiteral("old.mdb")}));
+            SqliteConnection db(folder.file(QStringLiteral("new.mdb")),
+                                SqliteConnection::Mode::OpenExisting);
+            SqliteStatement check = db.prepare(QStringLiteral("PRAGMA integrity_check"));
+            ASSERT_TRUE(check.step());
+            EXPECT_EQ(check.columnText(0), QStringLiteral("ok"));
+        }
+    }
+    EXPECT_GT(refused, 10) << "the damage is real";
+}
+
+TEST(ReestrDbImport, SpecialFilesAreNamedForWhatTheyAre)
+{
+    TempFolder folder;
+    QDir(folder.path()).mkdir(QStringLiteral("folder.mdb"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(folder.file(QStringLiteral("pipe.mdb"))).constData(), 0600), 0);
+    writeFile(folder.file(QStringLiteral("empty.mdb")), QByteArray());
+    const struct
+    {
+        const char *file;
+        const char *said;
+    } cases[] = {{"folder.mdb", "папка"}, {"pipe.mdb", "не обычный файл"}, {"empty.mdb", "пуст"}};
+    for (const auto &c : cases) {
+        const Output result = reestrDb({QStringLiteral("import"), QString::fromUtf8(c.file),
+                                        QStringLiteral("new.mdb")},
+                                       folder.path());
+        EXPECT_EQ(result.status, 1) << c.file;
+        EXPECT_TRUE(result.err.contains(QString::fromUtf8(c.said))) << result.err.toStdString();
+        EXPECT_TRUE(result.err.contains(QString::fromUtf8(c.file))) << result.err.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(folder.file(QStringLiteral("new.mdb"))));
+}
+
+TEST(ReestrDbImport, AnInterruptionAtAnyMomentLeavesNothingButAWholeTarget)
+{
+    for (int delayMs : {0, 2, 5, 10, 20, 40, 80}) {
+        TempFolder folder;
+        QProcess process;
+        process.setWorkingDirectory(folder.path());
+        process.start(QStringLiteral(REESTR_DB_PATH), {QStringLiteral("import"), fixture});
+        ASSERT_TRUE(process.waitForStarted());
+        QThread::msleep(ulong(delayMs));
+        ::kill(pid_t(process.processId()), SIGINT);
+        ASSERT_TRUE(process.waitForFinished(60000));
+        const QStringList left = filesIn(folder.path());
+        SCOPED_TRACE(delayMs);
+        EXPECT_TRUE(left.isEmpty() || left == QStringList{QStringLiteral("Base.mdb")})
+            << left.join(QLatin1Char(' ')).toStdString();
+        if (!left.isEmpty()) {
+            SqliteConnection db(folder.file(QStringLiteral("Base.mdb")),
+                                SqliteConnection::Mode::OpenExisting);
+            SqliteStatement count = db.prepare(QStringLiteral("SELECT count(*) FROM Main"));
+            ASSERT_TRUE(count.step());
+            EXPECT_EQ(count.columnInt64(0), 20) << "a target that appears is whole";
+        }
+    }
+}
+
+TEST(ReestrDbImport, AFullDiskLeavesNoFileBehindForImportOrInit)
+{
+    TempFolder folder;
+    SmallDisk disk(folder.file(QStringLiteral("disk")), 256);
+    if (!disk.ok())
+        GTEST_SKIP() << "no small file system here: " << disk.why().toStdString();
+    const QString onDisk = folder.file(QStringLiteral("disk"));
+    disk.fill();
+    const Output imported = reestrDb({QStringLiteral("import"), fixture}, onDisk);
+    EXPECT_EQ(imported.status, 1);
+    EXPECT_TRUE(imported.err.contains(QStringLiteral("нет свободного места")) ||
+                imported.err.contains(QStringLiteral("No space left")))
+        << imported.err.toStdString();
+    EXPECT_EQ(filesIn(onDisk), QStringList{QStringLiteral("filler")});
+
+    const Output created = reestrDb({QStringLiteral("init")}, onDisk);
+    EXPECT_EQ(created.status, 1);
+    EXPECT_EQ(filesIn(onDisk), QStringList{QStringLiteral("filler")})
+        << "no empty Base.mdb to block the next init";
 }

@@ -210,8 +210,10 @@ TEST_F(NoDatabaseTest, FiveErrorBoxesThenEveryCommandReportsTheClosedTable)
 
 TEST_F(NoDatabaseTest, ARegisterImportedFromTheOldProgramOpensAndTheCalculationRunsOnIt)
 {
-    JetImport::importDatabase(
-        {QStringLiteral(REESTR_FIXTURES "/jet4-Base.mdb"), QStringLiteral("Base.mdb")});
+    JetImport::Options options;
+    options.source = QStringLiteral(REESTR_FIXTURES "/jet4-Base.mdb");
+    options.target = QStringLiteral("Base.mdb");
+    JetImport::importDatabase(options);
     startProgram();
     ASSERT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(DM->tblMain.RecordTotal(), 20);

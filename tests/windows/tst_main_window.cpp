@@ -1,4 +1,5 @@
 // The main window as laid out: controls, positions, tab order, menus, pop-up menus, sort and exit.
+#include "Filesystems.h"
 #include "ProgramFixture.h"
 
 #include "controls/DBEdit.h"
@@ -273,4 +274,33 @@ TEST_F(ProgramTest, SortingWithoutADatabaseReportsTheClosedTable)
     frmMain->N8->trigger();
     EXPECT_EQ(dialogs.errors, QStringList{QStringLiteral(
                                   "tblMain: Cannot perform this operation on a closed dataset.")});
+}
+
+TEST_F(ProgramTest, ABaseMdbThatCannotBeWrittenIsAnnouncedOnceAndShownReadOnly)
+{
+    const QString folder = QDir::currentPath();
+    exec(QStringLiteral("INSERT INTO Main (ФИО, Год) VALUES ('Петров Олег', 1980)"));
+    exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+    QFile::remove(QStringLiteral("Base.mdb-wal"));
+    QFile::remove(QStringLiteral("Base.mdb-shm"));
+    {
+        ReadOnlyView view(folder);
+        if (!view.ok())
+            GTEST_SKIP() << "no read-only view here: " << view.why().toStdString();
+        QDir::setCurrent(view.path());
+        startProgram();
+        catchUp();
+        ASSERT_EQ(dialogs.errors.size(), 1) << dialogs.errors.join(QLatin1Char('\n')).toStdString();
+        EXPECT_TRUE(dialogs.errors.first().contains(QStringLiteral("изменения сохранить нельзя")));
+        EXPECT_TRUE(dialogs.errors.first().contains(QStringLiteral("Base.mdb")));
+        EXPECT_EQ(DM->tblMain.RecordTotal(), 1) << "the data is shown";
+        frmMain->dbgrd1->setFocus();
+        QTest::keyClick(frmMain->dbgrd1, Qt::Key_Insert);
+        catchUp();
+        EXPECT_EQ(DM->tblMain.state(), RecordSet::State::Browsing) << "nothing can be added";
+        destroyProgram();
+        QDir::setCurrent(folder);
+    }
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("Base.mdb")})
+        << "nothing left beside the file";
 }
