@@ -27,10 +27,10 @@ namespace Application {
 
 void registerFonts()
 {
-    static const char *const files[] = {"/usr/share/wine/fonts/tahoma.ttf",
-                                        "/usr/share/wine/fonts/tahomabd.ttf"};
-    for (const char *file : files)
-        QFontDatabase::addApplicationFont(QString::fromLatin1(file));
+    // Only the regular face: Wine's Tahoma Bold gives several Cyrillic letters (Ы, Ю and others)
+    // the advance of far wider ones, which shows as gaps inside words. Bold text is drawn by
+    // emboldening the regular face, with every letter at its own width.
+    QFontDatabase::addApplicationFont(QStringLiteral("/usr/share/wine/fonts/tahoma.ttf"));
 }
 
 qreal scale()
@@ -88,23 +88,34 @@ QLabel *label(QWidget *parent, const char *name, const QString &caption, int lef
 
 namespace {
 
-// Ends a nested event loop when its window is hidden, which closing it does.
-class HideWatcher : public QObject
+// Ends a nested event loop when its window has been closed. A window manager that minimises the
+// window hides it too, and a minimised modal window must still hold the program: the loop ends
+// only once a close has gone through and left the window hidden.
+class CloseWatcher : public QObject
 {
 public:
-    HideWatcher(QWidget *window, QEventLoop *loop) : m_loop(loop)
+    CloseWatcher(QWidget *window, QEventLoop *loop) : m_window(window), m_loop(loop)
     {
         window->installEventFilter(this);
     }
 
     bool eventFilter(QObject *, QEvent *event) override
     {
-        if (event->type() == QEvent::Hide)
-            m_loop->quit();
+        if (event->type() == QEvent::Close) {
+            // Whether the close was accepted shows once it has been handled.
+            QMetaObject::invokeMethod(
+                m_loop,
+                [this] {
+                    if (!m_window->isVisible())
+                        m_loop->quit();
+                },
+                Qt::QueuedConnection);
+        }
         return false;
     }
 
 private:
+    QWidget *m_window;
     QEventLoop *m_loop;
 };
 
@@ -120,7 +131,9 @@ void showModal(QWidget *window)
         window->move(frame.topLeft());
     }
     QEventLoop loop;
-    HideWatcher watcher(window, &loop);
+    CloseWatcher watcher(window, &loop);
+    // A window minimised when it was last closed comes back as it was laid out.
+    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
     window->show();
     window->raise();
     window->activateWindow();

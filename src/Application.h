@@ -20,10 +20,19 @@ public:
 namespace Application {
 
 // Registers Tahoma from the system's Wine fonts, where fontconfig does not look for it.
+// Bold is drawn from the regular face.
 void registerFonts();
 
 // The font of every window: Tahoma, bold, 19-pixel character height.
 QFont windowFont();
+
+// A fixed-size dialog border: a title and a close button, no minimise or maximise button asked of
+// the window manager (which may offer them anyway: the modal loop does not depend on it).
+constexpr Qt::WindowFlags fixedDialogFlags()
+{
+    return Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+           Qt::WindowCloseButtonHint;
+}
 
 // Positions and sizes are laid out for 96 dots per inch; at another setting they grow or shrink
 // with the font.

@@ -29,7 +29,7 @@ QStringList twoDigitNumbers(int last)
 
 } // namespace
 
-TfrmInsert::TfrmInsert(QWidget *parent) : QWidget(parent, Qt::Dialog)
+TfrmInsert::TfrmInsert(QWidget *parent) : QWidget(parent, Application::fixedDialogFlags())
 {
     setObjectName(QStringLiteral("frmInsert"));
     setWindowTitle(QStringLiteral("НОВАЯ ЗАПИСЬ"));

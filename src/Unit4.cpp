@@ -16,7 +16,7 @@ constexpr int clientHeight = 634;
 
 } // namespace
 
-TfrmSprav::TfrmSprav(QWidget *parent) : QWidget(parent, Qt::Dialog)
+TfrmSprav::TfrmSprav(QWidget *parent) : QWidget(parent, Application::fixedDialogFlags())
 {
     setObjectName(QStringLiteral("frmSprav"));
     setWindowTitle(QStringLiteral("СПРАВОЧНИКИ"));

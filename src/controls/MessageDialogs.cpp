@@ -9,6 +9,8 @@ namespace {
 
 int execCentred(QMessageBox &box)
 {
+    // Messages carry file names and typed text: shown as they are, never read as markup.
+    box.setTextFormat(Qt::PlainText);
     box.setWindowModality(Qt::ApplicationModal);
     box.adjustSize();
     if (QScreen *screen = QGuiApplication::primaryScreen()) {

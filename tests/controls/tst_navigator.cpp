@@ -2,8 +2,13 @@
 #include "ControlsFixture.h"
 
 #include "controls/DBNavigator.h"
+#include "controls/MessageDialogs.h"
 
+#include <QMessageBox>
+#include <QTimer>
 #include <QToolButton>
+
+#include <functional>
 
 using B = DBNavigator::Button;
 
@@ -137,4 +142,33 @@ TEST_F(NavigatorTest, ButtonsShareTheWidthAndPriorAndNextRepeatWhileHeld)
     }
     EXPECT_FALSE(bar->button(B::nbFirst)->autoRepeat());
     EXPECT_EQ(bar->button(B::nbRefresh)->accessibleName(), QStringLiteral("Refresh data"));
+}
+
+TEST(MessageBoxes, EveryBoxShowsItsTextAsPlainTextNeverAsMarkup)
+{
+    MessageDialogs boxes;
+    const QString typed = QStringLiteral("'<b>2025</b>' is not a valid integer value");
+    QString shown;
+    Qt::TextFormat format = Qt::AutoText;
+    const auto inspectAndClose = [&] {
+        QTimer::singleShot(0, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            format = box->textFormat();
+            shown = box->text();
+            box->done(0);
+        });
+    };
+    inspectAndClose();
+    boxes.showError(typed);
+    EXPECT_EQ(format, Qt::PlainText);
+    EXPECT_EQ(shown, typed + QLatin1Char('.'));
+    for (const auto &show : std::initializer_list<std::function<void()>>{
+             [&] { boxes.showNotice(typed); }, [&] { boxes.showInformation(typed); },
+             [&] { boxes.confirm(typed); }, [&] { boxes.showFatal(QStringLiteral("Application Error"), typed); }}) {
+        format = Qt::AutoText;
+        inspectAndClose();
+        show();
+        EXPECT_EQ(format, Qt::PlainText);
+    }
 }
