@@ -10,7 +10,7 @@ packages=("$@")
   cmake g++ make ninja-build pkg-config qt6-base-dev libsqlite3-dev libxlsxwriter-dev mdbtools-dev
   libgtest-dev libgmock-dev libbenchmark-dev clang-format
   # run
-  fonts-wine
+  fonts-wine 7zip xdg-utils
   # tests and screenshots
   xvfb xauth imagemagick sqlite3 unzip dbus dbus-daemon at-spi2-core python3-pyatspi mdbtools
 )

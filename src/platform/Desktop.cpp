@@ -1,6 +1,10 @@
 #include "Desktop.h"
 
+#include <QCoreApplication>
 #include <QProcess>
+#include <QStandardPaths>
+
+#include <list>
 
 namespace Desktop {
 
@@ -9,21 +13,72 @@ namespace {
 std::function<void(const QString &)> g_opener;
 std::function<bool(const QString &, const QStringList &)> g_starter;
 
-} // namespace
-
-void openDocument(const QString &path)
+// Programs being watched. Held here and never destroyed while they run: destroying a QProcess
+// kills its program, and an archiver must finish its work even when this program ends first. The
+// list itself outlives the end of the program for the same reason.
+std::list<QProcess *> &running()
 {
-    if (g_opener)
-        g_opener(path);
-    else
-        QProcess::startDetached(QStringLiteral("xdg-open"), {path});
+    static auto *processes = new std::list<QProcess *>;
+    return *processes;
 }
 
-bool startProgram(const QString &program, const QStringList &arguments)
+bool startWatched(const QString &program, const QStringList &arguments, Outcome outcome)
+{
+    auto *process = new QProcess;
+    process->setProcessChannelMode(QProcess::MergedChannels);
+    process->setStandardInputFile(QProcess::nullDevice());
+    running().push_back(process);
+    const auto finish = [process](bool succeeded, const QString &output, const Outcome &tell) {
+        running().remove(process);
+        process->deleteLater();
+        if (tell)
+            tell(succeeded, output.trimmed());
+    };
+    QObject::connect(process, &QProcess::finished, process,
+                     [process, finish, outcome](int code, QProcess::ExitStatus status) {
+                         const QString output = QString::fromLocal8Bit(process->readAll());
+                         finish(status == QProcess::NormalExit && code == 0, output, outcome);
+                     });
+    QObject::connect(process, &QProcess::errorOccurred, process,
+                     [process, finish, outcome](QProcess::ProcessError error) {
+                         if (error == QProcess::FailedToStart)
+                             finish(false, process->errorString(), outcome);
+                     });
+    process->start(program, arguments);
+    return true;
+}
+
+} // namespace
+
+void openDocument(const QString &path, Outcome outcome)
+{
+    if (g_opener) {
+        g_opener(path);
+        return;
+    }
+    const QString opener = QStringLiteral("xdg-open");
+    if (!isInstalled(opener)) {
+        if (outcome)
+            outcome(false, QStringLiteral("программа «%1» не установлена").arg(opener));
+        return;
+    }
+    startWatched(opener, {path}, std::move(outcome));
+}
+
+bool startProgram(const QString &program, const QStringList &arguments, Outcome outcome)
 {
     if (g_starter)
         return g_starter(program, arguments);
-    return QProcess::startDetached(program, arguments);
+    if (!isInstalled(program))
+        return false;
+    if (!outcome)
+        return QProcess::startDetached(program, arguments);
+    return startWatched(program, arguments, std::move(outcome));
+}
+
+bool isInstalled(const QString &program)
+{
+    return !QStandardPaths::findExecutable(program).isEmpty();
 }
 
 void setDocumentOpener(std::function<void(const QString &)> opener)

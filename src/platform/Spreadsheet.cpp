@@ -1,6 +1,7 @@
 #include "Spreadsheet.h"
 
 #include "Desktop.h"
+#include "Dialogs.h"
 #include "Error.h"
 
 #include <QDateTime>
@@ -185,8 +186,17 @@ QStringList Application::release()
     for (const auto &book : m_books)
         files << write(*book);
     if (m_visible) {
-        for (const QString &file : files)
-            Desktop::openDocument(file);
+        for (const QString &file : files) {
+            // The workbook is written either way; the user must learn where when nothing opens it.
+            Desktop::openDocument(file, [file](bool opened, const QString &output) {
+                if (!opened) {
+                    Dialogs::current().showError(
+                        QStringLiteral("Отчёт сохранён в файл «%1», но открыть его не удалось%2")
+                            .arg(QDir::toNativeSeparators(file),
+                                 output.isEmpty() ? QString() : QStringLiteral(": ") + output));
+                }
+            });
+        }
     }
     return files;
 }

@@ -333,6 +333,19 @@ QString SqliteConnection::lastError() const
     return engineMessage(m_db);
 }
 
+bool SqliteConnection::checkpointWithoutWaiting()
+{
+    sqlite3_busy_timeout(m_db, 0);
+    const int rc =
+        sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    sqlite3_busy_timeout(m_db, busyTimeoutMs);
+    if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED)
+        return false;
+    if (rc != SQLITE_OK)
+        throw Error(engineMessage(m_db));
+    return true;
+}
+
 void SqliteConnection::checkpoint()
 {
     if (sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr) !=

@@ -94,6 +94,8 @@ public:
     // Copies every committed change from the write-ahead log into the database file itself,
     // so that a copy of the file alone holds all the data.
     void checkpoint();
+    // The same, but false at once when another connection is writing, instead of waiting.
+    bool checkpointWithoutWaiting();
 
     sqlite3 *handle() const { return m_db; }
 

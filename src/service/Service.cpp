@@ -1,10 +1,12 @@
 #include "Service.h"
 
 #include "platform/Desktop.h"
+#include "platform/Dialogs.h"
 #include "platform/Error.h"
 #include "recordset/Connection.h"
 
 #include <QCoreApplication>
+#include <QDate>
 #include <QDir>
 
 namespace Service {
@@ -29,15 +31,51 @@ QStringList archiverArguments(const QString &currentFolder)
             folder.filePath(QStringLiteral("Base.mdb"))};
 }
 
+QStringList sevenZipArguments(const QString &currentFolder, const QDate &day)
+{
+    const QDir folder(currentFolder);
+    return {QStringLiteral("a"),
+            QStringLiteral("-t7z"),
+            QStringLiteral("-y"),
+            QStringLiteral("-ssw"), // Base.mdb is open in this program
+            folder.filePath(QStringLiteral("Archiv/Архив%1.7z")
+                                .arg(day.toString(QStringLiteral("dd.MM.yyyy")))),
+            folder.filePath(QStringLiteral("Base.mdb"))};
+}
+
 void startArchive(Connection &connection)
 {
-    if (connection.isOpen())
-        connection.engine().checkpoint();
-    if (!Desktop::startProgram(archiverProgram(), archiverArguments(QDir::currentPath()))) {
-        // A console archiver shows nothing of its own: without this the user would never know.
+    // Everything posted goes into the file itself first. Another copy of the program in the
+    // middle of writing would hold the checkpoint up: the user is told at once instead.
+    if (connection.isOpen() && !connection.engine().isReadOnly() &&
+        !connection.engine().checkpointWithoutWaiting()) {
+        throw Error(QStringLiteral("Другая копия программы сейчас записывает в базу данных. "
+                                   "Повторите архивацию через несколько секунд"));
+    }
+    const QString here = QDir::currentPath();
+    QString program = archiverProgram();
+    QStringList arguments = archiverArguments(here);
+    // RAR is not in Debian's main archive; 7-Zip is. The folder rule stays: no Archiv, no archive.
+    if (!Desktop::isInstalled(program) && Desktop::isInstalled(QStringLiteral("7zz"))) {
+        program = QStringLiteral("7zz");
+        arguments = sevenZipArguments(here, QDate::currentDate());
+        if (!QDir(here).exists(QStringLiteral("Archiv"))) {
+            throw Error(QStringLiteral("Архивация не выполнена: в папке «%1» нет папки «Archiv»")
+                            .arg(QDir::toNativeSeparators(here)));
+        }
+    }
+    // A console archiver shows nothing of its own: its failure comes to the error box when it
+    // ends; success shows nothing. The handler does not wait for it.
+    const auto outcome = [program](bool succeeded, const QString &output) {
+        if (!succeeded) {
+            Dialogs::current().showError(
+                QStringLiteral("Архиватор «%1» сообщил об ошибке:\n%2").arg(program, output));
+        }
+    };
+    if (!Desktop::startProgram(program, arguments, outcome)) {
         throw Error(
-            QStringLiteral("Не удаётся запустить архиватор «%1»: он не установлен или не может "
-                           "быть запущен")
+            QStringLiteral("Не удаётся запустить архиватор «%1» (или «7zz»): он не установлен или "
+                           "не может быть запущен")
                 .arg(archiverProgram()));
     }
 }

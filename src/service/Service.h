@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+
+class QDate;
 
 class Connection;
 
@@ -11,10 +14,14 @@ namespace Service {
 // Archiv/Архив.rar there, with the date added to the archive's name.
 QString archiverProgram();
 QStringList archiverArguments(const QString &currentFolder);
+// Where RAR is not installed: 7-Zip writes Archiv/Архив<DD.MM.YYYY>.7z holding Base.mdb.
+QStringList sevenZipArguments(const QString &currentFolder, const QDate &day);
 
-// Starts the archiver on Base.mdb of the current folder, detached. Every posted change is first
-// moved from the engine's log into the file itself, so the archive misses nothing. Fails when the
-// archiver cannot be started at all; what it does afterwards is its own matter.
+// Starts the archiver on Base.mdb of the current folder without waiting for it. Every posted
+// change is first moved from the engine's log into the file itself, so the archive misses
+// nothing; while another copy of the program is writing, that fails at once with a message.
+// Fails when no archiver can be started; when the archiver later ends with an error, its own
+// message comes to the error box.
 void startArchive(Connection &connection);
 
 // The user manual: a PDF beside the program's executable, whatever the current folder.

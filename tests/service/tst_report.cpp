@@ -8,6 +8,8 @@
 #include "platform/Desktop.h"
 #include "platform/Spreadsheet.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
@@ -152,4 +154,34 @@ TEST_F(ReportTest, WhenTheSpreadsheetCannotStartOnlyTheErrorBoxShows)
         << dialogs.errors[0].toStdString() << " (no full stop after the quote)";
     EXPECT_GT(dialogs.errors[0].size(), QStringLiteral(", ProgID: \"Reestr.Spreadsheet\"").size());
     EXPECT_TRUE(opened.isEmpty());
+}
+
+TEST_F(ReportTest, WhenNothingOpensTheWorkbookABoxSaysWhereItWasSaved)
+{
+    Desktop::setDocumentOpener(nullptr); // the real opener, found on PATH
+    const QByteArray path = qgetenv("PATH");
+    TempFolder bin;
+    QFile opener(bin.file(QStringLiteral("xdg-open")));
+    ASSERT_TRUE(opener.open(QIODevice::WriteOnly));
+    opener.write("#!/bin/sh\necho 'xdg-open: no method available for opening' \"$1\"\nexit 3\n");
+    opener.close();
+    opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    for (const QByteArray &searched : {QFile::encodeName(bin.path()), QByteArray("/nonexistent")}) {
+        qputenv("PATH", searched);
+        dialogs.errors.clear();
+        search(QStringLiteral("март"));
+        print(frmMain->btn1);
+        QDeadlineTimer deadline(20000);
+        while (dialogs.errors.isEmpty() && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        ASSERT_EQ(dialogs.errors.size(), 1) << searched.constData();
+        const QStringList saved = QDir(m_reports.path()).entryList({QStringLiteral("*.xlsx")},
+                                                                   QDir::Files, QDir::Time);
+        ASSERT_FALSE(saved.isEmpty());
+        EXPECT_TRUE(dialogs.errors[0].contains(
+            QDir::toNativeSeparators(QDir(m_reports.path()).filePath(saved.first()))))
+            << dialogs.errors[0].toStdString();
+    }
+    qputenv("PATH", path);
 }

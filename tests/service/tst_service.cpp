@@ -5,6 +5,9 @@
 #include "service/Service.h"
 
 #include <QAction>
+#include <QDate>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -155,4 +158,105 @@ TEST_F(ManualTest, TheAboutBoxShowsFourCentredBlocks)
     EXPECT_EQ(blocks[2], blocks[2].toUpper());
     EXPECT_TRUE(
         blocks[3].trimmed().contains(QRegularExpression(QStringLiteral("^[А-Яа-я]+, \\d{4}$"))));
+}
+
+namespace {
+
+// Lets the event loop deliver an outside program's outcome, for at most 20 seconds.
+template <typename Done> bool waitUntil(Done done)
+{
+    QDeadlineTimer deadline(20000);
+    while (!done() && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(10);
+    }
+    return done();
+}
+
+void writeScript(const QString &path, const QByteArray &text)
+{
+    QFile script(path);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write(text);
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+} // namespace
+
+TEST_F(ArchiveTest, AnArchiverThatFailsHasItsOwnMessageShownAfterTheHandlerReturned)
+{
+    writeScript(m_bin.file(QStringLiteral("rar")),
+                "#!/bin/sh\necho 'Cannot create Archiv/Архив.rar'\necho 'No such file or directory'\n"
+                "exit 2\n");
+    frmMain->N7->trigger();
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << "the handler does not wait";
+    ASSERT_TRUE(waitUntil([&] { return !dialogs.errors.isEmpty(); }));
+    EXPECT_TRUE(dialogs.errors[0].contains(QStringLiteral("Cannot create Archiv/Архив.rar")))
+        << dialogs.errors[0].toStdString();
+    EXPECT_TRUE(dialogs.errors[0].contains(QStringLiteral("No such file or directory")));
+}
+
+TEST_F(ArchiveTest, WhileAnotherCopyWritesTheUserIsToldAtOnceInRussian)
+{
+    auto other = connect();
+    other->exec(QStringLiteral("BEGIN IMMEDIATE"));
+    other->exec(QStringLiteral("INSERT INTO Main (ФИО) VALUES ('Пишется')"));
+    frmMain->N7->trigger();
+    ASSERT_EQ(dialogs.errors.size(), 1);
+    EXPECT_TRUE(dialogs.errors[0].contains(QStringLiteral("Другая копия программы")))
+        << dialogs.errors[0].toStdString();
+    other->exec(QStringLiteral("COMMIT"));
+
+    // Once the other copy is done, archiving works and the archive holds its row too.
+    frmMain->N7->trigger();
+    const QStringList runs = finishedRuns(1);
+    ASSERT_EQ(runs.size(), 1);
+    SqliteConnection copy(m_bin.file(runs[0] + QStringLiteral(".mdb")),
+                          SqliteConnection::Mode::OpenExisting);
+    SqliteStatement count =
+        copy.prepare(QStringLiteral("SELECT count(*) FROM Main WHERE ФИО = 'Пишется'"));
+    ASSERT_TRUE(count.step());
+    EXPECT_EQ(count.columnInt64(0), 1);
+}
+
+TEST_F(ArchiveTest, WithoutRarSevenZipWritesTheDatedArchiveIntoArchiv)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("7zz")).isEmpty())
+        GTEST_SKIP() << "7zz is not installed";
+    TempFolder only7z;
+    ASSERT_TRUE(QFile::link(QStandardPaths::findExecutable(QStringLiteral("7zz")),
+                            only7z.file(QStringLiteral("7zz"))));
+    qputenv("PATH", QFile::encodeName(only7z.path()));
+    frmMain->N7->trigger();
+    ASSERT_EQ(dialogs.errors.size(), 1) << "the folder rule: no Archiv, no archive";
+    EXPECT_TRUE(dialogs.errors[0].contains(QStringLiteral("Archiv")));
+    EXPECT_FALSE(QDir::current().exists(QStringLiteral("Archiv")));
+
+    QDir::current().mkdir(QStringLiteral("Archiv"));
+    DM->tblMain.StartInsert();
+    DM->tblMain.FieldNamed(QStringLiteral("ФИО")).setAsText(QStringLiteral("В архиве"));
+    DM->tblMain.PostRecord();
+    frmMain->N7->trigger();
+    const QString archive = QDir::current().filePath(
+        QStringLiteral("Archiv/Архив%1.7z").arg(QDate::currentDate().toString(QStringLiteral("dd.MM.yyyy"))));
+    // 7-Zip writes the archive under a temporary name and renames it when it is complete.
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(archive); })) << archive.toStdString();
+    QThread::msleep(200);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dialogs.errors.size(), 1) << "success shows nothing";
+
+    TempFolder unpacked;
+    QProcess extract;
+    extract.start(QStandardPaths::findExecutable(QStringLiteral("7zz"), {only7z.path()}),
+                  {QStringLiteral("x"), QStringLiteral("-y"),
+                   QStringLiteral("-o") + unpacked.path(), archive});
+    ASSERT_TRUE(extract.waitForFinished(30000));
+    EXPECT_EQ(QDir(unpacked.path()).entryList(QDir::Files), QStringList{QStringLiteral("Base.mdb")});
+    SqliteConnection copy(unpacked.file(QStringLiteral("Base.mdb")),
+                          SqliteConnection::Mode::OpenExisting);
+    SqliteStatement count =
+        copy.prepare(QStringLiteral("SELECT count(*) FROM Main WHERE ФИО = 'В архиве'"));
+    ASSERT_TRUE(count.step());
+    EXPECT_EQ(count.columnInt64(0), 1);
 }
