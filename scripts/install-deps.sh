@@ -12,7 +12,7 @@ packages=("$@")
   # run
   fonts-wine 7zip xdg-utils
   # tests and screenshots
-  xvfb xauth imagemagick sqlite3 unzip dbus dbus-daemon at-spi2-core python3-pyatspi mdbtools
+  xvfb xauth openbox imagemagick sqlite3 unzip dbus dbus-daemon at-spi2-core python3-pyatspi mdbtools
 )
 
 missing=()

@@ -1,6 +1,9 @@
 #include "Application.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QMargins>
+#include <QWindow>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QGuiApplication>
@@ -121,20 +124,105 @@ private:
 
 } // namespace
 
+namespace {
+
+// The border and title the window manager put around the window; empty until it has framed it,
+// and always where there is no window manager (the offscreen platform of the tests).
+QMargins frameOf(QWidget *window)
+{
+    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+        return {};
+    constexpr int waitMs = 500;
+    QElapsedTimer waited;
+    waited.start();
+    QMargins margins = window->windowHandle() ? window->windowHandle()->frameMargins() : QMargins();
+    while (margins.isNull() && waited.elapsed() < waitMs) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+        margins = window->windowHandle() ? window->windowHandle()->frameMargins() : QMargins();
+    }
+    return margins;
+}
+
+} // namespace
+
+// Centres a window's outer frame as soon as the window manager has framed it: dialogs are often
+// framed only after they are first shown, while the program already runs its event loop.
+class FrameCentrer : public QObject
+{
+public:
+    explicit FrameCentrer(QWidget *window) : QObject(window), m_window(window)
+    {
+        window->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Hide) {
+            deleteLater();
+            return false;
+        }
+        QWindow *handle = m_window->windowHandle();
+        if (handle && !handle->frameMargins().isNull()) {
+            centreFrame(m_window, handle->frameMargins());
+            m_window->removeEventFilter(this);
+            deleteLater();
+        }
+        return false;
+    }
+
+    static void centreFrame(QWidget *window, const QMargins &margins)
+    {
+        const QScreen *screen = window->screen();
+        if (!screen)
+            return;
+        QRect frame(QPoint(), window->size().grownBy(margins));
+        frame.moveCenter(screen->availableGeometry().center());
+        window->windowHandle()->setFramePosition(frame.topLeft());
+    }
+
+private:
+    QWidget *m_window;
+};
+
+void showFramed(QWidget *window, QSize outer)
+{
+    QScreen *screen = window->screen();
+    const QRect area = screen ? screen->availableGeometry() : QRect();
+    // A first placement from the client size, corrected once the frame is known.
+    QRect client(QPoint(), outer.isValid() ? outer : window->size());
+    client.moveCenter(area.center());
+    if (outer.isValid())
+        window->resize(client.size());
+    window->move(client.topLeft());
+    if (!outer.isValid()) {
+        new FrameCentrer(window);
+        window->show();
+        return;
+    }
+    // The outer size needs the frame before the window is maximised: waited for here.
+    window->show();
+    const QMargins margins = frameOf(window);
+    if (margins.isNull())
+        return;
+    window->resize(outer.shrunkBy(margins));
+    FrameCentrer::centreFrame(window, margins);
+}
+
+void showMainWindow(QWidget *window, QSize restoredOuter)
+{
+    showFramed(window, restoredOuter);
+    window->showMaximized();
+}
+
 void showModal(QWidget *window)
 {
     QWidget *previous = QApplication::activeWindow();
     window->setWindowModality(Qt::ApplicationModal);
-    if (QScreen *screen = window->screen()) {
-        QRect frame = window->frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        window->move(frame.topLeft());
-    }
     QEventLoop loop;
     CloseWatcher watcher(window, &loop);
     // A window minimised when it was last closed comes back as it was laid out.
     window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
-    window->show();
+    showFramed(window);
     window->raise();
     window->activateWindow();
     loop.exec(QEventLoop::DialogExec);

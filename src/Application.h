@@ -63,4 +63,13 @@ QLabel *label(QWidget *parent, const char *name, const QString &caption, int lef
 // and the window that was active before becomes active again.
 void showModal(QWidget *window);
 
+// Shows a window with its outer frame (the window manager's border and title included) centred
+// on the screen, and, when `outer` is given, the frame of that size. The frame is known only once
+// the window manager has framed the window, so this waits for it briefly where there is one.
+void showFramed(QWidget *window, QSize outer = QSize());
+
+// The main window at start-up: framed at its restored size, centred, then maximised, so that
+// restoring it later gives the laid-out outer size.
+void showMainWindow(QWidget *window, QSize restoredOuter);
+
 } // namespace Application

@@ -107,14 +107,17 @@ TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent)
     createControls();
     createMenus();
 
-    // Centred at its restored size, counting the frame the desktop usually adds.
-    const QSize outer = Application::scaled(QSize(restoredWidth, restoredHeight));
-    const QSize frame(2 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 8,
-                      style()->pixelMetric(QStyle::PM_TitleBarHeight) + 8);
-    QRect restored(QPoint(0, 0), outer - frame);
+    // Until shown (framed and centred at its restored outer size, then maximised), centred at
+    // that size.
+    QRect restored(QPoint(0, 0), restoredOuterSize());
     if (QScreen *screen = QGuiApplication::primaryScreen())
         restored.moveCenter(screen->availableGeometry().center());
     setGeometry(restored);
+}
+
+QSize TfrmMain::restoredOuterSize() const
+{
+    return Application::scaled(QSize(restoredWidth, restoredHeight));
 }
 
 TfrmMain::~TfrmMain() = default;

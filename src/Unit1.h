@@ -26,6 +26,8 @@ public:
 
     // Binds the data-bound controls to the data module's data sources, while it is created.
     void linkDataControls(TDM &dataModule);
+    // The outer size (frame included) of the window when it is not maximised.
+    QSize restoredOuterSize() const;
 
     // "СФОРМИРОВАТЬ СПИСОК": for the year in cbb2, every person's age and jubilee mark.
     void btn4Click(QObject *sender);

@@ -77,7 +77,7 @@ int main(int argc, char *argv[])
         }
     }
 
-    frmMain->showMaximized();
+    Application::showMainWindow(frmMain, frmMain->restoredOuterSize());
     frmMain->dbgrd1->setFocus();
     QApplication::exec();
     destroyAll();
