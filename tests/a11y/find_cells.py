@@ -6,14 +6,15 @@ import time
 import pyatspi
 
 
-def find(accessible, role, depth=0):
+def find_where(accessible, matches, depth=0):
+    """The first accessible object below `accessible`, itself included, that `matches`."""
     if accessible is None or depth > 25:
         return None
     try:
-        if accessible.getRole() == role:
+        if matches(accessible):
             return accessible
         for i in range(accessible.childCount):
-            found = find(accessible.getChildAtIndex(i), role, depth + 1)
+            found = find_where(accessible.getChildAtIndex(i), matches, depth + 1)
             if found is not None:
                 return found
     except Exception:
@@ -21,19 +22,12 @@ def find(accessible, role, depth=0):
     return None
 
 
-def find_named(accessible, name, depth=0):
-    if accessible is None or depth > 25:
-        return None
-    try:
-        if accessible.name == name:
-            return accessible
-        for i in range(accessible.childCount):
-            found = find_named(accessible.getChildAtIndex(i), name, depth + 1)
-            if found is not None:
-                return found
-    except Exception:
-        return None
-    return None
+def find(accessible, role):
+    return find_where(accessible, lambda a: a.getRole() == role)
+
+
+def find_named(accessible, name):
+    return find_where(accessible, lambda a: a.name == name)
 
 
 def choose_exit(app):

@@ -25,6 +25,15 @@ cp "${10}" "$here/run.$$.mdb"
 touch "$here/run.$$.done"
 )sh";
 
+// How many people of that name a database file holds, read from the file alone.
+qint64 peopleNamed(const QString &file, const char *name)
+{
+    SqliteConnection copy(file, SqliteConnection::Mode::OpenExisting);
+    SqliteStatement count = copy.prepare(QStringLiteral("SELECT count(*) FROM Main WHERE ФИО = ?"));
+    count.bind(1, QString::fromUtf8(name));
+    return count.step() ? count.columnInt64(0) : -1;
+}
+
 } // namespace
 
 class ArchiveTest : public ProgramTest
@@ -91,12 +100,7 @@ TEST_F(ArchiveTest, TheArchiverGetsItsArgumentsIntactAndAFileWithEveryPostedRow)
                            here + QStringLiteral("/Base.mdb")}));
 
     // The copy alone, without the engine's log beside it, holds the row.
-    SqliteConnection copy(m_bin.file(runs[0] + QStringLiteral(".mdb")),
-                          SqliteConnection::Mode::OpenExisting);
-    SqliteStatement count =
-        copy.prepare(QStringLiteral("SELECT count(*) FROM Main WHERE ФИО = 'Последний'"));
-    ASSERT_TRUE(count.step());
-    EXPECT_EQ(count.columnInt64(0), 1);
+    EXPECT_EQ(peopleNamed(m_bin.file(runs[0] + QStringLiteral(".mdb")), "Последний"), 1);
 }
 
 TEST_F(ArchiveTest, TwoPressesStartTwoArchiversAndAMissingOneIsReported)
@@ -212,12 +216,7 @@ TEST_F(ArchiveTest, WhileAnotherCopyWritesTheUserIsToldAtOnceInRussian)
     frmMain->N7->trigger();
     const QStringList runs = finishedRuns(1);
     ASSERT_EQ(runs.size(), 1);
-    SqliteConnection copy(m_bin.file(runs[0] + QStringLiteral(".mdb")),
-                          SqliteConnection::Mode::OpenExisting);
-    SqliteStatement count =
-        copy.prepare(QStringLiteral("SELECT count(*) FROM Main WHERE ФИО = 'Пишется'"));
-    ASSERT_TRUE(count.step());
-    EXPECT_EQ(count.columnInt64(0), 1);
+    EXPECT_EQ(peopleNamed(m_bin.file(runs[0] + QStringLiteral(".mdb")), "Пишется"), 1);
 }
 
 TEST_F(ArchiveTest, WithoutRarSevenZipWritesTheDatedArchiveIntoArchiv)
@@ -253,10 +252,5 @@ TEST_F(ArchiveTest, WithoutRarSevenZipWritesTheDatedArchiveIntoArchiv)
                    QStringLiteral("-o") + unpacked.path(), archive});
     ASSERT_TRUE(extract.waitForFinished(30000));
     EXPECT_EQ(QDir(unpacked.path()).entryList(QDir::Files), QStringList{QStringLiteral("Base.mdb")});
-    SqliteConnection copy(unpacked.file(QStringLiteral("Base.mdb")),
-                          SqliteConnection::Mode::OpenExisting);
-    SqliteStatement count =
-        copy.prepare(QStringLiteral("SELECT count(*) FROM Main WHERE ФИО = 'В архиве'"));
-    ASSERT_TRUE(count.step());
-    EXPECT_EQ(count.columnInt64(0), 1);
+    EXPECT_EQ(peopleNamed(unpacked.file(QStringLiteral("Base.mdb")), "В архиве"), 1);
 }
