@@ -284,6 +284,9 @@ void TfrmMain::btn4Click(QObject *)
     people.ToFirst();
     people.StartEdit();
     const int year = Convert::textToInt(cbb2->currentText());
+    // One transaction for the whole walk: committed at its end, or at a failure with everything
+    // posted before it.
+    WriteTransaction walk(DM->con1);
     while (!people.AtEnd()) {
         people.StartEdit();
         const qint64 age = qint64(year) - people.FieldNamed(QStringLiteral("Год")).AsInt();
@@ -294,6 +297,7 @@ void TfrmMain::btn4Click(QObject *)
         // Leaving the record posts it; leaving the last one also sets AtEnd.
         people.ToNext();
     }
+    walk.commit();
 }
 
 void TfrmMain::cbb1Click(QObject *)

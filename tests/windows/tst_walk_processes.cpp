@@ -1,0 +1,113 @@
+// The age calculation of the real program, killed at random moments and run by two copies at
+// once: every person always holds the age and mark of one and the same year.
+#include "TempDatabase.h"
+#include "platform/Sqlite.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <random>
+
+namespace {
+
+constexpr int people = 20000;
+
+// How many people hold the age and mark of `year`.
+qint64 holdingYear(SqliteConnection &db, int year)
+{
+    SqliteStatement count = db.prepare(QStringLiteral(
+        "SELECT count(*) FROM Main WHERE Возраст = ?1 - ifnull(Год, 0) AND Юбилей = "
+        "CASE WHEN (?1 - ifnull(Год, 0)) % 5 = 0 THEN 'да' ELSE 'нет' END"));
+    count.bindInt64(1, year);
+    return count.step() ? count.columnInt64(0) : -1;
+}
+
+class WalkProcessTest : public ::testing::Test
+{
+protected:
+    WalkProcessTest()
+    {
+        auto db = m_db.connect();
+        db->exec(QStringLiteral("BEGIN"));
+        SqliteStatement insert =
+            db->prepare(QStringLiteral("INSERT INTO Main (ФИО, Год) VALUES (?, ?)"));
+        for (int i = 0; i < people; ++i) {
+            insert.bind(1, QStringLiteral("Человек %1").arg(i));
+            insert.bindInt64(2, 1930 + i % 90);
+            insert.run();
+        }
+        db->exec(QStringLiteral("UPDATE Main SET Возраст = 2020 - Год, Юбилей = CASE WHEN "
+                                "(2020 - Год) % 5 = 0 THEN 'да' ELSE 'нет' END"));
+        db->exec(QStringLiteral("COMMIT"));
+    }
+
+    void start(QProcess &walk, int year)
+    {
+        walk.start(QStringLiteral(REESTR_WALK_RUNNER),
+                   {m_db.TempFolder::path(), QString::number(year)});
+        ASSERT_TRUE(walk.waitForStarted());
+    }
+
+    TempDatabase m_db;
+};
+
+} // namespace
+
+TEST_F(WalkProcessTest, KilledAtAnyMomentTheFileHoldsTheOldValuesOrTheNewOnesNeverAMixture)
+{
+    std::mt19937 random(7);
+    int stored = 2020;
+    for (int round = 0; round < 6; ++round) {
+        const int year = 2021 + round;
+        const int delayMs = int(random() % 2500);
+        SCOPED_TRACE(QStringLiteral("round %1, year %2, killed after %3 ms")
+                         .arg(round)
+                         .arg(year)
+                         .arg(delayMs)
+                         .toStdString());
+        QProcess walk;
+        start(walk, year);
+        walk.waitForReadyRead(30000); // "walking"
+        QThread::msleep(ulong(delayMs));
+        ::kill(pid_t(walk.processId()), SIGKILL);
+        walk.waitForFinished(30000);
+
+        auto db = m_db.connect();
+        SqliteStatement check = db->prepare(QStringLiteral("PRAGMA integrity_check"));
+        ASSERT_TRUE(check.step());
+        EXPECT_EQ(check.columnText(0), QStringLiteral("ok"));
+        const qint64 before = holdingYear(*db, stored);
+        const qint64 after = holdingYear(*db, year);
+        EXPECT_TRUE((before == people && after == 0) || (before == 0 && after == people))
+            << before << " people hold " << stored << ", " << after << " hold " << year;
+        if (after == people)
+            stored = year;
+    }
+}
+
+TEST_F(WalkProcessTest, TwoCopiesCalculatingDifferentYearsNeverLeaveTheYearsMixed)
+{
+    QProcess first;
+    QProcess second;
+    start(first, 2030);
+    start(second, 2035);
+    ASSERT_TRUE(first.waitForFinished(120000)) << "a walk hung";
+    ASSERT_TRUE(second.waitForFinished(120000)) << "a walk hung";
+    for (QProcess *walk : {&first, &second}) {
+        const QStringList boxes = QString::fromUtf8(walk->readAllStandardError())
+                                      .split(QLatin1Char('\n'))
+                                      .filter(QRegularExpression(QStringLiteral("^BOX ")));
+        // Either it ran, or it was told that the other copy held the file for too long.
+        EXPECT_TRUE(boxes.isEmpty() || (boxes.size() == 1 && boxes[0].contains(QStringLiteral("locked"))))
+            << boxes.join(QLatin1Char('\n')).toStdString();
+    }
+    auto db = m_db.connect();
+    const qint64 of2030 = holdingYear(*db, 2030);
+    const qint64 of2035 = holdingYear(*db, 2035);
+    EXPECT_TRUE(of2030 == people || of2035 == people)
+        << of2030 << " people hold 2030, " << of2035 << " hold 2035";
+}
