@@ -1,5 +1,7 @@
 #include "BenchSupport.h"
 
+#include "service/AgeCalculation.h"
+
 #include "DatabaseTool.h"
 #include "platform/Sqlite.h"
 #include "recordset/RecordSet.h"
@@ -99,15 +101,8 @@ QString benchDatabase(int people)
 
 void ageWalk(RecordSet &tblMain, int year)
 {
+    // As btn4Click does it, minus reading the year box.
     tblMain.ToFirst();
     tblMain.StartEdit();
-    while (!tblMain.AtEnd()) {
-        tblMain.StartEdit();
-        const int age = year - tblMain.FieldNamed(QStringLiteral("Год")).AsInt();
-        tblMain.FieldNamed(QStringLiteral("Возраст")).setAsInt(age);
-        const bool jubilee = tblMain.FieldNamed(QStringLiteral("Возраст")).AsInt() % 5 == 0;
-        tblMain.FieldNamed(QStringLiteral("Юбилей"))
-            .setAsText(jubilee ? QStringLiteral("да") : QStringLiteral("нет"));
-        tblMain.ToNext();
-    }
+    AgeCalculation::walk(tblMain, year);
 }

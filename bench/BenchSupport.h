@@ -34,8 +34,8 @@ void reportRatio(const std::string &name, double value, double target);
 
 class RecordSet;
 
-// The loop of the age calculation over a record set detached from any window, field looked up by
-// name at every access.
+// The age calculation of btn4Click (the same walk function) over a record set, without reading a
+// year box.
 void ageWalk(RecordSet &tblMain, int year);
 
 // A database file of `people` persons in a temporary folder, made once per size.

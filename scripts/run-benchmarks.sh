@@ -11,3 +11,6 @@ for b in "$bin"/bench_*; do
 done
 echo
 cat "$ratios"
+# A missed target fails the run.
+awk '$1 == "ratio" && $3 + 0 > substr($4, 9) + 0 { print "missed: " $2; missed = 1 }
+     END { exit missed }' "$ratios"

@@ -10,6 +10,7 @@
 #include "controls/Guard.h"
 #include "controls/TextComboBox.h"
 #include "recordset/Convert.h"
+#include "service/AgeCalculation.h"
 #include "service/Report.h"
 #include "service/Service.h"
 
@@ -284,20 +285,7 @@ void TfrmMain::btn4Click(QObject *)
     people.ToFirst();
     people.StartEdit();
     const int year = Convert::textToInt(cbb2->currentText());
-    // One transaction for the whole walk: committed at its end, or at a failure with everything
-    // posted before it.
-    WriteTransaction walk(DM->con1);
-    while (!people.AtEnd()) {
-        people.StartEdit();
-        const qint64 age = qint64(year) - people.FieldNamed(QStringLiteral("Год")).AsInt();
-        people.FieldNamed(QStringLiteral("Возраст")).setAsInt(age);
-        const bool jubilee = people.FieldNamed(QStringLiteral("Возраст")).AsInt() % 5 == 0;
-        people.FieldNamed(QStringLiteral("Юбилей"))
-            .setAsText(jubilee ? QStringLiteral("да") : QStringLiteral("нет"));
-        // Leaving the record posts it; leaving the last one also sets AtEnd.
-        people.ToNext();
-    }
-    walk.commit();
+    AgeCalculation::walk(people, year);
 }
 
 void TfrmMain::cbb1Click(QObject *)

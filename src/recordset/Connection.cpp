@@ -29,31 +29,38 @@ WriteTransaction::WriteTransaction(Connection &connection) : m_engine(&connectio
     m_engine->exec(QStringLiteral("BEGIN IMMEDIATE"));
 }
 
+namespace {
+
+// Commits; a commit that fails is rolled back, so no transaction is ever left open behind the
+// user's back (the next post would join it unseen), and the failure goes on.
+void commitOrRollBack(SqliteConnection &engine)
+{
+    try {
+        engine.exec(QStringLiteral("COMMIT"));
+    } catch (const Error &) {
+        try {
+            engine.exec(QStringLiteral("ROLLBACK"));
+        } catch (const Error &) {
+        }
+        throw;
+    }
+}
+
+} // namespace
+
 WriteTransaction::~WriteTransaction()
 {
     if (!m_open)
         return;
     try {
-        m_engine->exec(QStringLiteral("COMMIT"));
+        commitOrRollBack(*m_engine);
     } catch (const Error &) {
-        try {
-            m_engine->exec(QStringLiteral("ROLLBACK"));
-        } catch (const Error &) {
-        }
+        // A failure is already on its way to the user.
     }
 }
 
 void WriteTransaction::commit()
 {
     m_open = false;
-    try {
-        m_engine->exec(QStringLiteral("COMMIT"));
-    } catch (const Error &) {
-        // Never left open behind the user's back: the next post would join it unseen.
-        try {
-            m_engine->exec(QStringLiteral("ROLLBACK"));
-        } catch (const Error &) {
-        }
-        throw;
-    }
+    commitOrRollBack(*m_engine);
 }

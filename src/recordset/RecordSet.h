@@ -49,6 +49,7 @@ public:
     RecordSet &operator=(const RecordSet &) = delete;
 
     const QString &name() const { return m_name; }
+    Connection &connection() const { return *m_connection; }
     Kind kind() const { return m_kind; }
     State state() const { return m_state; }
     bool isEditing() const { return m_state == State::Editing || m_state == State::Inserting; }

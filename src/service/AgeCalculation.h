@@ -1,0 +1,15 @@
+#pragma once
+
+class RecordSet;
+
+// The age and jubilee calculation of "СФОРМИРОВАТЬ СПИСОК", shared by the main window's handler
+// and the benchmarks, so that what is measured is what runs.
+namespace AgeCalculation {
+
+// From the current record to the end of `people`, record by record: Возраст := year - Год (an
+// empty Год reads as 0), Юбилей := "да" when that age read back is a multiple of five, otherwise
+// "нет"; each record is posted as the cursor moves on. The whole walk is one write transaction,
+// committed at its end or at a failure, with every record posted before the failure.
+void walk(RecordSet &people, int year);
+
+} // namespace AgeCalculation
