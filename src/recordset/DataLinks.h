@@ -2,15 +2,15 @@
 
 #include "DataLink.h"
 
-#include <QVarLengthArray>
-
 #include <algorithm>
 #include <utility>
 #include <vector>
 
 // The watchers of a record set, or the controls of a data source, told of each notification in
-// turn. Notifications come for every step of a walk over all records, so telling them allocates
-// nothing; a watcher that leaves (or makes another leave) while they are told is not told again.
+// turn. Notifications come for every step of a walk over all records, so telling them copies and
+// allocates nothing. Those present when a notification starts are told, in the order they came; a
+// watcher that leaves (or makes another leave) while they are told is not told again: its place
+// is emptied and the list closed up once the outermost notification is over.
 class DataLinks
 {
 public:
@@ -22,29 +22,60 @@ public:
 
     void remove(DataLink *link)
     {
-        const auto before = m_links.size();
-        m_links.erase(std::remove(m_links.begin(), m_links.end(), link), m_links.end());
-        if (m_links.size() != before)
-            ++m_removals;
+        const auto at = std::find(m_links.begin(), m_links.end(), link);
+        if (at == m_links.end())
+            return;
+        if (m_telling > 0) {
+            *at = nullptr;
+            m_holes = true;
+        } else {
+            m_links.erase(at);
+        }
     }
 
-    void clear() { m_links.clear(); }
+    void clear()
+    {
+        if (m_telling > 0) {
+            std::fill(m_links.begin(), m_links.end(), nullptr);
+            m_holes = true;
+        } else {
+            m_links.clear();
+        }
+    }
 
     template <typename Method, typename... Args>
     void tell(Method method, Args &&...args)
     {
-        const QVarLengthArray<DataLink *, 16> links(m_links.begin(), m_links.end());
-        const quint64 removals = m_removals;
-        for (DataLink *link : links) {
-            if (m_removals != removals &&
-                std::find(m_links.begin(), m_links.end(), link) == m_links.end()) {
-                continue;
-            }
-            (link->*method)(args...);
+        const Telling telling(*this);
+        const size_t count = m_links.size(); // those who join meanwhile wait for the next one
+        for (size_t i = 0; i < count; ++i) {
+            if (DataLink *link = m_links[i])
+                (link->*method)(args...);
         }
     }
 
 private:
+    // Counts nested notifications, also when a watcher's failure ends one early.
+    class Telling
+    {
+    public:
+        explicit Telling(DataLinks &links) : m_links(links) { ++m_links.m_telling; }
+        ~Telling()
+        {
+            if (--m_links.m_telling == 0 && m_links.m_holes) {
+                auto &list = m_links.m_links;
+                list.erase(std::remove(list.begin(), list.end(), nullptr), list.end());
+                m_links.m_holes = false;
+            }
+        }
+        Telling(const Telling &) = delete;
+        Telling &operator=(const Telling &) = delete;
+
+    private:
+        DataLinks &m_links;
+    };
+
     std::vector<DataLink *> m_links;
-    quint64 m_removals = 0;
+    int m_telling = 0;
+    bool m_holes = false;
 };

@@ -1,6 +1,10 @@
 // Moving the cursor, the end flags, and settling a pending change on every move.
 #include "RecordSetFixture.h"
 
+#include "recordset/DataLinks.h"
+
+#include <functional>
+
 using State = RecordSet::State;
 
 TEST_F(RecordSetTest, OpeningStandsOnTheFirstRecordWithAllRowsAndColumns)
@@ -203,4 +207,50 @@ TEST_F(RecordSetTest, TextTypedInAControlIsWrittenWhenTheMoveSettlesAndAFailureS
     EXPECT_EQ(stored(QStringLiteral("SELECT Год FROM Main WHERE ФИО = 'Иванов'")),
               QStringLiteral("1975"));
     tblMain.detach(&control);
+}
+
+TEST(DataLinks, AWatcherThatLeavesWhileTheyAreToldIsNotToldAndOneThatJoinsWaitsForTheNext)
+{
+    struct Watcher : DataLink
+    {
+        QStringList *heard = nullptr;
+        QString name;
+        std::function<void()> onChange;
+        void dataSetChanged() override
+        {
+            *heard << name;
+            if (onChange)
+                onChange();
+        }
+    };
+    QStringList heard;
+    Watcher a, b, c, d;
+    for (auto [watcher, name] : {std::pair{&a, "a"}, {&b, "b"}, {&c, "c"}, {&d, "d"}}) {
+        watcher->heard = &heard;
+        watcher->name = QLatin1String(name);
+    }
+    DataLinks links;
+    links.add(&a);
+    links.add(&b);
+    links.add(&c);
+    a.onChange = [&] {
+        links.remove(&b);
+        links.add(&d);
+        links.add(&a); // already there: not twice
+    };
+    links.tell(&DataLink::dataSetChanged);
+    EXPECT_EQ(heard, (QStringList{QStringLiteral("a"), QStringLiteral("c")}));
+
+    heard.clear();
+    a.onChange = [] { throw Error(QStringLiteral("refused")); };
+    EXPECT_THROW(links.tell(&DataLink::dataSetChanged), Error);
+    a.onChange = nullptr;
+    heard.clear();
+    links.tell(&DataLink::dataSetChanged);
+    EXPECT_EQ(heard, (QStringList{QStringLiteral("a"), QStringLiteral("c"), QStringLiteral("d")}))
+        << "a failure leaves the list whole and in order";
+    links.remove(&c);
+    heard.clear();
+    links.tell(&DataLink::dataSetChanged);
+    EXPECT_EQ(heard, (QStringList{QStringLiteral("a"), QStringLiteral("d")}));
 }
