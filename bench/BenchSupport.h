@@ -18,11 +18,11 @@ public:
 
 private:
     std::map<std::string, double> m_seconds;
-    std::set<std::string> m_medians;
+    std::set<std::string> m_aggregated;
 };
 
 // Registers a benchmark timed in milliseconds over a fixed number of iterations, repeated three
-// times; the median stands for it.
+// times; the fastest repetition stands for it.
 benchmark::internal::Benchmark *timed(const char *name, void (*function)(benchmark::State &),
                                       int iterations);
 
