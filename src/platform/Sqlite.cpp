@@ -95,9 +95,9 @@ void SqliteStatement::bind(int index, const SqlValue &value)
     } else if (auto d = std::get_if<double>(&value)) {
         rc = sqlite3_bind_double(m_stmt, index, *d);
     } else {
-        const QString &text = std::get<QString>(value);
-        rc = sqlite3_bind_text16(m_stmt, index, text.utf16(), int(text.size() * sizeof(char16_t)),
-                                 SQLITE_TRANSIENT);
+        // In the file's own encoding, so the engine need not convert it.
+        const QByteArray text = std::get<QString>(value).toUtf8();
+        rc = sqlite3_bind_text(m_stmt, index, text.constData(), int(text.size()), SQLITE_TRANSIENT);
     }
     if (rc != SQLITE_OK)
         fail();
@@ -175,6 +175,13 @@ std::u16string_view SqliteStatement::columnText16(int column) const
     const int bytes = sqlite3_column_bytes16(m_stmt, column);
     return chars ? std::u16string_view(chars, size_t(bytes) / sizeof(char16_t))
                  : std::u16string_view();
+}
+
+std::string_view SqliteStatement::columnUtf8(int column) const
+{
+    auto chars = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, column));
+    const int bytes = sqlite3_column_bytes(m_stmt, column);
+    return chars ? std::string_view(chars, size_t(bytes)) : std::string_view();
 }
 
 QString SqliteStatement::columnText(int column) const
@@ -263,7 +270,8 @@ SqliteConnection::SqliteConnection(const QString &path, Mode mode) : m_path(path
         }
     }
 
-    const int rc = sqlite3_open_v2(name.constData(), &m_db, flags, nullptr);
+    // A connection is used by one thread only: the engine need not lock it at every call.
+    const int rc = sqlite3_open_v2(name.constData(), &m_db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
     try {
         if (rc != SQLITE_OK)
             throw Error(m_db ? engineMessage(m_db) : QStringLiteral("out of memory"));
@@ -298,9 +306,8 @@ void SqliteConnection::configure()
     // the file at checkpoints and when the last connection closes.
     prepare(QStringLiteral("PRAGMA journal_mode=WAL")).step();
     exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
-    // Tables are read whole at every open and refresh: reading the file through a memory map
-    // spares copying every page into the engine's own cache.
-    exec(QStringLiteral("PRAGMA mmap_size=268435456"));
+    // The file is read through the engine's own small cache, not a memory map: tables are read
+    // whole, and a mapped file would count all its pages as the program's memory.
 }
 
 void SqliteConnection::exec(const QString &sql)

@@ -46,6 +46,8 @@ public:
     QString columnText(int column) const;
     // The text of the current row without a copy; valid until the next step or reset.
     std::u16string_view columnText16(int column) const;
+    // The same in UTF-8, as the engine stores it.
+    std::string_view columnUtf8(int column) const;
     SqlValue columnValue(int column) const;
 
     // Metadata of the result: the column's name, declared type, and the table and column it

@@ -1,176 +1,503 @@
 #include "Record.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
-#include <vector>
+
+// A row is a run of bytes:
+//   spare      1 byte: how many unused bytes follow the row, left when a shorter row was written
+//              over a longer one, so that it can grow back in place
+//   ordinal    unsigned LEB128
+//   key        a cell
+//   columns    unsigned LEB128
+//   cells      one after another
+// A cell is a tag byte and what it says follows:
+//   0x00                 null
+//   0x10 + n (n = 0..8)  an integer in n little-endian bytes, sign-extended; 0x10 is zero
+//   0x19                 an integer equal to the key (the key column of a table, held once)
+//   0x20                 a real in 8 bytes
+//   0x40 + n (n < 63)    a text of n UTF-8 bytes
+//   0x7F, LEB128 n       a longer text of n UTF-8 bytes
+// Multi-byte values are copied with memcpy: a row starts at any byte.
 
 namespace {
 
-constexpr size_t cellSize = 16;
+constexpr std::byte nullTag{0x00};
+constexpr quint8 integerTag = 0x10;
+constexpr std::byte keyTag{0x19};
+constexpr std::byte realTag{0x20};
+constexpr quint8 shortTextTag = 0x40;
+constexpr quint8 shortTextLimit = 63;
+constexpr std::byte longTextTag{0x7F};
+constexpr size_t maxSpare = 255;
+
+struct Cell
+{
+    Record::Kind kind = Record::Kind::Null;
+    qint64 integer = 0;
+    double real = 0;
+    std::string_view text;
+};
+
+quint64 readVarint(const std::byte *&at)
+{
+    quint64 value = 0;
+    for (int shift = 0;; shift += 7) {
+        const auto byte = quint8(*at++);
+        value |= quint64(byte & 0x7F) << shift;
+        if (!(byte & 0x80))
+            return value;
+    }
+}
+
+void writeVarint(std::vector<std::byte> &out, quint64 value)
+{
+    while (value >= 0x80) {
+        out.push_back(std::byte(quint8(value) | 0x80));
+        value >>= 7;
+    }
+    out.push_back(std::byte(value));
+}
+
+// The fewest bytes whose sign extension gives the value back.
+int integerBytes(qint64 value)
+{
+    int bytes = 0;
+    while (bytes < 8) {
+        const int bits = bytes * 8;
+        const qint64 low = bits == 0 ? 0 : -(qint64(1) << (bits - 1));
+        const qint64 high = bits == 0 ? 0 : (qint64(1) << (bits - 1)) - 1;
+        if (value >= low && value <= high)
+            break;
+        ++bytes;
+    }
+    return bytes;
+}
+
+// Reads the cell at `at` and moves past it. `key` is the value a key-tagged cell stands for.
+Cell readCell(const std::byte *&at, qint64 key)
+{
+    Cell cell;
+    const auto tag = quint8(*at++);
+    if (tag == quint8(nullTag))
+        return cell;
+    if (tag == quint8(keyTag)) {
+        cell.kind = Record::Kind::Integer;
+        cell.integer = key;
+        return cell;
+    }
+    if (tag >= integerTag && tag <= integerTag + 8) {
+        const int bytes = tag - integerTag;
+        quint64 raw = 0;
+        std::memcpy(&raw, at, size_t(bytes)); // little-endian machines only, as the file format
+        at += bytes;
+        if (bytes > 0 && bytes < 8 && (raw >> (bytes * 8 - 1)) & 1)
+            raw |= ~quint64(0) << (bytes * 8);
+        cell.kind = Record::Kind::Integer;
+        cell.integer = qint64(raw);
+        return cell;
+    }
+    if (tag == quint8(realTag)) {
+        std::memcpy(&cell.real, at, sizeof cell.real);
+        at += sizeof cell.real;
+        cell.kind = Record::Kind::Real;
+        return cell;
+    }
+    const size_t length =
+        tag == quint8(longTextTag) ? size_t(readVarint(at)) : size_t(tag - shortTextTag);
+    cell.kind = Record::Kind::Text;
+    cell.text = std::string_view(reinterpret_cast<const char *>(at), length);
+    at += length;
+    return cell;
+}
+
+// Where the parts of a row start.
+struct Parts
+{
+    size_t spare = 0;
+    quint32 ordinal = 0;
+    qint64 key = 0;
+    int columns = 0;
+    const std::byte *cells = nullptr;
+};
+
+Parts partsOf(const std::byte *block)
+{
+    Parts parts;
+    const std::byte *at = block;
+    parts.spare = size_t(*at++);
+    parts.ordinal = quint32(readVarint(at));
+    parts.key = readCell(at, 0).integer;
+    parts.columns = int(readVarint(at));
+    parts.cells = at;
+    return parts;
+}
+
+Cell cellOf(const std::byte *block, int column)
+{
+    const Parts parts = partsOf(block);
+    const std::byte *at = parts.cells;
+    for (int i = 0; i < column; ++i)
+        readCell(at, parts.key);
+    return readCell(at, parts.key);
+}
+
+// Bytes the row takes, its spare room included.
+size_t runSize(const std::byte *block)
+{
+    const Parts parts = partsOf(block);
+    const std::byte *at = parts.cells;
+    for (int i = 0; i < parts.columns; ++i)
+        readCell(at, parts.key);
+    return size_t(at - block) + parts.spare;
+}
+
+// Builds a row in a buffer reused from row to row; the arena then copies it into place.
+class Encoder
+{
+public:
+    Encoder(quint32 ordinal, qint64 key, int columns) : m_key(key)
+    {
+        m_out.clear();
+        m_out.push_back(std::byte{0}); // no spare room
+        writeVarint(m_out, ordinal);
+        integer(key, false);
+        writeVarint(m_out, quint64(columns));
+    }
+
+    void null() { m_out.push_back(nullTag); }
+
+    void integer(qint64 value, bool mayBeKey = true)
+    {
+        if (mayBeKey && value == m_key && m_key != 0) {
+            m_out.push_back(keyTag);
+            return;
+        }
+        const int bytes = integerBytes(value);
+        m_out.push_back(std::byte(integerTag + bytes));
+        const auto raw = quint64(value);
+        for (int i = 0; i < bytes; ++i)
+            m_out.push_back(std::byte(quint8(raw >> (8 * i))));
+    }
+
+    void real(double value)
+    {
+        m_out.push_back(realTag);
+        append(&value, sizeof value);
+    }
+
+    void text(std::string_view utf8)
+    {
+        if (utf8.size() < shortTextLimit) {
+            m_out.push_back(std::byte(shortTextTag + utf8.size()));
+        } else {
+            m_out.push_back(longTextTag);
+            writeVarint(m_out, utf8.size());
+        }
+        append(utf8.data(), utf8.size());
+    }
+
+    void cell(const Cell &c)
+    {
+        switch (c.kind) {
+        case Record::Kind::Null:
+            null();
+            break;
+        case Record::Kind::Integer:
+            integer(c.integer);
+            break;
+        case Record::Kind::Real:
+            real(c.real);
+            break;
+        case Record::Kind::Text:
+            text(c.text);
+            break;
+        }
+    }
+
+    void value(const SqlValue &v)
+    {
+        if (auto i = std::get_if<qint64>(&v))
+            integer(*i);
+        else if (auto d = std::get_if<double>(&v))
+            real(*d);
+        else if (auto s = std::get_if<QString>(&v)) {
+            const QByteArray utf8 = s->toUtf8();
+            text(std::string_view(utf8.constData(), size_t(utf8.size())));
+        } else
+            null();
+    }
+
+    const std::vector<std::byte> &bytes() const { return m_out; }
+
+private:
+    void append(const void *data, size_t size)
+    {
+        const auto *bytes = static_cast<const std::byte *>(data);
+        m_out.insert(m_out.end(), bytes, bytes + size);
+    }
+
+    qint64 m_key;
+    static thread_local std::vector<std::byte> m_out;
+};
+
+thread_local std::vector<std::byte> Encoder::m_out;
 
 } // namespace
 
-Record &Record::operator=(Record &&other) noexcept
+// --- Record ------------------------------------------------------------------------------------
+
+qint64 Record::key() const
 {
-    if (this != &other) {
-        std::free(m_block);
-        m_key = other.m_key;
-        m_block = std::exchange(other.m_block, nullptr);
-    }
-    return *this;
+    return partsOf(m_block).key;
 }
 
-template <typename TextOf>
-void *Record::build(int columns, const Cell *source, size_t textLength, quint32 ordinal,
-                    TextOf textOf)
+quint32 Record::ordinal() const
 {
-    static_assert(sizeof(Cell) == cellSize);
-    const size_t bytes =
-        sizeof(Header) + size_t(columns) * sizeof(Cell) + textLength * sizeof(char16_t);
-    void *block = std::malloc(bytes);
-    if (!block)
-        throw std::bad_alloc();
-    auto *header = static_cast<Header *>(block);
-    header->columns = quint32(columns);
-    header->ordinal = ordinal;
-    auto *cells = reinterpret_cast<Cell *>(header + 1);
-    auto *chars = reinterpret_cast<char16_t *>(cells + columns);
-    quint32 offset = 0;
-    for (int i = 0; i < columns; ++i) {
-        cells[i] = source[i];
-        if (source[i].kind == Kind::Text) {
-            const std::u16string_view text = textOf(i);
-            std::memcpy(chars + offset, text.data(), text.size() * sizeof(char16_t));
-            cells[i].text = {offset, quint32(text.size())};
-            offset += quint32(text.size());
-        }
-    }
-    return block;
+    return partsOf(m_block).ordinal;
 }
 
-Record::Record(int columns, qint64 key) : m_key(key)
+int Record::columns() const
 {
-    std::vector<Cell> blank(static_cast<size_t>(columns));
-    for (Cell &c : blank) {
-        c.integer = 0;
-        c.kind = Kind::Null;
-    }
-    m_block = build(columns, blank.data(), 0, 0, [](int) { return std::u16string_view(); });
+    return partsOf(m_block).columns;
 }
 
-Record Record::fromStatement(const SqliteStatement &row, int first, int columns, qint64 key)
+Record::Kind Record::kind(int column) const
 {
-    constexpr int inlineColumns = 16;
-    Cell inlineCells[inlineColumns];
-    std::vector<Cell> heapCells;
-    Cell *cells = inlineCells;
-    if (columns > inlineColumns) {
-        heapCells.resize(size_t(columns));
-        cells = heapCells.data();
-    }
-    size_t textLength = 0;
-    for (int i = 0; i < columns; ++i) {
-        Cell &c = cells[i];
-        c.integer = 0;
-        switch (row.columnType(first + i)) {
-        case SqliteStatement::Type::Null:
-            c.kind = Kind::Null;
-            break;
-        case SqliteStatement::Type::Integer:
-            c.kind = Kind::Integer;
-            c.integer = row.columnInt64(first + i);
-            break;
-        case SqliteStatement::Type::Real:
-            c.kind = Kind::Real;
-            c.real = row.columnDouble(first + i);
-            break;
-        case SqliteStatement::Type::Text:
-        case SqliteStatement::Type::Blob:
-            c.kind = Kind::Text;
-            textLength += row.columnText16(first + i).size();
-            break;
-        }
-    }
-    Record record;
-    record.m_key = key;
-    record.m_block =
-        build(columns, cells, textLength, 0, [&](int i) { return row.columnText16(first + i); });
-    return record;
+    return cellOf(m_block, column).kind;
 }
 
-QStringView Record::text(int column) const
+qint64 Record::integer(int column) const
 {
-    const Cell &c = cell(column);
-    return QStringView(chars() + c.text.offset, qsizetype(c.text.length));
+    return cellOf(m_block, column).integer;
+}
+
+double Record::real(int column) const
+{
+    return cellOf(m_block, column).real;
+}
+
+QString Record::text(int column) const
+{
+    const std::string_view text = cellOf(m_block, column).text;
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
 SqlValue Record::value(int column) const
 {
-    switch (kind(column)) {
+    const Cell cell = cellOf(m_block, column);
+    switch (cell.kind) {
     case Kind::Null:
         return std::monostate{};
     case Kind::Integer:
-        return integer(column);
+        return cell.integer;
     case Kind::Real:
-        return real(column);
+        return cell.real;
     case Kind::Text:
         break;
     }
-    return text(column).toString();
+    return QString::fromUtf8(cell.text.data(), qsizetype(cell.text.size()));
 }
 
-void Record::assign(const std::vector<int> &columns, const std::vector<SqlValue> &values)
-{
-    const int count = int(header()->columns);
-    constexpr int inlineColumns = 16;
-    Cell inlineCells[inlineColumns];
-    const SqlValue *inlineReplaced[inlineColumns];
-    std::vector<Cell> heapCells;
-    std::vector<const SqlValue *> heapReplaced;
-    Cell *newCells = inlineCells;
-    const SqlValue **replaced = inlineReplaced;
-    if (count > inlineColumns) {
-        heapCells.resize(size_t(count));
-        heapReplaced.resize(size_t(count));
-        newCells = heapCells.data();
-        replaced = heapReplaced.data();
-    }
-    std::fill(replaced, replaced + count, nullptr);
-    for (size_t i = 0; i < columns.size(); ++i)
-        replaced[columns[i]] = &values[i];
+// --- RecordArena -------------------------------------------------------------------------------
 
-    size_t textLength = 0;
-    for (int i = 0; i < count; ++i) {
-        Cell &c = newCells[i];
-        c = cells()[i];
-        if (const SqlValue *value = replaced[i]) {
-            c.integer = 0;
-            if (std::holds_alternative<std::monostate>(*value)) {
-                c.kind = Kind::Null;
-            } else if (auto integer = std::get_if<qint64>(value)) {
-                c.kind = Kind::Integer;
-                c.integer = *integer;
-            } else if (auto real = std::get_if<double>(value)) {
-                c.kind = Kind::Real;
-                c.real = *real;
-            } else {
-                c.kind = Kind::Text;
-                textLength += size_t(std::get<QString>(*value).size());
-            }
-        } else if (c.kind == Kind::Text) {
-            textLength += c.text.length;
+// The header of a chunk. Chunks are aligned to their usual size, so the chunk of any row is
+// found from the row's address; a row too large for one gets a chunk of its own.
+struct RecordArena::Chunk
+{
+    static constexpr size_t size = 256 * 1024;
+
+    static Chunk *of(const std::byte *row)
+    {
+        return reinterpret_cast<Chunk *>(reinterpret_cast<quintptr>(row) & ~quintptr(size - 1));
+    }
+    std::byte *start() { return reinterpret_cast<std::byte *>(this); }
+
+    size_t capacity; // bytes, this header included
+    size_t used;
+    size_t rows;   // rows held here
+    size_t wasted; // bytes of rows given up here
+};
+
+RecordArena::RecordArena(RecordArena &&other) noexcept
+    : m_chunks(std::move(other.m_chunks)), m_tail(std::exchange(other.m_tail, nullptr)),
+      m_reserved(std::exchange(other.m_reserved, 0)), m_live(std::exchange(other.m_live, 0)),
+      m_wasted(std::exchange(other.m_wasted, 0))
+{
+    other.m_chunks.clear();
+}
+
+RecordArena &RecordArena::operator=(RecordArena &&other) noexcept
+{
+    if (this != &other) {
+        clear();
+        m_chunks = std::move(other.m_chunks);
+        other.m_chunks.clear();
+        m_tail = std::exchange(other.m_tail, nullptr);
+        m_reserved = std::exchange(other.m_reserved, 0);
+        m_live = std::exchange(other.m_live, 0);
+        m_wasted = std::exchange(other.m_wasted, 0);
+    }
+    return *this;
+}
+
+RecordArena::~RecordArena()
+{
+    clear();
+}
+
+void RecordArena::clear()
+{
+    for (Chunk *chunk : m_chunks)
+        std::free(chunk);
+    m_chunks.clear();
+    m_tail = nullptr;
+    m_reserved = m_live = m_wasted = 0;
+}
+
+std::byte *RecordArena::allocate(size_t bytes)
+{
+    if (!m_tail || m_tail->used + bytes > m_tail->capacity) {
+        const size_t needed = sizeof(Chunk) + bytes;
+        const size_t capacity = (needed + Chunk::size - 1) / Chunk::size * Chunk::size;
+        m_chunks.reserve(m_chunks.size() + 1);
+        auto *chunk = static_cast<Chunk *>(std::aligned_alloc(Chunk::size, capacity));
+        if (!chunk)
+            throw std::bad_alloc();
+        *chunk = Chunk{capacity, sizeof(Chunk), 0, 0};
+        m_chunks.push_back(chunk);
+        m_reserved += capacity;
+        // A row larger than a usual chunk has its chunk to itself; rows after it go on filling
+        // the chunk they were filling.
+        if (capacity == Chunk::size) {
+            m_tail = chunk;
+        } else {
+            chunk->used = chunk->capacity;
+            chunk->rows = 1;
+            return chunk->start() + sizeof(Chunk);
         }
     }
-    void *block = build(count, newCells, textLength, ordinal(), [&](int i) {
-        if (const SqlValue *value = replaced[i]) {
-            const QString &text = std::get<QString>(*value);
-            return std::u16string_view(reinterpret_cast<const char16_t *>(text.utf16()),
-                                       size_t(text.size()));
+    std::byte *row = m_tail->start() + m_tail->used;
+    m_tail->used += bytes;
+    ++m_tail->rows;
+    return row;
+}
+
+void RecordArena::freeChunk(Chunk *chunk)
+{
+    m_wasted -= chunk->wasted;
+    m_reserved -= chunk->capacity;
+    m_chunks.erase(std::find(m_chunks.begin(), m_chunks.end(), chunk));
+    if (chunk == m_tail)
+        m_tail = nullptr;
+    std::free(chunk);
+}
+
+Record RecordArena::write(const std::vector<std::byte> &encoded)
+{
+    std::byte *row = allocate(encoded.size());
+    std::memcpy(row, encoded.data(), encoded.size());
+    m_live += encoded.size();
+    return Record(row);
+}
+
+Record RecordArena::blank(int columns, quint32 ordinal)
+{
+    Encoder encoder(ordinal, 0, columns);
+    for (int i = 0; i < columns; ++i)
+        encoder.null();
+    return write(encoder.bytes());
+}
+
+Record RecordArena::fromStatement(const SqliteStatement &row, int first, int columns, qint64 key,
+                                  quint32 ordinal)
+{
+    Encoder encoder(ordinal, key, columns);
+    for (int i = first; i < first + columns; ++i) {
+        switch (row.columnType(i)) {
+        case SqliteStatement::Type::Null:
+            encoder.null();
+            break;
+        case SqliteStatement::Type::Integer:
+            encoder.integer(row.columnInt64(i));
+            break;
+        case SqliteStatement::Type::Real:
+            encoder.real(row.columnDouble(i));
+            break;
+        case SqliteStatement::Type::Text:
+        case SqliteStatement::Type::Blob:
+            encoder.text(row.columnUtf8(i));
+            break;
         }
-        const QStringView old = this->text(i);
-        return std::u16string_view(reinterpret_cast<const char16_t *>(old.utf16()),
-                                   size_t(old.size()));
-    });
-    std::free(m_block);
-    m_block = block;
+    }
+    return write(encoder.bytes());
+}
+
+Record RecordArena::replace(Record record, qint64 key, const std::vector<int> &columns,
+                            const std::vector<SqlValue> &values)
+{
+    const Parts parts = partsOf(record.m_block);
+    Encoder encoder(parts.ordinal, key, parts.columns);
+    const std::byte *at = parts.cells;
+    for (int i = 0; i < parts.columns; ++i) {
+        const Cell old = readCell(at, parts.key);
+        const auto assigned = std::find(columns.begin(), columns.end(), i);
+        if (assigned != columns.end())
+            encoder.value(values[size_t(assigned - columns.begin())]);
+        else
+            encoder.cell(old);
+    }
+
+    const std::vector<std::byte> &encoded = encoder.bytes();
+    const size_t room = size_t(at - record.m_block) + parts.spare;
+    if (encoded.size() > room) {
+        const Record moved = write(encoded);
+        release(record);
+        return moved;
+    }
+    // Written over the old row; room beyond what the spare byte can tell is given up.
+    const size_t spare = std::min(room - encoded.size(), maxSpare);
+    std::memcpy(record.m_block, encoded.data(), encoded.size());
+    record.m_block[0] = std::byte(spare);
+    const size_t lost = room - encoded.size() - spare;
+    Chunk::of(record.m_block)->wasted += lost;
+    m_live -= lost;
+    m_wasted += lost;
+    return record;
+}
+
+void RecordArena::release(Record record)
+{
+    const size_t size = runSize(record.m_block);
+    Chunk *chunk = Chunk::of(record.m_block);
+    chunk->wasted += size;
+    m_live -= size;
+    m_wasted += size;
+    if (--chunk->rows > 0)
+        return;
+    if (chunk == m_tail) {
+        // Emptied while being filled: filled again from its start.
+        m_wasted -= chunk->wasted;
+        chunk->used = sizeof(Chunk);
+        chunk->wasted = 0;
+    } else {
+        freeChunk(chunk);
+    }
+}
+
+void RecordArena::packIfWasteful(std::vector<Record> &held)
+{
+    constexpr size_t tolerated = 1 << 20;
+    if (m_wasted <= m_live || m_wasted <= tolerated)
+        return;
+    RecordArena packed;
+    for (Record &record : held) {
+        const size_t size = runSize(record.m_block);
+        std::byte *row = packed.allocate(size);
+        std::memcpy(row, record.m_block, size);
+        packed.m_live += size;
+        record = Record(row);
+    }
+    *this = std::move(packed);
 }

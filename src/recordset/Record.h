@@ -2,79 +2,85 @@
 
 #include "platform/Sqlite.h"
 
-#include <QStringView>
+#include <QString>
 
-#include <cstdlib>
+#include <cstddef>
 #include <string_view>
+#include <vector>
 
-// One held row, kept small because a record set holds every row of its table: the values and
-// the texts of a row share one allocation, and a record is two words in the record set's list.
+// One held row. A record set holds every row of its result, so a row is kept as small as its
+// values allow: one run of bytes in its record set's arena, integers in as few bytes as their
+// value needs, texts in UTF-8, as the engine stores them. A Record is the address of that run:
+// copied freely, owned by the arena that made it.
 class Record
 {
 public:
     enum class Kind : quint8 { Null, Integer, Real, Text };
 
     Record() = default;
-    // A blank row of `columns` null values.
-    explicit Record(int columns, qint64 key = 0);
-    Record(Record &&other) noexcept
-        : m_key(other.m_key), m_block(std::exchange(other.m_block, nullptr))
-    {}
-    Record &operator=(Record &&other) noexcept;
-    Record(const Record &) = delete;
-    Record &operator=(const Record &) = delete;
-    ~Record() { std::free(m_block); }
 
-    // Builds a row from the statement's columns first..first+columns-1.
-    static Record fromStatement(const SqliteStatement &row, int first, int columns, qint64 key);
+    qint64 key() const;
+    // The position in the engine's order, for going back to it.
+    quint32 ordinal() const;
+    int columns() const;
 
-    qint64 key() const { return m_key; }
-    void setKey(qint64 key) { m_key = key; }
-    quint32 ordinal() const { return m_block ? header()->ordinal : 0; }
-    void setOrdinal(quint32 ordinal) { header()->ordinal = ordinal; }
-
-    Kind kind(int column) const { return cell(column).kind; }
-    qint64 integer(int column) const { return cell(column).integer; }
-    double real(int column) const { return cell(column).real; }
-    QStringView text(int column) const;
+    Kind kind(int column) const;
+    qint64 integer(int column) const;
+    double real(int column) const;
+    QString text(int column) const;
     SqlValue value(int column) const;
 
-    // Replaces some values; the others stay as they are.
-    void assign(const std::vector<int> &columns, const std::vector<SqlValue> &values);
+private:
+    friend class RecordArena;
+    explicit Record(std::byte *block) : m_block(block) {}
+
+    std::byte *m_block = nullptr;
+};
+
+// The memory of a record set's rows: large chunks filled one row after another. A chunk is given
+// back as soon as none of its rows is held any more, so rewriting every row in order (as the age
+// calculation does) keeps about one copy of the rows, and the whole arena is packed again when
+// rows given up elsewhere outweigh the rows held.
+class RecordArena
+{
+public:
+    RecordArena() = default;
+    RecordArena(RecordArena &&other) noexcept;
+    RecordArena &operator=(RecordArena &&other) noexcept;
+    RecordArena(const RecordArena &) = delete;
+    RecordArena &operator=(const RecordArena &) = delete;
+    ~RecordArena();
+
+    // A row of `columns` null values.
+    Record blank(int columns, quint32 ordinal);
+    // The statement's columns first..first+columns-1.
+    Record fromStatement(const SqliteStatement &row, int first, int columns, qint64 key,
+                         quint32 ordinal);
+    // The record with a key and some values replaced, the others kept. Written over the old row
+    // when it fits there; otherwise the old row is given up and a new one made.
+    Record replace(Record record, qint64 key, const std::vector<int> &columns,
+                   const std::vector<SqlValue> &values);
+    // Gives up a row that is no longer held.
+    void release(Record record);
+
+    // When rows given up in partly used chunks outweigh the rows held, moves the held rows (in
+    // the order given) into fresh chunks and updates them.
+    void packIfWasteful(std::vector<Record> &held);
+
+    // Bytes taken from the system, chunk headers and free room included.
+    size_t reservedBytes() const { return m_reserved; }
 
 private:
-    struct Cell
-    {
-        union {
-            qint64 integer;
-            double real;
-            struct
-            {
-                quint32 offset;
-                quint32 length;
-            } text;
-        };
-        Kind kind;
-    };
-    struct Header
-    {
-        quint32 columns;
-        quint32 ordinal; // the position in the engine's order, for going back to it
-    };
+    struct Chunk;
 
-    Header *header() const { return static_cast<Header *>(m_block); }
-    Cell *cells() const { return reinterpret_cast<Cell *>(header() + 1); }
-    const char16_t *chars() const
-    {
-        return reinterpret_cast<const char16_t *>(cells() + header()->columns);
-    }
-    const Cell &cell(int column) const { return cells()[column]; }
+    std::byte *allocate(size_t bytes);
+    Record write(const std::vector<std::byte> &encoded);
+    void freeChunk(Chunk *chunk);
+    void clear();
 
-    // Lays out a block for cells whose texts come from `textOf`; cells[i].text.length must be set.
-    template <typename TextOf>
-    static void *build(int columns, const Cell *source, size_t textLength, quint32 ordinal,
-                       TextOf textOf);
-
-    qint64 m_key = 0;
-    void *m_block = nullptr;
+    std::vector<Chunk *> m_chunks;
+    Chunk *m_tail = nullptr;
+    size_t m_reserved = 0;
+    size_t m_live = 0;   // bytes of rows held
+    size_t m_wasted = 0; // bytes of rows given up in chunks still in use
 };

@@ -107,15 +107,14 @@ void RecordSet::setActive(bool active)
         close();
 }
 
-void RecordSet::readRows(std::vector<Record> &into)
+void RecordSet::readRows(std::vector<Record> &into, RecordArena &arena)
 {
     const int first = m_source->statementColumn(0);
     const int columns = int(m_source->columns().size());
     quint32 ordinal = 0;
     into.reserve(m_records.size()); // a refresh reads about as many rows as it holds
     m_source->readAll([&](const SqliteStatement &row, qint64 key) {
-        into.push_back(Record::fromStatement(row, first, columns, key));
-        into.back().setOrdinal(ordinal++);
+        into.push_back(arena.fromStatement(row, first, columns, key, ordinal++));
     });
     m_nextOrdinal = ordinal;
 }
@@ -128,13 +127,15 @@ void RecordSet::open()
     m_source.emplace(m_kind == Kind::Table ? RowSource::forTable(engine, m_tableName)
                                            : RowSource::forQuery(engine, m_sql.text()));
     std::vector<Record> records;
+    RecordArena arena;
     try {
-        readRows(records);
+        readRows(records, arena);
     } catch (...) {
         m_source.reset();
         throw;
     }
     m_records = std::move(records);
+    m_arena = std::move(arena);
     const std::vector<SourceColumn> &columns = m_source->columns();
     for (int i = 0; i < int(columns.size()); ++i)
         m_fields.push_back(std::make_unique<Field>(*this, i, columns[size_t(i)]));
@@ -153,6 +154,7 @@ void RecordSet::close()
         return;
     dropPending();
     m_records.clear();
+    m_arena = RecordArena();
     m_fields.clear();
     m_source.reset();
     m_current = -1;
@@ -284,10 +286,9 @@ void RecordSet::startInserting(bool append)
     // table must not visit it. One appended after the last record stands at the end.
     const bool wasEmpty = empty();
     const int at = append || wasEmpty ? rowCount() : m_current;
-    auto inserted = m_records.insert(m_records.begin() + at, Record(FieldCount()));
-    // Never reused while the result is held, even after deletions: sorting finds the record
-    // that was current by it.
-    inserted->setOrdinal(m_nextOrdinal++);
+    // The ordinal is never reused while the result is held, even after deletions: sorting finds
+    // the record that was current by it.
+    m_records.insert(m_records.begin() + at, m_arena.blank(FieldCount(), m_nextOrdinal++));
     m_current = at;
     m_atBeginning = wasEmpty;
     m_atEnd = wasEmpty || append;
@@ -355,20 +356,20 @@ void RecordSet::PostRecord()
     Record &record = m_records[size_t(m_current)];
     if (m_state == State::Inserting) {
         const qint64 key = m_source->insert(m_assignedColumns, m_assignedValues);
-        const quint32 ordinal = record.ordinal();
         const int first = m_source->statementColumn(0);
+        const Record blank = record;
         const bool fetched = m_source->fetch(key, [&](const SqliteStatement &row, qint64 rowKey) {
-            record = Record::fromStatement(row, first, FieldCount(), rowKey);
+            record = m_arena.fromStatement(row, first, FieldCount(), rowKey, blank.ordinal());
         });
-        if (!fetched) {
-            record.setKey(key);
-            record.assign(m_assignedColumns, m_assignedValues);
-        }
-        record.setOrdinal(ordinal);
+        if (fetched)
+            m_arena.release(blank);
+        else
+            record = m_arena.replace(record, key, m_assignedColumns, m_assignedValues);
     } else {
         m_source->update(record.key(), m_assignedColumns, m_assignedValues);
-        record.assign(m_assignedColumns, m_assignedValues);
+        record = m_arena.replace(record, record.key(), m_assignedColumns, m_assignedValues);
     }
+    m_arena.packIfWasteful(m_records);
     dropPending();
     setState(State::Browsing);
     resynchronise();
@@ -379,6 +380,7 @@ void RecordSet::CancelRecord()
     if (!isEditing())
         return;
     if (m_state == State::Inserting) {
+        m_arena.release(m_records[size_t(m_current)]);
         m_records.erase(m_records.begin() + m_current);
         m_current = m_rowBeforeInsert;
     }
@@ -398,6 +400,7 @@ void RecordSet::DeleteRecord()
         fail(QStringLiteral("Cannot perform this operation on an empty dataset"));
     requireModifiable();
     m_source->remove(m_records[size_t(m_current)].key());
+    m_arena.release(m_records[size_t(m_current)]);
     m_records.erase(m_records.begin() + m_current);
     m_current = std::min(m_current, rowCount() - 1);
     dropPending();
@@ -421,7 +424,8 @@ void RecordSet::Reread()
 {
     settle();
     std::vector<Record> fresh;
-    readRows(fresh);
+    RecordArena freshArena;
+    readRows(fresh, freshArena);
 
     // The record that was current stays current; if it is gone, the next one still there, failing
     // that the previous one.
@@ -432,6 +436,7 @@ void RecordSet::Reread()
     const int oldCurrent = m_current;
 
     m_records = std::move(fresh);
+    m_arena = std::move(freshArena);
     applySortOrder();
 
     if (!CanModify()) {
@@ -538,7 +543,7 @@ void RecordSet::applySortOrder()
         for (int i = 0; i < n; ++i) {
             const Record &record = m_records[size_t(i)];
             if (record.kind(column) == Record::Kind::Text)
-                keys[size_t(i)].emplace(collator.sortKey(record.text(column).toString()));
+                keys[size_t(i)].emplace(collator.sortKey(record.text(column)));
         }
         const auto rank = [&](const Record &r) {
             switch (r.kind(column)) {
@@ -572,6 +577,6 @@ void RecordSet::applySortOrder()
     std::vector<Record> sorted;
     sorted.reserve(size_t(n));
     for (int i : order)
-        sorted.push_back(std::move(m_records[size_t(i)]));
+        sorted.push_back(m_records[size_t(i)]);
     m_records = std::move(sorted);
 }

@@ -126,7 +126,7 @@ private:
     // After a post, a cancel, a delete, a refresh or a sort: the flags are cleared (or both set
     // for an empty result) and the controls read everything again.
     void resynchronise();
-    void readRows(std::vector<Record> &into);
+    void readRows(std::vector<Record> &into, RecordArena &arena);
     void applySortOrder();
     bool empty() const { return m_records.empty(); }
     // Where the record with this ordinal now stands, looking near `hint` first; -1 if gone.
@@ -142,7 +142,8 @@ private:
     State m_state = State::Closed;
 
     std::optional<RowSource> m_source;
-    std::vector<Record> m_records;
+    std::vector<Record> m_records; // rows of m_arena, in the order shown
+    RecordArena m_arena;
     std::vector<std::unique_ptr<Field>> m_fields;
     int m_current = -1; // -1 only in an empty result
     int m_rowBeforeInsert = -1;

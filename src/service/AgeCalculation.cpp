@@ -7,14 +7,17 @@ namespace AgeCalculation {
 
 void walk(RecordSet &people, int year)
 {
+    if (people.AtEnd())
+        return;
+    // The fields stay the same while the record set is open.
+    Field &born = people.FieldNamed(QStringLiteral("Год"));
+    Field &age = people.FieldNamed(QStringLiteral("Возраст"));
+    Field &jubilee = people.FieldNamed(QStringLiteral("Юбилей"));
     WriteTransaction transaction(people.connection());
     while (!people.AtEnd()) {
         people.StartEdit();
-        const qint64 age = qint64(year) - people.FieldNamed(QStringLiteral("Год")).AsInt();
-        people.FieldNamed(QStringLiteral("Возраст")).setAsInt(age);
-        const bool jubilee = people.FieldNamed(QStringLiteral("Возраст")).AsInt() % 5 == 0;
-        people.FieldNamed(QStringLiteral("Юбилей"))
-            .setAsText(jubilee ? QStringLiteral("да") : QStringLiteral("нет"));
+        age.setAsInt(qint64(year) - born.AsInt());
+        jubilee.setAsText(age.AsInt() % 5 == 0 ? QStringLiteral("да") : QStringLiteral("нет"));
         // Leaving the record posts it; leaving the last one also sets AtEnd.
         people.ToNext();
     }
