@@ -7,11 +7,13 @@
 #include "recordset/RecordSet.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 void RatioReporter::ReportRuns(const std::vector<Run> &runs)
@@ -31,7 +33,8 @@ void RatioReporter::ReportRuns(const std::vector<Run> &runs)
             continue;
         if (run.run_type == Run::RT_Aggregate)
             m_aggregated.insert(name);
-        m_seconds[name] = run.real_accumulated_time / double(run.iterations);
+        m_seconds[name] = {run.real_accumulated_time / double(run.iterations),
+                           run.cpu_accumulated_time / double(run.iterations)};
     }
     ConsoleReporter::ReportRuns(runs);
 }
@@ -39,20 +42,26 @@ void RatioReporter::ReportRuns(const std::vector<Run> &runs)
 double RatioReporter::seconds(const std::string &name) const
 {
     const auto it = m_seconds.find(name);
-    return it == m_seconds.end() ? 0 : it->second;
+    return it == m_seconds.end() ? 0 : it->second.first;
+}
+
+double RatioReporter::cpuSeconds(const std::string &name) const
+{
+    const auto it = m_seconds.find(name);
+    return it == m_seconds.end() ? 0 : it->second.second;
 }
 
 benchmark::internal::Benchmark *timed(const char *name, void (*function)(benchmark::State &),
                                       int iterations)
 {
+    const auto fastest = [](const std::vector<double> &times) {
+        return *std::min_element(times.begin(), times.end());
+    };
     return benchmark::RegisterBenchmark(name, function)
         ->Unit(benchmark::kMillisecond)
         ->Iterations(iterations)
         ->Repetitions(3)
-        ->ComputeStatistics("min",
-                            [](const std::vector<double> &times) {
-                                return *std::min_element(times.begin(), times.end());
-                            })
+        ->ComputeStatistics("min", fastest)
         ->ReportAggregatesOnly(true);
 }
 
@@ -64,16 +73,25 @@ RatioReporter runBenchmarks(int &argc, char **argv)
     return reporter;
 }
 
-void reportRatio(const std::string &name, double value, double target)
+void reportRatio(const std::string &name, double value, double target, const std::string &note)
 {
-    char line[256];
-    std::snprintf(line, sizeof line, "ratio %s %.3f target<=%g\n", name.c_str(), value, target);
+    char line[512];
+    std::snprintf(line, sizeof line, "ratio %s %.3f target<=%g%s%s\n", name.c_str(), value, target,
+                  note.empty() ? "" : "  # ", note.c_str());
     // Under `make bench` the lines are gathered and printed together at the very end.
     const char *file = std::getenv("REESTR_RATIO_FILE");
     FILE *out = file ? std::fopen(file, "a") : nullptr;
     std::fputs(line, out ? out : stdout);
     if (out)
         std::fclose(out);
+}
+
+void reportTimes(const std::string &name, double program, double baseline, double target)
+{
+    char note[160];
+    std::snprintf(note, sizeof note, "%.1f ms against %.1f ms: %+.1f ms", program * 1000,
+                  baseline * 1000, (program - baseline) * 1000);
+    reportRatio(name, baseline > 0 ? program / baseline : 0, target, note);
 }
 
 QString benchDatabase(int people)
@@ -85,24 +103,154 @@ QString benchDatabase(int people)
 
     const QString path = folder.filePath(QStringLiteral("Base-%1.mdb").arg(people));
     DatabaseTool::createDatabase(path, false, 2026);
-    SqliteConnection db(path, SqliteConnection::Mode::OpenExisting);
-    db.exec(QStringLiteral("BEGIN"));
-    SqliteStatement insert = db.prepare(QStringLiteral(
-        "INSERT INTO Main (ФИО, Дата_рождения, Год, Месяц, Число) VALUES (?, ?, ?, ?, ?)"));
-    const auto &demo = DatabaseTool::demoPeople();
-    for (int i = 0; i < people; ++i) {
-        const DatabaseTool::DemoPerson &person = demo[i % demo.size()];
-        const int year = 1940 + i % 70;
-        insert.bind(1, person.fullName);
-        insert.bind(2, DatabaseTool::composeBirthDate(person.day, person.month, year));
-        insert.bindInt64(3, year);
-        insert.bindInt64(4, person.month);
-        insert.bindInt64(5, person.day);
-        insert.run();
+    {
+        SqliteConnection db(path, SqliteConnection::Mode::OpenExisting);
+        db.exec(QStringLiteral("BEGIN"));
+        SqliteStatement insert = db.prepare(QStringLiteral(
+            "INSERT INTO Main (ФИО, Дата_рождения, Год, Месяц, Число) VALUES (?, ?, ?, ?, ?)"));
+        const auto &demo = DatabaseTool::demoPeople();
+        for (int i = 0; i < people; ++i) {
+            const DatabaseTool::DemoPerson &person = demo[i % demo.size()];
+            const int year = 1940 + i % 70;
+            insert.bind(1, person.fullName);
+            insert.bind(2, DatabaseTool::composeBirthDate(person.day, person.month, year));
+            insert.bindInt64(3, year);
+            insert.bindInt64(4, person.month);
+            insert.bindInt64(5, person.day);
+            insert.run();
+        }
+        db.exec(QStringLiteral("COMMIT"));
+        setBasedAgeUpdate(db, 2025);
+        db.checkpoint();
     }
-    db.exec(QStringLiteral("COMMIT"));
     made[people] = path;
     return path;
+}
+
+QString benchDatabaseCopy(int people)
+{
+    static std::vector<std::unique_ptr<QTemporaryDir>> folders;
+    folders.push_back(std::make_unique<QTemporaryDir>());
+    const QString path = folders.back()->filePath(QStringLiteral("Base.mdb"));
+    QFile::copy(benchDatabase(people), path);
+    return path;
+}
+
+namespace {
+
+constexpr quint64 fnvOffset = 14695981039346656037ULL;
+constexpr quint64 fnvPrime = 1099511628211ULL;
+
+quint64 mix(quint64 hash, const void *data, size_t size)
+{
+    const auto *bytes = static_cast<const unsigned char *>(data);
+    for (size_t i = 0; i < size; ++i)
+        hash = (hash ^ bytes[i]) * fnvPrime;
+    return hash;
+}
+
+quint64 mixInteger(quint64 hash, qint64 value)
+{
+    return mix(mix(hash, "i", 1), &value, sizeof value);
+}
+quint64 mixReal(quint64 hash, double value)
+{
+    return mix(mix(hash, "r", 1), &value, sizeof value);
+}
+quint64 mixText(quint64 hash, std::string_view text, bool wholeText)
+{
+    hash = mix(hash, "t", 1);
+    const quint64 length = text.size();
+    hash = mix(hash, &length, sizeof length);
+    return wholeText ? mix(hash, text.data(), text.size()) : hash;
+}
+
+} // namespace
+
+Touched touchAll(SqliteConnection &db, const QString &sql, bool hashTexts, int first)
+{
+    Touched touched;
+    touched.checksum = fnvOffset;
+    SqliteStatement select = db.prepare(sql);
+    const int columns = select.columnCount();
+    while (select.step()) {
+        ++touched.rows;
+        for (int c = 0; c < columns; ++c) {
+            quint64 &hash = touched.checksum;
+            quint64 ignored = 0;
+            quint64 &into = c < first ? ignored : hash;
+            switch (select.columnType(c)) {
+            case SqliteStatement::Type::Null:
+                into = mix(into, "n", 1);
+                break;
+            case SqliteStatement::Type::Integer:
+                into = mixInteger(into, select.columnInt64(c));
+                break;
+            case SqliteStatement::Type::Real:
+                into = mixReal(into, select.columnDouble(c));
+                break;
+            case SqliteStatement::Type::Text:
+            case SqliteStatement::Type::Blob:
+                into = mixText(into, select.columnUtf8(c), hashTexts);
+                break;
+            }
+        }
+    }
+    return touched;
+}
+
+Touched touchHeld(const RecordSet &set)
+{
+    Touched touched;
+    touched.checksum = fnvOffset;
+    touched.rows = set.rowCount();
+    for (int row = 0; row < set.rowCount(); ++row) {
+        for (int c = 0; c < set.FieldCount(); ++c) {
+            const SqlValue value = set.valueAt(row, c);
+            quint64 &hash = touched.checksum;
+            if (auto i = std::get_if<qint64>(&value)) {
+                hash = mixInteger(hash, *i);
+            } else if (auto d = std::get_if<double>(&value)) {
+                hash = mixReal(hash, *d);
+            } else if (auto s = std::get_if<QString>(&value)) {
+                const QByteArray utf8 = s->toUtf8();
+                hash = mixText(hash, std::string_view(utf8.constData(), size_t(utf8.size())), true);
+            } else {
+                hash = mix(hash, "n", 1);
+            }
+        }
+    }
+    return touched;
+}
+
+void requireSame(const char *what, const Touched &program, const Touched &baseline)
+{
+    if (program == baseline) {
+        std::printf("same rows: %s (%lld rows)\n", what, static_cast<long long>(program.rows));
+        return;
+    }
+    std::fprintf(stderr, "%s: the program and its baseline differ (%lld rows, %llx; %lld rows, %llx)\n",
+                 what, static_cast<long long>(program.rows),
+                 static_cast<unsigned long long>(program.checksum),
+                 static_cast<long long>(baseline.rows),
+                 static_cast<unsigned long long>(baseline.checksum));
+    std::exit(1);
+}
+
+void setBasedAgeUpdate(SqliteConnection &db, int year)
+{
+    SqliteStatement update = db.prepare(QStringLiteral(
+        "UPDATE Main SET Возраст = ?1 - ifnull(Год, 0), "
+        "Юбилей = CASE WHEN (?1 - ifnull(Год, 0)) % 5 = 0 THEN 'да' ELSE 'нет' END"));
+    update.bindInt64(1, year);
+    db.exec(QStringLiteral("BEGIN IMMEDIATE"));
+    update.run();
+    db.exec(QStringLiteral("COMMIT"));
+}
+
+Touched agesWritten(SqliteConnection &db)
+{
+    return touchAll(db, QStringLiteral("SELECT Код, Возраст, Юбилей FROM Main ORDER BY Код"), true);
 }
 
 void ageWalk(RecordSet &tblMain, int year)

@@ -8,16 +8,20 @@
 #include <set>
 #include <string>
 
-// Collects the mean time of every benchmark run, so the program can end with its target lines.
+class RecordSet;
+class SqliteConnection;
+
+// Collects the times of every benchmark run, so the program can end with its target lines.
 class RatioReporter : public benchmark::ConsoleReporter
 {
 public:
     void ReportRuns(const std::vector<Run> &runs) override;
-    // Mean real time per iteration in seconds.
+    // Seconds per iteration of the fastest repetition: wall-clock and processor time.
     double seconds(const std::string &name) const;
+    double cpuSeconds(const std::string &name) const;
 
 private:
-    std::map<std::string, double> m_seconds;
+    std::map<std::string, std::pair<double, double>> m_seconds;
     std::set<std::string> m_aggregated;
 };
 
@@ -29,14 +33,44 @@ benchmark::internal::Benchmark *timed(const char *name, void (*function)(benchma
 // Runs every registered benchmark and gives their times.
 RatioReporter runBenchmarks(int &argc, char **argv);
 
-// Prints "ratio NAME VALUE target<=T" and appends it to the file named by REESTR_RATIO_FILE.
-void reportRatio(const std::string &name, double value, double target);
+// Prints "ratio NAME VALUE target<=T" and appends it to the file named by REESTR_RATIO_FILE;
+// `note` follows on the same line after a '#'.
+void reportRatio(const std::string &name, double value, double target,
+                 const std::string &note = std::string());
+// The ratio of two times in seconds, noted with both in milliseconds and what the first costs more.
+void reportTimes(const std::string &name, double program, double baseline, double target);
 
-class RecordSet;
-
-// The age calculation of btn4Click (the same walk function) over a record set, without reading a
-// year box.
-void ageWalk(RecordSet &tblMain, int year);
-
-// A database file of `people` persons in a temporary folder, made once per size.
+// A database file of `people` persons in a temporary folder, made once per size. Ages and
+// jubilee marks are those of 2025, as after the age calculation of that year.
 QString benchDatabase(int people);
+// A copy of it in a folder of its own, as Base.mdb; the folder lives as long as the process.
+QString benchDatabaseCopy(int people);
+
+// What reading a result gives: its rows and a checksum of every value in order.
+struct Touched
+{
+    qint64 rows = 0;
+    quint64 checksum = 0;
+    bool operator==(const Touched &) const = default;
+};
+
+// The least any reader of a select does: steps through it and reads every column of every row
+// (texts as the engine holds them, in UTF-8), holding nothing. With `hashTexts` every byte of
+// every text goes into the checksum, as the one-time comparison with the program needs; without,
+// only its length, so the floor does no more than the program. Columns before `first` are read
+// but left out of the checksum.
+Touched touchAll(SqliteConnection &db, const QString &sql, bool hashTexts, int first = 0);
+// The same checksum (texts hashed) over the rows a record set holds.
+Touched touchHeld(const RecordSet &set);
+// Stops the benchmark program when the two sides of a ratio did not read or write the same rows.
+void requireSame(const char *what, const Touched &program, const Touched &baseline);
+
+// Every person's age and jubilee mark for `year` in one UPDATE statement and one transaction:
+// the least work the age calculation can be.
+void setBasedAgeUpdate(SqliteConnection &db, int year);
+// What the age calculation wrote, in key order.
+Touched agesWritten(SqliteConnection &db);
+
+// The age calculation of btn4Click (the same walk function) over a record set, without reading
+// a year box.
+void ageWalk(RecordSet &tblMain, int year);

@@ -1,12 +1,10 @@
 // Start-up and exit: the windows and the data module are made in a fixed order, the event loop
 // runs until the main window closes, and they are destroyed in the reverse order.
 #include "Application.h"
-#include "Unit1.h"
-#include "Unit2.h"
-#include "Unit3.h"
-#include "Unit4.h"
-#include "controls/DBGrid.h"
+#include "Startup.h"
 #include "controls/MessageDialogs.h"
+#include "platform/Dialogs.h"
+#include "platform/Error.h"
 
 #include <QFileInfo>
 
@@ -15,33 +13,8 @@
 
 namespace {
 
-void createMainWindow()
-{
-    frmMain = new TfrmMain;
-}
-void createDataModule()
-{
-    DM = new TDM;
-}
-void createInsertWindow()
-{
-    frmInsert = new TfrmInsert;
-}
-void createReferenceWindow()
-{
-    frmSprav = new TfrmSprav;
-}
-
-void destroyAll()
-{
-    delete std::exchange(frmSprav, nullptr);
-    delete std::exchange(frmInsert, nullptr);
-    delete std::exchange(DM, nullptr);
-    delete std::exchange(frmMain, nullptr);
-}
-
 // The stop box of a failure that makes the program unusable, in the form the office knows.
-void showFatal(const std::exception &e, void (*step)())
+void showFatal(const std::exception &e, Startup::Step step)
 {
     const auto *error = dynamic_cast<const Error *>(&e);
     const QString kind = error ? QStringLiteral("Error") : QString::fromLatin1(typeid(e).name());
@@ -66,20 +39,10 @@ int main(int argc, char *argv[])
     MessageDialogs dialogs;
     Dialogs::install(&dialogs);
 
-    for (void (*step)() :
-         {createMainWindow, createDataModule, createInsertWindow, createReferenceWindow}) {
-        try {
-            step();
-        } catch (const std::exception &e) {
-            showFatal(e, step);
-            destroyAll();
-            return 1;
-        }
-    }
-
-    Application::showMainWindow(frmMain, frmMain->restoredOuterSize());
-    frmMain->dbgrd1->setFocus();
+    if (!Startup::createAll(showFatal))
+        return 1;
+    Startup::showMainWindow();
     QApplication::exec();
-    destroyAll();
+    Startup::destroyAll();
     return 0;
 }

@@ -1,6 +1,7 @@
 // Renders the new record window and the reference books window over a database in the current
 // folder into PNG files in FOLDER, for the user manual. Run it on a real display (Xvfb will do).
 #include "Application.h"
+#include "Startup.h"
 #include "Unit1.h"
 #include "Unit2.h"
 #include "Unit3.h"
@@ -12,6 +13,8 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include <cstdio>
+
 int main(int argc, char *argv[])
 {
     ReestrApplication app(argc, argv);
@@ -21,10 +24,10 @@ int main(int argc, char *argv[])
     Application::registerFonts();
     MessageDialogs dialogs;
     Dialogs::install(&dialogs);
-    frmMain = new TfrmMain;
-    DM = new TDM;
-    frmInsert = new TfrmInsert;
-    frmSprav = new TfrmSprav;
+    if (!Startup::createAll([](const std::exception &e, Startup::Step) {
+            std::fprintf(stderr, "window-shots: %s\n", e.what());
+        }))
+        return 1;
     frmMain->show();
 
     QTimer::singleShot(300, [] { frmMain->N1->trigger(); });
@@ -42,9 +45,6 @@ int main(int argc, char *argv[])
     QTimer::singleShot(2100, [] { QCoreApplication::quit(); });
     ReestrApplication::exec();
 
-    delete frmSprav;
-    delete frmInsert;
-    delete DM; // closes the pending new record without storing it
-    delete frmMain;
+    Startup::destroyAll(); // the pending new record is dropped without being stored
     return 0;
 }

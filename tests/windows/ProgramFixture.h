@@ -2,6 +2,7 @@
 
 #include "DatabaseTool.h"
 #include "RecordingDialogs.h"
+#include "Startup.h"
 #include "TempDatabase.h"
 #include "Unit1.h"
 #include "Unit2.h"
@@ -40,19 +41,13 @@ protected:
     // As start-up does it: the main window, the data module, then the two secondary windows.
     void startProgram()
     {
-        frmMain = new TfrmMain;
-        DM = new TDM;
-        frmInsert = new TfrmInsert;
-        frmSprav = new TfrmSprav;
-        frmMain->show();
+        const bool started = Startup::createAll([](const std::exception &e, Startup::Step) {
+            ADD_FAILURE() << "start-up failed: " << e.what();
+        });
+        if (started)
+            frmMain->show();
     }
-    void destroyProgram()
-    {
-        delete std::exchange(frmSprav, nullptr);
-        delete std::exchange(frmInsert, nullptr);
-        delete std::exchange(DM, nullptr);
-        delete std::exchange(frmMain, nullptr);
-    }
+    void destroyProgram() { Startup::destroyAll(); }
 
     // Runs one statement, or reads one value, through a connection of its own.
     void exec(const QString &sql) { connect()->exec(sql); }

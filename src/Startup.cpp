@@ -1,0 +1,64 @@
+#include "Startup.h"
+
+#include "Application.h"
+#include "Unit1.h"
+#include "Unit2.h"
+#include "Unit3.h"
+#include "Unit4.h"
+#include "controls/DBGrid.h"
+
+#include <utility>
+
+namespace Startup {
+
+namespace {
+
+void createMainWindow()
+{
+    frmMain = new TfrmMain;
+}
+void createDataModule()
+{
+    DM = new TDM;
+}
+void createInsertWindow()
+{
+    frmInsert = new TfrmInsert;
+}
+void createReferenceWindow()
+{
+    frmSprav = new TfrmSprav;
+}
+
+} // namespace
+
+bool createAll(const std::function<void(const std::exception &, Step)> &failed)
+{
+    for (Step step :
+         {createMainWindow, createDataModule, createInsertWindow, createReferenceWindow}) {
+        try {
+            step();
+        } catch (const std::exception &e) {
+            failed(e, step);
+            destroyAll();
+            return false;
+        }
+    }
+    return true;
+}
+
+void showMainWindow()
+{
+    Application::showMainWindow(frmMain, frmMain->restoredOuterSize());
+    frmMain->dbgrd1->setFocus();
+}
+
+void destroyAll()
+{
+    delete std::exchange(frmSprav, nullptr);
+    delete std::exchange(frmInsert, nullptr);
+    delete std::exchange(DM, nullptr);
+    delete std::exchange(frmMain, nullptr);
+}
+
+} // namespace Startup

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <exception>
+#include <functional>
+
+// The program's start-up and shutdown order, the same for the program, its tests, its tools and
+// its benchmarks: the main window, the data module (which opens the database and links the main
+// window's controls), the new-record window and the reference books window, destroyed in the
+// reverse order.
+namespace Startup {
+
+using Step = void (*)();
+
+// Makes the four in order. When a step fails, `failed` is told the failure and the step, what was
+// made is destroyed again and false is returned.
+bool createAll(const std::function<void(const std::exception &, Step)> &failed);
+
+// The main window as start-up shows it: framed at its restored size, maximised, the register
+// taking the keyboard.
+void showMainWindow();
+
+// Destroys whatever was made, in the reverse order. Safe to call more than once.
+void destroyAll();
+
+} // namespace Startup
