@@ -228,8 +228,24 @@ QString SqliteStatement::columnOrigin(int column) const
 
 // --- SqliteConnection --------------------------------------------------------------------------
 
+namespace {
+
+// The engine's settings for the whole process, made before its first use: no statistics of its
+// memory, which would take a lock around every allocation.
+void configureEngineOnce()
+{
+    static const bool configured = [] {
+        sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+        return true;
+    }();
+    (void)configured;
+}
+
+} // namespace
+
 SqliteConnection::SqliteConnection(const QString &path, Mode mode) : m_path(path)
 {
+    configureEngineOnce();
     const QString shown = nativePath(path);
     QByteArray name = path.toUtf8();
     int flags = SQLITE_OPEN_READWRITE;
@@ -307,7 +323,9 @@ void SqliteConnection::configure()
     prepare(QStringLiteral("PRAGMA journal_mode=WAL")).step();
     exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
     // The file is read through the engine's own small cache, not a memory map: tables are read
-    // whole, and a mapped file would count all its pages as the program's memory.
+    // whole into the record sets, and a mapped file would count all its pages as the program's
+    // memory; the cache serves the writes and single-row lookups.
+    exec(QStringLiteral("PRAGMA cache_size=-512"));
 }
 
 void SqliteConnection::exec(const QString &sql)
@@ -365,6 +383,7 @@ void initializeEngine()
 {
     // 3.33 names the schema table sqlite_schema.
     constexpr int oldestUsable = 3033000;
+    configureEngineOnce();
     if (sqlite3_initialize() != SQLITE_OK || sqlite3_libversion_number() < oldestUsable) {
         throw Error(QStringLiteral("Error creating object.  Please verify that the SQLite library "
                                    "3.33 (or later) has been properly installed"));

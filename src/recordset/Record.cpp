@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include <sys/mman.h>
+
 // A row is a run of bytes:
 //   spare      1 byte: how many unused bytes follow the row, left when a shorter row was written
 //              over a longer one, so that it can grow back in place
@@ -229,6 +231,8 @@ public:
             null();
     }
 
+    void raw(const std::byte *begin, const std::byte *end) { m_out.insert(m_out.end(), begin, end); }
+
     const std::vector<std::byte> &bytes() const { return m_out; }
 
 private:
@@ -320,6 +324,34 @@ struct RecordArena::Chunk
     size_t wasted; // bytes of rows given up here
 };
 
+namespace {
+
+// Chunks are mapped from the system directly, aligned by mapping more and unmapping the ends:
+// through malloc an aligned block leaves unusable pieces of the heap behind, and a freed chunk
+// would stay with the process instead of going back to the system.
+void *mapAligned(size_t capacity)
+{
+    const size_t alignment = 256 * 1024;
+    void *mapped = mmap(nullptr, capacity + alignment, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED)
+        throw std::bad_alloc();
+    const auto start = reinterpret_cast<quintptr>(mapped);
+    const quintptr aligned = (start + alignment - 1) & ~quintptr(alignment - 1);
+    if (aligned > start)
+        munmap(mapped, aligned - start);
+    if (const size_t tail = start + alignment - aligned)
+        munmap(reinterpret_cast<void *>(aligned + capacity), tail);
+    return reinterpret_cast<void *>(aligned);
+}
+
+} // namespace
+
+void RecordArena::unmap(Chunk *chunk)
+{
+    munmap(chunk, chunk->capacity);
+}
+
 RecordArena::RecordArena(RecordArena &&other) noexcept
     : m_chunks(std::move(other.m_chunks)), m_tail(std::exchange(other.m_tail, nullptr)),
       m_reserved(std::exchange(other.m_reserved, 0)), m_live(std::exchange(other.m_live, 0)),
@@ -350,7 +382,7 @@ RecordArena::~RecordArena()
 void RecordArena::clear()
 {
     for (Chunk *chunk : m_chunks)
-        std::free(chunk);
+        unmap(chunk);
     m_chunks.clear();
     m_tail = nullptr;
     m_reserved = m_live = m_wasted = 0;
@@ -362,9 +394,7 @@ std::byte *RecordArena::allocate(size_t bytes)
         const size_t needed = sizeof(Chunk) + bytes;
         const size_t capacity = (needed + Chunk::size - 1) / Chunk::size * Chunk::size;
         m_chunks.reserve(m_chunks.size() + 1);
-        auto *chunk = static_cast<Chunk *>(std::aligned_alloc(Chunk::size, capacity));
-        if (!chunk)
-            throw std::bad_alloc();
+        auto *chunk = static_cast<Chunk *>(mapAligned(capacity));
         *chunk = Chunk{capacity, sizeof(Chunk), 0, 0};
         m_chunks.push_back(chunk);
         m_reserved += capacity;
@@ -391,7 +421,7 @@ void RecordArena::freeChunk(Chunk *chunk)
     m_chunks.erase(std::find(m_chunks.begin(), m_chunks.end(), chunk));
     if (chunk == m_tail)
         m_tail = nullptr;
-    std::free(chunk);
+    unmap(chunk);
 }
 
 Record RecordArena::write(const std::vector<std::byte> &encoded)
@@ -441,10 +471,13 @@ Record RecordArena::replace(Record record, qint64 key, const std::vector<int> &c
     Encoder encoder(parts.ordinal, key, parts.columns);
     const std::byte *at = parts.cells;
     for (int i = 0; i < parts.columns; ++i) {
+        const std::byte *start = at;
         const Cell old = readCell(at, parts.key);
         const auto assigned = std::find(columns.begin(), columns.end(), i);
         if (assigned != columns.end())
             encoder.value(values[size_t(assigned - columns.begin())]);
+        else if (key == parts.key)
+            encoder.raw(start, at); // the same key: the cell means the same as it stands
         else
             encoder.cell(old);
     }

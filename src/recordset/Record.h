@@ -76,6 +76,7 @@ private:
     std::byte *allocate(size_t bytes);
     Record write(const std::vector<std::byte> &encoded);
     void freeChunk(Chunk *chunk);
+    static void unmap(Chunk *chunk);
     void clear();
 
     std::vector<Chunk *> m_chunks;
