@@ -4,6 +4,7 @@
 
 #include "DatabaseTool.h"
 #include "platform/Sqlite.h"
+#include "recordset/Connection.h"
 #include "recordset/RecordSet.h"
 
 #include <QDir>
@@ -259,4 +260,24 @@ void ageWalk(RecordSet &tblMain, int year)
     tblMain.ToFirst();
     tblMain.StartEdit();
     AgeCalculation::walk(tblMain, year);
+}
+
+void detachedWalkBenchmark(benchmark::State &state)
+{
+    Connection connection(benchDatabaseCopy(int(state.range(0))));
+    RecordSet tblMain(QStringLiteral("tblMain"), connection, RecordSet::Kind::Table);
+    tblMain.setTableName(QStringLiteral("Main"));
+    tblMain.setActive(true);
+    int year = 2030;
+    for (auto _ : state)
+        ageWalk(tblMain, year++);
+}
+
+void setUpdateBenchmark(benchmark::State &state)
+{
+    SqliteConnection db(benchDatabaseCopy(int(state.range(0))),
+                        SqliteConnection::Mode::OpenExisting);
+    int year = 2030;
+    for (auto _ : state)
+        setBasedAgeUpdate(db, year++);
 }

@@ -71,6 +71,11 @@ void setBasedAgeUpdate(SqliteConnection &db, int year);
 // What the age calculation wrote, in key order.
 Touched agesWritten(SqliteConnection &db);
 
+// Benchmarks over a copy of the bench database of state.range(0) people, one year after another:
+// the age walk over tblMain as a record set attached to nothing, and the set-based update.
+void detachedWalkBenchmark(benchmark::State &state);
+void setUpdateBenchmark(benchmark::State &state);
+
 // The age calculation of btn4Click (the same walk function) over a record set, without reading
 // a year box.
 void ageWalk(RecordSet &tblMain, int year);

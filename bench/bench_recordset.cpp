@@ -36,26 +36,6 @@ void touchFloor(benchmark::State &state)
         benchmark::DoNotOptimize(touchAll(db, tableSelect, false));
 }
 
-void walk(benchmark::State &state)
-{
-    Connection connection(benchDatabaseCopy(int(state.range(0))));
-    RecordSet tblMain(QStringLiteral("tblMain"), connection, RecordSet::Kind::Table);
-    tblMain.setTableName(QStringLiteral("Main"));
-    tblMain.setActive(true);
-    int year = 2030;
-    for (auto _ : state)
-        ageWalk(tblMain, year++);
-}
-
-void setUpdate(benchmark::State &state)
-{
-    SqliteConnection db(benchDatabaseCopy(int(state.range(0))),
-                        SqliteConnection::Mode::OpenExisting);
-    int year = 2030;
-    for (auto _ : state)
-        setBasedAgeUpdate(db, year++);
-}
-
 // Once, before timing: the record set holds what the floor reads, and the walk writes what the
 // set-based update writes.
 void checkSameRows()
@@ -117,9 +97,9 @@ int main(int argc, char *argv[])
     timed("openTable", openTable, 5)->Arg(10000)->Arg(100000);
     timed("openTable", openTable, 1)->Arg(1000000);
     timed("touchFloor", touchFloor, 5)->Arg(100000);
-    timed("walk", walk, 3)->Arg(100000);
-    timed("walk", walk, 1)->Arg(1000000);
-    timed("setUpdate", setUpdate, 3)->Arg(100000);
+    timed("walk", detachedWalkBenchmark, 3)->Arg(100000);
+    timed("walk", detachedWalkBenchmark, 1)->Arg(1000000);
+    timed("setUpdate", setUpdateBenchmark, 3)->Arg(100000);
     const RatioReporter reporter = runBenchmarks(argc, argv);
 
     const double memory = bytesPerRecord(100000);

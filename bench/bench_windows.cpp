@@ -73,26 +73,6 @@ void handler(benchmark::State &state)
     }
 }
 
-void detached(benchmark::State &state)
-{
-    Connection connection(benchDatabaseCopy(int(state.range(0))));
-    RecordSet tblMain(QStringLiteral("tblMain"), connection, RecordSet::Kind::Table);
-    tblMain.setTableName(QStringLiteral("Main"));
-    tblMain.setActive(true);
-    int year = 2030;
-    for (auto _ : state)
-        ageWalk(tblMain, year++);
-}
-
-void setUpdate(benchmark::State &state)
-{
-    SqliteConnection db(benchDatabaseCopy(int(state.range(0))),
-                        SqliteConnection::Mode::OpenExisting);
-    int year = 2030;
-    for (auto _ : state)
-        setBasedAgeUpdate(db, year++);
-}
-
 void monthSearch(benchmark::State &state)
 {
     Program program(int(state.range(0)));
@@ -166,8 +146,8 @@ int main(int argc, char *argv[])
     Dialogs::install(&dialogs);
     checkSameRows();
     timed("handler", handler, 3)->Arg(100000);
-    timed("detached", detached, 3)->Arg(100000);
-    timed("setUpdate", setUpdate, 3)->Arg(100000);
+    timed("detached", detachedWalkBenchmark, 3)->Arg(100000);
+    timed("setUpdate", setUpdateBenchmark, 3)->Arg(100000);
     timed("monthSearch", monthSearch, 10)->Arg(100000);
     timed("monthFloor", monthFloor, 10)->Arg(100000);
     timed("jubileeList", jubileeList, 10)->Arg(100000);
