@@ -306,66 +306,34 @@ SqlValue Record::value(int column) const
 
 // --- RecordArena -------------------------------------------------------------------------------
 
-// The header of a chunk. Chunks are aligned to their usual size, so the chunk of any row is
-// found from the row's address; a row too large for one gets a chunk of its own.
+// The header of a chunk, at its start. A row too large for a usual chunk gets a chunk of its own.
+// Chunks are mapped from the system directly: a freed chunk goes back to it at once instead of
+// staying with the process as free heap.
 struct RecordArena::Chunk
 {
-    static constexpr size_t size = 256 * 1024;
+    static constexpr size_t size = size_t(1) << offsetBits;
 
-    static Chunk *of(const std::byte *row)
-    {
-        return reinterpret_cast<Chunk *>(reinterpret_cast<quintptr>(row) & ~quintptr(size - 1));
-    }
     std::byte *start() { return reinterpret_cast<std::byte *>(this); }
 
     size_t capacity; // bytes, this header included
     size_t used;
     size_t rows;   // rows held here
     size_t wasted; // bytes of rows given up here
+    quint32 slot;
 };
 
-namespace {
-
-// Chunks are mapped from the system directly, aligned by mapping more and unmapping the ends:
-// through malloc an aligned block leaves unusable pieces of the heap behind, and a freed chunk
-// would stay with the process instead of going back to the system.
-void *mapAligned(size_t capacity)
-{
-    const size_t alignment = 256 * 1024;
-    void *mapped = mmap(nullptr, capacity + alignment, PROT_READ | PROT_WRITE,
-                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (mapped == MAP_FAILED)
-        throw std::bad_alloc();
-    const auto start = reinterpret_cast<quintptr>(mapped);
-    const quintptr aligned = (start + alignment - 1) & ~quintptr(alignment - 1);
-    if (aligned > start)
-        munmap(mapped, aligned - start);
-    if (const size_t tail = start + alignment - aligned)
-        munmap(reinterpret_cast<void *>(aligned + capacity), tail);
-    return reinterpret_cast<void *>(aligned);
-}
-
-} // namespace
-
-void RecordArena::unmap(Chunk *chunk)
-{
-    munmap(chunk, chunk->capacity);
-}
-
 RecordArena::RecordArena(RecordArena &&other) noexcept
-    : m_chunks(std::move(other.m_chunks)), m_tail(std::exchange(other.m_tail, nullptr)),
-      m_reserved(std::exchange(other.m_reserved, 0)), m_live(std::exchange(other.m_live, 0)),
-      m_wasted(std::exchange(other.m_wasted, 0))
-{
-    other.m_chunks.clear();
-}
+    : m_slots(std::exchange(other.m_slots, {})), m_freeSlots(std::exchange(other.m_freeSlots, {})),
+      m_tail(std::exchange(other.m_tail, nullptr)), m_reserved(std::exchange(other.m_reserved, 0)),
+      m_live(std::exchange(other.m_live, 0)), m_wasted(std::exchange(other.m_wasted, 0))
+{}
 
 RecordArena &RecordArena::operator=(RecordArena &&other) noexcept
 {
     if (this != &other) {
         clear();
-        m_chunks = std::move(other.m_chunks);
-        other.m_chunks.clear();
+        m_slots = std::exchange(other.m_slots, {});
+        m_freeSlots = std::exchange(other.m_freeSlots, {});
         m_tail = std::exchange(other.m_tail, nullptr);
         m_reserved = std::exchange(other.m_reserved, 0);
         m_live = std::exchange(other.m_live, 0);
@@ -381,22 +349,45 @@ RecordArena::~RecordArena()
 
 void RecordArena::clear()
 {
-    for (Chunk *chunk : m_chunks)
-        unmap(chunk);
-    m_chunks.clear();
+    for (std::byte *start : m_slots) {
+        if (start)
+            munmap(start, reinterpret_cast<Chunk *>(start)->capacity);
+    }
+    m_slots.clear();
+    m_freeSlots.clear();
     m_tail = nullptr;
     m_reserved = m_live = m_wasted = 0;
 }
 
-std::byte *RecordArena::allocate(size_t bytes)
+RecordArena::Chunk *RecordArena::chunk(Handle row) const
+{
+    return reinterpret_cast<Chunk *>(m_slots[row >> offsetBits]);
+}
+
+RecordArena::Handle RecordArena::allocate(size_t bytes)
 {
     if (!m_tail || m_tail->used + bytes > m_tail->capacity) {
+        constexpr size_t slots = size_t(1) << (32 - offsetBits);
+        if (m_freeSlots.empty() && m_slots.size() == slots)
+            throw std::bad_alloc(); // 4 GiB of rows in one record set
         const size_t needed = sizeof(Chunk) + bytes;
         const size_t capacity = (needed + Chunk::size - 1) / Chunk::size * Chunk::size;
-        m_chunks.reserve(m_chunks.size() + 1);
-        auto *chunk = static_cast<Chunk *>(mapAligned(capacity));
-        *chunk = Chunk{capacity, sizeof(Chunk), 0, 0};
-        m_chunks.push_back(chunk);
+        m_slots.reserve(m_slots.size() + 1);
+        m_freeSlots.reserve(m_freeSlots.size() + 1);
+        void *mapped =
+            mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapped == MAP_FAILED)
+            throw std::bad_alloc();
+        auto *chunk = static_cast<Chunk *>(mapped);
+        *chunk = Chunk{capacity, sizeof(Chunk), 0, 0, 0};
+        if (m_freeSlots.empty()) {
+            chunk->slot = quint32(m_slots.size());
+            m_slots.push_back(chunk->start());
+        } else {
+            chunk->slot = m_freeSlots.back();
+            m_freeSlots.pop_back();
+            m_slots[chunk->slot] = chunk->start();
+        }
         m_reserved += capacity;
         // A row larger than a usual chunk has its chunk to itself; rows after it go on filling
         // the chunk they were filling.
@@ -405,10 +396,10 @@ std::byte *RecordArena::allocate(size_t bytes)
         } else {
             chunk->used = chunk->capacity;
             chunk->rows = 1;
-            return chunk->start() + sizeof(Chunk);
+            return (Handle(chunk->slot) << offsetBits) | Handle(sizeof(Chunk));
         }
     }
-    std::byte *row = m_tail->start() + m_tail->used;
+    const Handle row = (Handle(m_tail->slot) << offsetBits) | Handle(m_tail->used);
     m_tail->used += bytes;
     ++m_tail->rows;
     return row;
@@ -418,21 +409,22 @@ void RecordArena::freeChunk(Chunk *chunk)
 {
     m_wasted -= chunk->wasted;
     m_reserved -= chunk->capacity;
-    m_chunks.erase(std::find(m_chunks.begin(), m_chunks.end(), chunk));
+    m_slots[chunk->slot] = nullptr;
+    m_freeSlots.push_back(chunk->slot); // room was reserved when the slot was taken
     if (chunk == m_tail)
         m_tail = nullptr;
-    unmap(chunk);
+    munmap(chunk, chunk->capacity);
 }
 
-Record RecordArena::write(const std::vector<std::byte> &encoded)
+RecordArena::Handle RecordArena::write(const std::vector<std::byte> &encoded)
 {
-    std::byte *row = allocate(encoded.size());
-    std::memcpy(row, encoded.data(), encoded.size());
+    const Handle row = allocate(encoded.size());
+    std::memcpy(at(row).m_block, encoded.data(), encoded.size());
     m_live += encoded.size();
-    return Record(row);
+    return row;
 }
 
-Record RecordArena::blank(int columns, quint32 ordinal)
+RecordArena::Handle RecordArena::blank(int columns, quint32 ordinal)
 {
     Encoder encoder(ordinal, 0, columns);
     for (int i = 0; i < columns; ++i)
@@ -440,8 +432,8 @@ Record RecordArena::blank(int columns, quint32 ordinal)
     return write(encoder.bytes());
 }
 
-Record RecordArena::fromStatement(const SqliteStatement &row, int first, int columns, qint64 key,
-                                  quint32 ordinal)
+RecordArena::Handle RecordArena::fromStatement(const SqliteStatement &row, int first, int columns,
+                                               qint64 key, quint32 ordinal)
 {
     Encoder encoder(ordinal, key, columns);
     for (int i = first; i < first + columns; ++i) {
@@ -464,10 +456,11 @@ Record RecordArena::fromStatement(const SqliteStatement &row, int first, int col
     return write(encoder.bytes());
 }
 
-Record RecordArena::replace(Record record, qint64 key, const std::vector<int> &columns,
-                            const std::vector<SqlValue> &values)
+RecordArena::Handle RecordArena::replace(Handle row, qint64 key, const std::vector<int> &columns,
+                                         const std::vector<SqlValue> &values)
 {
-    const Parts parts = partsOf(record.m_block);
+    std::byte *block = at(row).m_block;
+    const Parts parts = partsOf(block);
     Encoder encoder(parts.ordinal, key, parts.columns);
     const std::byte *at = parts.cells;
     for (int i = 0; i < parts.columns; ++i) {
@@ -483,27 +476,27 @@ Record RecordArena::replace(Record record, qint64 key, const std::vector<int> &c
     }
 
     const std::vector<std::byte> &encoded = encoder.bytes();
-    const size_t room = size_t(at - record.m_block) + parts.spare;
+    const size_t room = size_t(at - block) + parts.spare;
     if (encoded.size() > room) {
-        const Record moved = write(encoded);
-        release(record);
+        const Handle moved = write(encoded);
+        release(row);
         return moved;
     }
     // Written over the old row; room beyond what the spare byte can tell is given up.
     const size_t spare = std::min(room - encoded.size(), maxSpare);
-    std::memcpy(record.m_block, encoded.data(), encoded.size());
-    record.m_block[0] = std::byte(spare);
+    std::memcpy(block, encoded.data(), encoded.size());
+    block[0] = std::byte(spare);
     const size_t lost = room - encoded.size() - spare;
-    Chunk::of(record.m_block)->wasted += lost;
+    chunk(row)->wasted += lost;
     m_live -= lost;
     m_wasted += lost;
-    return record;
+    return row;
 }
 
-void RecordArena::release(Record record)
+void RecordArena::release(Handle row)
 {
-    const size_t size = runSize(record.m_block);
-    Chunk *chunk = Chunk::of(record.m_block);
+    const size_t size = runSize(at(row).m_block);
+    Chunk *chunk = this->chunk(row);
     chunk->wasted += size;
     m_live -= size;
     m_wasted += size;
@@ -519,18 +512,19 @@ void RecordArena::release(Record record)
     }
 }
 
-void RecordArena::packIfWasteful(std::vector<Record> &held)
+void RecordArena::packIfWasteful(std::vector<Handle> &held)
 {
     constexpr size_t tolerated = 1 << 20;
     if (m_wasted <= m_live || m_wasted <= tolerated)
         return;
     RecordArena packed;
-    for (Record &record : held) {
-        const size_t size = runSize(record.m_block);
-        std::byte *row = packed.allocate(size);
-        std::memcpy(row, record.m_block, size);
+    for (Handle &row : held) {
+        const std::byte *block = at(row).m_block;
+        const size_t size = runSize(block);
+        const Handle copy = packed.allocate(size);
+        std::memcpy(packed.at(copy).m_block, block, size);
         packed.m_live += size;
-        record = Record(row);
+        row = copy;
     }
     *this = std::move(packed);
 }

@@ -37,13 +37,16 @@ private:
     std::byte *m_block = nullptr;
 };
 
-// The memory of a record set's rows: large chunks filled one row after another. A chunk is given
-// back as soon as none of its rows is held any more, so rewriting every row in order (as the age
-// calculation does) keeps about one copy of the rows, and the whole arena is packed again when
-// rows given up elsewhere outweigh the rows held.
+// The memory of a record set's rows: large chunks filled one row after another. A row is named by
+// a four-byte handle (its chunk and its place there), half what an address takes in a list of a
+// million rows. A chunk is given back as soon as none of its rows is held any more, so rewriting
+// every row in order (as the age calculation does) keeps about one copy of the rows, and the whole
+// arena is packed again when rows given up elsewhere outweigh the rows held.
 class RecordArena
 {
 public:
+    using Handle = quint32;
+
     RecordArena() = default;
     RecordArena(RecordArena &&other) noexcept;
     RecordArena &operator=(RecordArena &&other) noexcept;
@@ -51,35 +54,44 @@ public:
     RecordArena &operator=(const RecordArena &) = delete;
     ~RecordArena();
 
+    // The row a handle names; valid until the arena next makes, replaces or packs a row.
+    Record at(Handle row) const
+    {
+        return Record(m_slots[row >> offsetBits] + (row & ((Handle(1) << offsetBits) - 1)));
+    }
+
     // A row of `columns` null values.
-    Record blank(int columns, quint32 ordinal);
+    Handle blank(int columns, quint32 ordinal);
     // The statement's columns first..first+columns-1.
-    Record fromStatement(const SqliteStatement &row, int first, int columns, qint64 key,
+    Handle fromStatement(const SqliteStatement &row, int first, int columns, qint64 key,
                          quint32 ordinal);
-    // The record with a key and some values replaced, the others kept. Written over the old row
+    // The row with a key and some values replaced, the others kept. Written over the old row
     // when it fits there; otherwise the old row is given up and a new one made.
-    Record replace(Record record, qint64 key, const std::vector<int> &columns,
+    Handle replace(Handle row, qint64 key, const std::vector<int> &columns,
                    const std::vector<SqlValue> &values);
     // Gives up a row that is no longer held.
-    void release(Record record);
+    void release(Handle row);
 
     // When rows given up in partly used chunks outweigh the rows held, moves the held rows (in
-    // the order given) into fresh chunks and updates them.
-    void packIfWasteful(std::vector<Record> &held);
+    // the order given) into fresh chunks and updates their handles.
+    void packIfWasteful(std::vector<Handle> &held);
 
     // Bytes taken from the system, chunk headers and free room included.
     size_t reservedBytes() const { return m_reserved; }
 
 private:
     struct Chunk;
+    // A handle is a chunk's slot and the row's offset in it: 16,384 chunks of 256 KiB.
+    static constexpr int offsetBits = 18;
 
-    std::byte *allocate(size_t bytes);
-    Record write(const std::vector<std::byte> &encoded);
+    Handle allocate(size_t bytes);
+    Handle write(const std::vector<std::byte> &encoded);
+    Chunk *chunk(Handle row) const;
     void freeChunk(Chunk *chunk);
-    static void unmap(Chunk *chunk);
     void clear();
 
-    std::vector<Chunk *> m_chunks;
+    std::vector<std::byte *> m_slots; // chunk starts; null where a chunk was given back
+    std::vector<quint32> m_freeSlots;
     Chunk *m_tail = nullptr;
     size_t m_reserved = 0;
     size_t m_live = 0;   // bytes of rows held

@@ -107,12 +107,12 @@ void RecordSet::setActive(bool active)
         close();
 }
 
-void RecordSet::readRows(std::vector<Record> &into, RecordArena &arena)
+void RecordSet::readRows(std::vector<RecordArena::Handle> &into, RecordArena &arena)
 {
     const int first = m_source->statementColumn(0);
     const int columns = int(m_source->columns().size());
     quint32 ordinal = 0;
-    into.reserve(m_records.size()); // a refresh reads about as many rows as it holds
+    into.reserve(m_rows.size()); // a refresh reads about as many rows as it holds
     m_source->readAll([&](const SqliteStatement &row, qint64 key) {
         into.push_back(arena.fromStatement(row, first, columns, key, ordinal++));
     });
@@ -126,7 +126,7 @@ void RecordSet::open()
     SqliteConnection &engine = m_connection->engine();
     m_source.emplace(m_kind == Kind::Table ? RowSource::forTable(engine, m_tableName)
                                            : RowSource::forQuery(engine, m_sql.text()));
-    std::vector<Record> records;
+    std::vector<RecordArena::Handle> records;
     RecordArena arena;
     try {
         readRows(records, arena);
@@ -134,7 +134,7 @@ void RecordSet::open()
         m_source.reset();
         throw;
     }
-    m_records = std::move(records);
+    m_rows = std::move(records);
     m_arena = std::move(arena);
     const std::vector<SourceColumn> &columns = m_source->columns();
     for (int i = 0; i < int(columns.size()); ++i)
@@ -153,7 +153,7 @@ void RecordSet::close()
     if (!Active())
         return;
     dropPending();
-    m_records.clear();
+    m_rows.clear();
     m_arena = RecordArena();
     m_fields.clear();
     m_source.reset();
@@ -255,7 +255,7 @@ int RecordSet::MoveTo(int row)
     requireOpen();
     if (row < 0 || row >= rowCount())
         return 0;
-    const quint32 target = m_records[size_t(row)].ordinal();
+    const quint32 target = record(row).ordinal();
     settle();
     const int at = rowOfOrdinal(target, row);
     return at < 0 ? 0 : SkipBy(at - m_current);
@@ -265,11 +265,11 @@ int RecordSet::rowOfOrdinal(quint32 ordinal, int hint) const
 {
     // Settling removes at most the one blank record: the target is where it was or a row up.
     for (int row : {hint, hint - 1}) {
-        if (row >= 0 && row < rowCount() && m_records[size_t(row)].ordinal() == ordinal)
+        if (row >= 0 && row < rowCount() && record(row).ordinal() == ordinal)
             return row;
     }
     for (int row = 0; row < rowCount(); ++row) {
-        if (m_records[size_t(row)].ordinal() == ordinal)
+        if (record(row).ordinal() == ordinal)
             return row;
     }
     return -1;
@@ -288,7 +288,7 @@ void RecordSet::startInserting(bool append)
     const int at = append || wasEmpty ? rowCount() : m_current;
     // The ordinal is never reused while the result is held, even after deletions: sorting finds
     // the record that was current by it.
-    m_records.insert(m_records.begin() + at, m_arena.blank(FieldCount(), m_nextOrdinal++));
+    m_rows.insert(m_rows.begin() + at, m_arena.blank(FieldCount(), m_nextOrdinal++));
     m_current = at;
     m_atBeginning = wasEmpty;
     m_atEnd = wasEmpty || append;
@@ -353,23 +353,25 @@ void RecordSet::PostRecord()
 
     // The engine either stores the row or changes nothing and throws; in that case everything
     // stays pending so the user can correct the record and post again.
-    Record &record = m_records[size_t(m_current)];
+    RecordArena::Handle &row = m_rows[size_t(m_current)];
     if (m_state == State::Inserting) {
         const qint64 key = m_source->insert(m_assignedColumns, m_assignedValues);
         const int first = m_source->statementColumn(0);
-        const Record blank = record;
-        const bool fetched = m_source->fetch(key, [&](const SqliteStatement &row, qint64 rowKey) {
-            record = m_arena.fromStatement(row, first, FieldCount(), rowKey, blank.ordinal());
+        const RecordArena::Handle blank = row;
+        const quint32 ordinal = m_arena.at(blank).ordinal();
+        const bool fetched = m_source->fetch(key, [&](const SqliteStatement &read, qint64 rowKey) {
+            row = m_arena.fromStatement(read, first, FieldCount(), rowKey, ordinal);
         });
         if (fetched)
             m_arena.release(blank);
         else
-            record = m_arena.replace(record, key, m_assignedColumns, m_assignedValues);
+            row = m_arena.replace(row, key, m_assignedColumns, m_assignedValues);
     } else {
-        m_source->update(record.key(), m_assignedColumns, m_assignedValues);
-        record = m_arena.replace(record, record.key(), m_assignedColumns, m_assignedValues);
+        const qint64 key = m_arena.at(row).key();
+        m_source->update(key, m_assignedColumns, m_assignedValues);
+        row = m_arena.replace(row, key, m_assignedColumns, m_assignedValues);
     }
-    m_arena.packIfWasteful(m_records);
+    m_arena.packIfWasteful(m_rows);
     dropPending();
     setState(State::Browsing);
     resynchronise();
@@ -380,8 +382,8 @@ void RecordSet::CancelRecord()
     if (!isEditing())
         return;
     if (m_state == State::Inserting) {
-        m_arena.release(m_records[size_t(m_current)]);
-        m_records.erase(m_records.begin() + m_current);
+        m_arena.release(m_rows[size_t(m_current)]);
+        m_rows.erase(m_rows.begin() + m_current);
         m_current = m_rowBeforeInsert;
     }
     dropPending();
@@ -399,9 +401,9 @@ void RecordSet::DeleteRecord()
     if (empty())
         fail(QStringLiteral("Cannot perform this operation on an empty dataset"));
     requireModifiable();
-    m_source->remove(m_records[size_t(m_current)].key());
-    m_arena.release(m_records[size_t(m_current)]);
-    m_records.erase(m_records.begin() + m_current);
+    m_source->remove(record(m_current).key());
+    m_arena.release(m_rows[size_t(m_current)]);
+    m_rows.erase(m_rows.begin() + m_current);
     m_current = std::min(m_current, rowCount() - 1);
     dropPending();
     setState(State::Browsing);
@@ -423,19 +425,19 @@ void RecordSet::resynchronise()
 void RecordSet::Reread()
 {
     settle();
-    std::vector<Record> fresh;
+    std::vector<RecordArena::Handle> fresh;
     RecordArena freshArena;
     readRows(fresh, freshArena);
 
     // The record that was current stays current; if it is gone, the next one still there, failing
     // that the previous one.
     std::vector<qint64> oldKeys;
-    oldKeys.reserve(m_records.size());
-    for (const Record &record : m_records)
-        oldKeys.push_back(record.key());
+    oldKeys.reserve(m_rows.size());
+    for (int i = 0; i < rowCount(); ++i)
+        oldKeys.push_back(record(i).key());
     const int oldCurrent = m_current;
 
-    m_records = std::move(fresh);
+    m_rows = std::move(fresh);
     m_arena = std::move(freshArena);
     applySortOrder();
 
@@ -445,7 +447,7 @@ void RecordSet::Reread()
     } else {
         std::unordered_map<qint64, int> positions;
         for (int i = 0; i < rowCount(); ++i)
-            positions.emplace(m_records[size_t(i)].key(), i);
+            positions.emplace(record(i).key(), i);
         m_current = -1;
         const auto find = [&](int from, int step) {
             for (int i = from; i >= 0 && i < int(oldKeys.size()) && m_current < 0; i += step) {
@@ -499,14 +501,14 @@ SqlValue RecordSet::currentValue(int column) const
         if (at != m_assignedColumns.end())
             return m_assignedValues[size_t(at - m_assignedColumns.begin())];
     }
-    return m_records[size_t(m_current)].value(column);
+    return record(m_current).value(column);
 }
 
 SqlValue RecordSet::valueAt(int row, int column) const
 {
     if (row == m_current)
         return currentValue(column);
-    return m_records[size_t(row)].value(column);
+    return record(row).value(column);
 }
 
 // --- sorting -----------------------------------------------------------------------------------
@@ -516,7 +518,7 @@ void RecordSet::setSortOrder(const QString &fieldName)
     requireOpen();
     settle();
     const QString name = fieldName.isEmpty() ? QString() : FieldNamed(fieldName).FieldName();
-    const quint32 currentOrdinal = empty() ? 0 : m_records[size_t(m_current)].ordinal();
+    const quint32 currentOrdinal = empty() ? 0 : record(m_current).ordinal();
     m_sortOrder = name;
     applySortOrder();
     if (!empty())
@@ -533,7 +535,7 @@ void RecordSet::applySortOrder()
 
     if (m_sortOrder.isEmpty()) {
         std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-            return m_records[size_t(a)].ordinal() < m_records[size_t(b)].ordinal();
+            return record(a).ordinal() < record(b).ordinal();
         });
     } else {
         const int column = FieldNamed(m_sortOrder).Index();
@@ -541,9 +543,9 @@ void RecordSet::applySortOrder()
         QCollator collator(QLocale(QLocale::Russian, QLocale::Russia));
         std::vector<std::optional<QCollatorSortKey>> keys(static_cast<size_t>(n));
         for (int i = 0; i < n; ++i) {
-            const Record &record = m_records[size_t(i)];
-            if (record.kind(column) == Record::Kind::Text)
-                keys[size_t(i)].emplace(collator.sortKey(record.text(column)));
+            const Record r = record(i);
+            if (r.kind(column) == Record::Kind::Text)
+                keys[size_t(i)].emplace(collator.sortKey(r.text(column)));
         }
         const auto rank = [&](const Record &r) {
             switch (r.kind(column)) {
@@ -560,8 +562,8 @@ void RecordSet::applySortOrder()
                                                            : r.real(column);
         };
         std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-            const Record &ra = m_records[size_t(a)];
-            const Record &rb = m_records[size_t(b)];
+            const Record ra = record(a);
+            const Record rb = record(b);
             const int rankA = rank(ra);
             const int rankB = rank(rb);
             if (rankA != rankB)
@@ -574,9 +576,9 @@ void RecordSet::applySortOrder()
         });
     }
 
-    std::vector<Record> sorted;
+    std::vector<RecordArena::Handle> sorted;
     sorted.reserve(size_t(n));
     for (int i : order)
-        sorted.push_back(m_records[size_t(i)]);
-    m_records = std::move(sorted);
+        sorted.push_back(m_rows[size_t(i)]);
+    m_rows = std::move(sorted);
 }

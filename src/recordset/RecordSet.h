@@ -98,7 +98,7 @@ public:
 
     // For controls showing several rows: the rows held (a blank row being inserted included),
     // the current one's position among them, and any row's value without moving the cursor.
-    int rowCount() const { return int(m_records.size()); }
+    int rowCount() const { return int(m_rows.size()); }
     int currentRow() const { return m_current; }
     SqlValue valueAt(int row, int column) const;
     SqlValue currentValue(int column) const;
@@ -126,9 +126,10 @@ private:
     // After a post, a cancel, a delete, a refresh or a sort: the flags are cleared (or both set
     // for an empty result) and the controls read everything again.
     void resynchronise();
-    void readRows(std::vector<Record> &into, RecordArena &arena);
+    void readRows(std::vector<RecordArena::Handle> &into, RecordArena &arena);
+    Record record(int row) const { return m_arena.at(m_rows[size_t(row)]); }
     void applySortOrder();
-    bool empty() const { return m_records.empty(); }
+    bool empty() const { return m_rows.empty(); }
     // Where the record with this ordinal now stands, looking near `hint` first; -1 if gone.
     int rowOfOrdinal(quint32 ordinal, int hint) const;
 
@@ -142,7 +143,7 @@ private:
     State m_state = State::Closed;
 
     std::optional<RowSource> m_source;
-    std::vector<Record> m_records; // rows of m_arena, in the order shown
+    std::vector<RecordArena::Handle> m_rows; // rows of m_arena, in the order shown
     RecordArena m_arena;
     std::vector<std::unique_ptr<Field>> m_fields;
     int m_current = -1; // -1 only in an empty result

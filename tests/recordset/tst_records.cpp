@@ -109,7 +109,7 @@ public:
             for (int c = 0; c < columns; ++c)
                 m_select.bind(c + 1, values[size_t(c)]);
             ASSERT_TRUE(m_select.step());
-            Record record;
+            RecordArena::Handle record = 0;
             if (choice == 0) {
                 for (int c = 0; c < columns; ++c)
                     values[size_t(c)] = m_select.columnValue(c);
@@ -158,7 +158,7 @@ public:
     {
         ASSERT_EQ(m_held.size(), m_model.size());
         for (size_t i = 0; i < m_held.size(); ++i) {
-            const Record &record = m_held[i];
+            const Record record = m_arena.at(m_held[i]);
             const ModelRow &row = m_model[i];
             ASSERT_EQ(record.key(), row.key) << "seed " << seed << " row " << i << "\n"
                                              << qPrintable(m_trace);
@@ -182,7 +182,7 @@ private:
     std::optional<SqliteConnection> m_db;
     SqliteStatement m_select;
     RecordArena m_arena;
-    std::vector<Record> m_held;
+    std::vector<RecordArena::Handle> m_held;
     std::vector<ModelRow> m_model;
     quint32 m_ordinal = 0;
     QString m_trace;
@@ -213,7 +213,7 @@ TEST(RecordStore, RandomOperationsKeepEveryValue)
 TEST(RecordStore, RewritingInOrderAndPackingKeepAboutOneCopy)
 {
     RecordArena arena;
-    std::vector<Record> held;
+    std::vector<RecordArena::Handle> held;
     const std::vector<int> all{0, 1, 2};
     for (int i = 0; i < 100000; ++i) {
         held.push_back(arena.replace(arena.blank(3, quint32(i)), i + 1, all,
@@ -221,14 +221,14 @@ TEST(RecordStore, RewritingInOrderAndPackingKeepAboutOneCopy)
                                       std::monostate{}}));
     }
     const size_t before = arena.reservedBytes();
-    for (Record &record : held)
-        record = arena.replace(record, record.key(), {2}, {QStringLiteral("нет")});
+    for (RecordArena::Handle &record : held)
+        record = arena.replace(record, arena.at(record).key(), {2}, {QStringLiteral("нет")});
     EXPECT_LE(arena.reservedBytes(), before + before / 10 + 2 * 256 * 1024);
     for (size_t i = 0; i < held.size(); ++i)
-        ASSERT_EQ(held[i].value(2), SqlValue(QStringLiteral("нет"))) << i;
+        ASSERT_EQ(arena.at(held[i]).value(2), SqlValue(QStringLiteral("нет"))) << i;
 
     // Every other row given up: half of every chunk is waste, until packed.
-    std::vector<Record> kept;
+    std::vector<RecordArena::Handle> kept;
     for (size_t i = 0; i < held.size(); ++i) {
         if (i % 2)
             arena.release(held[i]);
@@ -241,9 +241,9 @@ TEST(RecordStore, RewritingInOrderAndPackingKeepAboutOneCopy)
     arena.packIfWasteful(kept);
     EXPECT_LE(arena.reservedBytes(), before / 2 + before / 10 + 256 * 1024);
     for (size_t i = 0; i < kept.size(); ++i) {
-        ASSERT_EQ(kept[i].key(), qint64(2 * i + 1));
-        ASSERT_EQ(kept[i].ordinal(), quint32(2 * i));
-        ASSERT_EQ(kept[i].value(0), SqlValue(qint64(2 * i + 1)));
-        ASSERT_EQ(kept[i].value(1), SqlValue(QStringLiteral("Кузнецов Алексей")));
+        ASSERT_EQ(arena.at(kept[i]).key(), qint64(2 * i + 1));
+        ASSERT_EQ(arena.at(kept[i]).ordinal(), quint32(2 * i));
+        ASSERT_EQ(arena.at(kept[i]).value(0), SqlValue(qint64(2 * i + 1)));
+        ASSERT_EQ(arena.at(kept[i]).value(1), SqlValue(QStringLiteral("Кузнецов Алексей")));
     }
 }
