@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringEncoder>
 #include <QFileInfo>
 
 #include <QUrl>
@@ -95,9 +96,19 @@ void SqliteStatement::bind(int index, const SqlValue &value)
     } else if (auto d = std::get_if<double>(&value)) {
         rc = sqlite3_bind_double(m_stmt, index, *d);
     } else {
-        // In the file's own encoding, so the engine need not convert it.
-        const QByteArray text = std::get<QString>(value).toUtf8();
-        rc = sqlite3_bind_text(m_stmt, index, text.constData(), int(text.size()), SQLITE_TRANSIENT);
+        // In the file's own encoding, so the engine need not convert it; a short text is
+        // converted on the stack (the engine copies it).
+        const QString &text = std::get<QString>(value);
+        QStringEncoder toUtf8(QStringEncoder::Utf8);
+        char buffer[768];
+        if (toUtf8.requiredSpace(text.size()) <= qsizetype(sizeof buffer)) {
+            const char *end = toUtf8.appendToBuffer(buffer, text);
+            rc = sqlite3_bind_text(m_stmt, index, buffer, int(end - buffer), SQLITE_TRANSIENT);
+        } else {
+            const QByteArray utf8 = text.toUtf8();
+            rc = sqlite3_bind_text(m_stmt, index, utf8.constData(), int(utf8.size()),
+                                   SQLITE_TRANSIENT);
+        }
     }
     if (rc != SQLITE_OK)
         fail();

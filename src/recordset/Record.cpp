@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include <QStringEncoder>
+
 #include <sys/mman.h>
 
 // A row is a run of bytes:
@@ -200,6 +202,33 @@ public:
         append(utf8.data(), utf8.size());
     }
 
+    // Converted straight into the row.
+    void text(QStringView utf16)
+    {
+        QStringEncoder toUtf8(QStringEncoder::Utf8);
+        const size_t tagAt = m_out.size();
+        const size_t room = size_t(toUtf8.requiredSpace(utf16.size()));
+        // Room for the longest tag: a marker and a length of up to five bytes.
+        m_out.resize(tagAt + 6 + room);
+        char *chars = reinterpret_cast<char *>(m_out.data() + tagAt + 6);
+        const size_t length = size_t(toUtf8.appendToBuffer(chars, utf16) - chars);
+        size_t tagLength = 1;
+        if (length < shortTextLimit) {
+            m_out[tagAt] = std::byte(shortTextTag + length);
+        } else {
+            m_out[tagAt] = longTextTag;
+            std::byte *at = m_out.data() + tagAt + 1;
+            for (size_t rest = length; ; rest >>= 7) {
+                *at++ = std::byte(quint8(rest & 0x7F) | (rest >= 0x80 ? 0x80 : 0));
+                ++tagLength;
+                if (rest < 0x80)
+                    break;
+            }
+        }
+        std::memmove(m_out.data() + tagAt + tagLength, chars, length);
+        m_out.resize(tagAt + tagLength + length);
+    }
+
     void cell(const Cell &c)
     {
         switch (c.kind) {
@@ -224,10 +253,9 @@ public:
             integer(*i);
         else if (auto d = std::get_if<double>(&v))
             real(*d);
-        else if (auto s = std::get_if<QString>(&v)) {
-            const QByteArray utf8 = s->toUtf8();
-            text(std::string_view(utf8.constData(), size_t(utf8.size())));
-        } else
+        else if (auto s = std::get_if<QString>(&v))
+            text(*s);
+        else
             null();
     }
 
@@ -463,17 +491,23 @@ RecordArena::Handle RecordArena::replace(Handle row, qint64 key, const std::vect
     const Parts parts = partsOf(block);
     Encoder encoder(parts.ordinal, key, parts.columns);
     const std::byte *at = parts.cells;
+    // With the same key a kept cell means the same as it stands: runs of them are copied whole.
+    const bool sameKey = key == parts.key;
+    const std::byte *kept = at;
     for (int i = 0; i < parts.columns; ++i) {
         const std::byte *start = at;
         const Cell old = readCell(at, parts.key);
         const auto assigned = std::find(columns.begin(), columns.end(), i);
-        if (assigned != columns.end())
+        if (assigned != columns.end()) {
+            encoder.raw(kept, start);
             encoder.value(values[size_t(assigned - columns.begin())]);
-        else if (key == parts.key)
-            encoder.raw(start, at); // the same key: the cell means the same as it stands
-        else
+            kept = at;
+        } else if (!sameKey) {
             encoder.cell(old);
+            kept = at;
+        }
     }
+    encoder.raw(kept, at);
 
     const std::vector<std::byte> &encoded = encoder.bytes();
     const size_t room = size_t(at - block) + parts.spare;
