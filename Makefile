@@ -6,7 +6,7 @@ JOBS       ?= $(shell nproc)
 
 PREFIX     ?= /usr/local
 
-.PHONY: run test bench format deps build build-test install clean
+.PHONY: run test bench format deps build build-test install package clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -26,11 +26,16 @@ build-test: deps
 	    -DREESTR_BUILD_BENCH=OFF >/dev/null
 	@cmake --build $(TESTBUILD) -j $(JOBS)
 
-test: build-test
-	@cd $(TESTBUILD) && ctest --output-on-failure -j $(JOBS)
+# The package test checks the .deb that `make package` builds from the release build.
+test: build-test package
+	@cd $(TESTBUILD) && REESTR_PACKAGE_DIR=$(abspath $(BUILD)) ctest --output-on-failure -j $(JOBS)
 
 bench: build
 	@bash scripts/run-benchmarks.sh $(BUILD)/bin
+
+# A Debian package of the release build: $(BUILD)/reestr_<version>_amd64.deb.
+package: build
+	@cd $(BUILD) && cpack -G DEB >/dev/null && ls reestr_*_amd64.deb
 
 install: build
 	@cmake --install $(BUILD) --prefix $(PREFIX)

@@ -34,6 +34,7 @@ CREATE TABLE Chislo (Число INTEGER);
 
 const char usage[] =
     "Usage:\n"
+    "  reestr-db --version                           print the version and stop\n"
     "  reestr-db init [--demo] [FILE]                create a new database (default: Base.mdb)\n"
     "  reestr-db import [--codepage CP] [--verbose] OLD [NEW]\n"
     "                                                copy an old Access file into a new database\n"
@@ -217,6 +218,10 @@ int run(const QStringList &arguments)
     QTextStream out(stdout);
     QTextStream err(stderr);
 
+    if (arguments.size() == 1 && arguments[0] == QLatin1String("--version")) {
+        out << "reestr-db " << REESTR_VERSION << "\n";
+        return 0;
+    }
     if (arguments.value(0) == QLatin1String("import"))
         return runImport(arguments.mid(1), out, err);
     if (arguments.value(0) != QLatin1String("init")) {
