@@ -11,8 +11,8 @@ packages=("$@")
   libgtest-dev libgmock-dev libbenchmark-dev clang-format
   # run
   fonts-wine 7zip xdg-utils
-  # the package and its test
-  dpkg-dev file lintian
+  # the package and its test, the structure check
+  dpkg-dev file lintian python3
   # tests and screenshots
   xvfb xauth openbox imagemagick sqlite3 unzip dbus dbus-daemon at-spi2-core python3-pyatspi mdbtools
 )
