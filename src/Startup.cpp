@@ -17,17 +17,22 @@ void createMainWindow()
 {
     frmMain = new TfrmMain;
 }
+// Each window binds its controls to the data module's data sources as soon as both exist; the
+// data module knows no window.
 void createDataModule()
 {
     DM = new TDM;
+    frmMain->linkDataControls(*DM);
 }
 void createInsertWindow()
 {
     frmInsert = new TfrmInsert;
+    frmInsert->linkDataControls(*DM);
 }
 void createReferenceWindow()
 {
     frmSprav = new TfrmSprav;
+    frmSprav->linkDataControls(*DM);
 }
 
 } // namespace

@@ -1,6 +1,5 @@
 #include "Unit2.h"
 
-#include "Unit1.h"
 #include "controls/Guard.h"
 #include "platform/Dialogs.h"
 
@@ -30,9 +29,6 @@ TDM::TDM(QObject *parent)
     tblGod.setTableName(QStringLiteral("God"));
     tblMesyats.setTableName(QStringLiteral("Mesyats"));
     tblChislo.setTableName(QStringLiteral("Chislo"));
-
-    if (frmMain)
-        frmMain->linkDataControls(*this);
 
     // Each table asks the connection to open again when it is still closed, so a database that
     // cannot be opened is reported five times, as each of them fails in turn.

@@ -74,9 +74,6 @@ TfrmInsert::TfrmInsert(QWidget *parent) : QWidget(parent, Application::fixedDial
             [this] { guarded([this] { cbb2Change(cbb2); }); });
     connect(btn1, &QPushButton::clicked, this, [this] { guarded([this] { btn1Click(btn1); }); });
     connect(btn2, &QPushButton::clicked, this, [this] { guarded([this] { btn2Click(btn2); }); });
-
-    if (DM)
-        linkDataControls(*DM);
 }
 
 TfrmInsert::~TfrmInsert() = default;

@@ -51,9 +51,6 @@ TfrmSprav::TfrmSprav(QWidget *parent) : QWidget(parent, Application::fixedDialog
 
     // The first opening shows the months; later ones the page the user left open.
     pgc1->setCurrentWidget(ts2);
-
-    if (DM)
-        linkDataControls(*DM);
 }
 
 TfrmSprav::~TfrmSprav() = default;

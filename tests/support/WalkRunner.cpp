@@ -25,6 +25,7 @@ int main(int argc, char *argv[])
     RecordingDialogs dialogs;
     frmMain = new TfrmMain;
     DM = new TDM;
+    frmMain->linkDataControls(*DM);
     frmMain->show();
     frmMain->cbb2->setEditText(QString::fromLocal8Bit(argv[2]));
     std::printf("walking\n");

@@ -28,11 +28,10 @@ QPoint offCentre(QWidget *window)
 TEST_F(ProgramTest, UnderAWindowManagerFramesAreCentredAndTheRestoredSizeIsAsLaidOut)
 {
     ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
-    frmMain = new TfrmMain;
-    DM = new TDM;
-    frmInsert = new TfrmInsert;
-    frmSprav = new TfrmSprav;
-    Application::showMainWindow(frmMain, frmMain->restoredOuterSize());
+    ASSERT_TRUE(Startup::createAll([](const std::exception &e, Startup::Step) {
+        ADD_FAILURE() << "start-up failed: " << e.what();
+    }));
+    Startup::showMainWindow();
     settle(500);
     EXPECT_TRUE(frmMain->isMaximized());
     frmMain->showNormal();
