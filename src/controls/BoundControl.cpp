@@ -1,5 +1,7 @@
 #include "BoundControl.h"
 
+#include <QKeyEvent>
+
 #include "recordset/RecordSet.h"
 
 #include <QCoreApplication>
@@ -97,4 +99,31 @@ bool fieldAcceptsCharacter(const Field &field, QChar c)
         return c == QLatin1Char('+') || c == QLatin1Char('-') ||
                (c >= QLatin1Char('0') && c <= QLatin1Char('9'));
     }
+}
+
+bool typesCharacter(const QKeyEvent *event)
+{
+    const QString text = event->text();
+    return !text.isEmpty() && text.front().isPrint() &&
+           !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+}
+
+TextKey classifyTextKey(const QKeyEvent *event, const Field *field)
+{
+    const bool character = typesCharacter(event);
+    const bool changes =
+        character || event->key() == Qt::Key_Backspace || event->key() == Qt::Key_Delete ||
+        event->matches(QKeySequence::Paste) || event->matches(QKeySequence::Cut) ||
+        (event->key() == Qt::Key_Insert && event->modifiers() == Qt::ShiftModifier);
+    if (!changes)
+        return TextKey::Other;
+    if (character && field && !fieldAcceptsCharacter(*field, event->text().front()))
+        return TextKey::Refused;
+    return TextKey::Changes;
+}
+
+bool leavesForAnotherControl(const QFocusEvent *event)
+{
+    return event->reason() != Qt::ActiveWindowFocusReason &&
+           event->reason() != Qt::PopupFocusReason;
 }

@@ -6,6 +6,8 @@
 
 class Field;
 class QEvent;
+class QFocusEvent;
+class QKeyEvent;
 class QWidget;
 
 // What every data-bound widget shares: its link to a data source, and a refresh that runs once
@@ -48,3 +50,18 @@ private:
 // Whether a typed character may go into a field of this type: digits and signs into a whole
 // number, also "E", "e" and the decimal separator into a floating-point number, anything into text.
 bool fieldAcceptsCharacter(const Field &field, QChar c);
+
+// The one classification of keys for the program's text boxes (the edit box, the grid's cell
+// editor, the lookup's typing search).
+
+// True when the key types a character: printable text, without Ctrl or Alt.
+bool typesCharacter(const QKeyEvent *event);
+
+// What a key does to a bound text box: nothing to its text (moves, shortcuts), a change (a
+// character, Backspace, Delete, paste, cut), or a character the field cannot hold, which the box
+// refuses with a beep.
+enum class TextKey { Other, Changes, Refused };
+TextKey classifyTextKey(const QKeyEvent *event, const Field *field);
+
+// True when focus goes to another control of the same window, not to another window or a popup.
+bool leavesForAnotherControl(const QFocusEvent *event);

@@ -132,20 +132,16 @@ void DBEdit::keyPressEvent(QKeyEvent *event)
         event->ignore();
         return;
     }
-    const QString typed = event->text();
-    const bool printable = !typed.isEmpty() && typed.front().isPrint() &&
-                           !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
-    const bool changesText =
-        printable || event->key() == Qt::Key_Backspace || event->key() == Qt::Key_Delete ||
-        event->matches(QKeySequence::Paste) || event->matches(QKeySequence::Cut) ||
-        (event->key() == Qt::Key_Insert && event->modifiers() == Qt::ShiftModifier);
-    if (changesText) {
-        if (printable && m_field && !fieldAcceptsCharacter(*m_field, typed.front())) {
-            QApplication::beep();
-            return;
-        }
+    switch (classifyTextKey(event, m_field)) {
+    case TextKey::Refused:
+        QApplication::beep();
+        return;
+    case TextKey::Changes:
         if (!startEditing())
             return;
+        break;
+    case TextKey::Other:
+        break;
     }
     QLineEdit::keyPressEvent(event);
 }
@@ -154,7 +150,7 @@ void DBEdit::focusOutEvent(QFocusEvent *event)
 {
     QLineEdit::focusOutEvent(event);
     // Only a move to another control of the same window commits; switching windows does not.
-    if (event->reason() == Qt::ActiveWindowFocusReason || event->reason() == Qt::PopupFocusReason)
+    if (!leavesForAnotherControl(event))
         return;
     if (!guarded([this] { commit(); })) {
         selectAll();

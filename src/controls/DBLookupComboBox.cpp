@@ -283,10 +283,8 @@ void DBLookupComboBox::keyPressEvent(QKeyEvent *event)
     default:
         break;
     }
-    const QString text = event->text();
-    if (!text.isEmpty() && text.front().isPrint() &&
-        !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
-        guarded([&] { search(text.front()); });
+    if (typesCharacter(event)) {
+        guarded([&] { search(event->text().front()); });
         return;
     }
     // Left to the window: Tab, Enter, shortcuts.
