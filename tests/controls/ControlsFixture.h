@@ -1,6 +1,7 @@
 #pragma once
 
 #include "RecordingDialogs.h"
+#include "Processes.h"
 #include "TempDatabase.h"
 #include "controls/DataSource.h"
 #include "platform/Sqlite.h"
@@ -25,11 +26,6 @@ inline void typeText(QWidget *widget, const QString &text)
     }
 }
 
-// Lets the controls catch up with their record set, as the event loop does before painting.
-inline void catchUp()
-{
-    QCoreApplication::processEvents();
-}
 
 // tblMain over a fresh database with dsMain, and a window to put controls on.
 class ControlsTest : public ::testing::Test
@@ -51,14 +47,7 @@ protected:
     // People with a name and a year of birth; month and day 1.
     void addPeople(std::initializer_list<std::pair<const char *, int>> people)
     {
-        auto other = db.connect();
-        SqliteStatement insert = other->prepare(
-            QStringLiteral("INSERT INTO Main (ФИО, Год, Месяц, Число) VALUES (?, ?, 1, 1)"));
-        for (const auto &[name, year] : people) {
-            insert.bind(1, QString::fromUtf8(name));
-            insert.bind(2, year ? SqlValue(qint64(year)) : SqlValue());
-            insert.run();
-        }
+        db.addPeople(people);
     }
 
     void showWindow()

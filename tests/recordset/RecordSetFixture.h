@@ -60,15 +60,7 @@ protected:
     // Adds people through a separate connection: name and year of birth (0 for none).
     void addPeople(std::initializer_list<std::pair<const char *, int>> people)
     {
-        auto other = db.connect();
-        SqliteStatement insert =
-            other->prepare(QStringLiteral("INSERT INTO Main (ФИО, Год, Месяц, Число, "
-                                          "Дата_рождения) VALUES (?, ?, 1, 1, '01.01.')"));
-        for (const auto &[name, year] : people) {
-            insert.bind(1, QString::fromUtf8(name));
-            insert.bind(2, year ? SqlValue(qint64(year)) : SqlValue());
-            insert.run();
-        }
+        db.addPeople(people, "01.01.");
     }
 
     void openMain() { tblMain.setActive(true); }

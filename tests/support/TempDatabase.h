@@ -5,7 +5,9 @@
 
 #include <ostream>
 
+#include <initializer_list>
 #include <memory>
+#include <utility>
 
 class SqliteConnection;
 
@@ -34,6 +36,10 @@ public:
     void exec(const QString &sql) const;
     // The first column of the first row of a query, as text ("" for null).
     QString scalar(const QString &sql) const;
+    // Adds people through a separate connection: a name and a year of birth (0 for none), born on
+    // the first of January; the birth-date text is left empty unless given.
+    void addPeople(std::initializer_list<std::pair<const char *, int>> people,
+                   const char *birthDate = nullptr) const;
 };
 
 // Lets GoogleTest print texts readably in its failure messages.

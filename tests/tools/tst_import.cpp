@@ -1,6 +1,7 @@
 // reestr-db import: an Access file of the old program into the program's database, checked
 // against what mdbtools' own commands say of the same file.
 #include "Filesystems.h"
+#include "Processes.h"
 #include "TempDatabase.h"
 #include "platform/Sqlite.h"
 
@@ -20,28 +21,9 @@ namespace {
 
 const QString fixture = QStringLiteral(REESTR_FIXTURES "/jet4-Base.mdb");
 
-struct Output
+ProgramRun reestrDb(const QStringList &arguments, const QString &folder)
 {
-    int status;
-    QString out;
-    QString err;
-};
-
-Output run(const QString &program, const QStringList &arguments, const QString &folder = QString())
-{
-    QProcess process;
-    if (!folder.isEmpty())
-        process.setWorkingDirectory(folder);
-    process.start(program, arguments);
-    EXPECT_TRUE(process.waitForFinished(60000)) << program.toStdString();
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
-}
-
-Output reestrDb(const QStringList &arguments, const QString &folder)
-{
-    return run(QStringLiteral(REESTR_DB_PATH), arguments, folder);
+    return runProgram(QStringLiteral(REESTR_DB_PATH), arguments, folder);
 }
 
 // One CSV line of mdb-export, fields as written (quotes removed).
@@ -83,21 +65,21 @@ QStringList filesIn(const QString &folder)
 TEST(ReestrDbImport, EveryRowAndTypeComesOverAsMdbtoolsReadsThem)
 {
     TempFolder folder;
-    const Output imported = reestrDb({QStringLiteral("import"), fixture}, folder.path());
+    const ProgramRun imported = reestrDb({QStringLiteral("import"), fixture}, folder.path());
     ASSERT_EQ(imported.status, 0) << imported.err.toStdString();
     EXPECT_TRUE(imported.out.contains(QStringLiteral("Main: 20"))) << imported.out.toStdString();
     EXPECT_EQ(filesIn(folder.path()), QStringList{QStringLiteral("Base.mdb")});
 
     SqliteConnection db(folder.file(QStringLiteral("Base.mdb")),
                         SqliteConnection::Mode::OpenExisting);
-    const QStringList tables = run(QStringLiteral("mdb-tables"), {QStringLiteral("-1"), fixture})
+    const QStringList tables = runProgram(QStringLiteral("mdb-tables"), {QStringLiteral("-1"), fixture})
                                    .out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_EQ(tables, (QStringList{QStringLiteral("Main"), QStringLiteral("God"),
                                    QStringLiteral("Mesyats"), QStringLiteral("Chislo")}));
 
     // Types: mdb-schema's Access names against the declared types.
     const QString schema =
-        run(QStringLiteral("mdb-schema"), {fixture, QStringLiteral("access")}).out;
+        runProgram(QStringLiteral("mdb-schema"), {fixture, QStringLiteral("access")}).out;
     for (const QString &table : tables) {
         SqliteStatement info =
             db.prepare(QStringLiteral("PRAGMA table_info(%1)").arg(quoteIdentifier(table)));
@@ -123,7 +105,7 @@ TEST(ReestrDbImport, EveryRowAndTypeComesOverAsMdbtoolsReadsThem)
 
     // Rows: every value as mdb-export writes it (it shows NULL and an empty text alike).
     for (const QString &table : tables) {
-        QStringList lines = run(QStringLiteral("mdb-export"),
+        QStringList lines = runProgram(QStringLiteral("mdb-export"),
                                 {QStringLiteral("-0"), QStringLiteral("<null>"), fixture, table})
                                 .out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         const QStringList header = csvFields(lines.takeFirst());
@@ -172,7 +154,7 @@ TEST(ReestrDbImport, FailuresSayWhyAndLeaveNothingBehind)
     TempFolder folder;
     const auto fails = [&](const QStringList &arguments, const QString &because) {
         const QStringList before = filesIn(folder.path());
-        const Output result = reestrDb(arguments, folder.path());
+        const ProgramRun result = reestrDb(arguments, folder.path());
         EXPECT_EQ(result.status, 1) << arguments.join(QLatin1Char(' ')).toStdString();
         EXPECT_TRUE(result.err.contains(because)) << result.err.toStdString();
         EXPECT_EQ(filesIn(folder.path()), before) << "nothing written";
@@ -303,7 +285,7 @@ TEST(ReestrDbImport, TheOldBaseMdbIsConvertedWhereItLiesAndKeptUnderANameThatSay
     const QByteArray old = fixtureBytes();
     writeFile(folder.file(QStringLiteral("Base.mdb")), old);
     // The very command the program's box gives.
-    const Output first = reestrDb({QStringLiteral("import"), QStringLiteral("Base.mdb")}, folder.path());
+    const ProgramRun first = reestrDb({QStringLiteral("import"), QStringLiteral("Base.mdb")}, folder.path());
     ASSERT_EQ(first.status, 0) << first.err.toStdString();
     EXPECT_TRUE(first.out.contains(QStringLiteral("Base.access.mdb"))) << first.out.toStdString();
     EXPECT_EQ(filesIn(folder.path()),
@@ -320,7 +302,7 @@ TEST(ReestrDbImport, TheOldBaseMdbIsConvertedWhereItLiesAndKeptUnderANameThatSay
     TempFolder again;
     writeFile(again.file(QStringLiteral("Base.mdb")), old);
     writeFile(again.file(QStringLiteral("Base.access.mdb")), "an earlier copy");
-    const Output second = reestrDb({QStringLiteral("import"), QStringLiteral("Base.mdb")}, again.path());
+    const ProgramRun second = reestrDb({QStringLiteral("import"), QStringLiteral("Base.mdb")}, again.path());
     ASSERT_EQ(second.status, 0) << second.err.toStdString();
     EXPECT_EQ(filesIn(again.path()),
               (QStringList{QStringLiteral("Base.access-2.mdb"), QStringLiteral("Base.access.mdb"),
@@ -385,7 +367,7 @@ TEST(ReestrDbImport, SpecialFilesAreNamedForWhatTheyAre)
         const char *said;
     } cases[] = {{"folder.mdb", "папка"}, {"pipe.mdb", "не обычный файл"}, {"empty.mdb", "пуст"}};
     for (const auto &c : cases) {
-        const Output result = reestrDb({QStringLiteral("import"), QString::fromUtf8(c.file),
+        const ProgramRun result = reestrDb({QStringLiteral("import"), QString::fromUtf8(c.file),
                                         QStringLiteral("new.mdb")},
                                        folder.path());
         EXPECT_EQ(result.status, 1) << c.file;
@@ -428,14 +410,14 @@ TEST(ReestrDbImport, AFullDiskLeavesNoFileBehindForImportOrInit)
         GTEST_SKIP() << "no small file system here: " << disk.why().toStdString();
     const QString onDisk = folder.file(QStringLiteral("disk"));
     disk.fill();
-    const Output imported = reestrDb({QStringLiteral("import"), fixture}, onDisk);
+    const ProgramRun imported = reestrDb({QStringLiteral("import"), fixture}, onDisk);
     EXPECT_EQ(imported.status, 1);
     EXPECT_TRUE(imported.err.contains(QStringLiteral("нет свободного места")) ||
                 imported.err.contains(QStringLiteral("No space left")))
         << imported.err.toStdString();
     EXPECT_EQ(filesIn(onDisk), QStringList{QStringLiteral("filler")});
 
-    const Output created = reestrDb({QStringLiteral("init")}, onDisk);
+    const ProgramRun created = reestrDb({QStringLiteral("init")}, onDisk);
     EXPECT_EQ(created.status, 1);
     EXPECT_EQ(filesIn(onDisk), QStringList{QStringLiteral("filler")})
         << "no empty Base.mdb to block the next init";

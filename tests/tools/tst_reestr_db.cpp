@@ -1,5 +1,6 @@
 // reestr-db, run as the user runs it: a separate process in a folder of its own.
 #include "DatabaseTool.h"
+#include "Processes.h"
 #include "TempDatabase.h"
 #include "platform/Sqlite.h"
 
@@ -12,22 +13,9 @@
 
 namespace {
 
-struct ToolRun
+ProgramRun reestrDb(const QString &folder, const QStringList &arguments)
 {
-    int status;
-    QString out;
-    QString err;
-};
-
-ToolRun reestrDb(const QString &folder, const QStringList &arguments)
-{
-    QProcess process;
-    process.setWorkingDirectory(folder);
-    process.start(QStringLiteral(REESTR_DB_PATH), arguments);
-    EXPECT_TRUE(process.waitForFinished(30000));
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
+    return runProgram(QStringLiteral(REESTR_DB_PATH), arguments, folder, 30000);
 }
 
 struct Column
@@ -68,7 +56,7 @@ QList<qint64> range(qint64 from, qint64 to)
 TEST(ReestrDbInit, CreatesBaseMdbInTheCurrentFolderWithTheFourTables)
 {
     TempFolder folder;
-    const ToolRun run = reestrDb(folder.path(), {QStringLiteral("init")});
+    const ProgramRun run = reestrDb(folder.path(), {QStringLiteral("init")});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
 
     SqliteConnection db(folder.file(QStringLiteral("Base.mdb")),
@@ -118,7 +106,7 @@ TEST(ReestrDbInit, DemoAddsPeopleOverEveryMonthWithDatesComposedAsTheNewRecordWi
 {
     TempFolder folder;
     const QString file = folder.file(QStringLiteral("people.mdb"));
-    const ToolRun run =
+    const ProgramRun run =
         reestrDb(folder.path(), {QStringLiteral("init"), QStringLiteral("--demo"), file});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
 
@@ -167,7 +155,7 @@ TEST(ReestrDbInit, RefusesAnExistingFileAndLeavesItAsItWas)
     for (const QStringList &arguments :
          {QStringList{QStringLiteral("init")},
           QStringList{QStringLiteral("init"), QStringLiteral("--demo"), existing.path()}}) {
-        const ToolRun run = reestrDb(existing.TempFolder::path(), arguments);
+        const ProgramRun run = reestrDb(existing.TempFolder::path(), arguments);
         EXPECT_EQ(run.status, 1);
         EXPECT_TRUE(run.err.contains(QStringLiteral("уже существует"))) << run.err.toStdString();
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -195,7 +183,7 @@ TEST(ReestrDbInit, BadArgumentsPrintUsageAndExitWithTwo)
           QStringList{QStringLiteral("init"), QStringLiteral("a.mdb"), QStringLiteral("b.mdb")},
           QStringList{QStringLiteral("init"), QStringLiteral("--demo"),
                       QStringLiteral("--demo")}}) {
-        const ToolRun run = reestrDb(folder.path(), arguments);
+        const ProgramRun run = reestrDb(folder.path(), arguments);
         EXPECT_EQ(run.status, 2) << arguments.join(QLatin1Char(' ')).toStdString();
         EXPECT_TRUE(run.err.startsWith(QStringLiteral("Usage:"))) << run.err.toStdString();
     }

@@ -1,6 +1,7 @@
 // What screen readers and desktop automation see of the windows: roles, names, values, the grids
 // as tables, the navigator buttons.
 #include "ProgramFixture.h"
+#include "Processes.h"
 
 #include "controls/DBEdit.h"
 #include "controls/DBGrid.h"
@@ -17,11 +18,6 @@
 #include <QToolButton>
 
 namespace {
-
-void catchUp()
-{
-    QCoreApplication::processEvents();
-}
 
 QAccessibleInterface *accessible(QObject *object)
 {

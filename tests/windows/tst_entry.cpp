@@ -1,6 +1,7 @@
 // The new record window and the reference books window, shown modally as the menu shows them.
 #include "LookupDriver.h"
 #include "ProgramFixture.h"
+#include "Processes.h"
 
 #include "controls/DBEdit.h"
 #include "controls/DBGrid.h"
@@ -22,11 +23,6 @@
 #include <functional>
 
 namespace {
-
-void catchUp()
-{
-    QCoreApplication::processEvents();
-}
 
 void typeInto(QWidget *widget, const QString &text)
 {

@@ -1,6 +1,7 @@
 // The main window as laid out: controls, positions, tab order, menus, pop-up menus, sort and exit.
 #include "Filesystems.h"
 #include "ProgramFixture.h"
+#include "Processes.h"
 
 #include "controls/DBEdit.h"
 #include "controls/DBGrid.h"
@@ -23,11 +24,6 @@
 #include <QTimer>
 
 namespace {
-
-void catchUp()
-{
-    QCoreApplication::processEvents();
-}
 
 } // namespace
 

@@ -1,5 +1,6 @@
 // The birthday search by month and the jubilee list, through the main window's own controls.
 #include "ProgramFixture.h"
+#include "Processes.h"
 
 #include "controls/DBGrid.h"
 #include "controls/DBNavigator.h"
@@ -12,11 +13,6 @@
 #include <QToolButton>
 
 namespace {
-
-void catchUp()
-{
-    QCoreApplication::processEvents();
-}
 
 // The names a result grid shows, top to bottom.
 QStringList namesIn(DBGrid *grid)
