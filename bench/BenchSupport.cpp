@@ -106,7 +106,7 @@ QString benchDatabase(int people)
     DatabaseTool::createDatabase(path, false, 2026);
     {
         SqliteConnection db(path, SqliteConnection::Mode::OpenExisting);
-        db.exec(QStringLiteral("BEGIN"));
+        SqliteTransaction transaction(db);
         SqliteStatement insert = db.prepare(QStringLiteral(
             "INSERT INTO Main (ФИО, Дата_рождения, Год, Месяц, Число) VALUES (?, ?, ?, ?, ?)"));
         const auto &demo = DatabaseTool::demoPeople();
@@ -120,7 +120,7 @@ QString benchDatabase(int people)
             insert.bindInt64(5, person.day);
             insert.run();
         }
-        db.exec(QStringLiteral("COMMIT"));
+        transaction.commit();
         setBasedAgeUpdate(db, 2025);
         db.checkpoint();
     }
@@ -244,9 +244,9 @@ void setBasedAgeUpdate(SqliteConnection &db, int year)
         "UPDATE Main SET Возраст = ?1 - ifnull(Год, 0), "
         "Юбилей = CASE WHEN (?1 - ifnull(Год, 0)) % 5 = 0 THEN 'да' ELSE 'нет' END"));
     update.bindInt64(1, year);
-    db.exec(QStringLiteral("BEGIN IMMEDIATE"));
+    SqliteTransaction transaction(db, SqliteTransaction::Lock::Immediate);
     update.run();
-    db.exec(QStringLiteral("COMMIT"));
+    transaction.commit();
 }
 
 Touched agesWritten(SqliteConnection &db)

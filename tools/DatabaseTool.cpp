@@ -197,11 +197,11 @@ void createDatabase(const QString &path, bool withDemo, int lastYear)
     try {
         SqliteConnection db(path, SqliteConnection::Mode::CreateNew);
         created = true;
-        db.exec(QStringLiteral("BEGIN"));
+        SqliteTransaction transaction(db);
         createSchema(db, lastYear);
         if (withDemo)
             addDemoPeople(db);
-        db.exec(QStringLiteral("COMMIT"));
+        transaction.commit();
     } catch (const Error &) {
         // Only a file this call created is removed; an existing one was never opened.
         if (created) {

@@ -221,6 +221,7 @@ QList<TableSummary> receive(Reader &reader, SqliteConnection &db, const QString 
     QList<TableSummary> summary;
     QString current;    // the table the reader is on
     bool planned = false;
+    std::optional<SqliteTransaction> transaction; // from the plan on: the copy is all or nothing
     int table = -1;     // the table whose rows are arriving
     qint64 expected = 0;
     qint64 rows = 0;
@@ -271,7 +272,7 @@ QList<TableSummary> receive(Reader &reader, SqliteConnection &db, const QString 
                                         .arg(file, QLatin1String(required)));
                     }
                 }
-                db.exec(QStringLiteral("BEGIN"));
+                transaction.emplace(db);
                 for (const PlannedTable &plan : plans) {
                     QStringList columns;
                     for (qsizetype i = 0; i < plan.columns.size(); ++i)
@@ -369,7 +370,8 @@ QList<TableSummary> receive(Reader &reader, SqliteConnection &db, const QString 
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !planned || (!finished && !plans.empty()))
         throw damaged(QStringLiteral("чтение %1 оборвалось").arg(where));
-    db.exec(QStringLiteral("COMMIT"));
+    if (transaction)
+        transaction->commit();
     return summary;
 }
 

@@ -390,6 +390,28 @@ void SqliteConnection::checkpoint()
     }
 }
 
+SqliteTransaction::SqliteTransaction(SqliteConnection &db, Lock lock) : m_db(db)
+{
+    m_db.exec(lock == Lock::Immediate ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"));
+}
+
+SqliteTransaction::~SqliteTransaction()
+{
+    if (!m_open)
+        return;
+    try {
+        m_db.exec(QStringLiteral("ROLLBACK"));
+    } catch (const Error &) {
+        // The failure that ended the transaction is the one reported.
+    }
+}
+
+void SqliteTransaction::commit()
+{
+    m_db.exec(QStringLiteral("COMMIT"));
+    m_open = false;
+}
+
 void initializeEngine()
 {
     // 3.33 names the schema table sqlite_schema.

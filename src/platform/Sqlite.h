@@ -109,6 +109,23 @@ private:
     bool m_readOnly = false;
 };
 
+// A transaction on a connection, begun when made: committed by commit(), rolled back when it ends
+// without one (a failure on the way leaves the file as it was).
+class SqliteTransaction
+{
+public:
+    enum class Lock { Deferred, Immediate };
+    explicit SqliteTransaction(SqliteConnection &db, Lock lock = Lock::Deferred);
+    SqliteTransaction(const SqliteTransaction &) = delete;
+    SqliteTransaction &operator=(const SqliteTransaction &) = delete;
+    ~SqliteTransaction();
+    void commit();
+
+private:
+    SqliteConnection &m_db;
+    bool m_open = true;
+};
+
 // Makes sure the SQLite library can be used: it initialises and is recent enough. Fails with
 // "Error creating object. ..." otherwise, which ends the program's start-up.
 void initializeEngine();

@@ -153,3 +153,33 @@ TEST(Engine, APostThatReturnedSurvivesACrashOfTheProgram)
     EXPECT_EQ(db.scalar(QStringLiteral("SELECT Возраст || '/' || ifnull(Юбилей, '') FROM Main")),
               QStringLiteral("45/"));
 }
+
+// The transaction the database tool and the import write in: all or nothing, as another
+// connection sees it; an uncommitted one is rolled back when it ends, also through a failure.
+TEST(Engine, ATransactionNotCommittedLeavesTheFileAsItWas)
+{
+    TempDatabase db;
+    const QString count = QStringLiteral("SELECT count(*) FROM Main");
+    auto writer = db.connect();
+    {
+        SqliteTransaction transaction(*writer, SqliteTransaction::Lock::Immediate);
+        writer->exec(QStringLiteral("INSERT INTO Main (ФИО) VALUES ('Иванов')"));
+        EXPECT_EQ(db.scalar(count), QStringLiteral("0")); // not seen before the commit
+        transaction.commit();
+    }
+    EXPECT_EQ(db.scalar(count), QStringLiteral("1"));
+    try {
+        SqliteTransaction transaction(*writer);
+        writer->exec(QStringLiteral("INSERT INTO Main (ФИО) VALUES ('Петров')"));
+        writer->exec(QStringLiteral("INSERT INTO NoSuchTable VALUES (1)"));
+        transaction.commit();
+        ADD_FAILURE() << "the second statement must fail";
+    } catch (const Error &) {
+    }
+    // Rolled back, and nothing left open on the connection: its next statement stands alone and
+    // is seen at once.
+    writer->exec(QStringLiteral("INSERT INTO Main (ФИО) VALUES ('Сидоров')"));
+    EXPECT_EQ(db.scalar(count), QStringLiteral("2"));
+    EXPECT_EQ(db.scalar(QStringLiteral("SELECT count(*) FROM Main WHERE ФИО = 'Петров'")),
+              QStringLiteral("0"));
+}
