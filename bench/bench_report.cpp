@@ -27,7 +27,7 @@ QString lastReport;
 void report(benchmark::State &state)
 {
     QTemporaryDir out;
-    Spreadsheet::Application::setOutputFolder(out.path());
+    Spreadsheet::Session::setOutputFolder(out.path());
     Desktop::setDocumentOpener([](const QString &path) { lastReport = path; });
     Connection connection(benchDatabase(people));
     RecordSet list(QStringLiteral("qryZapros1"), connection, RecordSet::Kind::Query);

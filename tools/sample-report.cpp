@@ -29,7 +29,7 @@ int main(int argc, char *argv[])
         list.SQL().add(QStringLiteral("from Main"));
         list.SQL().add(QStringLiteral("where Месяц like  '3' "));
         list.setActive(true);
-        Spreadsheet::Application::setOutputFolder(app.arguments().at(1));
+        Spreadsheet::Session::setOutputFolder(app.arguments().at(1));
         Desktop::setDocumentOpener([&out](const QString &path) { out << path << '\n'; });
         Report::exportList(list);
     } catch (const Error &e) {

@@ -142,12 +142,12 @@ Workbook Workbooks::item(int index) const
     return Workbook((*m_books)[size_t(index - 1)].get());
 }
 
-QString Application::progId()
+QString Session::progId()
 {
     return QStringLiteral("Reestr.Spreadsheet");
 }
 
-QString Application::outputFolder()
+QString Session::outputFolder()
 {
     if (!g_outputFolder.isEmpty())
         return g_outputFolder;
@@ -157,12 +157,12 @@ QString Application::outputFolder()
     return QDir(base).filePath(QStringLiteral("Отчёты реестра"));
 }
 
-void Application::setOutputFolder(const QString &folder)
+void Session::setOutputFolder(const QString &folder)
 {
     g_outputFolder = folder;
 }
 
-std::unique_ptr<Application> Application::create()
+std::unique_ptr<Session> Session::create()
 {
     const QString folder = outputFolder();
     errno = 0;
@@ -172,12 +172,12 @@ std::unique_ptr<Application> Application::create()
         throw Error(QString::fromLocal8Bit(std::strerror(code)) + QStringLiteral(", ProgID: \"") +
                     progId() + QLatin1Char('"'));
     }
-    return std::unique_ptr<Application>(new Application);
+    return std::unique_ptr<Session>(new Session);
 }
 
-Application::~Application() = default;
+Session::~Session() = default;
 
-QStringList Application::release()
+QStringList Session::release()
 {
     if (m_released)
         return {};
@@ -201,7 +201,7 @@ QStringList Application::release()
     return files;
 }
 
-QString Application::write(const WorkbookData &data)
+QString Session::write(const WorkbookData &data)
 {
     const QString path = claimNewFile(outputFolder());
     lxw_workbook *book = workbook_new(QFile::encodeName(path).constData());

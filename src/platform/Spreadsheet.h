@@ -116,7 +116,7 @@ private:
     std::vector<std::unique_ptr<WorkbookData>> *m_books;
 };
 
-class Application
+class Session
 {
 public:
     // The identifier of this automation, named in the message when it cannot start.
@@ -124,8 +124,8 @@ public:
 
     // Starts the automation; fails with the system's reason, ", ProgID: " and the identifier in
     // double quotes when its output folder cannot be used.
-    static std::unique_ptr<Application> create();
-    ~Application();
+    static std::unique_ptr<Session> create();
+    ~Session();
 
     void setVisible(bool visible) { m_visible = visible; }
     Workbooks workbooks() { return Workbooks(&m_books); }
@@ -138,7 +138,7 @@ public:
     static void setOutputFolder(const QString &folder);
 
 private:
-    Application() = default;
+    Session() = default;
     QString write(const WorkbookData &book);
 
     std::vector<std::unique_ptr<WorkbookData>> m_books;

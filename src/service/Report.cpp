@@ -17,7 +17,7 @@ constexpr int blue = 16711680; // blue, green, red: FF0000 is blue
 class Handover
 {
 public:
-    explicit Handover(Spreadsheet::Application &application) : m_application(application) {}
+    explicit Handover(Spreadsheet::Session &application) : m_application(application) {}
     ~Handover()
     {
         if (!m_done) {
@@ -35,7 +35,7 @@ public:
     }
 
 private:
-    Spreadsheet::Application &m_application;
+    Spreadsheet::Session &m_application;
     bool m_done = false;
 };
 
@@ -43,26 +43,25 @@ private:
 
 void exportList(RecordSet &list)
 {
-    using namespace Spreadsheet;
     const QString report = QStringLiteral("ОТЧЕТ");
 
-    std::unique_ptr<Application> excel = Application::create();
+    std::unique_ptr<Spreadsheet::Session> excel = Spreadsheet::Session::create();
     Handover handover(*excel);
     excel->setVisible(true);
     excel->workbooks().add(singleWorksheet);
     excel->workbooks().item(1).worksheet(1).setName(report);
 
-    const Ranges columns = excel->workbooks().item(1).worksheet(report).columns();
+    const Spreadsheet::Ranges columns = excel->workbooks().item(1).worksheet(report).columns();
     for (int n = 1; n <= 8; ++n)
         columns.item(n).setColumnWidth(columnWidths[n - 1]);
 
-    const Ranges rows = excel->workbooks().item(1).worksheet(report).rows();
+    const Spreadsheet::Ranges rows = excel->workbooks().item(1).worksheet(report).rows();
     rows.item(2).font().setBold(true);
     rows.item(1).font().setBold(true);
     rows.item(1).font().setColor(blue);
     rows.item(1).font().setSize(16);
 
-    Worksheet sheet = excel->workbooks().item(1).worksheet(report);
+    Spreadsheet::Worksheet sheet = excel->workbooks().item(1).worksheet(report);
     sheet.setCell(1, 2, QStringLiteral("РЕЗУЛЬТАТЫ ПОИСКА: "));
     sheet.setCell(2, 1, QStringLiteral("ФИО"));
     sheet.setCell(2, 2, QStringLiteral("Дата рождения"));

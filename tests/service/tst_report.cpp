@@ -20,7 +20,7 @@ class ReportTest : public ProgramTest
 protected:
     ReportTest()
     {
-        Spreadsheet::Application::setOutputFolder(m_reports.path());
+        Spreadsheet::Session::setOutputFolder(m_reports.path());
         Desktop::setDocumentOpener([this](const QString &path) { opened << path; });
         exec(QStringLiteral(
             "INSERT INTO Main (ФИО, Дата_рождения, Год, Месяц) VALUES "
@@ -31,7 +31,7 @@ protected:
     ~ReportTest() override
     {
         Desktop::setDocumentOpener(nullptr);
-        Spreadsheet::Application::setOutputFolder(QString());
+        Spreadsheet::Session::setOutputFolder(QString());
     }
     void search(const QString &month)
     {
@@ -146,7 +146,7 @@ TEST_F(ReportTest, WhenTheSpreadsheetCannotStartOnlyTheErrorBoxShows)
     QFile blocker(m_reports.file(QStringLiteral("not a folder")));
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    Spreadsheet::Application::setOutputFolder(blocker.fileName() + QStringLiteral("/reports"));
+    Spreadsheet::Session::setOutputFolder(blocker.fileName() + QStringLiteral("/reports"));
     search(QStringLiteral("март"));
     print(frmMain->btn1);
     ASSERT_EQ(dialogs.errors.size(), 1);
