@@ -13,13 +13,14 @@ public:
     ~RecordingDialogs() override { Dialogs::install(m_previous); }
 
     QStringList errors;  // as the error box shows them, full stop included
-    QStringList notices; // plain notices and information
+    QStringList notices;     // plain notices, without an icon
+    QStringList information; // information boxes
     QStringList questions;
     bool answer = true;
 
     void showError(const QString &message) override { errors << errorBoxText(message); }
     void showNotice(const QString &text) override { notices << text; }
-    void showInformation(const QString &text) override { notices << text; }
+    void showInformation(const QString &text) override { information << text; }
     bool confirm(const QString &text) override
     {
         questions << text;
