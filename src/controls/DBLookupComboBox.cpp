@@ -1,6 +1,7 @@
 #include "DBLookupComboBox.h"
 
 #include "Guard.h"
+#include "TextComboBox.h"
 #include "recordset/RecordSet.h"
 
 #include <QAbstractItemView>
@@ -61,6 +62,7 @@ DBLookupComboBox::DBLookupComboBox(QWidget *parent)
     // Alt+Down and Alt+Up in the open list choose too; the combo box's own handling would
     // close the list without a choice or move the mark.
     view()->installEventFilter(this);
+    matchListFont(this);
 }
 
 DBLookupComboBox::~DBLookupComboBox()
@@ -132,6 +134,8 @@ bool DBLookupComboBox::event(QEvent *event)
 {
     if (handleRefreshEvent(event))
         return true;
+    if (event->type() == QEvent::FontChange)
+        matchListFont(this);
     return QComboBox::event(event);
 }
 
@@ -200,6 +204,7 @@ void DBLookupComboBox::showPopup()
         const QSignalBlocker blocker(this);
         setCurrentIndex(rowOfCurrentKey());
     }
+    matchListFont(this);
     QComboBox::showPopup();
 }
 

@@ -1,5 +1,6 @@
 #include "TextComboBox.h"
 
+#include <QAbstractItemView>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -17,6 +18,7 @@ TextComboBox::TextComboBox(QWidget *parent) : QComboBox(parent)
     // the selection without any completion. Only our completion and picks select here.
     disconnect(lineEdit(), &QLineEdit::editingFinished, this, nullptr);
     disconnect(lineEdit(), &QLineEdit::returnPressed, this, nullptr);
+    matchListFont(this);
 }
 
 void TextComboBox::keyPressEvent(QKeyEvent *event)
@@ -56,4 +58,24 @@ void TextComboBox::complete(const QString &typed)
         selectionMayHaveChanged(i);
         return;
     }
+}
+
+void TextComboBox::showPopup()
+{
+    matchListFont(this);
+    QComboBox::showPopup();
+}
+
+void TextComboBox::changeEvent(QEvent *event)
+{
+    QComboBox::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        matchListFont(this);
+}
+
+void matchListFont(QComboBox *box)
+{
+    // The list view holds a font of its own too, set by the box when the list was made.
+    box->view()->window()->setFont(box->font());
+    box->view()->setFont(box->font());
 }

@@ -20,6 +20,8 @@ Q_SIGNALS:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void showPopup() override;
 
 private:
     void complete(const QString &typed);
@@ -28,3 +30,7 @@ private:
     int m_selected = -1;
     bool m_deleting = false;
 };
+
+// A drop-down box's list is a window of its own, which takes no font from the box or the box's
+// window: called at every font change of the box, it gives the list the box's font.
+void matchListFont(QComboBox *box);

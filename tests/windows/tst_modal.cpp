@@ -2,20 +2,27 @@
 #include "ProgramFixture.h"
 
 #include "Application.h"
+#include "Unit1.h"
+#include "Unit2.h"
 #include "Unit3.h"
 #include "Unit4.h"
 #include "controls/Guard.h"
 
+#include "controls/DBLookupComboBox.h"
 #include "controls/TextComboBox.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QFontInfo>
 #include <QLabel>
+#include <QMenu>
+#include <QScrollBar>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QPointer>
 #include <QImage>
 #include <QPainter>
+#include <QTest>
 #include <QTimer>
 
 TEST_F(ProgramTest, AModalWindowBlocksTheOthersAndIsHiddenNotDestroyedWhenClosed)
@@ -26,19 +33,35 @@ TEST_F(ProgramTest, AModalWindowBlocksTheOthersAndIsHiddenNotDestroyedWhenClosed
 
     bool wasModal = false;
     bool mainBlocked = false;
+    bool openAfterFailure = false;
+    QStringList errorsInside;
+    QString day;
     QTimer::singleShot(0, [&] {
         wasModal = QApplication::activeModalWidget() == frmInsert && frmInsert->isVisible();
         mainBlocked = QApplication::activeModalWidget() != frmMain;
         typed->setText(QStringLiteral("Иванов"));
-        // A failure in the modal window is shown and the window stays open and usable.
-        guarded([] { throw Error(QStringLiteral("сбой в окне")); });
+        // A failure inside one of the window's own handlers (a day that is not a number) is
+        // shown, and the window stays open, modal and usable.
+        frmInsert->cbb1->setFocus();
+        frmInsert->cbb1->lineEdit()->selectAll();
+        QTest::keyClicks(frmInsert->cbb1->lineEdit(), QStringLiteral("x"));
+        errorsInside = dialogs.errors;
+        openAfterFailure =
+            frmInsert->isVisible() && QApplication::activeModalWidget() == frmInsert;
+        frmInsert->cbb1->lineEdit()->selectAll();
+        QTest::keyClicks(frmInsert->cbb1->lineEdit(), QStringLiteral("12"));
+        day = DM->tblMain.FieldNamed(QStringLiteral("Число")).AsText();
         frmInsert->close();
     });
-    Application::showModal(frmInsert);
+    frmMain->N1->trigger();
 
     EXPECT_TRUE(wasModal);
     EXPECT_TRUE(mainBlocked);
-    EXPECT_EQ(dialogs.errors, QStringList{QStringLiteral("сбой в окне.")});
+    ASSERT_EQ(errorsInside.size(), 1);
+    EXPECT_TRUE(errorsInside[0].contains(QStringLiteral("'x'"))) << errorsInside[0].toStdString();
+    EXPECT_TRUE(openAfterFailure);
+    EXPECT_EQ(day, QStringLiteral("12")) << "the window still takes input after the failure";
+    EXPECT_EQ(dialogs.errors.size(), 1);
     ASSERT_FALSE(window.isNull()) << "closing hides the window, never destroys it";
     EXPECT_FALSE(frmInsert->isVisible());
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
@@ -52,14 +75,49 @@ TEST_F(ProgramTest, EveryWindowUsesTahomaBoldAtNineteenPixels)
 {
     Application::registerFonts();
     startProgram();
-    for (QWidget *widget :
-         {static_cast<QWidget *>(frmMain->lbl1), static_cast<QWidget *>(frmMain->btn4),
-          static_cast<QWidget *>(frmMain->cbb2)}) {
-        const QFontInfo font(widget->font());
-        EXPECT_EQ(font.family(), QStringLiteral("Tahoma")) << widget->objectName().toStdString();
-        EXPECT_TRUE(widget->font().bold());
-        EXPECT_EQ(font.pixelSize(), 19);
+    int checked = 0;
+    for (QWidget *window : {static_cast<QWidget *>(frmMain), static_cast<QWidget *>(frmInsert),
+                            static_cast<QWidget *>(frmSprav)}) {
+        QList<QWidget *> widgets = window->findChildren<QWidget *>();
+        widgets.prepend(window);
+        for (QWidget *widget : widgets) {
+            // Menus take the desktop's menu font, as menus do everywhere; scroll bars and the
+            // inner parts of scroll areas draw no text.
+            if (qobject_cast<QMenu *>(widget) || qobject_cast<QScrollBar *>(widget) ||
+                widget->objectName().startsWith(QLatin1String("qt_scrollarea_")))
+                continue;
+            const QFontInfo font(widget->font());
+            const std::string name = window->objectName().toStdString() + "." +
+                                     widget->objectName().toStdString() + " (" +
+                                     widget->metaObject()->className() + ")";
+            EXPECT_EQ(font.family(), QStringLiteral("Tahoma")) << name;
+            EXPECT_TRUE(widget->font().bold()) << name;
+            EXPECT_EQ(font.pixelSize(), 19) << name;
+            ++checked;
+        }
     }
+    EXPECT_GT(checked, 100);
+
+    // A drop-down list is a window of its own: the day, month and year lists of the new-record
+    // window, each opened by a click on its arrow, show the window's font too.
+    QStringList wrong;
+    QTimer::singleShot(0, [&] {
+        for (QComboBox *box : {static_cast<QComboBox *>(frmInsert->cbb1),
+                               static_cast<QComboBox *>(frmInsert->cbb2),
+                               static_cast<QComboBox *>(frmInsert->dblkcbb1)}) {
+            QTest::mouseClick(box, Qt::LeftButton, {},
+                              QPoint(box->width() - 5, box->height() / 2));
+            QAbstractItemView *list = box->view();
+            const QFontInfo font(list->font());
+            if (!list->isVisible() || font.family() != QStringLiteral("Tahoma") ||
+                !list->font().bold() || font.pixelSize() != 19)
+                wrong << box->objectName() + QStringLiteral(": ") + font.family();
+            QTest::keyClick(list, Qt::Key_Escape);
+        }
+        frmInsert->close();
+    });
+    frmMain->N1->trigger();
+    EXPECT_TRUE(wrong.isEmpty()) << wrong.join(QStringLiteral(", ")).toStdString();
 }
 
 TEST_F(ProgramTest, MinimisingOrHidingAModalWindowNeverEndsIt)
