@@ -9,6 +9,7 @@
 #include "controls/DBNavigator.h"
 #include "controls/TextComboBox.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
@@ -111,10 +112,35 @@ TEST_F(EntryTest, AFullEntryStoresThePersonWithTheComposedDate)
     whileShown(frmMain->N1, frmInsert, [&] {
         EXPECT_TRUE(frmInsert->btn1->hasFocus());
         EXPECT_EQ(DM->tblMain.state(), RecordSet::State::Inserting);
-        typeInto(frmInsert->dbedt1, QStringLiteral("Новикова Анна Павловна"));
-        frmInsert->cbb1->setCurrentIndex(4); // "05"
-        frmInsert->cbb2->setCurrentIndex(2); // "03"
-        Q_EMIT frmInsert->dblkcbb1->activated(1980 - 1930);
+        // Everything from the keyboard, in the window's tab order: two buttons, the name, the
+        // day and month boxes, the year list, the date box.
+        const auto tabTo = [](QWidget *control) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            catchUp();
+            QWidget *focus = QApplication::focusWidget();
+            EXPECT_TRUE(focus && (focus == control || control->isAncestorOf(focus)))
+                << "Tab went to " << (focus ? focus->objectName().toStdString() : "nothing")
+                << " instead of " << control->objectName().toStdString();
+        };
+        tabTo(frmInsert->btn2);
+        tabTo(frmInsert->dbedt1);
+        typeAtFocus(frmInsert->dbedt1, QStringLiteral("Новикова Анна Павловна"));
+        tabTo(frmInsert->cbb1);
+        typeAtFocus(QApplication::focusWidget(), QStringLiteral("05"));
+        tabTo(frmInsert->cbb2);
+        typeAtFocus(QApplication::focusWidget(), QStringLiteral("03"));
+        tabTo(frmInsert->dblkcbb1);
+        QTest::keyClick(frmInsert->dblkcbb1, Qt::Key_Down, Qt::AltModifier);
+        QAbstractItemView *years = frmInsert->dblkcbb1->view();
+        ASSERT_TRUE(years->isVisible()) << "Alt+Down opens the year list";
+        QTest::keyClicks(years, QStringLiteral("1980"));
+        QTest::keyClick(years, Qt::Key_Return);
+        catchUp();
+        // Offscreen there is no window manager to hand the activation back when the list closes.
+        QApplication::setActiveWindow(frmInsert);
+        EXPECT_EQ(frmInsert->focusWidget(), frmInsert->dblkcbb1) << "the list gives the focus back";
+        tabTo(frmInsert->edt1);
+        tabTo(frmInsert->btn1);
         click(frmInsert->btn1);
         EXPECT_EQ(frmInsert->edt1->text(), QStringLiteral("05.03.1980"));
         click(frmInsert->btn2);
