@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QStringList>
 #include <QTest>
 
@@ -21,4 +22,18 @@ inline QStringList droppedEntries(QComboBox *box)
     QTest::keyClick(list, Qt::Key_Escape);
     QCoreApplication::processEvents();
     return entries;
+}
+
+// Types over an editable drop-down box's text as a person does: the box takes the focus, Ctrl+A
+// marks its text and the letters replace it; with no letters, Backspace empties the box.
+inline void typeOver(QComboBox *box, const QString &text)
+{
+    box->setFocus();
+    QLineEdit *edit = box->lineEdit();
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    if (text.isEmpty())
+        QTest::keyClick(edit, Qt::Key_Backspace);
+    for (const QChar c : text)
+        QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    QCoreApplication::processEvents();
 }

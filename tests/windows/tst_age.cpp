@@ -1,4 +1,5 @@
 // "СФОРМИРОВАТЬ СПИСОК" driven as the user does it: a year picked or typed in cbb2, btn4 clicked.
+#include "LookupDriver.h"
 #include "ProgramFixture.h"
 
 #include "DatabaseTool.h"
@@ -29,9 +30,7 @@ class AgeTest : public ProgramTest
 protected:
     void typeYear(const QString &text)
     {
-        frmMain->cbb2->setCurrentIndex(-1);
-        frmMain->cbb2->lineEdit()->clear();
-        QTest::keyClicks(frmMain->cbb2->lineEdit(), text);
+        typeOver(frmMain->cbb2, text);
     }
     void run() { QTest::mouseClick(frmMain->btn4, Qt::LeftButton); }
     QString ageOf(const QString &name)
@@ -63,7 +62,7 @@ TEST_F(AgeTest, EveryPersonGetsTheAgeInTheChosenYearAndAMarkForMultiplesOfFive)
         }
     }
     startProgram();
-    frmMain->cbb2->setCurrentIndex(0); // "2022"
+    typeOver(frmMain->cbb2, QStringLiteral("2022"));
     run();
     EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join(QLatin1Char('\n')).toStdString();
 
@@ -143,7 +142,7 @@ TEST_F(AgeTest, AChangeLeftUnsavedIsPostedFirstAndThenOverwritten)
 TEST_F(AgeTest, AnEmptyTableWritesNothingAndLeavesABlankNewRecordUntilTheNextMove)
 {
     startProgram();
-    frmMain->cbb2->setCurrentIndex(3);
+    typeYear(QStringLiteral("2025"));
     run();
     EXPECT_TRUE(dialogs.errors.isEmpty());
     EXPECT_EQ(DM->tblMain.state(), RecordSet::State::Inserting);
@@ -158,7 +157,7 @@ TEST_F(AgeTest, AnAgeThatDoesNotFitTheColumnStopsTheWalkThereAndKeepsWhatWasDone
     exec(QStringLiteral("INSERT INTO Main (ФИО, Год) VALUES ('first', 2000), ('odd', -2147483648), "
                         "('last', 2010)"));
     startProgram();
-    frmMain->cbb2->setCurrentIndex(3);
+    typeYear(QStringLiteral("2025"));
     run();
     ASSERT_EQ(dialogs.errors.size(), 1);
     EXPECT_EQ(dialogs.errors[0],
@@ -200,7 +199,7 @@ TEST_F(NoDatabaseTest, FiveErrorBoxesThenEveryCommandReportsTheClosedTable)
     EXPECT_FALSE(DM->tblMain.Active());
 
     dialogs.errors.clear();
-    frmMain->cbb2->setCurrentIndex(0);
+    typeOver(frmMain->cbb2, QStringLiteral("2022"));
     QTest::mouseClick(frmMain->btn4, Qt::LeftButton);
     EXPECT_EQ(dialogs.errors, QStringList{QStringLiteral(
                                   "tblMain: Cannot perform this operation on a closed dataset.")});

@@ -165,8 +165,8 @@ TEST_F(EntryTest, SavingWithNothingEnteredWritesNothingAndTheBlankGoesAtTheNextM
 TEST_F(EntryTest, AnEmptiedDayBoxIsReportedAndTheWindowStaysOpen)
 {
     whileShown(frmMain->N1, frmInsert, [&] {
-        frmInsert->cbb1->setCurrentIndex(6);
-        frmInsert->cbb1->setEditText(QString());
+        typeOver(frmInsert->cbb1, QStringLiteral("07"));
+        typeOver(frmInsert->cbb1, QString());
         EXPECT_EQ(dialogs.errors, QStringList{QStringLiteral("'' is not a valid integer value.")});
         EXPECT_EQ(DM->tblMain.FieldNamed(QStringLiteral("Число")).AsInt(), 7)
             << "the field keeps its value";
@@ -179,7 +179,7 @@ TEST_F(EntryTest, ARefusedPostKeepsTheRecordPendingAndTheWindowOpen)
     exec(QStringLiteral("CREATE TRIGGER noname BEFORE INSERT ON Main WHEN NEW.ФИО IS NULL "
                         "BEGIN SELECT RAISE(ABORT, 'ФИО обязательно'); END"));
     whileShown(frmMain->N1, frmInsert, [&] {
-        frmInsert->cbb2->setCurrentIndex(0);
+        typeOver(frmInsert->cbb2, QStringLiteral("01"));
         click(frmInsert->btn2);
         EXPECT_EQ(dialogs.errors, QStringList{QStringLiteral("ФИО обязательно.")});
         EXPECT_TRUE(frmInsert->isVisible());
@@ -206,8 +206,8 @@ TEST_F(EntryTest, ASecondOpeningKeepsTheBoxesButNotTheirValuesInTheRecord)
 {
     whileShown(frmMain->N1, frmInsert, [&] {
         typeInto(frmInsert->dbedt1, QStringLiteral("Первый"));
-        frmInsert->cbb1->setCurrentIndex(9);
-        frmInsert->cbb2->setCurrentIndex(10);
+        typeOver(frmInsert->cbb1, QStringLiteral("10"));
+        typeOver(frmInsert->cbb2, QStringLiteral("11"));
         click(frmInsert->btn1);
         click(frmInsert->btn2);
     });

@@ -49,7 +49,16 @@ protected:
         startProgram();
         catchUp();
     }
-    void pick(int month) { frmMain->cbb1->setCurrentIndex(month - 1); }
+    // The month by the arrow keys: Down makes an entry current, Up goes to the first, then Down.
+    void pick(int month)
+    {
+        frmMain->cbb1->setFocus();
+        QTest::keyClick(frmMain->cbb1->lineEdit(), Qt::Key_Down);
+        for (int i = 0; i < 12; ++i)
+            QTest::keyClick(frmMain->cbb1->lineEdit(), Qt::Key_Up);
+        for (int i = 1; i < month; ++i)
+            QTest::keyClick(frmMain->cbb1->lineEdit(), Qt::Key_Down);
+    }
     void find() { QTest::mouseClick(frmMain->btn8, Qt::LeftButton); }
     void type(const QString &letters)
     {
