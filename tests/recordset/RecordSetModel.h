@@ -1,0 +1,496 @@
+#pragma once
+
+// The plain model the record-set walk of tst_model.cpp is compared with: what tblMain and the file
+// must hold after each operation, and the values the walk writes. One test file includes it.
+#include "RecordSetFixture.h"
+
+#include <QCollator>
+#include <QLocale>
+
+#include <array>
+#include <map>
+#include <optional>
+#include <random>
+
+namespace {
+
+
+using State = RecordSet::State;
+
+constexpr int columnCount = 8; // Код, ФИО, Дата_рождения, Год, Месяц, Число, Возраст, Юбилей
+using Values = std::array<SqlValue, columnCount>;
+
+const char *const columnNames[columnCount] = {"Код",   "ФИО",   "Дата_рождения", "Год",
+                                              "Месяц", "Число", "Возраст",       "Юбилей"};
+
+bool isTextColumn(int column)
+{
+    return column == 1 || column == 2 || column == 7;
+}
+
+// The size in characters of a text column.
+int textSize(int column)
+{
+    return column == 1 ? 60 : column == 2 ? 20 : 10;
+}
+
+QString emoji()
+{
+    return QString::fromUtf8("\xF0\x9F\x98\x80");
+}
+
+// A text written to a text column and what the column must then hold (sizes 60, 20 and 10).
+struct TextCase
+{
+    QString written;
+    QString held;
+};
+
+std::vector<TextCase> textCases(int column)
+{
+    const int size = textSize(column);
+    return {
+        {QStringLiteral("да"), QStringLiteral("да")},
+        {QString(), QString()},
+        {QStringLiteral("Ёлкин"), QStringLiteral("Ёлкин")},
+        {QStringLiteral(" абв "), QStringLiteral(" абв ")},
+        {QString(size + 5, QChar(u'ж')), QString(size, QChar(u'ж'))},
+        {QString(size - 1, QChar(u'я')) + emoji(), QString(size - 1, QChar(u'я')) + emoji()},
+        {QString(size, QChar(u'я')) + emoji(), QString(size, QChar(u'я'))},
+        {QStringLiteral("$1F"), QStringLiteral("$1F")},
+    };
+}
+
+// What a text written to an integer column gives: a value, or the failure message.
+struct IntegerTextCase
+{
+    QString written;
+    std::optional<SqlValue> held; // none: refused
+};
+
+const std::vector<IntegerTextCase> &integerTextCases()
+{
+    static const std::vector<IntegerTextCase> cases = {
+        {QStringLiteral("1980"), SqlValue(qint64(1980))},
+        {QStringLiteral(" -5"), SqlValue(qint64(-5))},
+        {QString(), SqlValue()},
+        {QStringLiteral("$1F"), std::nullopt},
+        {QStringLiteral("0x10"), std::nullopt},
+        {QStringLiteral("12a"), std::nullopt},
+        {QStringLiteral("2147483648"), std::nullopt},
+    };
+    return cases;
+}
+
+const qint64 integerCases[] = {0, 45, -7, 2147483647, -2147483648LL, 2147483648LL};
+
+// What another program may leave in a column, affinity rules included.
+const std::vector<SqlValue> &foreignValues()
+{
+    static const std::vector<SqlValue> values = {
+        SqlValue(), SqlValue(qint64(1961)), SqlValue(1e300), SqlValue(-1e19),
+        SqlValue(QStringLiteral("abc")), SqlValue(QStringLiteral("Яковлев"))};
+    return values;
+}
+
+struct ModelRow
+{
+    qint64 key = 0;       // 0 while a new record is pending
+    quint64 identity = 0; // tells rows apart for as long as the model lives
+    Values values;
+};
+
+struct Outcome
+{
+    std::optional<QString> error;
+    int number = 0; // SkipBy's distance moved
+    bool operator==(const Outcome &) const = default;
+};
+
+QString describe(const Outcome &outcome)
+{
+    return outcome.error ? QStringLiteral("error \"%1\"").arg(*outcome.error)
+                         : QStringLiteral("ok %1").arg(outcome.number);
+}
+
+QString describe(const SqlValue &value)
+{
+    if (std::holds_alternative<std::monostate>(value))
+        return QStringLiteral("null");
+    if (auto i = std::get_if<qint64>(&value))
+        return QString::number(*i);
+    if (auto d = std::get_if<double>(&value))
+        return QString::number(*d, 'g', 17) + QStringLiteral("r");
+    return QLatin1Char('\'') + std::get<QString>(value) + QLatin1Char('\'');
+}
+
+const QString notEditing = QStringLiteral("tblMain: Dataset not in edit or insert mode");
+
+// What tblMain and the file must hold, kept the plain way.
+class Model
+{
+public:
+    std::map<qint64, Values> file;
+    qint64 lastKey = 0; // the table numbers keys without ever reusing one
+    std::vector<ModelRow> rows;
+    int current = -1;
+    State state = State::Browsing;
+    bool modified = false;
+    bool atEnd = true;
+    bool atBeginning = true;
+    std::map<int, SqlValue> assigned;
+    int sortColumn = -1;
+
+    bool editing() const { return state == State::Editing || state == State::Inserting; }
+    int count() const { return int(rows.size()); }
+
+    Values shown(int row) const
+    {
+        Values values = rows[size_t(row)].values;
+        if (row == current && editing()) {
+            for (const auto &[column, value] : assigned)
+                values[size_t(column)] = value;
+        }
+        return values;
+    }
+
+    void open()
+    {
+        readFile();
+        current = rows.empty() ? -1 : 0;
+        atBeginning = true;
+        atEnd = rows.empty();
+    }
+
+    // --- the operations -----------------------------------------------------------------------
+
+    Outcome toFirst()
+    {
+        return settled([&] {
+            current = rows.empty() ? -1 : 0;
+            atBeginning = true;
+            atEnd = rows.empty();
+        });
+    }
+
+    Outcome toLast()
+    {
+        return settled([&] {
+            current = count() - 1;
+            atEnd = true;
+            atBeginning = rows.empty();
+        });
+    }
+
+    Outcome toNext()
+    {
+        return settled([&] {
+            if (atEnd)
+                return;
+            if (current + 1 < count()) {
+                ++current;
+                atBeginning = atEnd = false;
+            } else {
+                atEnd = true;
+            }
+        });
+    }
+
+    Outcome toPrior()
+    {
+        return settled([&] {
+            if (current > 0) {
+                --current;
+                atBeginning = atEnd = false;
+            } else {
+                atBeginning = true;
+            }
+        });
+    }
+
+    Outcome skipBy(int distance)
+    {
+        Outcome outcome = settle();
+        if (outcome.error || distance == 0)
+            return outcome;
+        if (rows.empty()) {
+            (distance > 0 ? atEnd : atBeginning) = true;
+            return outcome;
+        }
+        const int target = std::clamp(current + distance, 0, count() - 1);
+        outcome.number = target - current;
+        current = target;
+        if (outcome.number != 0)
+            atBeginning = atEnd = false;
+        if (outcome.number != distance)
+            (distance > 0 ? atEnd : atBeginning) = true;
+        return outcome;
+    }
+
+    // A click on the row: the record shown there, found again after the settle.
+    Outcome moveTo(int row)
+    {
+        if (row < 0 || row >= count())
+            return {};
+        const quint64 target = rows[size_t(row)].identity;
+        Outcome outcome = settle();
+        if (outcome.error)
+            return outcome;
+        for (int i = 0; i < count(); ++i) {
+            if (rows[size_t(i)].identity == target)
+                return skipBy(i - current);
+        }
+        return outcome; // the target was the blank record the settle dropped
+    }
+
+    Outcome startInsert(bool append)
+    {
+        Outcome outcome = settle();
+        if (outcome.error)
+            return outcome;
+        const bool wasEmpty = rows.empty();
+        const int at = append || wasEmpty ? count() : current;
+        m_beforeInsert = current;
+        ModelRow blank;
+        blank.identity = ++m_identities;
+        rows.insert(rows.begin() + at, blank);
+        current = at;
+        atBeginning = wasEmpty;
+        atEnd = wasEmpty || append;
+        assigned.clear();
+        setState(State::Inserting);
+        return outcome;
+    }
+
+    Outcome startEdit()
+    {
+        if (editing())
+            return {};
+        if (rows.empty())
+            return startInsert(false);
+        assigned.clear();
+        setState(State::Editing);
+        return {};
+    }
+
+    // A value for a column, or the message that refuses it; editing is checked first.
+    Outcome write(int column, const std::optional<SqlValue> &value, const QString &refusal)
+    {
+        if (!editing())
+            return {notEditing};
+        if (column == 0)
+            return {QStringLiteral("Field 'Код' cannot be modified")};
+        if (!value)
+            return {refusal};
+        assigned[column] = *value;
+        modified = true;
+        return {};
+    }
+
+    Outcome post()
+    {
+        if (!editing())
+            return {notEditing};
+        return write();
+    }
+
+    void cancel()
+    {
+        if (!editing())
+            return;
+        if (state == State::Inserting) {
+            rows.erase(rows.begin() + current);
+            current = m_beforeInsert;
+        }
+        assigned.clear();
+        setState(State::Browsing);
+        resynchronise();
+    }
+
+    Outcome remove()
+    {
+        if (state == State::Inserting) {
+            cancel();
+            return {};
+        }
+        if (rows.empty())
+            return {QStringLiteral("tblMain: Cannot perform this operation on an empty dataset")};
+        file.erase(rows[size_t(current)].key);
+        rows.erase(rows.begin() + current);
+        current = std::min(current, count() - 1);
+        assigned.clear();
+        setState(State::Browsing);
+        resynchronise();
+        return {};
+    }
+
+    Outcome reread()
+    {
+        return settled([&] {
+            std::vector<qint64> oldKeys;
+            for (const ModelRow &row : rows)
+                oldKeys.push_back(row.key);
+            const int oldCurrent = current;
+            readFile();
+            sortRows();
+            current = -1;
+            for (int i = oldCurrent; i >= 0 && i < int(oldKeys.size()) && current < 0; ++i)
+                current = indexOfKey(oldKeys[size_t(i)]);
+            for (int i = oldCurrent - 1; i >= 0 && current < 0; --i)
+                current = indexOfKey(oldKeys[size_t(i)]);
+            resynchronise();
+        });
+    }
+
+    Outcome sortBy(int column)
+    {
+        return settled([&] {
+            const quint64 was = current >= 0 ? rows[size_t(current)].identity : 0;
+            sortColumn = column;
+            sortRows();
+            for (int i = 0; i < count(); ++i) {
+                if (rows[size_t(i)].identity == was)
+                    current = i;
+            }
+            resynchronise();
+        });
+    }
+
+    // --- another program --------------------------------------------------------------------
+
+    qint64 insertedElsewhere()
+    {
+        Values values;
+        values[0] = ++lastKey;
+        file[lastKey] = values;
+        return lastKey;
+    }
+
+private:
+    // Settles, then runs the move unless the settle failed.
+    template <typename Move> Outcome settled(Move move)
+    {
+        Outcome outcome = settle();
+        if (!outcome.error)
+            move();
+        return outcome;
+    }
+
+    Outcome settle()
+    {
+        if (!editing())
+            return {};
+        if (modified)
+            return write();
+        cancel();
+        return {};
+    }
+
+    Outcome write()
+    {
+        ModelRow &row = rows[size_t(current)];
+        if (state == State::Inserting) {
+            row.key = ++lastKey;
+            Values values;
+            values[0] = row.key;
+            for (const auto &[column, value] : assigned)
+                values[size_t(column)] = value;
+            file[row.key] = values;
+            row.values = values;
+        } else if (!assigned.empty()) {
+            if (!file.count(row.key)) {
+                return {QStringLiteral("Row cannot be located for updating. Some values may have "
+                                       "been changed since it was last read.")};
+            }
+            for (const auto &[column, value] : assigned) {
+                file[row.key][size_t(column)] = value;
+                row.values[size_t(column)] = value;
+            }
+        }
+        assigned.clear();
+        setState(State::Browsing);
+        resynchronise();
+        return {};
+    }
+
+    void setState(State next)
+    {
+        if (state != next)
+            modified = false;
+        state = next;
+    }
+
+    void resynchronise()
+    {
+        if (rows.empty()) {
+            current = -1;
+            atBeginning = atEnd = true;
+        } else {
+            current = std::clamp(current, 0, count() - 1);
+            atBeginning = atEnd = false;
+        }
+    }
+
+    void readFile()
+    {
+        rows.clear();
+        for (const auto &[key, values] : file)
+            rows.push_back({key, ++m_identities, values});
+        m_engineOrder.clear();
+        for (const ModelRow &row : rows)
+            m_engineOrder[row.identity] = m_engineOrder.size();
+    }
+
+    int indexOfKey(qint64 key) const
+    {
+        for (int i = 0; i < count(); ++i) {
+            if (rows[size_t(i)].key == key)
+                return i;
+        }
+        return -1;
+    }
+
+    // No sort column: the engine's order, new records after the rows read. A sort column:
+    // empty values first, then numbers, then texts as a Russian reader orders them.
+    void sortRows()
+    {
+        const auto engineRank = [&](const ModelRow &row) {
+            const auto it = m_engineOrder.find(row.identity);
+            return it == m_engineOrder.end() ? m_engineOrder.size() + row.identity : it->second;
+        };
+        if (sortColumn < 0) {
+            std::stable_sort(rows.begin(), rows.end(), [&](const ModelRow &a, const ModelRow &b) {
+                return engineRank(a) < engineRank(b);
+            });
+            return;
+        }
+        const QCollator collator(QLocale(QLocale::Russian, QLocale::Russia));
+        const auto group = [](const SqlValue &v) {
+            return std::holds_alternative<std::monostate>(v) ? 0
+                   : std::holds_alternative<QString>(v)      ? 2
+                                                             : 1;
+        };
+        const auto number = [](const SqlValue &v) {
+            if (auto i = std::get_if<qint64>(&v))
+                return double(*i);
+            return std::get<double>(v);
+        };
+        std::stable_sort(rows.begin(), rows.end(), [&](const ModelRow &a, const ModelRow &b) {
+            const SqlValue &x = a.values[size_t(sortColumn)];
+            const SqlValue &y = b.values[size_t(sortColumn)];
+            if (group(x) != group(y))
+                return group(x) < group(y);
+            if (group(x) == 1)
+                return number(x) < number(y);
+            if (group(x) == 2)
+                return collator.compare(std::get<QString>(x), std::get<QString>(y)) < 0;
+            return false;
+        });
+    }
+
+    int m_beforeInsert = -1;
+    quint64 m_identities = 0;
+    std::map<quint64, size_t> m_engineOrder; // identity -> position in the last read
+};
+
+} // namespace
