@@ -397,9 +397,11 @@ QString keptName(const QString &path)
     }
 }
 
-QList<TableSummary> importDatabase(const Options &options, const Progress &progress)
+namespace {
+
+// Neither the target nor the name the old file is to be kept under may exist.
+void checkTargets(const Options &options)
 {
-    const qint64 size = checkSource(options.source);
     const QFileInfo target(options.target);
     if (options.keepOldAs.isEmpty()) {
         if (target.exists() || target.isSymLink())
@@ -407,26 +409,56 @@ QList<TableSummary> importDatabase(const Options &options, const Progress &progr
     } else if (QFileInfo::exists(options.keepOldAs)) {
         throw Error(QStringLiteral("Файл «%1» уже существует").arg(shown(options.keepOldAs)));
     }
+}
 
-    // From here on an interruption must clean up: the handler comes before the first file.
-    InterruptGuard interrupts;
-
-    // The copy goes to a name of its own beside the target.
-    QString temporary;
-    std::unique_ptr<SqliteConnection> db;
-    for (int attempt = 0; !db; ++attempt) {
+// A new database under a name of its own beside the target, where the copy is written.
+std::unique_ptr<SqliteConnection> createBeside(const QFileInfo &target, QString &temporary)
+{
+    for (int attempt = 0;; ++attempt) {
         temporary = target.absoluteDir().filePath(
             QStringLiteral(".%1.import-%2")
                 .arg(target.fileName())
                 .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
         try {
-            db = std::make_unique<SqliteConnection>(temporary, SqliteConnection::Mode::CreateNew);
+            return std::make_unique<SqliteConnection>(temporary, SqliteConnection::Mode::CreateNew);
         } catch (const Error &) {
             // Only a name taken by another file is worth another try.
             if (attempt > 10 || !QFileInfo::exists(temporary))
                 throw;
         }
     }
+}
+
+// The finished copy takes the target's name, the old file first moving aside when it is to be
+// kept; `oldMoved` tells a failure what to move back. Nothing existing is ever replaced.
+void moveIntoPlace(const QString &temporary, const Options &options, bool &oldMoved)
+{
+    if (!options.keepOldAs.isEmpty()) {
+        if (!renameNoReplace(options.target, options.keepOldAs)) {
+            throw Error(QStringLiteral("Не удается переименовать «%1» в «%2»: %3")
+                            .arg(shown(options.target), shown(options.keepOldAs),
+                                 QString::fromLocal8Bit(std::strerror(errno))));
+        }
+        oldMoved = true;
+    }
+    if (!renameNoReplace(temporary, options.target)) {
+        const QString reason = errno == EEXIST ? QStringLiteral("файл уже существует")
+                                               : QString::fromLocal8Bit(std::strerror(errno));
+        throw Error(QStringLiteral("Не удается записать «%1»: %2").arg(shown(options.target), reason));
+    }
+}
+
+} // namespace
+
+QList<TableSummary> importDatabase(const Options &options, const Progress &progress)
+{
+    const qint64 size = checkSource(options.source);
+    checkTargets(options);
+
+    // From here on an interruption must clean up: the handler comes before the first file.
+    InterruptGuard interrupts;
+    QString temporary;
+    std::unique_ptr<SqliteConnection> db = createBeside(QFileInfo(options.target), temporary);
 
     QList<TableSummary> summary;
     bool oldMoved = false;
@@ -436,20 +468,7 @@ QList<TableSummary> importDatabase(const Options &options, const Progress &progr
         Reader reader(options, size);
         summary = receive(reader, *db, options.source, progress);
         db.reset();
-        if (!options.keepOldAs.isEmpty()) {
-            if (!renameNoReplace(options.target, options.keepOldAs)) {
-                throw Error(QStringLiteral("Не удается переименовать «%1» в «%2»: %3")
-                                .arg(shown(options.target), shown(options.keepOldAs),
-                                     QString::fromLocal8Bit(std::strerror(errno))));
-            }
-            oldMoved = true;
-        }
-        if (!renameNoReplace(temporary, options.target)) {
-            const QString reason = errno == EEXIST
-                                       ? QStringLiteral("файл уже существует")
-                                       : QString::fromLocal8Bit(std::strerror(errno));
-            throw Error(QStringLiteral("Не удается записать «%1»: %2").arg(shown(options.target), reason));
-        }
+        moveIntoPlace(temporary, options, oldMoved);
     } catch (...) {
         db.reset();
         removeDatabaseFiles(temporary);
