@@ -184,7 +184,7 @@ void addDemoPeople(SqliteConnection &db)
     for (const DemoPerson &person : demoPeople()) {
         insert.bind(1, person.fullName);
         insert.bind(2, composeBirthDate(person.day, person.month, person.year));
-        insert.bind(3, person.year ? SqlValue(qint64(person.year)) : SqlValue());
+        insert.bind(3, person.year ? SqlValue(static_cast<qint64>(person.year)) : SqlValue());
         insert.bindInt64(4, person.month);
         insert.bindInt64(5, person.day);
         insert.run();

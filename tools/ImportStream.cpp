@@ -20,7 +20,7 @@ quint64 numberFrom(const QByteArray &bytes)
 {
     quint64 value = 0;
     for (qsizetype i = 0; i < bytes.size(); ++i)
-        value |= quint64(quint8(bytes[i])) << (8 * i);
+        value |= static_cast<quint64>(static_cast<quint8>(bytes[i])) << (8 * i);
     return value;
 }
 
@@ -33,13 +33,14 @@ bool readExactly(int fd, char *into, size_t size, bool endAllowed)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            throw Error(QStringLiteral("чтение прервано: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+            throw Error(QStringLiteral("чтение прервано: %1")
+                            .arg(QString::fromLocal8Bit(std::strerror(errno))));
         if (n == 0) {
             if (done == 0 && endAllowed)
                 return false;
             throw Error(malformed);
         }
-        done += size_t(n);
+        done += static_cast<size_t>(n);
     }
     return true;
 }
@@ -49,13 +50,13 @@ bool readExactly(int fd, char *into, size_t size, bool endAllowed)
 void Writer::text(const QString &value)
 {
     const QByteArray utf8 = value.toUtf8();
-    appendNumber(m_bytes, quint64(utf8.size()), 4);
+    appendNumber(m_bytes, static_cast<quint64>(utf8.size()), 4);
     m_bytes.append(utf8);
 }
 
 void Writer::number(qint64 value)
 {
-    appendNumber(m_bytes, quint64(value), 8);
+    appendNumber(m_bytes, static_cast<quint64>(value), 8);
 }
 
 void Writer::value(const SqlValue &value)
@@ -87,14 +88,14 @@ QByteArray Reader::take(qsizetype size)
 
 QString Reader::text()
 {
-    const qsizetype size = qsizetype(numberFrom(take(4)));
+    const qsizetype size = static_cast<qsizetype>(numberFrom(take(4)));
     const QByteArray utf8 = take(size);
     return QString::fromUtf8(utf8);
 }
 
 qint64 Reader::number()
 {
-    return qint64(numberFrom(take(8)));
+    return static_cast<qint64>(numberFrom(take(8)));
 }
 
 SqlValue Reader::value()
@@ -122,11 +123,12 @@ bool writeFrame(int fd, Kind kind, const QByteArray &payload)
     QByteArray frame;
     frame.reserve(payload.size() + 5);
     frame.append(char(kind));
-    appendNumber(frame, quint64(payload.size()), 4);
+    appendNumber(frame, static_cast<quint64>(payload.size()), 4);
     frame.append(payload);
     qsizetype done = 0;
     while (done < frame.size()) {
-        const ssize_t n = ::write(fd, frame.constData() + done, size_t(frame.size() - done));
+        const ssize_t n =
+            ::write(fd, frame.constData() + done, static_cast<size_t>(frame.size() - done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -145,8 +147,8 @@ bool readFrame(int fd, Kind &kind, QByteArray &payload)
     const quint64 size = numberFrom(QByteArray(header + 1, 4));
     if (size > maxFrame)
         throw Error(malformed);
-    payload.resize(qsizetype(size));
-    readExactly(fd, payload.data(), size_t(size), false);
+    payload.resize(static_cast<qsizetype>(size));
+    readExactly(fd, payload.data(), static_cast<size_t>(size), false);
     return true;
 }
 

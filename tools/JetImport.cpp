@@ -83,7 +83,8 @@ qint64 checkSource(const QString &path)
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw Error(QStringLiteral("Файл «%1» не читается: %2").arg(shown(path), file.errorString()));
+        throw Error(
+            QStringLiteral("Файл «%1» не читается: %2").arg(shown(path), file.errorString()));
     if (file.size() == 0)
         throw Error(QStringLiteral("Файл «%1» пуст").arg(shown(path)));
     const QByteArray head = file.read(0x20);
@@ -102,8 +103,8 @@ bool renameNoReplace(const QString &from, const QString &to)
 {
     const QByteArray source = QFile::encodeName(from);
     const QByteArray target = QFile::encodeName(to);
-    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(),
-                    RENAME_NOREPLACE) == 0)
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) ==
+        0)
         return true;
     if (errno != EINVAL && errno != ENOSYS)
         return false;
@@ -219,10 +220,10 @@ QList<TableSummary> receive(Reader &reader, SqliteConnection &db, const QString 
     const QString file = shown(source);
     std::vector<PlannedTable> plans;
     QList<TableSummary> summary;
-    QString current;    // the table the reader is on
+    QString current; // the table the reader is on
     bool planned = false;
     std::optional<SqliteTransaction> transaction; // from the plan on: the copy is all or nothing
-    int table = -1;     // the table whose rows are arriving
+    int table = -1;                               // the table whose rows are arriving
     qint64 expected = 0;
     qint64 rows = 0;
     std::optional<SqliteStatement> insert;
@@ -249,12 +250,14 @@ QList<TableSummary> receive(Reader &reader, SqliteConnection &db, const QString 
                 plan.name = in.text();
                 const qint64 count = in.number();
                 if (count <= 0 || count > 255)
-                    throw damaged(QStringLiteral("таблица «%1»: %2 столбцов").arg(plan.name).arg(count));
+                    throw damaged(
+                        QStringLiteral("таблица «%1»: %2 столбцов").arg(plan.name).arg(count));
                 for (qint64 i = 0; i < count; ++i) {
                     plan.columns << in.text();
                     plan.declarations << in.text();
                     if (!isKnownDeclaration(plan.declarations.last()))
-                        throw damaged(QStringLiteral("таблица «%1»: неизвестный тип столбца").arg(plan.name));
+                        throw damaged(
+                            QStringLiteral("таблица «%1»: неизвестный тип столбца").arg(plan.name));
                 }
                 plans.push_back(std::move(plan));
                 break;
@@ -263,9 +266,10 @@ QList<TableSummary> receive(Reader &reader, SqliteConnection &db, const QString 
                 planned = true;
                 // The register itself must be there, whatever else the file holds.
                 for (const char *required : {"Main", "God", "Mesyats", "Chislo"}) {
-                    const bool found = std::any_of(plans.begin(), plans.end(), [&](const PlannedTable &p) {
-                        return p.name == QLatin1String(required);
-                    });
+                    const bool found =
+                        std::any_of(plans.begin(), plans.end(), [&](const PlannedTable &p) {
+                            return p.name == QLatin1String(required);
+                        });
                     if (!found) {
                         throw Error(QStringLiteral("В файле «%1» нет таблицы %2: файл повреждён, "
                                                    "обрезан или это не база реестра")
@@ -278,19 +282,21 @@ QList<TableSummary> receive(Reader &reader, SqliteConnection &db, const QString 
                     for (qsizetype i = 0; i < plan.columns.size(); ++i)
                         columns << quoteIdentifier(plan.columns[i]) + QLatin1Char(' ') +
                                        plan.declarations[i];
-                    db.exec(QStringLiteral("CREATE TABLE %1 (%2)")
-                                .arg(quoteIdentifier(plan.name), columns.join(QStringLiteral(", "))));
+                    db.exec(
+                        QStringLiteral("CREATE TABLE %1 (%2)")
+                            .arg(quoteIdentifier(plan.name), columns.join(QStringLiteral(", "))));
                 }
                 break;
             }
             case Kind::Begin: {
                 const qint64 number = in.number();
-                if (!planned || insert || number != table + 1 || number >= qint64(plans.size()))
+                if (!planned || insert || number != table + 1 ||
+                    number >= static_cast<qint64>(plans.size()))
                     throw damaged(QStringLiteral("таблицы идут не по порядку"));
-                table = int(number);
+                table = static_cast<int>(number);
                 expected = in.number();
                 rows = 0;
-                const PlannedTable &plan = plans[size_t(table)];
+                const PlannedTable &plan = plans[static_cast<size_t>(table)];
                 QStringList names;
                 QStringList marks;
                 for (const QString &column : plan.columns) {
@@ -306,11 +312,12 @@ QList<TableSummary> receive(Reader &reader, SqliteConnection &db, const QString 
             case Kind::Row: {
                 if (!insert)
                     throw damaged(QStringLiteral("строка вне таблицы"));
-                const PlannedTable &plan = plans[size_t(table)];
+                const PlannedTable &plan = plans[static_cast<size_t>(table)];
                 for (qsizetype i = 0; i < plan.columns.size(); ++i)
-                    insert->bind(int(i) + 1, in.value());
+                    insert->bind(static_cast<int>(i) + 1, in.value());
                 if (!in.atEnd())
-                    throw damaged(QStringLiteral("таблица «%1»: лишние значения в строке").arg(plan.name));
+                    throw damaged(
+                        QStringLiteral("таблица «%1»: лишние значения в строке").arg(plan.name));
                 insert->run();
                 ++rows;
                 if (progress && rows % 1000 == 0)
@@ -320,7 +327,7 @@ QList<TableSummary> receive(Reader &reader, SqliteConnection &db, const QString 
             case Kind::End: {
                 if (!insert)
                     throw damaged(QStringLiteral("конец таблицы вне таблицы"));
-                const PlannedTable &plan = plans[size_t(table)];
+                const PlannedTable &plan = plans[static_cast<size_t>(table)];
                 insert.reset();
                 if (progress)
                     progress(plan.name, rows, expected);
@@ -340,7 +347,7 @@ QList<TableSummary> receive(Reader &reader, SqliteConnection &db, const QString 
                 if (count.columnInt64(0) != rows)
                     throw Error(QStringLiteral("Таблица «%1»: записано не всё").arg(plan.name));
                 summary.append({plan.name, rows});
-                finished = table + 1 == int(plans.size());
+                finished = table + 1 == static_cast<int>(plans.size());
                 break;
             }
             case Kind::Failure:
@@ -444,7 +451,8 @@ void moveIntoPlace(const QString &temporary, const Options &options, bool &oldMo
     if (!renameNoReplace(temporary, options.target)) {
         const QString reason = errno == EEXIST ? QStringLiteral("файл уже существует")
                                                : QString::fromLocal8Bit(std::strerror(errno));
-        throw Error(QStringLiteral("Не удается записать «%1»: %2").arg(shown(options.target), reason));
+        throw Error(
+            QStringLiteral("Не удается записать «%1»: %2").arg(shown(options.target), reason));
     }
 }
 

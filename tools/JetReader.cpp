@@ -92,7 +92,7 @@ int keyColumnOf(MdbTableDef *table)
 {
     for (unsigned i = 0; i < table->num_cols; ++i) {
         if (columnAt(table, i)->is_long_auto)
-            return int(i);
+            return static_cast<int>(i);
     }
     mdb_read_indices(table);
     for (unsigned i = 0; table->indices && i < table->indices->len; ++i) {
@@ -100,8 +100,8 @@ int keyColumnOf(MdbTableDef *table)
         if (QLatin1String(index->name) != QLatin1String("PrimaryKey") || index->num_keys != 1)
             continue;
         const int column = index->key_col_num[0] - 1;
-        if (column >= 0 && column < int(table->num_cols) &&
-            columnAt(table, unsigned(column))->col_type == MDB_LONGINT)
+        if (column >= 0 && column < static_cast<int>(table->num_cols) &&
+            columnAt(table, static_cast<unsigned>(column))->col_type == MDB_LONGINT)
             return column;
     }
     return -1;
@@ -112,7 +112,8 @@ TablePlan planTable(MdbHandle *mdb, MdbCatalogEntry *entry, Sender &sender)
     TablePlan plan;
     plan.name = QString::fromUtf8(entry->object_name);
     sender.next(plan.name);
-    const QString damaged = QStringLiteral("Таблица «%1» не читается: файл повреждён").arg(plan.name);
+    const QString damaged =
+        QStringLiteral("Таблица «%1» не читается: файл повреждён").arg(plan.name);
     plan.table.reset(mdb_read_table(entry));
     if (!plan.table)
         throw Stop{damaged};
@@ -145,8 +146,9 @@ TablePlan planTable(MdbHandle *mdb, MdbCatalogEntry *entry, Sender &sender)
             declaration = QStringLiteral("TEXT");
             break;
         case MDB_LONGINT:
-            declaration = int(i) == key ? QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT")
-                                        : QStringLiteral("INTEGER");
+            declaration = static_cast<int>(i) == key
+                              ? QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT")
+                              : QStringLiteral("INTEGER");
             break;
         case MDB_INT:
         case MDB_BOOL: // Yes/No as Access counts it: -1 and 0
@@ -179,18 +181,18 @@ TablePlan planTable(MdbHandle *mdb, MdbCatalogEntry *entry, Sender &sender)
 SqlValue valueOf(MdbHandle *mdb, const MdbColumn &column, const MdbField &field)
 {
     if (column.col_type == MDB_BOOL) // the null bit holds a Yes/No value
-        return qint64(field.is_null ? 0 : -1);
+        return static_cast<qint64>(field.is_null ? 0 : -1);
     if (field.is_null)
         return std::monostate{};
     switch (column.col_type) {
     case MDB_LONGINT:
-        return qint64(qint32(mdb_get_int32(mdb->pg_buf, field.start)));
+        return static_cast<qint64>(qint32(mdb_get_int32(mdb->pg_buf, field.start)));
     case MDB_INT:
-        return qint64(qint16(mdb_get_int16(mdb->pg_buf, field.start)));
+        return static_cast<qint64>(qint16(mdb_get_int16(mdb->pg_buf, field.start)));
     case MDB_BYTE:
-        return qint64(mdb_get_byte(mdb->pg_buf, field.start));
+        return static_cast<qint64>(mdb_get_byte(mdb->pg_buf, field.start));
     case MDB_FLOAT:
-        return double(mdb_get_single(mdb->pg_buf, field.start));
+        return static_cast<double>(mdb_get_single(mdb->pg_buf, field.start));
     case MDB_DOUBLE:
         return mdb_get_double(mdb->pg_buf, field.start);
     default: {
@@ -220,17 +222,18 @@ void sendRows(MdbHandle *mdb, int number, TablePlan &plan, Sender &sender)
         // The usual binding shows NULL and an empty text alike: read the row's own null flags.
         int start = 0;
         size_t size = 0;
-        if (mdb_find_row(mdb, int(table->cur_row) - 1, &start, &size) != 0)
+        if (mdb_find_row(mdb, static_cast<int>(table->cur_row) - 1, &start, &size) != 0)
             throw Stop{unreadable.arg(plan.name).arg(rows + 1)};
         const int count = mdb_crack_row(table, start & 0x1fff, size, fields.data());
-        if (count < int(table->num_cols))
+        if (count < static_cast<int>(table->num_cols))
             throw Stop{unreadable.arg(plan.name).arg(rows + 1)};
         std::vector<SqlValue> values(table->num_cols);
         for (unsigned i = 0; i < table->num_cols; ++i) {
             const MdbField &field = fields[i];
-            if (field.colnum < 0 || field.colnum >= int(table->num_cols))
+            if (field.colnum < 0 || field.colnum >= static_cast<int>(table->num_cols))
                 throw Stop{unreadable.arg(plan.name).arg(rows + 1)};
-            values[size_t(field.colnum)] = valueOf(mdb, *plan.columns[size_t(field.colnum)], field);
+            values[static_cast<size_t>(field.colnum)] =
+                valueOf(mdb, *plan.columns[static_cast<size_t>(field.colnum)], field);
         }
         ImportStream::Writer row;
         for (const SqlValue &value : values)
@@ -268,7 +271,7 @@ int sendDatabase(const QString &source, const QString &codepage, int fd)
             plans.push_back(planTable(mdb.get(), entry, sender));
         sender.send(Kind::Planned);
         for (size_t i = 0; i < plans.size(); ++i)
-            sendRows(mdb.get(), int(i), plans[i], sender);
+            sendRows(mdb.get(), static_cast<int>(i), plans[i], sender);
         return 0;
     } catch (const Stop &stop) {
         if (!stop.message.isEmpty()) {

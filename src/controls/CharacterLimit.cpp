@@ -32,9 +32,9 @@ QValidator::State CharacterLimit::validate(QString &input, int &pos) const
         --excess;
     }
     input.remove(from, pos - from);
-    pos = int(from);
+    pos = static_cast<int>(from);
     if (excess > 0)
         input = Convert::cutToCharacters(input, m_limit);
-    pos = std::min(pos, int(input.size()));
+    pos = std::min(pos, static_cast<int>(input.size()));
     return Acceptable;
 }

@@ -87,14 +87,15 @@ void DBGrid::setColumns(const QList<DBGridColumn> &columns)
 Field *DBGrid::columnField(int shownColumn) const
 {
     const int column = logicalColumn(shownColumn);
-    return column >= 0 && column < columnCount() ? m_columns[size_t(column)].field : nullptr;
+    return column >= 0 && column < columnCount() ? m_columns[static_cast<size_t>(column)].field
+                                                 : nullptr;
 }
 
 QString DBGrid::columnTitle(int column) const
 {
     if (column < 0 || column >= columnCount())
         return QString();
-    const MappedColumn &mapped = m_columns[size_t(column)];
+    const MappedColumn &mapped = m_columns[static_cast<size_t>(column)];
     if (!mapped.definition.TitleCaption.isEmpty())
         return mapped.definition.TitleCaption;
     return mapped.field ? mapped.field->DisplayName() : mapped.definition.FieldName;
@@ -105,14 +106,15 @@ QString DBGrid::cellText(int row, int column) const
     const RecordSet *set = recordSet();
     if (!set || !set->Active() || column < 0 || column >= columnCount() || row >= set->rowCount())
         return QString();
-    const Field *field = m_columns[size_t(column)].field;
+    const Field *field = m_columns[static_cast<size_t>(column)].field;
     return field ? displayText(set->valueAt(row, field->Index()), field->DataType()) : QString();
 }
 
 Qt::Alignment DBGrid::cellAlignment(int column) const
 {
-    const Field *field =
-        column >= 0 && column < columnCount() ? m_columns[size_t(column)].field : nullptr;
+    const Field *field = column >= 0 && column < columnCount()
+                             ? m_columns[static_cast<size_t>(column)].field
+                             : nullptr;
     return (field && field->isNumeric() ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
 }
 
@@ -248,7 +250,7 @@ QStringList DBGrid::columnNames() const
 
 int DBGrid::defaultWidth(int index) const
 {
-    const MappedColumn &column = m_columns[size_t(index)];
+    const MappedColumn &column = m_columns[static_cast<size_t>(index)];
     // The width of "0" times the field's display width, plus 4; at least the title's width plus 4.
     int displayWidth = 10;
     if (column.field && column.field->DataType() == FieldType::Text)
@@ -297,8 +299,8 @@ void DBGrid::refresh()
         const QModelIndex index = m_model->index(current, logicalColumn(m_column));
         // The whole row is selected, so screen readers hear which record is current; only its
         // current cell is drawn highlighted.
-        selectionModel()->setCurrentIndex(
-            index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                                     QItemSelectionModel::Rows);
         scrollTo(index);
     } else {
         selectionModel()->clear();

@@ -76,7 +76,7 @@ public:
     // A popup menu for a right click anywhere in the grid.
     void setPopupMenu(QMenu *menu) { m_popupMenu = menu; }
 
-    int columnCount() const { return int(m_columns.size()); }
+    int columnCount() const { return static_cast<int>(m_columns.size()); }
     Field *columnField(int column) const;
     QString columnTitle(int column) const;
     // The current column, counted in the order the columns are shown.

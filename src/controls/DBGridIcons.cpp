@@ -42,5 +42,5 @@ QIcon rowMarkIcon(RowMark mark)
             return QIcon(pixmap);
         }(),
     };
-    return icons[int(mark)];
+    return icons[static_cast<int>(mark)];
 }

@@ -221,7 +221,7 @@ void DBGrid::showPopup(int shownColumn, const QPoint &globalPos)
     const int column = logicalColumn(shownColumn);
     QMenu *menu = m_popupMenu;
     if (!menu && column >= 0)
-        menu = m_columns[size_t(column)].definition.PopupMenu;
+        menu = m_columns[static_cast<size_t>(column)].definition.PopupMenu;
     if (menu)
         menu->popup(globalPos);
 }

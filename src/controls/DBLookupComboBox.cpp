@@ -34,7 +34,7 @@ bool sameValue(const SqlValue &a, const SqlValue &b)
 {
     const auto number = [](const SqlValue &v, double &out) {
         if (auto i = std::get_if<qint64>(&v))
-            return out = double(*i), true;
+            return out = static_cast<double>(*i), true;
         if (auto d = std::get_if<double>(&v))
             return out = *d, true;
         return false;

@@ -145,7 +145,7 @@ DBNavigator::DBNavigator(QWidget *parent) : QWidget(parent), BoundControl(this)
             button->setAutoRepeatInterval(100);
         }
         connect(button, &QToolButton::clicked, this, [this, which] { BtnClick(which); });
-        m_buttons[size_t(i)] = button;
+        m_buttons[static_cast<size_t>(i)] = button;
     }
     setMinimumSize(minimumButtonWidth * buttonCount, minimumButtonHeight);
 }
@@ -212,7 +212,7 @@ void DBNavigator::refresh()
         modifiable,
     };
     for (int i = 0; i < buttonCount; ++i)
-        m_buttons[size_t(i)]->setEnabled(enabled[i]);
+        m_buttons[static_cast<size_t>(i)]->setEnabled(enabled[i]);
 }
 
 bool DBNavigator::event(QEvent *event)
@@ -229,7 +229,7 @@ void DBNavigator::layoutButtons()
     const int width = std::max(minimumButtonWidth, this->width() / buttonCount);
     const int height = std::max(minimumButtonHeight, this->height());
     for (int i = 0; i < buttonCount; ++i)
-        m_buttons[size_t(i)]->setGeometry(i * width, 0, width, height);
+        m_buttons[static_cast<size_t>(i)]->setGeometry(i * width, 0, width, height);
 }
 
 void DBNavigator::resizeEvent(QResizeEvent *)
@@ -244,7 +244,7 @@ void DBNavigator::resizeEvent(QResizeEvent *)
 void DBNavigator::setFocusMark(int index)
 {
     for (int i = 0; i < buttonCount; ++i) {
-        auto *button = static_cast<NavButton *>(m_buttons[size_t(i)]);
+        auto *button = static_cast<NavButton *>(m_buttons[static_cast<size_t>(i)]);
         const bool marked = hasFocus() && i == index;
         if (button->marked != marked) {
             button->marked = marked;
@@ -277,7 +277,7 @@ void DBNavigator::keyPressEvent(QKeyEvent *event)
         break;
     case Qt::Key_Space:
         refreshNow();
-        if (m_buttons[size_t(m_focusMark)]->isEnabled())
+        if (m_buttons[static_cast<size_t>(m_focusMark)]->isEnabled())
             BtnClick(Button(m_focusMark));
         break;
     default:

@@ -54,7 +54,8 @@ void TextComboBox::complete(const QString &typed)
         }
         // ...which is replaced by the letters as typed and the rest of the entry, selected.
         edit->setText(prefix + entry.mid(prefix.size()));
-        edit->setSelection(int(entry.size()), -int(entry.size() - prefix.size()));
+        edit->setSelection(static_cast<int>(entry.size()),
+                           -static_cast<int>(entry.size() - prefix.size()));
         selectionMayHaveChanged(i);
         return;
     }

@@ -102,7 +102,7 @@ RowSource RowSource::forQuery(SqliteConnection &db, const QString &sql)
             oneTable = false;
     }
     for (int i = 0; i < statement.columnCount(); ++i) {
-        SourceColumn &column = source.m_columns[size_t(i)];
+        SourceColumn &column = source.m_columns[static_cast<size_t>(i)];
         column.origin = statement.columnOrigin(i);
         column.readOnly = column.origin.isEmpty() || statement.columnTable(i) != table;
     }
@@ -112,8 +112,8 @@ RowSource RowSource::forQuery(SqliteConnection &db, const QString &sql)
     const TableKey key = integerKeyOf(db, table);
     if (!key.found)
         return source;
-    for (int i = 0; i < int(source.m_columns.size()); ++i) {
-        SourceColumn &column = source.m_columns[size_t(i)];
+    for (int i = 0; i < static_cast<int>(source.m_columns.size()); ++i) {
+        SourceColumn &column = source.m_columns[static_cast<size_t>(i)];
         if (column.origin.compare(key.column, Qt::CaseInsensitive) == 0) {
             column.readOnly = true;
             if (source.m_keyIndex < 0)
@@ -130,14 +130,14 @@ RowSource RowSource::forQuery(SqliteConnection &db, const QString &sql)
 void RowSource::describe(SqliteStatement &statement)
 {
     const int count = statement.columnCount() - m_dataOffset;
-    m_columns.resize(size_t(count));
-    m_undeclared.assign(size_t(count), false);
+    m_columns.resize(static_cast<size_t>(count));
+    m_undeclared.assign(static_cast<size_t>(count), false);
     for (int i = 0; i < count; ++i) {
-        SourceColumn &column = m_columns[size_t(i)];
+        SourceColumn &column = m_columns[static_cast<size_t>(i)];
         column.name = statement.columnName(i + m_dataOffset);
         if (!fieldTypeFromDeclared(statement.columnDeclaredType(i + m_dataOffset), column.type,
                                    column.size)) {
-            m_undeclared[size_t(i)] = true;
+            m_undeclared[static_cast<size_t>(i)] = true;
         }
     }
 }
@@ -147,7 +147,7 @@ void RowSource::inferUndeclaredTypes(const SqliteStatement &firstRow)
     for (size_t i = 0; i < m_columns.size(); ++i) {
         if (!m_undeclared[i])
             continue;
-        switch (firstRow.columnType(statementColumn(int(i)))) {
+        switch (firstRow.columnType(statementColumn(static_cast<int>(i)))) {
         case SqliteStatement::Type::Integer:
             m_columns[i].type = FieldType::Int32;
             break;
@@ -200,7 +200,7 @@ QString RowSource::columnList(const std::vector<int> &columns) const
 {
     QStringList names;
     for (int column : columns)
-        names << quoteIdentifier(m_columns[size_t(column)].origin);
+        names << quoteIdentifier(m_columns[static_cast<size_t>(column)].origin);
     return names.join(QStringLiteral(", "));
 }
 
@@ -226,12 +226,12 @@ void RowSource::update(qint64 key, const std::vector<int> &columns,
     if (cached == m_updates.end()) {
         QStringList assignments;
         for (int column : written)
-            assignments << quoteIdentifier(m_columns[size_t(column)].origin) +
+            assignments << quoteIdentifier(m_columns[static_cast<size_t>(column)].origin) +
                                QStringLiteral(" = ?");
         SqliteStatement prepared =
             m_db->prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
-                              .arg(quoteIdentifier(m_table),
-                                   assignments.join(QStringLiteral(", ")), m_keyColumn));
+                              .arg(quoteIdentifier(m_table), assignments.join(QStringLiteral(", ")),
+                                   m_keyColumn));
         cached = m_updates.emplace(std::move(written), std::move(prepared)).first;
     }
     SqliteStatement &statement = cached->second;

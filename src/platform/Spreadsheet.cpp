@@ -29,7 +29,7 @@ QString g_outputFolder;
 // The colour as the file stores it (red, green, blue) from a blue-green-red value.
 lxw_color_t rgbOf(int bgr)
 {
-    const auto value = quint32(bgr);
+    const auto value = static_cast<quint32>(bgr);
     return ((value & 0xFF) << 16) | (value & 0xFF00) | ((value >> 16) & 0xFF);
 }
 
@@ -48,7 +48,7 @@ lxw_format *formatOf(lxw_workbook *book, const FontData &font)
 // A row as high as its font needs, as the spreadsheet application would make it.
 double rowHeightFor(const FontData &font)
 {
-    return font.size ? std::max(LXW_DEF_ROW_HEIGHT, double(qRound(*font.size * 1.3)))
+    return font.size ? std::max(LXW_DEF_ROW_HEIGHT, static_cast<double>(qRound(*font.size * 1.3)))
                      : LXW_DEF_ROW_HEIGHT;
 }
 
@@ -111,9 +111,9 @@ void Worksheet::setCell(int row, int column, double number)
 
 Worksheet Workbook::worksheet(int index) const
 {
-    if (index < 1 || index > int(m_data->sheets.size()))
+    if (index < 1 || index > static_cast<int>(m_data->sheets.size()))
         invalidIndex();
-    return Worksheet(m_data->sheets[size_t(index - 1)].get());
+    return Worksheet(m_data->sheets[static_cast<size_t>(index - 1)].get());
 }
 
 Worksheet Workbook::worksheet(const QString &name) const
@@ -139,7 +139,7 @@ Workbook Workbooks::item(int index) const
 {
     if (index < 1 || index > count())
         invalidIndex();
-    return Workbook((*m_books)[size_t(index - 1)].get());
+    return Workbook((*m_books)[static_cast<size_t>(index - 1)].get());
 }
 
 QString Session::progId()
@@ -225,15 +225,16 @@ QString Session::write(const WorkbookData &data)
             const auto width = sheet->columnWidths.find(column);
             const auto font = sheet->columnFonts.find(column);
             worksheet_set_column(
-                ws, lxw_col_t(column - 1), lxw_col_t(column - 1),
+                ws, static_cast<lxw_col_t>(column - 1), static_cast<lxw_col_t>(column - 1),
                 width != sheet->columnWidths.end() ? width->second : LXW_DEF_COL_WIDTH,
                 font != sheet->columnFonts.end() ? formatOf(book, font->second) : nullptr);
         }
         for (const auto &[row, font] : sheet->rowFonts)
-            worksheet_set_row(ws, lxw_row_t(row - 1), rowHeightFor(font), formatOf(book, font));
+            worksheet_set_row(ws, static_cast<lxw_row_t>(row - 1), rowHeightFor(font),
+                              formatOf(book, font));
         for (const auto &[at, value] : sheet->cells) {
-            const auto row = lxw_row_t(at.first - 1);
-            const auto column = lxw_col_t(at.second - 1);
+            const auto row = static_cast<lxw_row_t>(at.first - 1);
+            const auto column = static_cast<lxw_col_t>(at.second - 1);
             if (const auto *text = std::get_if<QString>(&value))
                 worksheet_write_string(ws, row, column, text->toUtf8().constData(), nullptr);
             else

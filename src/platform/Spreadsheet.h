@@ -110,7 +110,7 @@ public:
     // A new workbook; the code -4167 asks for a single worksheet, as does every other code here.
     Workbook add(int templateCode);
     Workbook item(int index) const;
-    int count() const { return int(m_books->size()); }
+    int count() const { return static_cast<int>(m_books->size()); }
 
 private:
     std::vector<std::unique_ptr<WorkbookData>> *m_books;

@@ -56,7 +56,8 @@ void removeDatabaseFiles(const QString &path)
 SqliteStatement::SqliteStatement(sqlite3 *db, const QString &sql) : m_db(db)
 {
     const QByteArray utf8 = sql.toUtf8();
-    if (sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &m_stmt, nullptr) != SQLITE_OK)
+    if (sqlite3_prepare_v2(db, utf8.constData(), static_cast<int>(utf8.size()), &m_stmt, nullptr) !=
+        SQLITE_OK)
         fail();
     if (!m_stmt) // an empty text or only a comment
         throw Error(QStringLiteral("SQL text is empty"));
@@ -101,12 +102,13 @@ void SqliteStatement::bind(int index, const SqlValue &value)
         const QString &text = std::get<QString>(value);
         QStringEncoder toUtf8(QStringEncoder::Utf8);
         char buffer[768];
-        if (toUtf8.requiredSpace(text.size()) <= qsizetype(sizeof buffer)) {
+        if (toUtf8.requiredSpace(text.size()) <= static_cast<qsizetype>(sizeof buffer)) {
             const char *end = toUtf8.appendToBuffer(buffer, text);
-            rc = sqlite3_bind_text(m_stmt, index, buffer, int(end - buffer), SQLITE_TRANSIENT);
+            rc = sqlite3_bind_text(m_stmt, index, buffer, static_cast<int>(end - buffer),
+                                   SQLITE_TRANSIENT);
         } else {
             const QByteArray utf8 = text.toUtf8();
-            rc = sqlite3_bind_text(m_stmt, index, utf8.constData(), int(utf8.size()),
+            rc = sqlite3_bind_text(m_stmt, index, utf8.constData(), static_cast<int>(utf8.size()),
                                    SQLITE_TRANSIENT);
         }
     }
@@ -184,7 +186,7 @@ std::u16string_view SqliteStatement::columnText16(int column) const
 {
     auto chars = static_cast<const char16_t *>(sqlite3_column_text16(m_stmt, column));
     const int bytes = sqlite3_column_bytes16(m_stmt, column);
-    return chars ? std::u16string_view(chars, size_t(bytes) / sizeof(char16_t))
+    return chars ? std::u16string_view(chars, static_cast<size_t>(bytes) / sizeof(char16_t))
                  : std::u16string_view();
 }
 
@@ -192,13 +194,14 @@ std::string_view SqliteStatement::columnUtf8(int column) const
 {
     auto chars = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, column));
     const int bytes = sqlite3_column_bytes(m_stmt, column);
-    return chars ? std::string_view(chars, size_t(bytes)) : std::string_view();
+    return chars ? std::string_view(chars, static_cast<size_t>(bytes)) : std::string_view();
 }
 
 QString SqliteStatement::columnText(int column) const
 {
     const std::u16string_view text = columnText16(column);
-    return QString(reinterpret_cast<const QChar *>(text.data()), qsizetype(text.size()));
+    return QString(reinterpret_cast<const QChar *>(text.data()),
+                   static_cast<qsizetype>(text.size()));
 }
 
 SqlValue SqliteStatement::columnValue(int column) const
@@ -392,7 +395,8 @@ void SqliteConnection::checkpoint()
 
 SqliteTransaction::SqliteTransaction(SqliteConnection &db, Lock lock) : m_db(db)
 {
-    m_db.exec(lock == Lock::Immediate ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"));
+    m_db.exec(lock == Lock::Immediate ? QStringLiteral("BEGIN IMMEDIATE")
+                                      : QStringLiteral("BEGIN"));
 }
 
 SqliteTransaction::~SqliteTransaction()

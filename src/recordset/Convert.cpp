@@ -67,22 +67,23 @@ bool parseInt(const QString &text, int &value, Forms forms)
                 : (text[i].isDigit() && text[i].unicode() < 128 ? text[i].unicode() - u'0' : -1);
         if (digit < 0)
             return false;
-        magnitude = magnitude * (hex ? 16 : 10) + quint64(digit);
+        magnitude = magnitude * (hex ? 16 : 10) + static_cast<quint64>(digit);
         if (magnitude > 0xFFFFFFFFull)
             return false;
     }
 
     if (hex) {
         // All 32 bits are taken as they stand: $FFFFFFFF is -1.
-        const auto bits = qint32(quint32(magnitude));
-        value = negative ? int(-qint64(bits)) : bits;
+        const auto bits = static_cast<qint32>(static_cast<quint32>(magnitude));
+        value = negative ? static_cast<int>(-static_cast<qint64>(bits)) : bits;
         return true;
     }
-    const qint64 signedValue = negative ? -qint64(magnitude) : qint64(magnitude);
+    const qint64 signedValue =
+        negative ? -static_cast<qint64>(magnitude) : static_cast<qint64>(magnitude);
     if (signedValue < std::numeric_limits<qint32>::min() ||
         signedValue > std::numeric_limits<qint32>::max())
         return false;
-    value = int(signedValue);
+    value = static_cast<int>(signedValue);
     return true;
 }
 

@@ -22,8 +22,8 @@ Range rangeOf(FieldType type)
     case FieldType::UInt16:
         return {0, 65535};
     default:
-        return {double(std::numeric_limits<qint32>::min()),
-                double(std::numeric_limits<qint32>::max())};
+        return {static_cast<double>(std::numeric_limits<qint32>::min()),
+                static_cast<double>(std::numeric_limits<qint32>::max())};
     }
 }
 
@@ -32,7 +32,7 @@ Range rangeOf(FieldType type)
 QString displayText(const SqlValue &value, FieldType type)
 {
     if (auto integer = std::get_if<qint64>(&value)) {
-        return type == FieldType::Double ? Convert::floatToText(double(*integer))
+        return type == FieldType::Double ? Convert::floatToText(static_cast<double>(*integer))
                                          : QString::number(*integer);
     }
     if (auto real = std::get_if<double>(&value)) {
@@ -41,7 +41,7 @@ QString displayText(const SqlValue &value, FieldType type)
         constexpr double exactLimit = 9007199254740992.0; // 2^53
         if (type != FieldType::Double && type != FieldType::Text && *real == std::trunc(*real) &&
             std::fabs(*real) <= exactLimit)
-            return QString::number(qint64(*real));
+            return QString::number(static_cast<qint64>(*real));
         return Convert::floatToText(*real);
     }
     if (auto text = std::get_if<QString>(&value))
@@ -87,7 +87,7 @@ int Field::AsInt() const
 
     double number = 0;
     if (auto integer = std::get_if<qint64>(&v))
-        number = double(*integer);
+        number = static_cast<double>(*integer);
     else if (auto real = std::get_if<double>(&v))
         number = Convert::roundHalfEven(*real);
     else
@@ -95,14 +95,14 @@ int Field::AsInt() const
     // Another program may have stored anything in the file: a value out of the field's range
     // is reported, never cast.
     checkRange(number, number);
-    return int(number);
+    return static_cast<int>(number);
 }
 
 double Field::AsNumber() const
 {
     const SqlValue v = value();
     if (auto integer = std::get_if<qint64>(&v))
-        return double(*integer);
+        return static_cast<double>(*integer);
     if (auto real = std::get_if<double>(&v))
         return *real;
     if (std::holds_alternative<std::monostate>(v) && m_type != FieldType::Text)
@@ -127,7 +127,7 @@ void Field::checkRange(double value, double shown) const
 
 SqlValue Field::integerValue(qint64 value) const
 {
-    checkRange(double(value), double(value));
+    checkRange(static_cast<double>(value), static_cast<double>(value));
     return value;
 }
 
@@ -174,7 +174,7 @@ void Field::setAsInt(qint64 value)
         return;
     }
     m_owner->checkWritable(*this);
-    write(m_type == FieldType::Double ? SqlValue(double(value)) : integerValue(value));
+    write(m_type == FieldType::Double ? SqlValue(static_cast<double>(value)) : integerValue(value));
 }
 
 void Field::setAsNumber(double value)
@@ -190,7 +190,7 @@ void Field::setAsNumber(double value)
     }
     const double rounded = Convert::roundHalfEven(value);
     checkRange(rounded, value);
-    write(qint64(rounded));
+    write(static_cast<qint64>(rounded));
 }
 
 void Field::clear()

@@ -39,7 +39,7 @@ double Record::real(int column) const
 QString Record::text(int column) const
 {
     const std::string_view text = cellOf(m_block, column).text;
-    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 SqlValue Record::value(int column) const
@@ -55,5 +55,5 @@ SqlValue Record::value(int column) const
     case Kind::Text:
         break;
     }
-    return QString::fromUtf8(cell.text.data(), qsizetype(cell.text.size()));
+    return QString::fromUtf8(cell.text.data(), static_cast<qsizetype>(cell.text.size()));
 }

@@ -16,7 +16,7 @@ using namespace RecordFormat;
 // staying with the process as free heap.
 struct RecordArena::Chunk
 {
-    static constexpr size_t size = size_t(1) << offsetBits;
+    static constexpr size_t size = static_cast<size_t>(1) << offsetBits;
 
     std::byte *start() { return reinterpret_cast<std::byte *>(this); }
 
@@ -72,7 +72,7 @@ RecordArena::Chunk *RecordArena::chunk(Handle row) const
 RecordArena::Handle RecordArena::allocate(size_t bytes)
 {
     if (!m_tail || m_tail->used + bytes > m_tail->capacity) {
-        constexpr size_t slots = size_t(1) << (32 - offsetBits);
+        constexpr size_t slots = static_cast<size_t>(1) << (32 - offsetBits);
         if (m_freeSlots.empty() && m_slots.size() == slots)
             throw std::bad_alloc(); // 4 GiB of rows in one record set
         const size_t needed = sizeof(Chunk) + bytes;
@@ -86,7 +86,7 @@ RecordArena::Handle RecordArena::allocate(size_t bytes)
         auto *chunk = static_cast<Chunk *>(mapped);
         *chunk = Chunk{capacity, sizeof(Chunk), 0, 0, 0};
         if (m_freeSlots.empty()) {
-            chunk->slot = quint32(m_slots.size());
+            chunk->slot = static_cast<quint32>(m_slots.size());
             m_slots.push_back(chunk->start());
         } else {
             chunk->slot = m_freeSlots.back();
@@ -177,7 +177,7 @@ RecordArena::Handle RecordArena::replace(Handle row, qint64 key, const std::vect
         const auto assigned = std::find(columns.begin(), columns.end(), i);
         if (assigned != columns.end()) {
             encoder.raw(kept, start);
-            encoder.value(values[size_t(assigned - columns.begin())]);
+            encoder.value(values[static_cast<size_t>(assigned - columns.begin())]);
             kept = at;
         } else if (!sameKey) {
             encoder.cell(old);
@@ -187,7 +187,7 @@ RecordArena::Handle RecordArena::replace(Handle row, qint64 key, const std::vect
     encoder.raw(kept, at);
 
     const std::vector<std::byte> &encoded = encoder.bytes();
-    const size_t room = size_t(at - block) + parts.spare;
+    const size_t room = static_cast<size_t>(at - block) + parts.spare;
     if (encoded.size() > room) {
         const Handle moved = write(encoded);
         release(row);
@@ -196,7 +196,7 @@ RecordArena::Handle RecordArena::replace(Handle row, qint64 key, const std::vect
     // Written over the old row; room beyond what the spare byte can tell is given up.
     const size_t spare = std::min(room - encoded.size(), maxSpare);
     std::memcpy(block, encoded.data(), encoded.size());
-    block[0] = std::byte(spare);
+    block[0] = static_cast<std::byte>(spare);
     const size_t lost = room - encoded.size() - spare;
     chunk(row)->wasted += lost;
     m_live -= lost;

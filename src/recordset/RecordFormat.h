@@ -47,8 +47,8 @@ inline quint64 readVarint(const std::byte *&at)
 {
     quint64 value = 0;
     for (int shift = 0;; shift += 7) {
-        const auto byte = quint8(*at++);
-        value |= quint64(byte & 0x7F) << shift;
+        const auto byte = static_cast<quint8>(*at++);
+        value |= static_cast<quint64>(byte & 0x7F) << shift;
         if (!(byte & 0x80))
             return value;
     }
@@ -57,10 +57,10 @@ inline quint64 readVarint(const std::byte *&at)
 inline void writeVarint(std::vector<std::byte> &out, quint64 value)
 {
     while (value >= 0x80) {
-        out.push_back(std::byte(quint8(value) | 0x80));
+        out.push_back(static_cast<std::byte>(static_cast<quint8>(value) | 0x80));
         value >>= 7;
     }
-    out.push_back(std::byte(value));
+    out.push_back(static_cast<std::byte>(value));
 }
 
 // The fewest bytes whose sign extension gives the value back.
@@ -69,8 +69,8 @@ inline int integerBytes(qint64 value)
     int bytes = 0;
     while (bytes < 8) {
         const int bits = bytes * 8;
-        const qint64 low = bits == 0 ? 0 : -(qint64(1) << (bits - 1));
-        const qint64 high = bits == 0 ? 0 : (qint64(1) << (bits - 1)) - 1;
+        const qint64 low = bits == 0 ? 0 : -(static_cast<qint64>(1) << (bits - 1));
+        const qint64 high = bits == 0 ? 0 : (static_cast<qint64>(1) << (bits - 1)) - 1;
         if (value >= low && value <= high)
             break;
         ++bytes;
@@ -82,10 +82,10 @@ inline int integerBytes(qint64 value)
 inline Cell readCell(const std::byte *&at, qint64 key)
 {
     Cell cell;
-    const auto tag = quint8(*at++);
-    if (tag == quint8(nullTag))
+    const auto tag = static_cast<quint8>(*at++);
+    if (tag == static_cast<quint8>(nullTag))
         return cell;
-    if (tag == quint8(keyTag)) {
+    if (tag == static_cast<quint8>(keyTag)) {
         cell.kind = Record::Kind::Integer;
         cell.integer = key;
         return cell;
@@ -93,22 +93,24 @@ inline Cell readCell(const std::byte *&at, qint64 key)
     if (tag >= integerTag && tag <= integerTag + 8) {
         const int bytes = tag - integerTag;
         quint64 raw = 0;
-        std::memcpy(&raw, at, size_t(bytes)); // little-endian machines only, as the file format
+        std::memcpy(&raw, at,
+                    static_cast<size_t>(bytes)); // little-endian machines only, as the file format
         at += bytes;
         if (bytes > 0 && bytes < 8 && (raw >> (bytes * 8 - 1)) & 1)
-            raw |= ~quint64(0) << (bytes * 8);
+            raw |= ~static_cast<quint64>(0) << (bytes * 8);
         cell.kind = Record::Kind::Integer;
-        cell.integer = qint64(raw);
+        cell.integer = static_cast<qint64>(raw);
         return cell;
     }
-    if (tag == quint8(realTag)) {
+    if (tag == static_cast<quint8>(realTag)) {
         std::memcpy(&cell.real, at, sizeof cell.real);
         at += sizeof cell.real;
         cell.kind = Record::Kind::Real;
         return cell;
     }
-    const size_t length =
-        tag == quint8(longTextTag) ? size_t(readVarint(at)) : size_t(tag - shortTextTag);
+    const size_t length = tag == static_cast<quint8>(longTextTag)
+                              ? static_cast<size_t>(readVarint(at))
+                              : static_cast<size_t>(tag - shortTextTag);
     cell.kind = Record::Kind::Text;
     cell.text = std::string_view(reinterpret_cast<const char *>(at), length);
     at += length;
@@ -129,10 +131,10 @@ inline Parts partsOf(const std::byte *block)
 {
     Parts parts;
     const std::byte *at = block;
-    parts.spare = size_t(*at++);
-    parts.ordinal = quint32(readVarint(at));
+    parts.spare = static_cast<size_t>(*at++);
+    parts.ordinal = static_cast<quint32>(readVarint(at));
     parts.key = readCell(at, 0).integer;
-    parts.columns = int(readVarint(at));
+    parts.columns = static_cast<int>(readVarint(at));
     parts.cells = at;
     return parts;
 }
@@ -153,7 +155,7 @@ inline size_t runSize(const std::byte *block)
     const std::byte *at = parts.cells;
     for (int i = 0; i < parts.columns; ++i)
         readCell(at, parts.key);
-    return size_t(at - block) + parts.spare;
+    return static_cast<size_t>(at - block) + parts.spare;
 }
 
 // Builds a row in a buffer reused from row to row; the arena then copies it into place.
@@ -166,7 +168,7 @@ public:
         m_out.push_back(std::byte{0}); // no spare room
         writeVarint(m_out, ordinal);
         integer(key, false);
-        writeVarint(m_out, quint64(columns));
+        writeVarint(m_out, static_cast<quint64>(columns));
     }
 
     void null() { m_out.push_back(nullTag); }
@@ -178,10 +180,10 @@ public:
             return;
         }
         const int bytes = integerBytes(value);
-        m_out.push_back(std::byte(integerTag + bytes));
-        const auto raw = quint64(value);
+        m_out.push_back(static_cast<std::byte>(integerTag + bytes));
+        const auto raw = static_cast<quint64>(value);
         for (int i = 0; i < bytes; ++i)
-            m_out.push_back(std::byte(quint8(raw >> (8 * i))));
+            m_out.push_back(static_cast<std::byte>(quint8(raw >> (8 * i))));
     }
 
     void real(double value)
@@ -193,7 +195,7 @@ public:
     void text(std::string_view utf8)
     {
         if (utf8.size() < shortTextLimit) {
-            m_out.push_back(std::byte(shortTextTag + utf8.size()));
+            m_out.push_back(static_cast<std::byte>(shortTextTag + utf8.size()));
         } else {
             m_out.push_back(longTextTag);
             writeVarint(m_out, utf8.size());
@@ -206,19 +208,20 @@ public:
     {
         QStringEncoder toUtf8(QStringEncoder::Utf8);
         const size_t tagAt = m_out.size();
-        const size_t room = size_t(toUtf8.requiredSpace(utf16.size()));
+        const size_t room = static_cast<size_t>(toUtf8.requiredSpace(utf16.size()));
         // Room for the longest tag: a marker and a length of up to five bytes.
         m_out.resize(tagAt + 6 + room);
         char *chars = reinterpret_cast<char *>(m_out.data() + tagAt + 6);
-        const size_t length = size_t(toUtf8.appendToBuffer(chars, utf16) - chars);
+        const size_t length = static_cast<size_t>(toUtf8.appendToBuffer(chars, utf16) - chars);
         size_t tagLength = 1;
         if (length < shortTextLimit) {
-            m_out[tagAt] = std::byte(shortTextTag + length);
+            m_out[tagAt] = static_cast<std::byte>(shortTextTag + length);
         } else {
             m_out[tagAt] = longTextTag;
             std::byte *at = m_out.data() + tagAt + 1;
-            for (size_t rest = length; ; rest >>= 7) {
-                *at++ = std::byte(quint8(rest & 0x7F) | (rest >= 0x80 ? 0x80 : 0));
+            for (size_t rest = length;; rest >>= 7) {
+                *at++ = static_cast<std::byte>(static_cast<quint8>(rest & 0x7F) |
+                                               (rest >= 0x80 ? 0x80 : 0));
                 ++tagLength;
                 if (rest < 0x80)
                     break;
@@ -258,7 +261,10 @@ public:
             null();
     }
 
-    void raw(const std::byte *begin, const std::byte *end) { m_out.insert(m_out.end(), begin, end); }
+    void raw(const std::byte *begin, const std::byte *end)
+    {
+        m_out.insert(m_out.end(), begin, end);
+    }
 
     const std::vector<std::byte> &bytes() const { return m_out; }
 
@@ -272,6 +278,5 @@ private:
     qint64 m_key;
     static inline thread_local std::vector<std::byte> m_out;
 };
-
 
 } // namespace RecordFormat

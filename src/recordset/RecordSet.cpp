@@ -2,7 +2,6 @@
 
 #include "Connection.h"
 
-
 #include <algorithm>
 #include <unordered_map>
 
@@ -108,7 +107,7 @@ void RecordSet::setActive(bool active)
 void RecordSet::readRows(std::vector<RecordArena::Handle> &into, RecordArena &arena)
 {
     const int first = m_source->statementColumn(0);
-    const int columns = int(m_source->columns().size());
+    const int columns = static_cast<int>(m_source->columns().size());
     quint32 ordinal = 0;
     into.reserve(m_rows.size()); // a refresh reads about as many rows as it holds
     m_source->readAll([&](const SqliteStatement &row, qint64 key) {
@@ -135,8 +134,8 @@ void RecordSet::open()
     m_rows = std::move(records);
     m_arena = std::move(arena);
     const std::vector<SourceColumn> &columns = m_source->columns();
-    for (int i = 0; i < int(columns.size()); ++i)
-        m_fields.push_back(std::make_unique<Field>(*this, i, columns[size_t(i)]));
+    for (int i = 0; i < static_cast<int>(columns.size()); ++i)
+        m_fields.push_back(std::make_unique<Field>(*this, i, columns[static_cast<size_t>(i)]));
 
     m_current = empty() ? -1 : 0;
     m_atBeginning = true;
@@ -232,9 +231,10 @@ int RecordSet::SkipBy(int distance)
         (distance > 0 ? m_atEnd : m_atBeginning) = true;
         return 0;
     }
-    const qint64 target = std::clamp<qint64>(qint64(m_current) + distance, 0, rowCount() - 1);
-    const int moved = int(target - m_current);
-    m_current = int(target);
+    const qint64 target =
+        std::clamp<qint64>(static_cast<qint64>(m_current) + distance, 0, rowCount() - 1);
+    const int moved = static_cast<int>(target - m_current);
+    m_current = static_cast<int>(target);
     if (moved != 0)
         m_atBeginning = m_atEnd = false;
     bool flagSet = false;
@@ -337,7 +337,7 @@ void RecordSet::assignValue(Field &field, SqlValue value)
         m_assignedColumns.push_back(field.Index());
         m_assignedValues.push_back(std::move(value));
     } else {
-        m_assignedValues[size_t(at - m_assignedColumns.begin())] = std::move(value);
+        m_assignedValues[static_cast<size_t>(at - m_assignedColumns.begin())] = std::move(value);
     }
     m_modified = true;
     notify(&DataLink::fieldChanged, field);
@@ -351,7 +351,7 @@ void RecordSet::PostRecord()
 
     // The engine either stores the row or changes nothing and throws; in that case everything
     // stays pending so the user can correct the record and post again.
-    RecordArena::Handle &row = m_rows[size_t(m_current)];
+    RecordArena::Handle &row = m_rows[static_cast<size_t>(m_current)];
     if (m_state == State::Inserting) {
         const qint64 key = m_source->insert(m_assignedColumns, m_assignedValues);
         const int first = m_source->statementColumn(0);
@@ -380,7 +380,7 @@ void RecordSet::CancelRecord()
     if (!isEditing())
         return;
     if (m_state == State::Inserting) {
-        m_arena.release(m_rows[size_t(m_current)]);
+        m_arena.release(m_rows[static_cast<size_t>(m_current)]);
         m_rows.erase(m_rows.begin() + m_current);
         m_current = m_rowBeforeInsert;
     }
@@ -400,7 +400,7 @@ void RecordSet::DeleteRecord()
         fail(QStringLiteral("Cannot perform this operation on an empty dataset"));
     requireModifiable();
     m_source->remove(record(m_current).key());
-    m_arena.release(m_rows[size_t(m_current)]);
+    m_arena.release(m_rows[static_cast<size_t>(m_current)]);
     m_rows.erase(m_rows.begin() + m_current);
     m_current = std::min(m_current, rowCount() - 1);
     dropPending();
@@ -448,8 +448,10 @@ void RecordSet::Reread()
             positions.emplace(record(i).key(), i);
         m_current = -1;
         const auto find = [&](int from, int step) {
-            for (int i = from; i >= 0 && i < int(oldKeys.size()) && m_current < 0; i += step) {
-                if (auto it = positions.find(oldKeys[size_t(i)]); it != positions.end())
+            for (int i = from; i >= 0 && i < static_cast<int>(oldKeys.size()) && m_current < 0;
+                 i += step) {
+                if (auto it = positions.find(oldKeys[static_cast<size_t>(i)]);
+                    it != positions.end())
                     m_current = it->second;
             }
         };

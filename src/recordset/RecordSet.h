@@ -87,7 +87,7 @@ public:
     Field &FieldNamed(const QString &name);
     Field *findField(const QString &name);
     Field &FieldAt(int index);
-    int FieldCount() const { return int(m_fields.size()); }
+    int FieldCount() const { return static_cast<int>(m_fields.size()); }
 
     int RecordTotal() const;
     const QString &SortOrder() const { return m_sortOrder; }
@@ -98,7 +98,7 @@ public:
 
     // For controls showing several rows: the rows held (a blank row being inserted included),
     // the current one's position among them, and any row's value without moving the cursor.
-    int rowCount() const { return int(m_rows.size()); }
+    int rowCount() const { return static_cast<int>(m_rows.size()); }
     int currentRow() const { return m_current; }
     SqlValue valueAt(int row, int column) const;
     SqlValue currentValue(int column) const;
@@ -127,7 +127,7 @@ private:
     // for an empty result) and the controls read everything again.
     void resynchronise();
     void readRows(std::vector<RecordArena::Handle> &into, RecordArena &arena);
-    Record record(int row) const { return m_arena.at(m_rows[size_t(row)]); }
+    Record record(int row) const { return m_arena.at(m_rows[static_cast<size_t>(row)]); }
     void applySortOrder();
     bool empty() const { return m_rows.empty(); }
     // Where the record with this ordinal now stands, looking near `hint` first; -1 if gone.

@@ -30,7 +30,7 @@ Field &RecordSet::FieldAt(int index)
 {
     if (index < 0 || index >= FieldCount())
         throw Error(QStringLiteral("List index out of bounds (%1)").arg(index));
-    return *m_fields[size_t(index)];
+    return *m_fields[static_cast<size_t>(index)];
 }
 
 int RecordSet::RecordTotal() const
@@ -46,7 +46,7 @@ SqlValue RecordSet::currentValue(int column) const
     if (isEditing()) {
         const auto at = std::find(m_assignedColumns.begin(), m_assignedColumns.end(), column);
         if (at != m_assignedColumns.end())
-            return m_assignedValues[size_t(at - m_assignedColumns.begin())];
+            return m_assignedValues[static_cast<size_t>(at - m_assignedColumns.begin())];
     }
     return record(m_current).value(column);
 }
@@ -78,12 +78,11 @@ void RecordSet::applySortOrder()
     const int n = rowCount();
     std::vector<int> order(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i)
-        order[size_t(i)] = i;
+        order[static_cast<size_t>(i)] = i;
 
     if (m_sortOrder.isEmpty()) {
-        std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-            return record(a).ordinal() < record(b).ordinal();
-        });
+        std::stable_sort(order.begin(), order.end(),
+                         [&](int a, int b) { return record(a).ordinal() < record(b).ordinal(); });
     } else {
         const int column = FieldNamed(m_sortOrder).Index();
         // Texts in the order a Russian reader expects, not by character codes.
@@ -92,7 +91,7 @@ void RecordSet::applySortOrder()
         for (int i = 0; i < n; ++i) {
             const Record r = record(i);
             if (r.kind(column) == Record::Kind::Text)
-                keys[size_t(i)].emplace(collator.sortKey(r.text(column)));
+                keys[static_cast<size_t>(i)].emplace(collator.sortKey(r.text(column)));
         }
         const auto rank = [&](const Record &r) {
             switch (r.kind(column)) {
@@ -105,7 +104,7 @@ void RecordSet::applySortOrder()
             }
         };
         const auto number = [&](const Record &r) {
-            return r.kind(column) == Record::Kind::Integer ? double(r.integer(column))
+            return r.kind(column) == Record::Kind::Integer ? static_cast<double>(r.integer(column))
                                                            : r.real(column);
         };
         std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
@@ -118,14 +117,14 @@ void RecordSet::applySortOrder()
             if (rankA == 1)
                 return number(ra) < number(rb);
             if (rankA == 2)
-                return keys[size_t(a)]->compare(*keys[size_t(b)]) < 0;
+                return keys[static_cast<size_t>(a)]->compare(*keys[static_cast<size_t>(b)]) < 0;
             return false;
         });
     }
 
     std::vector<RecordArena::Handle> sorted;
-    sorted.reserve(size_t(n));
+    sorted.reserve(static_cast<size_t>(n));
     for (int i : order)
-        sorted.push_back(m_rows[size_t(i)]);
+        sorted.push_back(m_rows[static_cast<size_t>(i)]);
     m_rows = std::move(sorted);
 }

@@ -16,7 +16,7 @@ void walk(RecordSet &people, int year)
     WriteTransaction transaction(people.connection());
     while (!people.AtEnd()) {
         people.StartEdit();
-        age.setAsInt(qint64(year) - born.AsInt());
+        age.setAsInt(static_cast<qint64>(year) - born.AsInt());
         jubilee.setAsText(age.AsInt() % 5 == 0 ? QStringLiteral("да") : QStringLiteral("нет"));
         // Leaving the record posts it; leaving the last one also sets AtEnd.
         people.ToNext();
