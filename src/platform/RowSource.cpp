@@ -209,6 +209,22 @@ void RowSource::update(qint64 key, const std::vector<int> &columns,
 {
     if (columns.empty())
         return;
+    if (columns != m_chosenUpdate.columns)
+        chooseUpdate(columns);
+    SqliteStatement &statement = *m_chosenUpdate.statement;
+    int parameter = 1;
+    for (size_t i : m_chosenUpdate.order)
+        statement.bind(parameter++, values[i]);
+    statement.bindInt64(parameter, key);
+    statement.run();
+    if (m_db->changes() == 0) {
+        throw Error(QStringLiteral("Row cannot be located for updating. "
+                                   "Some values may have been changed since it was last read."));
+    }
+}
+
+void RowSource::chooseUpdate(const std::vector<int> &columns)
+{
     // The statement names the columns in ascending order and the values are bound in that same
     // order, whatever order they were assigned in: a walk that writes the same columns each time
     // reuses one statement, and a value can never land in another column's place.
@@ -234,16 +250,7 @@ void RowSource::update(qint64 key, const std::vector<int> &columns,
                                    m_keyColumn));
         cached = m_updates.emplace(std::move(written), std::move(prepared)).first;
     }
-    SqliteStatement &statement = cached->second;
-    int parameter = 1;
-    for (size_t i : order)
-        statement.bind(parameter++, values[i]);
-    statement.bindInt64(parameter, key);
-    statement.run();
-    if (m_db->changes() == 0) {
-        throw Error(QStringLiteral("Row cannot be located for updating. "
-                                   "Some values may have been changed since it was last read."));
-    }
+    m_chosenUpdate = {columns, std::move(order), &cached->second};
 }
 
 qint64 RowSource::insert(const std::vector<int> &columns, const std::vector<SqlValue> &values)

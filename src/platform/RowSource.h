@@ -69,6 +69,7 @@ private:
     void describe(SqliteStatement &statement);
     void inferUndeclaredTypes(const SqliteStatement &firstRow);
     QString columnList(const std::vector<int> &columns) const;
+    void chooseUpdate(const std::vector<int> &columns);
 
     SqliteConnection *m_db;
     QString m_selectSql;
@@ -80,4 +81,11 @@ private:
     std::vector<bool> m_undeclared;
     // One UPDATE per set of columns written, keyed by the columns in ascending order.
     std::map<std::vector<int>, SqliteStatement> m_updates;
+    // The last one used, for columns assigned in this order: a walk writes the same each time.
+    struct ChosenUpdate
+    {
+        std::vector<int> columns;  // in the order assigned
+        std::vector<size_t> order; // the assigned values, in the statement's order
+        SqliteStatement *statement = nullptr;
+    } m_chosenUpdate;
 };

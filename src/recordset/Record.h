@@ -93,6 +93,7 @@ private:
     std::vector<std::byte *> m_slots; // chunk starts; null where a chunk was given back
     std::vector<quint32> m_freeSlots;
     Chunk *m_tail = nullptr;
+    std::vector<std::byte> m_encoded; // the row being built, before it is copied into place
     size_t m_reserved = 0;
     size_t m_live = 0;   // bytes of rows held
     size_t m_wasted = 0; // bytes of rows given up in chunks still in use

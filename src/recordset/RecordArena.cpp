@@ -131,7 +131,7 @@ RecordArena::Handle RecordArena::write(const std::vector<std::byte> &encoded)
 
 RecordArena::Handle RecordArena::blank(int columns, quint32 ordinal)
 {
-    Encoder encoder(ordinal, 0, columns);
+    Encoder encoder(m_encoded, ordinal, 0, columns);
     for (int i = 0; i < columns; ++i)
         encoder.null();
     return write(encoder.bytes());
@@ -140,7 +140,7 @@ RecordArena::Handle RecordArena::blank(int columns, quint32 ordinal)
 RecordArena::Handle RecordArena::fromStatement(const SqliteStatement &row, int first, int columns,
                                                qint64 key, quint32 ordinal)
 {
-    Encoder encoder(ordinal, key, columns);
+    Encoder encoder(m_encoded, ordinal, key, columns);
     for (int i = first; i < first + columns; ++i) {
         switch (row.columnType(i)) {
         case SqliteStatement::Type::Null:
@@ -166,7 +166,7 @@ RecordArena::Handle RecordArena::replace(Handle row, qint64 key, const std::vect
 {
     std::byte *block = at(row).m_block;
     const Parts parts = partsOf(block);
-    Encoder encoder(parts.ordinal, key, parts.columns);
+    Encoder encoder(m_encoded, parts.ordinal, key, parts.columns);
     const std::byte *at = parts.cells;
     // With the same key a kept cell means the same as it stands: runs of them are copied whole.
     const bool sameKey = key == parts.key;

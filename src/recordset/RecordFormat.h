@@ -158,11 +158,12 @@ inline size_t runSize(const std::byte *block)
     return static_cast<size_t>(at - block) + parts.spare;
 }
 
-// Builds a row in a buffer reused from row to row; the arena then copies it into place.
+// Builds a row in a buffer the arena reuses from row to row, then copies into place.
 class Encoder
 {
 public:
-    Encoder(quint32 ordinal, qint64 key, int columns) : m_key(key)
+    Encoder(std::vector<std::byte> &out, quint32 ordinal, qint64 key, int columns)
+        : m_out(out), m_key(key)
     {
         m_out.clear();
         m_out.push_back(std::byte{0}); // no spare room
@@ -275,8 +276,8 @@ private:
         m_out.insert(m_out.end(), bytes, bytes + size);
     }
 
+    std::vector<std::byte> &m_out;
     qint64 m_key;
-    static inline thread_local std::vector<std::byte> m_out;
 };
 
 } // namespace RecordFormat

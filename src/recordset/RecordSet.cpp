@@ -3,7 +3,10 @@
 #include "Connection.h"
 
 #include <algorithm>
+#include <exception>
+#include <type_traits>
 #include <unordered_map>
+#include <utility>
 
 // --- SqlLines ----------------------------------------------------------------------------------
 
@@ -61,7 +64,48 @@ void RecordSet::requireModifiable() const
 
 template <typename Method, typename... Args> void RecordSet::notify(Method method, Args &&...args)
 {
+    if (m_controlsDisabled > 0) {
+        m_missedData = true;
+        if constexpr (std::is_same_v<Method, decltype(&DataLink::layoutChanged)>)
+            m_missedLayout = m_missedLayout || method == &DataLink::layoutChanged;
+        return;
+    }
     m_links.tell(method, std::forward<Args>(args)...);
+}
+
+void RecordSet::DisableControls()
+{
+    if (m_controlsDisabled == 0 && isEditing())
+        notify(&DataLink::updateRecord);
+    ++m_controlsDisabled;
+}
+
+void RecordSet::EnableControls()
+{
+    if (m_controlsDisabled == 0 || --m_controlsDisabled > 0 || !m_missedData)
+        return;
+    const bool layout = std::exchange(m_missedLayout, false);
+    m_missedData = false;
+    notify(&DataLink::stateChanged);
+    if (layout)
+        notify(&DataLink::layoutChanged);
+    notify(&DataLink::dataSetChanged);
+}
+
+DisabledControls::~DisabledControls()
+{
+    if (!m_set)
+        return;
+    try {
+        m_set->EnableControls();
+    } catch (const std::exception &) {
+        // A failure is already on its way to the user.
+    }
+}
+
+void DisabledControls::enable()
+{
+    std::exchange(m_set, nullptr)->EnableControls();
 }
 
 void RecordSet::attach(DataLink *link)

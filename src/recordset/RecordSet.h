@@ -84,6 +84,14 @@ public:
     void Reread();
     bool IsModified() const { return m_modified; }
 
+    // While controls are disabled the watchers are told nothing; when the last disabling ends
+    // they are told once that the state and every record may have changed (and the layout, if
+    // it did). A long run over the records, such as the age walk, so pays for one refresh
+    // instead of several per record. Typed text not yet written is written first.
+    void DisableControls();
+    void EnableControls();
+    bool ControlsDisabled() const { return m_controlsDisabled > 0; }
+
     Field &FieldNamed(const QString &name);
     Field *findField(const QString &name);
     Field &FieldAt(int index);
@@ -159,4 +167,24 @@ private:
     std::vector<SqlValue> m_assignedValues;
 
     DataLinks m_links;
+    int m_controlsDisabled = 0;
+    // What the watchers missed while disabled.
+    bool m_missedData = false;
+    bool m_missedLayout = false;
+};
+
+// Disables the record set's controls for its lifetime; enable() ends it early and reports a
+// failure of the controls' refresh, which the destructor, already on a failure's way, drops.
+class DisabledControls
+{
+public:
+    explicit DisabledControls(RecordSet &set) : m_set(&set) { m_set->DisableControls(); }
+    ~DisabledControls();
+    DisabledControls(const DisabledControls &) = delete;
+    DisabledControls &operator=(const DisabledControls &) = delete;
+
+    void enable();
+
+private:
+    RecordSet *m_set;
 };

@@ -14,6 +14,9 @@ void walk(RecordSet &people, int year)
     Field &age = people.FieldNamed(QStringLiteral("Возраст"));
     Field &jubilee = people.FieldNamed(QStringLiteral("Юбилей"));
     WriteTransaction transaction(people.connection());
+    // The grid and the detail panel follow the walk to its last record, or to the one that
+    // failed, with one refresh: nothing is painted while the walk runs.
+    DisabledControls quiet(people);
     while (!people.AtEnd()) {
         people.StartEdit();
         age.setAsInt(static_cast<qint64>(year) - born.AsInt());
@@ -22,6 +25,7 @@ void walk(RecordSet &people, int year)
         people.ToNext();
     }
     transaction.commit();
+    quiet.enable();
 }
 
 } // namespace AgeCalculation

@@ -185,6 +185,54 @@ TEST_F(RecordSetTest, NotificationsFollowEveryStep)
     tblMain.detach(&recorder);
 }
 
+TEST_F(RecordSetTest, DisabledControlsHearNothingUntilTheLastEnablingAndThenOneRefresh)
+{
+    addPeople({{"Иванов", 1980}, {"Петров", 1990}, {"Сидоров", 2000}});
+    Recorder control;
+    control.onUpdateRecord = [&] {
+        tblMain.FieldNamed(QStringLiteral("ФИО")).setAsText(QStringLiteral("Иванова"));
+    };
+    openMain();
+    tblMain.attach(&control);
+    tblMain.StartEdit();
+    control.events.clear();
+
+    tblMain.DisableControls();
+    EXPECT_EQ(control.events, (QStringList{QStringLiteral("update"), QStringLiteral("field ФИО")}))
+        << "text typed before is written first";
+    control.onUpdateRecord = nullptr;
+    control.events.clear();
+    tblMain.DisableControls();
+    tblMain.ToNext();
+    tblMain.StartEdit();
+    tblMain.FieldNamed(QStringLiteral("Год")).setAsInt(1991);
+    tblMain.ToNext();
+    tblMain.EnableControls();
+    EXPECT_TRUE(control.events.isEmpty()) << control.events.join(u',').toStdString();
+    tblMain.FieldNamed(QStringLiteral("ФИО")).setVisible(false);
+    tblMain.EnableControls();
+    EXPECT_EQ(control.events, (QStringList{QStringLiteral("state"), QStringLiteral("layout"),
+                                           QStringLiteral("changed")}));
+    EXPECT_EQ(stored(QStringLiteral("SELECT group_concat(ФИО || Год) FROM Main")),
+              QStringLiteral("Иванова1980,Петров1991,Сидоров2000"));
+
+    control.events.clear();
+    tblMain.DisableControls();
+    tblMain.EnableControls();
+    tblMain.EnableControls(); // one too many changes nothing
+    EXPECT_TRUE(control.events.isEmpty()) << "nothing missed, nothing told";
+
+    try {
+        const DisabledControls quiet(tblMain);
+        tblMain.ToFirst();
+        throw Error(QStringLiteral("a failure"));
+    } catch (const Error &) {
+    }
+    EXPECT_FALSE(tblMain.ControlsDisabled()) << "a failure enables them on its way";
+    EXPECT_EQ(control.events, (QStringList{QStringLiteral("state"), QStringLiteral("changed")}));
+    tblMain.detach(&control);
+}
+
 TEST_F(RecordSetTest, TextTypedInAControlIsWrittenWhenTheMoveSettlesAndAFailureStopsTheMove)
 {
     addPeople({{"Иванов", 1980}, {"Петров", 1990}});

@@ -4,7 +4,10 @@
 
 #include "DatabaseTool.h"
 #include "JetImport.h"
+#include "Processes.h"
 
+#include "controls/DBEdit.h"
+#include "controls/DBGrid.h"
 #include "controls/TextComboBox.h"
 
 #include <QComboBox>
@@ -39,6 +42,18 @@ protected:
             QStringLiteral("SELECT ifnull(Возраст, 'null') || ' ' || ifnull(Юбилей, 'null') "
                            "FROM Main WHERE ФИО = '%1'")
                 .arg(name));
+    }
+    // What the window shows once it has caught up: the detail panel's name, age and mark, and
+    // the grid's current row with its age cell.
+    QString shown()
+    {
+        catchUp();
+        const QModelIndex current = frmMain->dbgrd1->currentIndex();
+        const QString gridAge =
+            frmMain->dbgrd1->model()->index(current.row(), 5).data().toString();
+        return QStringList{frmMain->dbedt1->text(), frmMain->dbedt6->text(),
+                           frmMain->dbedt7->text(), QString::number(current.row()), gridAge}
+            .join(QLatin1Char(' '));
     }
 };
 
@@ -82,6 +97,7 @@ TEST_F(AgeTest, EveryPersonGetsTheAgeInTheChosenYearAndAMarkForMultiplesOfFive)
     EXPECT_EQ(DM->tblMain.state(), RecordSet::State::Browsing);
     EXPECT_TRUE(DM->tblMain.AtEnd());
     EXPECT_EQ(DM->tblMain.FieldNamed(QStringLiteral("ФИО")).AsText(), QStringLiteral("age61"));
+    EXPECT_EQ(shown(), QStringLiteral("age61 61 нет 9 61")) << "the window followed to the end";
 
     typeYear(QStringLiteral("2025"));
     run();
@@ -166,6 +182,8 @@ TEST_F(AgeTest, AnAgeThatDoesNotFitTheColumnStopsTheWalkThereAndKeepsWhatWasDone
     EXPECT_EQ(ageOf(QStringLiteral("first")), QStringLiteral("25 да"));
     EXPECT_EQ(ageOf(QStringLiteral("last")), QStringLiteral("null null"));
     EXPECT_EQ(DM->tblMain.state(), RecordSet::State::Editing);
+    EXPECT_EQ(shown(), QStringLiteral("odd   1 "))
+        << "the window stands on the record that failed, its refused age not taken";
 }
 
 TEST_F(AgeTest, ClosingTheProgramWhileARecordIsEditedDoesNotStoreIt)
