@@ -23,7 +23,7 @@ TDM::TDM(QObject *parent)
       dsZapros2(QStringLiteral("dsZapros2"), &qryZapros2)
 {
     setObjectName(QStringLiteral("DM"));
-    initializeEngine();
+    Connection::initializeEngine();
 
     tblMain.setTableName(QStringLiteral("Main"));
     tblGod.setTableName(QStringLiteral("God"));
@@ -33,7 +33,7 @@ TDM::TDM(QObject *parent)
     // Each table asks the connection to open again when it is still closed, so a database that
     // cannot be opened is reported five times, as each of them fails in turn.
     guarded([this] { con1.open(); });
-    if (con1.isOpen() && con1.engine().isReadOnly()) {
+    if (con1.isReadOnly()) {
         // Said once, before the tables show: every change would be refused later.
         Dialogs::current().showError(
             QStringLiteral("Файл базы данных «%1» (или его папка) закрыт для записи: данные "

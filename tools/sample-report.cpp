@@ -2,6 +2,7 @@
 // "ПЕЧАТЬ" does, and prints the file's path. Used to look at the report in a spreadsheet program.
 #include "DatabaseTool.h"
 #include "platform/Desktop.h"
+#include "platform/Error.h"
 #include "platform/Spreadsheet.h"
 #include "recordset/Connection.h"
 #include "recordset/RecordSet.h"

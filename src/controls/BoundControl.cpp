@@ -1,11 +1,11 @@
 #include "BoundControl.h"
 
-#include <QKeyEvent>
-
+#include "platform/Error.h"
 #include "recordset/RecordSet.h"
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QLocale>
 #include <QWidget>
 

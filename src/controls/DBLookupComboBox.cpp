@@ -30,9 +30,9 @@ namespace {
 constexpr qint64 searchResetMs = 2000;
 constexpr int searchLimit = 32;
 
-bool sameValue(const SqlValue &a, const SqlValue &b)
+bool sameValue(const Value &a, const Value &b)
 {
-    const auto number = [](const SqlValue &v, double &out) {
+    const auto number = [](const Value &v, double &out) {
         if (auto i = std::get_if<qint64>(&v))
             return out = static_cast<double>(*i), true;
         if (auto d = std::get_if<double>(&v))
@@ -144,7 +144,7 @@ int DBLookupComboBox::rowOfCurrentKey() const
     RecordSet *list = listSet();
     if (!list || !m_dataField)
         return -1;
-    const SqlValue key = m_dataField->value();
+    const Value key = m_dataField->value();
     if (std::holds_alternative<std::monostate>(key))
         return -1;
     const Field *keyField = list->findField(m_keyFieldName);
@@ -227,7 +227,7 @@ void DBLookupComboBox::choose(int row)
     const Field *keyField = list->findField(m_keyFieldName);
     if (!keyField || !dataSource()->requestEdit())
         return;
-    const SqlValue key = list->valueAt(row, keyField->Index());
+    const Value key = list->valueAt(row, keyField->Index());
     if (auto integer = std::get_if<qint64>(&key))
         m_dataField->setAsInt(*integer);
     else if (auto real = std::get_if<double>(&key))

@@ -142,16 +142,16 @@ void RowSource::describe(SqliteStatement &statement)
     }
 }
 
-void RowSource::inferUndeclaredTypes(const SqliteStatement &firstRow)
+void RowSource::inferUndeclaredTypes(const RowCells &firstRow)
 {
     for (size_t i = 0; i < m_columns.size(); ++i) {
         if (!m_undeclared[i])
             continue;
-        switch (firstRow.columnType(statementColumn(static_cast<int>(i)))) {
-        case SqliteStatement::Type::Integer:
+        switch (firstRow.kind(static_cast<int>(i))) {
+        case RowCells::Kind::Integer:
             m_columns[i].type = FieldType::Int32;
             break;
-        case SqliteStatement::Type::Real:
+        case RowCells::Kind::Real:
             m_columns[i].type = FieldType::Double;
             break;
         default:
@@ -165,13 +165,14 @@ void RowSource::inferUndeclaredTypes(const SqliteStatement &firstRow)
 void RowSource::readAll(const RowReader &reader)
 {
     SqliteStatement statement = m_db->prepare(m_selectSql);
+    const StatementCells cells(statement, m_dataOffset);
     bool first = true;
     while (statement.step()) {
         if (first) {
-            inferUndeclaredTypes(statement);
+            inferUndeclaredTypes(cells);
             first = false;
         }
-        reader(statement, m_keyIndex >= 0 ? statement.columnInt64(m_keyIndex) : 0);
+        reader(cells, m_keyIndex >= 0 ? statement.columnInt64(m_keyIndex) : 0);
     }
 }
 
@@ -192,9 +193,10 @@ bool RowSource::fetch(qint64 key, const RowReader &reader)
     statement.bindInt64(1, key);
     if (!statement.step())
         return false;
-    reader(statement, key);
+    reader(StatementCells(statement, m_dataOffset), key);
     return true;
 }
+
 
 QString RowSource::columnList(const std::vector<int> &columns) const
 {

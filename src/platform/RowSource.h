@@ -1,30 +1,13 @@
 #pragma once
 
 #include "Sqlite.h"
+#include "Values.h"
 
 #include <QString>
 
 #include <functional>
 #include <map>
 #include <vector>
-
-// The types a column can have for the program.
-enum class FieldType {
-    Text,   // with a size in characters; 0 means unlimited
-    Int32,  // 32-bit whole number
-    Int16,  // -32768 to 32767
-    UInt16, // 0 to 65535
-    Double  // double-precision floating point
-};
-
-struct SourceColumn
-{
-    QString name;
-    FieldType type = FieldType::Text;
-    int size = 0;          // text size in characters; 0 for unlimited and for numbers
-    bool readOnly = false; // an expression, a column of another table, or an auto-numbered key
-    QString origin;        // the column of the source table it comes from; empty if none
-};
 
 // Maps a declared column type to a field type: INTEGER, INT and LONG are 32-bit, SMALLINT and
 // SHORT 16-bit, WORD, BYTE and TINYINT unsigned 16-bit, REAL, DOUBLE, FLOAT, NUMERIC and DECIMAL
@@ -36,8 +19,9 @@ bool fieldTypeFromDeclared(const QString &declared, FieldType &type, int &size);
 class RowSource
 {
 public:
-    // The statement is positioned on one row; the key is the row's identity (0 if it has none).
-    using RowReader = std::function<void(const SqliteStatement &row, qint64 key)>;
+    // Given one row at a time, its columns as the source's; the key is the row's identity (0 if
+    // it has none).
+    using RowReader = std::function<void(const RowCells &row, qint64 key)>;
 
     // All rows and columns of a table, in table order. Editable through the row id, also when the
     // table declares no key.
@@ -48,8 +32,6 @@ public:
 
     const std::vector<SourceColumn> &columns() const { return m_columns; }
     bool isModifiable() const { return !m_table.isEmpty() && !m_db->isReadOnly(); }
-    // The position in the reader's statement of result column i.
-    int statementColumn(int i) const { return i + m_dataOffset; }
 
     // Reads every row in the engine's order. A column whose type is not declared takes it from
     // the first row's value.
@@ -67,7 +49,7 @@ public:
 private:
     RowSource(SqliteConnection &db, const QString &selectSql);
     void describe(SqliteStatement &statement);
-    void inferUndeclaredTypes(const SqliteStatement &firstRow);
+    void inferUndeclaredTypes(const RowCells &firstRow);
     QString columnList(const std::vector<int> &columns) const;
     void chooseUpdate(const std::vector<int> &columns);
 

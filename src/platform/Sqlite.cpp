@@ -443,3 +443,19 @@ QString quoteIdentifier(const QString &name)
     quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
+
+RowCells::Kind StatementCells::kind(int column) const
+{
+    switch (m_statement.columnType(column + m_first)) {
+    case SqliteStatement::Type::Null:
+        return Kind::Null;
+    case SqliteStatement::Type::Integer:
+        return Kind::Integer;
+    case SqliteStatement::Type::Real:
+        return Kind::Real;
+    case SqliteStatement::Type::Text:
+    case SqliteStatement::Type::Blob:
+        break;
+    }
+    return Kind::Text;
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Error.h"
+#include "Values.h"
 
 #include <QString>
 
@@ -10,8 +11,8 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
-// A value as the engine stores it: null, a whole number, a floating-point number or a text.
-using SqlValue = std::variant<std::monostate, qint64, double, QString>;
+// The engine stores exactly the program's values: null, whole and floating-point numbers, texts.
+using SqlValue = Value;
 
 // One prepared statement. Move-only; finalised when destroyed.
 class SqliteStatement
@@ -62,6 +63,27 @@ private:
 
     sqlite3 *m_db = nullptr;
     sqlite3_stmt *m_stmt = nullptr;
+};
+
+// The current row of a statement as cells, from column `first` of the statement on.
+class StatementCells final : public RowCells
+{
+public:
+    StatementCells(const SqliteStatement &statement, int first)
+        : m_statement(statement), m_first(first)
+    {
+    }
+    Kind kind(int column) const override;
+    qint64 integer(int column) const override { return m_statement.columnInt64(column + m_first); }
+    double real(int column) const override { return m_statement.columnDouble(column + m_first); }
+    std::string_view utf8(int column) const override
+    {
+        return m_statement.columnUtf8(column + m_first);
+    }
+
+private:
+    const SqliteStatement &m_statement;
+    int m_first;
 };
 
 // One connection to a database file.

@@ -1,5 +1,7 @@
 #include "Connection.h"
 
+#include "platform/Sqlite.h"
+
 Connection::Connection(QString fileName) : m_fileName(std::move(fileName)) {}
 
 Connection::~Connection() = default;
@@ -14,6 +16,21 @@ void Connection::open()
 void Connection::close()
 {
     m_engine.reset();
+}
+
+void Connection::initializeEngine()
+{
+    ::initializeEngine();
+}
+
+bool Connection::isReadOnly() const
+{
+    return m_engine && m_engine->isReadOnly();
+}
+
+bool Connection::checkpointUnlessBusy()
+{
+    return !m_engine || m_engine->isReadOnly() || m_engine->checkpointWithoutWaiting();
 }
 
 SqliteConnection &Connection::engine()

@@ -3,6 +3,8 @@
 #include "Convert.h"
 #include "RecordSet.h"
 
+#include "platform/Error.h"
+
 #include <cmath>
 #include <limits>
 
@@ -29,7 +31,7 @@ Range rangeOf(FieldType type)
 
 } // namespace
 
-QString displayText(const SqlValue &value, FieldType type)
+QString displayText(const Value &value, FieldType type)
 {
     if (auto integer = std::get_if<qint64>(&value)) {
         return type == FieldType::Double ? Convert::floatToText(static_cast<double>(*integer))
@@ -62,7 +64,7 @@ void Field::setVisible(bool visible)
     m_owner->notifyLayoutChanged();
 }
 
-SqlValue Field::value() const
+Value Field::value() const
 {
     return m_owner->currentValue(m_index);
 }
@@ -79,7 +81,7 @@ QString Field::AsText() const
 
 int Field::AsInt() const
 {
-    const SqlValue v = value();
+    const Value v = value();
     if (std::holds_alternative<std::monostate>(v))
         return m_type == FieldType::Text ? Convert::decimalTextToInt(QString()) : 0;
     if (m_type == FieldType::Text)
@@ -100,7 +102,7 @@ int Field::AsInt() const
 
 double Field::AsNumber() const
 {
-    const SqlValue v = value();
+    const Value v = value();
     if (auto integer = std::get_if<qint64>(&v))
         return static_cast<double>(*integer);
     if (auto real = std::get_if<double>(&v))
@@ -125,7 +127,7 @@ void Field::checkRange(double value, double shown) const
     }
 }
 
-SqlValue Field::integerValue(qint64 value) const
+Value Field::integerValue(qint64 value) const
 {
     checkRange(static_cast<double>(value), static_cast<double>(value));
     return value;
@@ -174,7 +176,7 @@ void Field::setAsInt(qint64 value)
         return;
     }
     m_owner->checkWritable(*this);
-    write(m_type == FieldType::Double ? SqlValue(static_cast<double>(value)) : integerValue(value));
+    write(m_type == FieldType::Double ? Value(static_cast<double>(value)) : integerValue(value));
 }
 
 void Field::setAsNumber(double value)
@@ -199,7 +201,7 @@ void Field::clear()
     write(std::monostate{});
 }
 
-void Field::write(SqlValue value)
+void Field::write(Value value)
 {
     m_owner->assignValue(*this, std::move(value));
 }

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "platform/RowSource.h"
-#include "platform/Sqlite.h"
+#include "platform/Values.h"
 
 #include <QString>
 
@@ -33,7 +32,7 @@ public:
     void setVisible(bool visible);
 
     bool IsNull() const;
-    SqlValue value() const;
+    Value value() const;
 
     QString AsText() const;
     int AsInt() const;
@@ -48,8 +47,8 @@ private:
     // Fails with the range message, showing `shown`, unless value fits the field's type.
     void checkRange(double value, double shown) const;
     // The value a number has in this field, after the field's range check.
-    SqlValue integerValue(qint64 value) const;
-    void write(SqlValue value);
+    Value integerValue(qint64 value) const;
+    void write(Value value);
 
     RecordSet *m_owner;
     int m_index;
@@ -63,4 +62,4 @@ private:
 
 // The text a value shows for a field type: decimal digits, general floating-point form, or the
 // text itself; null shows as the empty text.
-QString displayText(const SqlValue &value, FieldType type);
+QString displayText(const Value &value, FieldType type);

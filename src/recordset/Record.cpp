@@ -42,7 +42,7 @@ QString Record::text(int column) const
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-SqlValue Record::value(int column) const
+Value Record::value(int column) const
 {
     const Cell cell = cellOf(m_block, column);
     switch (cell.kind) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Sqlite.h"
+#include "platform/Values.h"
 
 #include <QString>
 
@@ -15,7 +15,7 @@
 class Record
 {
 public:
-    enum class Kind : quint8 { Null, Integer, Real, Text };
+    using Kind = RowCells::Kind;
 
     Record() = default;
 
@@ -28,7 +28,7 @@ public:
     qint64 integer(int column) const;
     double real(int column) const;
     QString text(int column) const;
-    SqlValue value(int column) const;
+    Value value(int column) const;
 
 private:
     friend class RecordArena;
@@ -62,13 +62,12 @@ public:
 
     // A row of `columns` null values.
     Handle blank(int columns, quint32 ordinal);
-    // The statement's columns first..first+columns-1.
-    Handle fromStatement(const SqliteStatement &row, int first, int columns, qint64 key,
-                         quint32 ordinal);
+    // The first `columns` cells of a row read from the engine.
+    Handle fromCells(const RowCells &row, int columns, qint64 key, quint32 ordinal);
     // The row with a key and some values replaced, the others kept. Written over the old row
     // when it fits there; otherwise the old row is given up and a new one made.
     Handle replace(Handle row, qint64 key, const std::vector<int> &columns,
-                   const std::vector<SqlValue> &values);
+                   const std::vector<Value> &values);
     // Gives up a row that is no longer held.
     void release(Handle row);
 

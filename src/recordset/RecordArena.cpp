@@ -137,24 +137,23 @@ RecordArena::Handle RecordArena::blank(int columns, quint32 ordinal)
     return write(encoder.bytes());
 }
 
-RecordArena::Handle RecordArena::fromStatement(const SqliteStatement &row, int first, int columns,
-                                               qint64 key, quint32 ordinal)
+RecordArena::Handle RecordArena::fromCells(const RowCells &row, int columns, qint64 key,
+                                           quint32 ordinal)
 {
     Encoder encoder(m_encoded, ordinal, key, columns);
-    for (int i = first; i < first + columns; ++i) {
-        switch (row.columnType(i)) {
-        case SqliteStatement::Type::Null:
+    for (int i = 0; i < columns; ++i) {
+        switch (row.kind(i)) {
+        case RowCells::Kind::Null:
             encoder.null();
             break;
-        case SqliteStatement::Type::Integer:
-            encoder.integer(row.columnInt64(i));
+        case RowCells::Kind::Integer:
+            encoder.integer(row.integer(i));
             break;
-        case SqliteStatement::Type::Real:
-            encoder.real(row.columnDouble(i));
+        case RowCells::Kind::Real:
+            encoder.real(row.real(i));
             break;
-        case SqliteStatement::Type::Text:
-        case SqliteStatement::Type::Blob:
-            encoder.text(row.columnUtf8(i));
+        case RowCells::Kind::Text:
+            encoder.text(row.utf8(i));
             break;
         }
     }
@@ -162,7 +161,7 @@ RecordArena::Handle RecordArena::fromStatement(const SqliteStatement &row, int f
 }
 
 RecordArena::Handle RecordArena::replace(Handle row, qint64 key, const std::vector<int> &columns,
-                                         const std::vector<SqlValue> &values)
+                                         const std::vector<Value> &values)
 {
     std::byte *block = at(row).m_block;
     const Parts parts = partsOf(block);

@@ -250,7 +250,7 @@ public:
         }
     }
 
-    void value(const SqlValue &v)
+    void value(const Value &v)
     {
         if (auto i = std::get_if<qint64>(&v))
             integer(*i);

@@ -2,6 +2,10 @@
 
 #include "Connection.h"
 
+#include "platform/Error.h"
+#include "platform/RowSource.h"
+#include "platform/Sqlite.h"
+
 #include <algorithm>
 #include <exception>
 #include <type_traits>
@@ -54,6 +58,11 @@ void RecordSet::requireOpen() const
 {
     if (!Active())
         fail(QStringLiteral("Cannot perform this operation on a closed dataset"));
+}
+
+bool RecordSet::CanModify() const
+{
+    return m_source && m_source->isModifiable();
 }
 
 void RecordSet::requireModifiable() const
@@ -150,12 +159,11 @@ void RecordSet::setActive(bool active)
 
 void RecordSet::readRows(std::vector<RecordArena::Handle> &into, RecordArena &arena)
 {
-    const int first = m_source->statementColumn(0);
     const int columns = static_cast<int>(m_source->columns().size());
     quint32 ordinal = 0;
     into.reserve(m_rows.size()); // a refresh reads about as many rows as it holds
-    m_source->readAll([&](const SqliteStatement &row, qint64 key) {
-        into.push_back(arena.fromStatement(row, first, columns, key, ordinal++));
+    m_source->readAll([&](const RowCells &row, qint64 key) {
+        into.push_back(arena.fromCells(row, columns, key, ordinal++));
     });
     m_nextOrdinal = ordinal;
 }
@@ -165,8 +173,9 @@ void RecordSet::open()
     if (Active())
         return;
     SqliteConnection &engine = m_connection->engine();
-    m_source.emplace(m_kind == Kind::Table ? RowSource::forTable(engine, m_tableName)
-                                           : RowSource::forQuery(engine, m_sql.text()));
+    m_source = std::make_unique<RowSource>(m_kind == Kind::Table
+                                               ? RowSource::forTable(engine, m_tableName)
+                                               : RowSource::forQuery(engine, m_sql.text()));
     std::vector<RecordArena::Handle> records;
     RecordArena arena;
     try {
@@ -373,7 +382,7 @@ void RecordSet::checkWritable(const Field &field)
         throw Error(QStringLiteral("Field '%1' cannot be modified").arg(field.DisplayName()));
 }
 
-void RecordSet::assignValue(Field &field, SqlValue value)
+void RecordSet::assignValue(Field &field, Value value)
 {
     checkWritable(field);
     const auto at = std::find(m_assignedColumns.begin(), m_assignedColumns.end(), field.Index());
@@ -398,11 +407,10 @@ void RecordSet::PostRecord()
     RecordArena::Handle &row = m_rows[static_cast<size_t>(m_current)];
     if (m_state == State::Inserting) {
         const qint64 key = m_source->insert(m_assignedColumns, m_assignedValues);
-        const int first = m_source->statementColumn(0);
         const RecordArena::Handle blank = row;
         const quint32 ordinal = m_arena.at(blank).ordinal();
-        const bool fetched = m_source->fetch(key, [&](const SqliteStatement &read, qint64 rowKey) {
-            row = m_arena.fromStatement(read, first, FieldCount(), rowKey, ordinal);
+        const bool fetched = m_source->fetch(key, [&](const RowCells &read, qint64 rowKey) {
+            row = m_arena.fromCells(read, FieldCount(), rowKey, ordinal);
         });
         if (fetched)
             m_arena.release(blank);

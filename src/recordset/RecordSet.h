@@ -5,17 +5,17 @@
 #include "Field.h"
 #include "Record.h"
 
-#include "platform/RowSource.h"
+#include "platform/Values.h"
 
 #include <QString>
 #include <QStringList>
 
 #include <memory>
-#include <optional>
 #include <vector>
 
 class Connection;
 class RecordSet;
+class RowSource;
 
 // The SQL text of a query record set, as a list of lines. Every change closes the query.
 class SqlLines
@@ -102,21 +102,21 @@ public:
     void setSortOrder(const QString &fieldName);
 
     // Whether the engine lets rows of this result be changed, added and deleted.
-    bool CanModify() const { return m_source && m_source->isModifiable(); }
+    bool CanModify() const;
 
     // For controls showing several rows: the rows held (a blank row being inserted included),
     // the current one's position among them, and any row's value without moving the cursor.
     int rowCount() const { return static_cast<int>(m_rows.size()); }
     int currentRow() const { return m_current; }
-    SqlValue valueAt(int row, int column) const;
-    SqlValue currentValue(int column) const;
+    Value valueAt(int row, int column) const;
+    Value currentValue(int column) const;
 
     void attach(DataLink *link);
     void detach(DataLink *link);
 
     // Used by fields.
     void checkWritable(const Field &field);
-    void assignValue(Field &field, SqlValue value);
+    void assignValue(Field &field, Value value);
     void notifyLayoutChanged();
 
 private:
@@ -150,7 +150,7 @@ private:
     SqlLines m_sql;
     State m_state = State::Closed;
 
-    std::optional<RowSource> m_source;
+    std::unique_ptr<RowSource> m_source; // while open
     std::vector<RecordArena::Handle> m_rows; // rows of m_arena, in the order shown
     RecordArena m_arena;
     std::vector<std::unique_ptr<Field>> m_fields;
@@ -164,7 +164,7 @@ private:
 
     // The values assigned since editing began, in the order first assigned.
     std::vector<int> m_assignedColumns;
-    std::vector<SqlValue> m_assignedValues;
+    std::vector<Value> m_assignedValues;
 
     DataLinks m_links;
     int m_controlsDisabled = 0;

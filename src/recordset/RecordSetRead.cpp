@@ -2,6 +2,8 @@
 // reader expects them) or back to the engine's order.
 #include "RecordSet.h"
 
+#include "platform/Error.h"
+
 #include <QCollator>
 #include <QLocale>
 
@@ -39,7 +41,7 @@ int RecordSet::RecordTotal() const
     return rowCount() - (m_state == State::Inserting ? 1 : 0);
 }
 
-SqlValue RecordSet::currentValue(int column) const
+Value RecordSet::currentValue(int column) const
 {
     if (m_current < 0)
         return std::monostate{};
@@ -51,7 +53,7 @@ SqlValue RecordSet::currentValue(int column) const
     return record(m_current).value(column);
 }
 
-SqlValue RecordSet::valueAt(int row, int column) const
+Value RecordSet::valueAt(int row, int column) const
 {
     if (row == m_current)
         return currentValue(column);

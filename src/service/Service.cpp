@@ -47,8 +47,7 @@ void startArchive(Connection &connection)
 {
     // Everything posted goes into the file itself first. Another copy of the program in the
     // middle of writing would hold the checkpoint up: the user is told at once instead.
-    if (connection.isOpen() && !connection.engine().isReadOnly() &&
-        !connection.engine().checkpointWithoutWaiting()) {
+    if (!connection.checkpointUnlessBusy()) {
         throw Error(QStringLiteral("Другая копия программы сейчас записывает в базу данных. "
                                    "Повторите архивацию через несколько секунд"));
     }

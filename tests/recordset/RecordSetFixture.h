@@ -1,6 +1,8 @@
 #pragma once
 
 #include "TempDatabase.h"
+#include "platform/Error.h"
+#include "platform/Sqlite.h"
 #include "recordset/Connection.h"
 #include "recordset/RecordSet.h"
 

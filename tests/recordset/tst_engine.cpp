@@ -1,6 +1,8 @@
 // Opening Base.mdb: what is refused and how it is told; sharing and durability of posts.
 #include "Filesystems.h"
 #include "TempDatabase.h"
+#include "platform/Error.h"
+#include "platform/Sqlite.h"
 #include "recordset/Connection.h"
 #include "recordset/RecordSet.h"
 

@@ -113,7 +113,7 @@ public:
             if (choice == 0) {
                 for (int c = 0; c < columns; ++c)
                     values[size_t(c)] = m_select.columnValue(c);
-                record = m_arena.fromStatement(m_select, 0, columns, key, m_ordinal);
+                record = m_arena.fromCells(StatementCells(m_select, 0), columns, key, m_ordinal);
             } else {
                 std::vector<int> all{0, 1, 2, 3, 4};
                 record = m_arena.replace(m_arena.blank(columns, m_ordinal), key, all, values);

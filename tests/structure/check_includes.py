@@ -6,7 +6,9 @@
 A README's line names the program's folders it may use in backticks (`recordset/`), "the windows"
 for the main program's window headers, the Qt modules (QtCore, QtGui, QtWidgets: widgets bring
 Gui and Core with them) and the outside libraries (SQLite, libxlsxwriter, libmdb); "everything"
-allows all. Prints each include that goes against it and exits 1 if there is any.
+allows all. Headers named in backticks (`platform/Sqlite.h`) in a sentence starting "Never", before
+any colon, are refused in every file of the folder; in one starting "Headers never", in its headers. Prints each include that goes
+against it and exits 1 if there is any.
 """
 import pathlib
 import re
@@ -47,8 +49,21 @@ def allowed_qt(rule):
     return modules
 
 
+def refused_headers(rule):
+    """The headers named after "Never" (all files) and after "Headers never" (headers only)."""
+    everywhere, in_headers = set(), set()
+    for sentence in re.split(r"(?<=\.)\s+", rule):
+        named = set(re.findall(r"`([A-Za-z]+/[A-Za-z]+\.h)`", sentence.split(":")[0]))
+        if sentence.startswith("Headers never"):
+            in_headers |= named
+        elif sentence.startswith("Never"):
+            everywhere |= named
+    return everywhere, in_headers
+
+
 def check(folder, rule):
     folders = set(re.findall(r"`([a-z]+)/`", rule)) | {folder.name}
+    refused, refused_in_headers = refused_headers(rule)
     windows = "the windows" in rule
     qt = allowed_qt(rule)
     problems = []
@@ -58,7 +73,9 @@ def check(folder, rule):
             where = f"{source.relative_to(root)}: #include {kind}{header}{closing}"
             first = header.split("/")[0]
             if kind == '"':
-                if "/" in header and first in PROGRAM_FOLDERS and first not in folders:
+                if header in refused or (source.suffix == ".h" and header in refused_in_headers):
+                    problems.append(f"{where}: its README refuses {header} here")
+                elif "/" in header and first in PROGRAM_FOLDERS and first not in folders:
                     problems.append(f"{where}: {first}/ is not in its README's list")
                 elif "/" not in header and header in WINDOW_HEADERS and not windows \
                         and not (folder / header).is_file():
