@@ -197,7 +197,6 @@ bool RowSource::fetch(qint64 key, const RowReader &reader)
     return true;
 }
 
-
 QString RowSource::columnList(const std::vector<int> &columns) const
 {
     QStringList names;

@@ -71,8 +71,7 @@ class StatementCells final : public RowCells
 public:
     StatementCells(const SqliteStatement &statement, int first)
         : m_statement(statement), m_first(first)
-    {
-    }
+    {}
     Kind kind(int column) const override;
     qint64 integer(int column) const override { return m_statement.columnInt64(column + m_first); }
     double real(int column) const override { return m_statement.columnDouble(column + m_first); }

@@ -150,7 +150,7 @@ private:
     SqlLines m_sql;
     State m_state = State::Closed;
 
-    std::unique_ptr<RowSource> m_source; // while open
+    std::unique_ptr<RowSource> m_source;     // while open
     std::vector<RecordArena::Handle> m_rows; // rows of m_arena, in the order shown
     RecordArena m_arena;
     std::vector<std::unique_ptr<Field>> m_fields;
