@@ -86,35 +86,34 @@ void DBGrid::setColumns(const QList<DBGridColumn> &columns)
 
 Field *DBGrid::columnField(int shownColumn) const
 {
-    const int column = logicalColumn(shownColumn);
-    return column >= 0 && column < columnCount() ? m_columns[static_cast<size_t>(column)].field
-                                                 : nullptr;
+    const MappedColumn *mapped = mappedColumn(logicalColumn(shownColumn));
+    return mapped ? mapped->field : nullptr;
 }
 
 QString DBGrid::columnTitle(int column) const
 {
-    if (column < 0 || column >= columnCount())
+    const MappedColumn *mapped = mappedColumn(column);
+    if (!mapped)
         return QString();
-    const MappedColumn &mapped = m_columns[static_cast<size_t>(column)];
-    if (!mapped.definition.TitleCaption.isEmpty())
-        return mapped.definition.TitleCaption;
-    return mapped.field ? mapped.field->DisplayName() : mapped.definition.FieldName;
+    if (!mapped->definition.TitleCaption.isEmpty())
+        return mapped->definition.TitleCaption;
+    return mapped->field ? mapped->field->DisplayName() : mapped->definition.FieldName;
 }
 
 QString DBGrid::cellText(int row, int column) const
 {
     const RecordSet *set = recordSet();
-    if (!set || !set->Active() || column < 0 || column >= columnCount() || row >= set->rowCount())
+    const MappedColumn *mapped = mappedColumn(column);
+    if (!set || !set->Active() || !mapped || row >= set->rowCount())
         return QString();
-    const Field *field = m_columns[static_cast<size_t>(column)].field;
+    const Field *field = mapped->field;
     return field ? displayText(set->valueAt(row, field->Index()), field->DataType()) : QString();
 }
 
 Qt::Alignment DBGrid::cellAlignment(int column) const
 {
-    const Field *field = column >= 0 && column < columnCount()
-                             ? m_columns[static_cast<size_t>(column)].field
-                             : nullptr;
+    const MappedColumn *mapped = mappedColumn(column);
+    const Field *field = mapped ? mapped->field : nullptr;
     return (field && field->isNumeric() ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
 }
 
@@ -250,7 +249,7 @@ QStringList DBGrid::columnNames() const
 
 int DBGrid::defaultWidth(int index) const
 {
-    const MappedColumn &column = m_columns[static_cast<size_t>(index)];
+    const MappedColumn &column = *mappedColumn(index);
     // The width of "0" times the field's display width, plus 4; at least the title's width plus 4.
     int displayWidth = 10;
     if (column.field && column.field->DataType() == FieldType::Text)

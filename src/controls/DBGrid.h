@@ -151,6 +151,12 @@ private:
     DBGridEditor *m_editor;
     QList<DBGridColumn> m_persistent;
     std::vector<MappedColumn> m_columns;
+    // The column at a model position, or null outside the columns.
+    const MappedColumn *mappedColumn(int column) const
+    {
+        return column >= 0 && column < columnCount() ? &m_columns[static_cast<size_t>(column)]
+                                                     : nullptr;
+    }
     QMenu *m_popupMenu = nullptr;
     int m_column = 0;
     bool m_pending = false;

@@ -218,10 +218,10 @@ void DBGrid::mouseDoubleClickEvent(QMouseEvent *event)
 void DBGrid::showPopup(int shownColumn, const QPoint &globalPos)
 {
     // The grid's own menu opens anywhere; a column's menu only over that column's cells or title.
-    const int column = logicalColumn(shownColumn);
+    const MappedColumn *column = mappedColumn(logicalColumn(shownColumn));
     QMenu *menu = m_popupMenu;
-    if (!menu && column >= 0)
-        menu = m_columns[static_cast<size_t>(column)].definition.PopupMenu;
+    if (!menu && column)
+        menu = column->definition.PopupMenu;
     if (menu)
         menu->popup(globalPos);
 }

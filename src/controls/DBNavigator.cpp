@@ -132,7 +132,7 @@ DBNavigator::DBNavigator(QWidget *parent) : QWidget(parent), BoundControl(this)
     setFocusPolicy(Qt::StrongFocus);
     setAccessibleName(QStringLiteral("Navigator"));
     for (int i = 0; i < buttonCount; ++i) {
-        const auto which = Button(i);
+        const auto which = static_cast<Button>(i);
         auto *button = new NavButton(this);
         button->setFocusPolicy(Qt::NoFocus);
         button->setIcon(iconFor(which));
@@ -145,7 +145,7 @@ DBNavigator::DBNavigator(QWidget *parent) : QWidget(parent), BoundControl(this)
             button->setAutoRepeatInterval(100);
         }
         connect(button, &QToolButton::clicked, this, [this, which] { BtnClick(which); });
-        m_buttons[static_cast<size_t>(i)] = button;
+        m_buttons[which] = button;
     }
     setMinimumSize(minimumButtonWidth * buttonCount, minimumButtonHeight);
 }
@@ -211,8 +211,8 @@ void DBNavigator::refresh()
         modifiable && editing,
         modifiable,
     };
-    for (int i = 0; i < buttonCount; ++i)
-        m_buttons[static_cast<size_t>(i)]->setEnabled(enabled[i]);
+    for (size_t i = 0; i < m_buttons.size(); ++i)
+        m_buttons[i]->setEnabled(enabled[i]);
 }
 
 bool DBNavigator::event(QEvent *event)
@@ -228,8 +228,11 @@ void DBNavigator::layoutButtons()
 {
     const int width = std::max(minimumButtonWidth, this->width() / buttonCount);
     const int height = std::max(minimumButtonHeight, this->height());
-    for (int i = 0; i < buttonCount; ++i)
-        m_buttons[static_cast<size_t>(i)]->setGeometry(i * width, 0, width, height);
+    int left = 0;
+    for (QToolButton *button : m_buttons) {
+        button->setGeometry(left, 0, width, height);
+        left += width;
+    }
 }
 
 void DBNavigator::resizeEvent(QResizeEvent *)
@@ -244,7 +247,7 @@ void DBNavigator::resizeEvent(QResizeEvent *)
 void DBNavigator::setFocusMark(int index)
 {
     for (int i = 0; i < buttonCount; ++i) {
-        auto *button = static_cast<NavButton *>(m_buttons[static_cast<size_t>(i)]);
+        auto *button = static_cast<NavButton *>(m_buttons[static_cast<Button>(i)]);
         const bool marked = hasFocus() && i == index;
         if (button->marked != marked) {
             button->marked = marked;
@@ -277,8 +280,8 @@ void DBNavigator::keyPressEvent(QKeyEvent *event)
         break;
     case Qt::Key_Space:
         refreshNow();
-        if (m_buttons[static_cast<size_t>(m_focusMark)]->isEnabled())
-            BtnClick(Button(m_focusMark));
+        if (button(static_cast<Button>(m_focusMark))->isEnabled())
+            BtnClick(static_cast<Button>(m_focusMark));
         break;
     default:
         QWidget::keyPressEvent(event);

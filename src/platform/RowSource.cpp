@@ -101,10 +101,11 @@ RowSource RowSource::forQuery(SqliteConnection &db, const QString &sql)
         else if (from != table)
             oneTable = false;
     }
-    for (int i = 0; i < statement.columnCount(); ++i) {
-        SourceColumn &column = source.m_columns[static_cast<size_t>(i)];
+    int i = 0;
+    for (SourceColumn &column : source.m_columns) {
         column.origin = statement.columnOrigin(i);
         column.readOnly = column.origin.isEmpty() || statement.columnTable(i) != table;
+        ++i;
     }
     if (table.isEmpty() || !oneTable)
         return source;
@@ -112,12 +113,11 @@ RowSource RowSource::forQuery(SqliteConnection &db, const QString &sql)
     const TableKey key = integerKeyOf(db, table);
     if (!key.found)
         return source;
-    for (int i = 0; i < static_cast<int>(source.m_columns.size()); ++i) {
-        SourceColumn &column = source.m_columns[static_cast<size_t>(i)];
+    for (SourceColumn &column : source.m_columns) {
         if (column.origin.compare(key.column, Qt::CaseInsensitive) == 0) {
             column.readOnly = true;
             if (source.m_keyIndex < 0)
-                source.m_keyIndex = i;
+                source.m_keyIndex = static_cast<int>(&column - source.m_columns.data());
         }
     }
     if (source.m_keyIndex >= 0) {
@@ -129,16 +129,13 @@ RowSource RowSource::forQuery(SqliteConnection &db, const QString &sql)
 
 void RowSource::describe(SqliteStatement &statement)
 {
-    const int count = statement.columnCount() - m_dataOffset;
-    m_columns.resize(static_cast<size_t>(count));
-    m_undeclared.assign(static_cast<size_t>(count), false);
-    for (int i = 0; i < count; ++i) {
-        SourceColumn &column = m_columns[static_cast<size_t>(i)];
-        column.name = statement.columnName(i + m_dataOffset);
-        if (!fieldTypeFromDeclared(statement.columnDeclaredType(i + m_dataOffset), column.type,
-                                   column.size)) {
-            m_undeclared[static_cast<size_t>(i)] = true;
-        }
+    m_columns.clear();
+    m_undeclared.clear();
+    for (int i = m_dataOffset; i < statement.columnCount(); ++i) {
+        SourceColumn &column = m_columns.emplace_back();
+        column.name = statement.columnName(i);
+        m_undeclared.push_back(
+            !fieldTypeFromDeclared(statement.columnDeclaredType(i), column.type, column.size));
     }
 }
 

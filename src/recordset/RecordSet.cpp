@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <exception>
 #include <type_traits>
-#include <unordered_map>
 #include <utility>
 
 // --- SqlLines ----------------------------------------------------------------------------------
@@ -187,8 +186,8 @@ void RecordSet::open()
     m_rows = std::move(records);
     m_arena = std::move(arena);
     const std::vector<SourceColumn> &columns = m_source->columns();
-    for (int i = 0; i < static_cast<int>(columns.size()); ++i)
-        m_fields.push_back(std::make_unique<Field>(*this, i, columns[static_cast<size_t>(i)]));
+    for (const SourceColumn &column : columns)
+        m_fields.push_back(std::make_unique<Field>(*this, FieldCount(), column));
 
     m_current = empty() ? -1 : 0;
     m_atBeginning = true;
@@ -404,7 +403,7 @@ void RecordSet::PostRecord()
 
     // The engine either stores the row or changes nothing and throws; in that case everything
     // stays pending so the user can correct the record and post again.
-    RecordArena::Handle &row = m_rows[static_cast<size_t>(m_current)];
+    RecordArena::Handle &row = handle(m_current);
     if (m_state == State::Inserting) {
         const qint64 key = m_source->insert(m_assignedColumns, m_assignedValues);
         const RecordArena::Handle blank = row;
@@ -432,7 +431,7 @@ void RecordSet::CancelRecord()
     if (!isEditing())
         return;
     if (m_state == State::Inserting) {
-        m_arena.release(m_rows[static_cast<size_t>(m_current)]);
+        m_arena.release(handle(m_current));
         m_rows.erase(m_rows.begin() + m_current);
         m_current = m_rowBeforeInsert;
     }
@@ -452,7 +451,7 @@ void RecordSet::DeleteRecord()
         fail(QStringLiteral("Cannot perform this operation on an empty dataset"));
     requireModifiable();
     m_source->remove(record(m_current).key());
-    m_arena.release(m_rows[static_cast<size_t>(m_current)]);
+    m_arena.release(handle(m_current));
     m_rows.erase(m_rows.begin() + m_current);
     m_current = std::min(m_current, rowCount() - 1);
     dropPending();
@@ -470,45 +469,4 @@ void RecordSet::resynchronise()
         m_atBeginning = m_atEnd = false;
     }
     notify(&DataLink::dataSetChanged);
-}
-
-void RecordSet::Reread()
-{
-    settle();
-    std::vector<RecordArena::Handle> fresh;
-    RecordArena freshArena;
-    readRows(fresh, freshArena);
-
-    // The record that was current stays current; if it is gone, the next one still there, failing
-    // that the previous one.
-    std::vector<qint64> oldKeys;
-    oldKeys.reserve(m_rows.size());
-    for (int i = 0; i < rowCount(); ++i)
-        oldKeys.push_back(record(i).key());
-    const int oldCurrent = m_current;
-
-    m_rows = std::move(fresh);
-    m_arena = std::move(freshArena);
-    applySortOrder();
-
-    if (!CanModify()) {
-        // Rows without a key are found again by their position.
-        m_current = std::min(oldCurrent, rowCount() - 1);
-    } else {
-        std::unordered_map<qint64, int> positions;
-        for (int i = 0; i < rowCount(); ++i)
-            positions.emplace(record(i).key(), i);
-        m_current = -1;
-        const auto find = [&](int from, int step) {
-            for (int i = from; i >= 0 && i < static_cast<int>(oldKeys.size()) && m_current < 0;
-                 i += step) {
-                if (auto it = positions.find(oldKeys[static_cast<size_t>(i)]);
-                    it != positions.end())
-                    m_current = it->second;
-            }
-        };
-        find(oldCurrent, 1);
-        find(oldCurrent - 1, -1);
-    }
-    resynchronise();
 }

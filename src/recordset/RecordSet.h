@@ -135,6 +135,8 @@ private:
     // for an empty result) and the controls read everything again.
     void resynchronise();
     void readRows(std::vector<RecordArena::Handle> &into, RecordArena &arena);
+    // The held row at a position of the rows shown; 0 <= row < rowCount().
+    RecordArena::Handle &handle(int row) { return m_rows[static_cast<size_t>(row)]; }
     Record record(int row) const { return m_arena.at(m_rows[static_cast<size_t>(row)]); }
     void applySortOrder();
     bool empty() const { return m_rows.empty(); }

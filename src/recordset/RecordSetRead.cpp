@@ -1,5 +1,5 @@
-// Reading a record set's fields and values, and sorting its rows: by a field (texts as a Russian
-// reader expects them) or back to the engine's order.
+// Reading a record set's fields and values; reading its rows again from the engine; sorting them:
+// by a field (texts as a Russian reader expects them) or back to the engine's order.
 #include "RecordSet.h"
 
 #include "platform/Error.h"
@@ -8,7 +8,9 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <numeric>
 #include <optional>
+#include <unordered_map>
 
 // --- reading -----------------------------------------------------------------------------------
 
@@ -77,23 +79,23 @@ void RecordSet::setSortOrder(const QString &fieldName)
 
 void RecordSet::applySortOrder()
 {
-    const int n = rowCount();
-    std::vector<int> order(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i)
-        order[static_cast<size_t>(i)] = i;
+    const size_t n = m_rows.size();
+    std::vector<size_t> order(n);
+    std::iota(order.begin(), order.end(), size_t{0});
+    const auto held = [this](size_t i) { return m_arena.at(m_rows[i]); };
 
     if (m_sortOrder.isEmpty()) {
         std::stable_sort(order.begin(), order.end(),
-                         [&](int a, int b) { return record(a).ordinal() < record(b).ordinal(); });
+                         [&](size_t a, size_t b) { return held(a).ordinal() < held(b).ordinal(); });
     } else {
         const int column = FieldNamed(m_sortOrder).Index();
         // Texts in the order a Russian reader expects, not by character codes.
         QCollator collator(QLocale(QLocale::Russian, QLocale::Russia));
-        std::vector<std::optional<QCollatorSortKey>> keys(static_cast<size_t>(n));
-        for (int i = 0; i < n; ++i) {
-            const Record r = record(i);
+        std::vector<std::optional<QCollatorSortKey>> keys(n);
+        for (size_t i = 0; i < n; ++i) {
+            const Record r = held(i);
             if (r.kind(column) == Record::Kind::Text)
-                keys[static_cast<size_t>(i)].emplace(collator.sortKey(r.text(column)));
+                keys[i].emplace(collator.sortKey(r.text(column)));
         }
         const auto rank = [&](const Record &r) {
             switch (r.kind(column)) {
@@ -109,9 +111,9 @@ void RecordSet::applySortOrder()
             return r.kind(column) == Record::Kind::Integer ? static_cast<double>(r.integer(column))
                                                            : r.real(column);
         };
-        std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-            const Record ra = record(a);
-            const Record rb = record(b);
+        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            const Record ra = held(a);
+            const Record rb = held(b);
             const int rankA = rank(ra);
             const int rankB = rank(rb);
             if (rankA != rankB)
@@ -119,14 +121,55 @@ void RecordSet::applySortOrder()
             if (rankA == 1)
                 return number(ra) < number(rb);
             if (rankA == 2)
-                return keys[static_cast<size_t>(a)]->compare(*keys[static_cast<size_t>(b)]) < 0;
+                return keys[a]->compare(*keys[b]) < 0;
             return false;
         });
     }
 
     std::vector<RecordArena::Handle> sorted;
-    sorted.reserve(static_cast<size_t>(n));
-    for (int i : order)
-        sorted.push_back(m_rows[static_cast<size_t>(i)]);
+    sorted.reserve(n);
+    for (size_t i : order)
+        sorted.push_back(m_rows[i]);
     m_rows = std::move(sorted);
+}
+
+void RecordSet::Reread()
+{
+    settle();
+    std::vector<RecordArena::Handle> fresh;
+    RecordArena freshArena;
+    readRows(fresh, freshArena);
+
+    // The record that was current stays current; if it is gone, the next one still there, failing
+    // that the previous one.
+    std::vector<qint64> oldKeys;
+    oldKeys.reserve(m_rows.size());
+    for (int i = 0; i < rowCount(); ++i)
+        oldKeys.push_back(record(i).key());
+    const int oldCurrent = m_current;
+
+    m_rows = std::move(fresh);
+    m_arena = std::move(freshArena);
+    applySortOrder();
+
+    if (!CanModify()) {
+        // Rows without a key are found again by their position.
+        m_current = std::min(oldCurrent, rowCount() - 1);
+    } else {
+        std::unordered_map<qint64, int> positions;
+        for (int i = 0; i < rowCount(); ++i)
+            positions.emplace(record(i).key(), i);
+        m_current = -1;
+        const auto find = [&](int from, int step) {
+            for (int i = from; i >= 0 && i < static_cast<int>(oldKeys.size()) && m_current < 0;
+                 i += step) {
+                if (auto it = positions.find(oldKeys[static_cast<size_t>(i)]);
+                    it != positions.end())
+                    m_current = it->second;
+            }
+        };
+        find(oldCurrent, 1);
+        find(oldCurrent - 1, -1);
+    }
+    resynchronise();
 }
