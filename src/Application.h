@@ -1,5 +1,7 @@
 #pragma once
 
+#include "controls/Guard.h"
+
 #include <QApplication>
 #include <QFont>
 #include <QRect>
@@ -71,5 +73,14 @@ void showFramed(QWidget *window, QSize outer = QSize());
 // The main window at start-up: framed at its restored size, centred, then maximised, so that
 // restoring it later gives the laid-out outer size.
 void showMainWindow(QWidget *window, QSize restoredOuter);
+
+// Connects a button's, a menu item's or another control's signal to a window's handler, which is
+// told its sender and runs through the guard: a failure shows in the error box.
+template <typename Window, typename Sender, typename Signal>
+void onEvent(Window *window, Sender *sender, Signal signal, void (Window::*handler)(QObject *))
+{
+    QObject::connect(sender, signal, window,
+                     [window, sender, handler] { guarded([&] { (window->*handler)(sender); }); });
+}
 
 } // namespace Application

@@ -7,7 +7,6 @@
 #include "controls/DBEdit.h"
 #include "controls/DBGrid.h"
 #include "controls/DBNavigator.h"
-#include "controls/Guard.h"
 #include "controls/TextComboBox.h"
 #include "recordset/Convert.h"
 #include "service/AgeCalculation.h"
@@ -190,14 +189,14 @@ void TfrmMain::createControls()
                               dbedt1,  dbedt_,  dbedt3, dbedt4, dbedt5, dbedt6,  dbedt7,
                               btn8,    edt2,    cbb1,   edt3});
 
-    onEvent(btn4, &QPushButton::clicked, &TfrmMain::btn4Click);
-    onEvent(cbb1, &TextComboBox::selectionChanged, &TfrmMain::cbb1Click);
-    onEvent(btn8, &QPushButton::clicked, &TfrmMain::btn8Click);
-    onEvent(btn2, &QPushButton::clicked, &TfrmMain::btn2Click);
-    onEvent(btn3, &QPushButton::clicked, &TfrmMain::btn3Click);
-    onEvent(btn7, &QPushButton::clicked, &TfrmMain::btn7Click);
-    onEvent(btn1, &QPushButton::clicked, &TfrmMain::btn1Click);
-    onEvent(btn6, &QPushButton::clicked, &TfrmMain::btn6Click);
+    Application::onEvent(this, btn4, &QPushButton::clicked, &TfrmMain::btn4Click);
+    Application::onEvent(this, cbb1, &TextComboBox::selectionChanged, &TfrmMain::cbb1Click);
+    Application::onEvent(this, btn8, &QPushButton::clicked, &TfrmMain::btn8Click);
+    Application::onEvent(this, btn2, &QPushButton::clicked, &TfrmMain::btn2Click);
+    Application::onEvent(this, btn3, &QPushButton::clicked, &TfrmMain::btn3Click);
+    Application::onEvent(this, btn7, &QPushButton::clicked, &TfrmMain::btn7Click);
+    Application::onEvent(this, btn1, &QPushButton::clicked, &TfrmMain::btn1Click);
+    Application::onEvent(this, btn6, &QPushButton::clicked, &TfrmMain::btn6Click);
 }
 
 void TfrmMain::createMenus()
@@ -242,21 +241,14 @@ void TfrmMain::createMenus()
     dbgrd1->setColumns(columns);
     dbgrd2->setPopupMenu(pm2);
 
-    onEvent(N1, &QAction::triggered, &TfrmMain::N1Click);
-    onEvent(N2, &QAction::triggered, &TfrmMain::N2Click);
-    onEvent(N7, &QAction::triggered, &TfrmMain::N7Click);
-    onEvent(N4, &QAction::triggered, &TfrmMain::N4Click);
-    onEvent(N5, &QAction::triggered, &TfrmMain::N5Click);
-    onEvent(N6, &QAction::triggered, &TfrmMain::N6Click);
-    onEvent(N8, &QAction::triggered, &TfrmMain::N8Click);
-    onEvent(N9, &QAction::triggered, &TfrmMain::N9Click);
-}
-
-template <typename Sender, typename Signal>
-void TfrmMain::onEvent(Sender *sender, Signal signal, void (TfrmMain::*handler)(QObject *))
-{
-    connect(sender, signal, this,
-            [this, sender, handler] { guarded([&] { (this->*handler)(sender); }); });
+    Application::onEvent(this, N1, &QAction::triggered, &TfrmMain::N1Click);
+    Application::onEvent(this, N2, &QAction::triggered, &TfrmMain::N2Click);
+    Application::onEvent(this, N7, &QAction::triggered, &TfrmMain::N7Click);
+    Application::onEvent(this, N4, &QAction::triggered, &TfrmMain::N4Click);
+    Application::onEvent(this, N5, &QAction::triggered, &TfrmMain::N5Click);
+    Application::onEvent(this, N6, &QAction::triggered, &TfrmMain::N6Click);
+    Application::onEvent(this, N8, &QAction::triggered, &TfrmMain::N8Click);
+    Application::onEvent(this, N9, &QAction::triggered, &TfrmMain::N9Click);
 }
 
 void TfrmMain::linkDataControls(TDM &dataModule)

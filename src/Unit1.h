@@ -118,9 +118,6 @@ public:
 private:
     void createControls();
     void createMenus();
-    // Connects a button, a menu item or another signal to a handler run through the guard.
-    template <typename Sender, typename Signal>
-    void onEvent(Sender *sender, Signal signal, void (TfrmMain::*handler)(QObject *));
 
     QScrollArea *m_scroll;
     QWidget *m_client;

@@ -4,7 +4,6 @@
 #include "Unit2.h"
 #include "controls/DBEdit.h"
 #include "controls/DBLookupComboBox.h"
-#include "controls/Guard.h"
 #include "controls/TextComboBox.h"
 #include "recordset/Convert.h"
 
@@ -68,12 +67,10 @@ TfrmInsert::TfrmInsert(QWidget *parent) : QWidget(parent, Application::fixedDial
     Application::setTabOrder({btn1, btn2, dbedt1, cbb1, cbb2, dblkcbb1, edt1});
     btn1->setFocus(); // the first control in tab order holds the focus when the window opens
 
-    connect(cbb1, &QComboBox::editTextChanged, this,
-            [this] { guarded([this] { cbb1Change(cbb1); }); });
-    connect(cbb2, &QComboBox::editTextChanged, this,
-            [this] { guarded([this] { cbb2Change(cbb2); }); });
-    connect(btn1, &QPushButton::clicked, this, [this] { guarded([this] { btn1Click(btn1); }); });
-    connect(btn2, &QPushButton::clicked, this, [this] { guarded([this] { btn2Click(btn2); }); });
+    Application::onEvent(this, cbb1, &QComboBox::editTextChanged, &TfrmInsert::cbb1Change);
+    Application::onEvent(this, cbb2, &QComboBox::editTextChanged, &TfrmInsert::cbb2Change);
+    Application::onEvent(this, btn1, &QPushButton::clicked, &TfrmInsert::btn1Click);
+    Application::onEvent(this, btn2, &QPushButton::clicked, &TfrmInsert::btn2Click);
 }
 
 TfrmInsert::~TfrmInsert() = default;

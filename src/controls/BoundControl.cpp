@@ -86,6 +86,26 @@ Field *BoundControl::resolveField(const QString &fieldName) const
     throw Error(QStringLiteral("%1: Field '%2' not found").arg(m_widget->objectName(), fieldName));
 }
 
+void BoundField::setName(const QString &name)
+{
+    m_name = name;
+    findAgain();
+}
+
+void BoundField::followState()
+{
+    if (!m_control->isActive())
+        m_field = nullptr;
+    else if (!m_field)
+        m_field = m_control->resolveField(m_name);
+}
+
+void BoundField::findAgain()
+{
+    m_field = nullptr;
+    m_field = m_control->resolveField(m_name);
+}
+
 bool fieldAcceptsCharacter(const Field &field, QChar c)
 {
     switch (field.DataType()) {

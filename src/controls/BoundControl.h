@@ -42,9 +42,35 @@ protected:
     Field *resolveField(const QString &fieldName) const;
 
 private:
+    friend class BoundField;
+
     QWidget *m_widget;
     QPointer<DataSource> m_source;
     bool m_refreshPosted = false;
+};
+
+// The one field a control shows and writes, given by name: looked up when the name is set, when
+// the record set opens and when it makes its fields anew; forgotten when it closes. A lookup in an
+// open record set without that field fails with "<control>: Field '<name>' not found".
+class BoundField
+{
+public:
+    explicit BoundField(const BoundControl &control) : m_control(&control) {}
+
+    const QString &name() const { return m_name; }
+    Field *get() const { return m_field; }
+    bool is(const Field &field) const { return &field == m_field; }
+
+    void setName(const QString &name);
+    // After the record set's state changed.
+    void followState();
+    // After the record set's fields were made anew.
+    void findAgain();
+
+private:
+    const BoundControl *m_control;
+    QString m_name;
+    Field *m_field = nullptr;
 };
 
 // Whether a typed character may go into a field of this type: digits and signs into a whole

@@ -17,29 +17,25 @@ DBEdit::DBEdit(QWidget *parent)
 
 void DBEdit::setDataField(const QString &fieldName)
 {
-    m_fieldName = fieldName;
-    layoutChanged();
+    m_field.setName(fieldName);
+    redisplay();
 }
 
 void DBEdit::stateChanged()
 {
-    if (!isActive())
-        m_field = nullptr;
-    else if (!m_field)
-        m_field = resolveField(m_fieldName);
+    m_field.followState();
     redisplay();
 }
 
 void DBEdit::layoutChanged()
 {
-    m_field = nullptr;
-    m_field = resolveField(m_fieldName);
+    m_field.findAgain();
     redisplay();
 }
 
 void DBEdit::fieldChanged(Field &field)
 {
-    if (&field == m_field)
+    if (m_field.is(field))
         redisplay();
 }
 
@@ -72,16 +68,16 @@ void DBEdit::refresh()
 {
     if (m_pending)
         return;
-    if (m_field) {
-        m_limit->setLimit(m_field);
+    if (field()) {
+        m_limit->setLimit(field());
         // Changing the alignment resets the text's selection: only when it really changes.
         const Qt::Alignment align =
-            (m_field->isNumeric() ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
+            (field()->isNumeric() ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
         if (alignment() != align)
             setAlignment(align);
     }
     // Setting the same text again would lose the selection the user is typing over.
-    const QString shown = m_field ? m_field->AsText() : QString();
+    const QString shown = field() ? field()->AsText() : QString();
     if (text() != shown)
         setText(shown);
     setReadOnly(!canEdit());
@@ -89,9 +85,9 @@ void DBEdit::refresh()
 
 void DBEdit::commit()
 {
-    if (!m_pending || !m_field)
+    if (!m_pending || !field())
         return;
-    m_field->setAsText(text());
+    field()->setAsText(text());
     m_pending = false;
 }
 
@@ -105,12 +101,12 @@ bool DBEdit::event(QEvent *event)
 bool DBEdit::canEdit() const
 {
     const RecordSet *set = recordSet();
-    return m_field && !m_field->ReadOnly() && set && set->isEditing();
+    return field() && !field()->ReadOnly() && set && set->isEditing();
 }
 
 bool DBEdit::startEditing()
 {
-    if (!m_field || m_field->ReadOnly() || !dataSource())
+    if (!field() || field()->ReadOnly() || !dataSource())
         return false;
     refreshNow();
     bool editing = false;
@@ -132,7 +128,7 @@ void DBEdit::keyPressEvent(QKeyEvent *event)
         event->ignore();
         return;
     }
-    switch (classifyTextKey(event, m_field)) {
+    switch (classifyTextKey(event, field())) {
     case TextKey::Refused:
         QApplication::beep();
         return;

@@ -16,9 +16,9 @@ class DBEdit : public QLineEdit, public BoundControl
 public:
     explicit DBEdit(QWidget *parent = nullptr);
 
-    const QString &DataField() const { return m_fieldName; }
+    const QString &DataField() const { return m_field.name(); }
     void setDataField(const QString &fieldName);
-    Field *field() const { return m_field; }
+    Field *field() const { return m_field.get(); }
     bool hasPendingText() const { return m_pending; }
 
     // Writes the pending text into the field. Throws what the field's conversion throws.
@@ -45,8 +45,7 @@ private:
     bool canEdit() const;
     void redisplay();
 
-    QString m_fieldName;
-    Field *m_field = nullptr;
+    BoundField m_field{*this};
     bool m_pending = false;
     CharacterLimit *m_limit;
 };

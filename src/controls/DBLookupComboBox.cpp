@@ -73,8 +73,8 @@ DBLookupComboBox::~DBLookupComboBox()
 
 void DBLookupComboBox::setDataField(const QString &fieldName)
 {
-    m_dataFieldName = fieldName;
-    layoutChanged();
+    m_dataField.setName(fieldName);
+    scheduleRefresh();
 }
 
 void DBLookupComboBox::setListSource(DataSource *source)
@@ -110,23 +110,19 @@ RecordSet *DBLookupComboBox::listSet() const
 
 void DBLookupComboBox::stateChanged()
 {
-    if (!isActive())
-        m_dataField = nullptr;
-    else if (!m_dataField)
-        m_dataField = resolveField(m_dataFieldName);
+    m_dataField.followState();
     scheduleRefresh();
 }
 
 void DBLookupComboBox::layoutChanged()
 {
-    m_dataField = nullptr;
-    m_dataField = resolveField(m_dataFieldName);
+    m_dataField.findAgain();
     scheduleRefresh();
 }
 
 void DBLookupComboBox::fieldChanged(Field &field)
 {
-    if (&field == m_dataField)
+    if (m_dataField.is(field))
         scheduleRefresh();
 }
 
@@ -142,9 +138,9 @@ bool DBLookupComboBox::event(QEvent *event)
 int DBLookupComboBox::rowOfCurrentKey() const
 {
     RecordSet *list = listSet();
-    if (!list || !m_dataField)
+    if (!list || !dataField())
         return -1;
-    const Value key = m_dataField->value();
+    const Value key = dataField()->value();
     if (std::holds_alternative<std::monostate>(key))
         return -1;
     const Field *keyField = list->findField(m_keyFieldName);
@@ -216,7 +212,7 @@ QString DBLookupComboBox::Text()
 
 bool DBLookupComboBox::canModify() const
 {
-    return listSet() && isEnabled() && m_dataField && !m_dataField->ReadOnly();
+    return listSet() && isEnabled() && dataField() && !dataField()->ReadOnly();
 }
 
 void DBLookupComboBox::choose(int row)
@@ -229,11 +225,11 @@ void DBLookupComboBox::choose(int row)
         return;
     const Value key = list->valueAt(row, keyField->Index());
     if (auto integer = std::get_if<qint64>(&key))
-        m_dataField->setAsInt(*integer);
+        dataField()->setAsInt(*integer);
     else if (auto real = std::get_if<double>(&key))
-        m_dataField->setAsNumber(*real);
+        dataField()->setAsNumber(*real);
     else
-        m_dataField->setAsText(displayText(key, keyField->DataType()));
+        dataField()->setAsText(displayText(key, keyField->DataType()));
     refreshNow();
 }
 

@@ -55,12 +55,12 @@ private:
     // Writes the key of list row `row` into the data field, starting editing first.
     void choose(int row);
     int rowOfCurrentKey() const;
+    Field *dataField() const { return m_dataField.get(); }
     void search(QChar c);
 
-    QString m_dataFieldName;
     QString m_keyFieldName;
     QString m_listFieldName;
-    Field *m_dataField = nullptr;
+    BoundField m_dataField{*this};
     QPointer<DataSource> m_listSource;
     std::unique_ptr<ListLink> m_listLink;
     bool m_listDirty = true;

@@ -138,6 +138,33 @@ TEST_F(EditTest, AFieldTheResultLacksFailsWithTheControlsName)
     }
 }
 
+TEST_F(EditTest, TheBoxFollowsItsFieldThroughClosingReopeningAndAnotherRecordSet)
+{
+    addPeople({{"Иванов", 1980}});
+    DBEdit *name = edit("dbedt1", "ФИО", 10);
+    tblMain.setActive(true);
+    showWindow();
+    EXPECT_EQ(name->text(), QStringLiteral("Иванов"));
+
+    tblMain.setActive(false); // its fields are gone
+    catchUp();
+    EXPECT_EQ(name->text(), QString());
+    tblMain.setActive(true);
+    catchUp();
+    EXPECT_EQ(name->text(), QStringLiteral("Иванов"));
+
+    RecordSet copies{QStringLiteral("qryCopies"), connection, RecordSet::Kind::Query};
+    copies.SQL().add(QStringLiteral("SELECT ФИО || '-2' AS ФИО FROM Main"));
+    copies.setActive(true);
+    dsMain.setDataSet(&copies);
+    catchUp();
+    EXPECT_EQ(name->text(), QStringLiteral("Иванов-2")) << "the field of the new record set";
+    tblMain.setActive(false);
+    catchUp();
+    EXPECT_EQ(name->text(), QStringLiteral("Иванов-2"));
+    dsMain.setDataSet(&tblMain);
+}
+
 class LookupTest : public ControlsTest
 {
 protected:
