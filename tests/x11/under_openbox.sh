@@ -4,9 +4,12 @@
 set -u
 command -v xvfb-run >/dev/null && command -v openbox >/dev/null || exit 77
 exec xvfb-run -a -s "-screen 0 1600x900x24" bash -c '
-  openbox >/dev/null 2>&1 &
+  ready=$(mktemp -u)
+  openbox --startup "touch $ready" >/dev/null 2>&1 &
   wm=$!
-  sleep 1
+  # The test starts once openbox manages the screen: a window shown before would go unframed.
+  for _ in $(seq 100); do [ -e "$ready" ] && break; sleep 0.1; done
+  rm -f "$ready"
   QT_QPA_PLATFORM=xcb "$@"
   status=$?
   kill $wm 2>/dev/null
