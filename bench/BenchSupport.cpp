@@ -53,7 +53,7 @@ double RatioReporter::cpuSeconds(const std::string &name) const
 }
 
 benchmark::internal::Benchmark *timed(const char *name, void (*function)(benchmark::State &),
-                                      int iterations)
+                                      int iterations, int repetitions)
 {
     const auto fastest = [](const std::vector<double> &times) {
         return *std::min_element(times.begin(), times.end());
@@ -61,7 +61,7 @@ benchmark::internal::Benchmark *timed(const char *name, void (*function)(benchma
     return benchmark::RegisterBenchmark(name, function)
         ->Unit(benchmark::kMillisecond)
         ->Iterations(iterations)
-        ->Repetitions(3)
+        ->Repetitions(repetitions)
         ->ComputeStatistics("min", fastest)
         ->ReportAggregatesOnly(true);
 }

@@ -25,10 +25,11 @@ private:
     std::set<std::string> m_aggregated;
 };
 
-// Registers a benchmark timed in milliseconds over a fixed number of iterations, repeated three
-// times; the fastest repetition stands for it.
+// Registers a benchmark timed in milliseconds over a fixed number of iterations, repeated (three
+// times unless told); the fastest repetition stands for it. Short runs of many repetitions let a
+// quick benchmark's fastest repetition miss the machine's busy moments.
 benchmark::internal::Benchmark *timed(const char *name, void (*function)(benchmark::State &),
-                                      int iterations);
+                                      int iterations, int repetitions = 3);
 
 // Runs every registered benchmark and gives their times.
 RatioReporter runBenchmarks(int &argc, char **argv);

@@ -99,14 +99,14 @@ void Worksheet::setCell(int row, int column, const QString &text)
 {
     if (row < 1 || column < 1 || row > 1048576 || column > 16384)
         invalidIndex();
-    m_data->cells[{row, column}] = text;
+    m_data->cells.push_back({row, column, text});
 }
 
 void Worksheet::setCell(int row, int column, double number)
 {
     if (row < 1 || column < 1 || row > 1048576 || column > 16384)
         invalidIndex();
-    m_data->cells[{row, column}] = number;
+    m_data->cells.push_back({row, column, number});
 }
 
 Worksheet Workbook::worksheet(int index) const
@@ -232,13 +232,14 @@ QString Session::write(const WorkbookData &data)
         for (const auto &[row, font] : sheet->rowFonts)
             worksheet_set_row(ws, static_cast<lxw_row_t>(row - 1), rowHeightFor(font),
                               formatOf(book, font));
-        for (const auto &[at, value] : sheet->cells) {
-            const auto row = static_cast<lxw_row_t>(at.first - 1);
-            const auto column = static_cast<lxw_col_t>(at.second - 1);
-            if (const auto *text = std::get_if<QString>(&value))
+        // In the order written: a later value at the same place replaces the earlier one.
+        for (const SheetData::Cell &cell : sheet->cells) {
+            const auto row = static_cast<lxw_row_t>(cell.row - 1);
+            const auto column = static_cast<lxw_col_t>(cell.column - 1);
+            if (const auto *text = std::get_if<QString>(&cell.value))
                 worksheet_write_string(ws, row, column, text->toUtf8().constData(), nullptr);
             else
-                worksheet_write_number(ws, row, column, std::get<double>(value), nullptr);
+                worksheet_write_number(ws, row, column, std::get<double>(cell.value), nullptr);
         }
     }
     const lxw_error result = workbook_close(book);

@@ -29,7 +29,15 @@ struct SheetData
     std::map<int, double> columnWidths;
     std::map<int, FontData> columnFonts;
     std::map<int, FontData> rowFonts;
-    std::map<std::pair<int, int>, std::variant<QString, double>> cells;
+    // Every value written, in the order written: a later one at the same place replaces an
+    // earlier one in the file.
+    struct Cell
+    {
+        int row;
+        int column;
+        std::variant<QString, double> value;
+    };
+    std::vector<Cell> cells;
 };
 
 struct WorkbookData

@@ -176,12 +176,35 @@ TEST_F(ReportTest, WhenNothingOpensTheWorkbookABoxSaysWhereItWasSaved)
         while (dialogs.errors.isEmpty() && !deadline.hasExpired())
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         ASSERT_EQ(dialogs.errors.size(), 1) << searched.constData();
-        const QStringList saved = QDir(m_reports.path()).entryList({QStringLiteral("*.xlsx")},
-                                                                   QDir::Files, QDir::Time);
+        const QStringList saved =
+            QDir(m_reports.path()).entryList({QStringLiteral("*.xlsx")}, QDir::Files, QDir::Time);
         ASSERT_FALSE(saved.isEmpty());
         EXPECT_TRUE(dialogs.errors[0].contains(
             QDir::toNativeSeparators(QDir(m_reports.path()).filePath(saved.first()))))
             << dialogs.errors[0].toStdString();
     }
     qputenv("PATH", path);
+}
+
+TEST(SpreadsheetTest, CellsWrittenInAnyOrderLandInPlaceAndTheLastValueAtAPlaceStands)
+{
+    TempFolder folder;
+    Spreadsheet::Session::setOutputFolder(folder.path());
+    const std::unique_ptr<Spreadsheet::Session> session = Spreadsheet::Session::create();
+    Spreadsheet::Worksheet sheet = session->workbooks().add(-4167).worksheet(1);
+    sheet.setCell(3, 1, QStringLiteral("третья строка"));
+    sheet.setCell(1, 2, QStringLiteral("заменено"));
+    sheet.setCell(2, 1, QStringLiteral("вторая"));
+    sheet.setCell(1, 2, 5.0);
+    sheet.setCell(2, 1, QStringLiteral("вторая, снова"));
+    const QStringList files = session->release();
+    Spreadsheet::Session::setOutputFolder(QString());
+
+    ASSERT_EQ(files.size(), 1);
+    const XlsxReader book(files[0]);
+    EXPECT_EQ(book.cells(),
+              (QMap<QString, QString>{{QStringLiteral("A2"), QStringLiteral("вторая, снова")},
+                                      {QStringLiteral("A3"), QStringLiteral("третья строка")},
+                                      {QStringLiteral("B1"), QStringLiteral("5")}}));
+    EXPECT_TRUE(book.isNumber().value(QStringLiteral("B1")));
 }
