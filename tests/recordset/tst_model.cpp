@@ -1,10 +1,13 @@
 // A seeded random walk of record-set operations, each applied both to tblMain over a temporary
 // file and to a plain model of what the operation must do. After every step the model is compared
 // with the record set (state, flags, cursor, every held value) and with the file as a second
-// connection reads it. Another program's changes to the file are part of the walk.
+// connection reads it. Another program's changes to the file are part of the walk, and so are
+// stretches with the controls disabled, which must change nothing but what a watcher hears.
 //
 // REESTR_MODEL_SEED=S runs one seed; REESTR_MODEL_SEEDS=N and REESTR_MODEL_STEPS=M a longer run.
 #include "RecordSetModel.h"
+
+#include <QScopeGuard>
 
 namespace {
 
@@ -125,8 +128,36 @@ std::optional<QString> RecordSetModelTest::walk(unsigned seed, int steps)
     tblMain.setActive(true);
     model.open();
 
+    // A watcher, and now and then a stretch with the controls disabled: the watcher hears nothing
+    // then, and one refresh, ending with "changed", when they are enabled again.
+    Recorder watcher;
+    tblMain.attach(&watcher);
+    bool quiet = false;
+    const auto leave = qScopeGuard([&] {
+        if (quiet)
+            tblMain.EnableControls();
+        tblMain.detach(&watcher);
+    });
+
     QStringList log;
     for (int step = 0; step < steps; ++step) {
+        QString heardWhileQuiet;
+        if (below(25) == 0) {
+            if (!quiet) {
+                tblMain.DisableControls();
+                log << QStringLiteral("(controls disabled)");
+            } else {
+                watcher.events.clear();
+                tblMain.EnableControls();
+                log << QStringLiteral("(controls enabled: %1)").arg(watcher.events.join(u','));
+                if (!watcher.events.isEmpty() &&
+                    (watcher.events.first() != QStringLiteral("state") ||
+                     watcher.events.last() != QStringLiteral("changed")))
+                    heardWhileQuiet = QStringLiteral("enabling told ") + watcher.events.join(u',');
+            }
+            quiet = !quiet;
+        }
+        watcher.events.clear();
         QString what;
         Outcome expected;
         Outcome actual;
@@ -274,7 +305,12 @@ std::optional<QString> RecordSetModelTest::walk(unsigned seed, int steps)
         }
         log << QStringLiteral("%1. %2").arg(step + 1).arg(what);
         std::optional<QString> difference;
-        if (!(actual == expected))
+        if (quiet && !watcher.events.isEmpty())
+            heardWhileQuiet = QStringLiteral("heard %1 while the controls were disabled")
+                                  .arg(watcher.events.join(u','));
+        if (!heardWhileQuiet.isEmpty())
+            difference = heardWhileQuiet;
+        else if (!(actual == expected))
             difference = QStringLiteral("%1, expected %2").arg(describe(actual), describe(expected));
         else
             difference = compare(model, *other);
