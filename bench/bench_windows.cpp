@@ -145,9 +145,9 @@ int main(int argc, char *argv[])
     PrintingDialogs dialogs;
     Dialogs::install(&dialogs);
     checkSameRows();
-    timed("handler", handler, 3)->Arg(100000);
-    timed("detached", detachedWalkBenchmark, 3)->Arg(100000);
-    timed("setUpdate", setUpdateBenchmark, 3)->Arg(100000);
+    timed("handler", handler, 1, 15)->Arg(100000);
+    timed("detached", detachedWalkBenchmark, 1, 15)->Arg(100000);
+    timed("setUpdate", setUpdateBenchmark, 1, 15)->Arg(100000);
     timed("monthSearch", monthSearch, 10)->Arg(100000);
     timed("monthFloor", monthFloor, 10)->Arg(100000);
     timed("jubileeList", jubileeList, 10)->Arg(100000);
