@@ -172,15 +172,17 @@ RecordArena::Handle RecordArena::replace(Handle row, qint64 key, const std::vect
     const std::byte *kept = at;
     for (int i = 0; i < parts.columns; ++i) {
         const std::byte *start = at;
-        const Cell old = readCell(at, parts.key);
         const auto assigned = std::find(columns.begin(), columns.end(), i);
         if (assigned != columns.end()) {
+            skipCell(at);
             encoder.raw(kept, start);
             encoder.value(values[static_cast<size_t>(assigned - columns.begin())]);
             kept = at;
         } else if (!sameKey) {
-            encoder.cell(old);
+            encoder.cell(readCell(at, parts.key));
             kept = at;
+        } else {
+            skipCell(at);
         }
     }
     encoder.raw(kept, at);

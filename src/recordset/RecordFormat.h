@@ -117,6 +117,22 @@ inline Cell readCell(const std::byte *&at, qint64 key)
     return cell;
 }
 
+// Moves past the cell at `at` without reading its value.
+inline void skipCell(const std::byte *&at)
+{
+    const auto tag = static_cast<quint8>(*at++);
+    if (tag >= integerTag && tag <= integerTag + 8)
+        at += tag - integerTag;
+    else if (tag == static_cast<quint8>(realTag))
+        at += sizeof(double);
+    else if (tag == static_cast<quint8>(longTextTag)) {
+        const quint64 length = readVarint(at);
+        at += length;
+    } else if (tag >= shortTextTag)
+        at += tag - shortTextTag;
+    // A null or a key-tagged cell is its tag alone.
+}
+
 // Where the parts of a row start.
 struct Parts
 {
@@ -144,7 +160,7 @@ inline Cell cellOf(const std::byte *block, int column)
     const Parts parts = partsOf(block);
     const std::byte *at = parts.cells;
     for (int i = 0; i < column; ++i)
-        readCell(at, parts.key);
+        skipCell(at);
     return readCell(at, parts.key);
 }
 
@@ -154,7 +170,7 @@ inline size_t runSize(const std::byte *block)
     const Parts parts = partsOf(block);
     const std::byte *at = parts.cells;
     for (int i = 0; i < parts.columns; ++i)
-        readCell(at, parts.key);
+        skipCell(at);
     return static_cast<size_t>(at - block) + parts.spare;
 }
 
