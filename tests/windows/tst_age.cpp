@@ -8,6 +8,7 @@
 
 #include "controls/DBEdit.h"
 #include "controls/DBGrid.h"
+#include "controls/DBNavigator.h"
 #include "controls/TextComboBox.h"
 
 #include <QComboBox>
@@ -31,10 +32,7 @@ void addPerson(SqliteConnection &db, const QString &name, std::optional<int> yea
 class AgeTest : public ProgramTest
 {
 protected:
-    void typeYear(const QString &text)
-    {
-        typeOver(frmMain->cbb2, text);
-    }
+    void typeYear(const QString &text) { typeOver(frmMain->cbb2, text); }
     void run() { QTest::mouseClick(frmMain->btn4, Qt::LeftButton); }
     QString ageOf(const QString &name)
     {
@@ -49,11 +47,15 @@ protected:
     {
         catchUp();
         const QModelIndex current = frmMain->dbgrd1->currentIndex();
-        const QString gridAge =
-            frmMain->dbgrd1->model()->index(current.row(), 5).data().toString();
+        const QString gridAge = frmMain->dbgrd1->model()->index(current.row(), 5).data().toString();
         return QStringList{frmMain->dbedt1->text(), frmMain->dbedt6->text(),
                            frmMain->dbedt7->text(), QString::number(current.row()), gridAge}
             .join(QLatin1Char(' '));
+    }
+    // The navigator's first button, clicked: the window must still follow the register.
+    void clickFirst()
+    {
+        QTest::mouseClick(frmMain->dbnvgr1->button(DBNavigator::nbFirst), Qt::LeftButton);
     }
 };
 
@@ -98,6 +100,8 @@ TEST_F(AgeTest, EveryPersonGetsTheAgeInTheChosenYearAndAMarkForMultiplesOfFive)
     EXPECT_TRUE(DM->tblMain.AtEnd());
     EXPECT_EQ(DM->tblMain.FieldNamed(QStringLiteral("ФИО")).AsText(), QStringLiteral("age61"));
     EXPECT_EQ(shown(), QStringLiteral("age61 61 нет 9 61")) << "the window followed to the end";
+    clickFirst();
+    EXPECT_EQ(shown(), QStringLiteral("born2022 0 да 0 0")) << "and follows the next move";
 
     typeYear(QStringLiteral("2025"));
     run();
@@ -184,6 +188,8 @@ TEST_F(AgeTest, AnAgeThatDoesNotFitTheColumnStopsTheWalkThereAndKeepsWhatWasDone
     EXPECT_EQ(DM->tblMain.state(), RecordSet::State::Editing);
     EXPECT_EQ(shown(), QStringLiteral("odd   1 "))
         << "the window stands on the record that failed, its refused age not taken";
+    clickFirst();
+    EXPECT_EQ(shown(), QStringLiteral("first 25 да 0 25")) << "and follows the next move";
 }
 
 TEST_F(AgeTest, ClosingTheProgramWhileARecordIsEditedDoesNotStoreIt)
