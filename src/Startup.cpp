@@ -18,11 +18,13 @@ void createMainWindow()
     frmMain = new TfrmMain;
 }
 // Each window binds its controls to the data module's data sources as soon as both exist; the
-// data module knows no window.
+// data module knows no window. The main window's controls are linked before the tables open, so
+// a field a table lacks is reported by its control as the table opens, and is not fatal.
 void createDataModule()
 {
     DM = new TDM;
     frmMain->linkDataControls(*DM);
+    DM->open();
 }
 void createInsertWindow()
 {

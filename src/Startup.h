@@ -4,8 +4,8 @@
 #include <functional>
 
 // The program's start-up and shutdown order, the same for the program, its tests, its tools and
-// its benchmarks: the main window, the data module (which opens the database and links the main
-// window's controls), the new-record window and the reference books window, destroyed in the
+// its benchmarks: the main window, the data module (the main window's controls linked to it, then
+// the database opened), the new-record window and the reference books window, destroyed in the
 // reverse order.
 namespace Startup {
 

@@ -29,7 +29,10 @@ TDM::TDM(QObject *parent)
     tblGod.setTableName(QStringLiteral("God"));
     tblMesyats.setTableName(QStringLiteral("Mesyats"));
     tblChislo.setTableName(QStringLiteral("Chislo"));
+}
 
+void TDM::open()
+{
     // Each table asks the connection to open again when it is still closed, so a database that
     // cannot be opened is reported five times, as each of them fails in turn.
     guarded([this] { con1.open(); });

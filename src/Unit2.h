@@ -13,10 +13,14 @@ class TDM : public QObject
     Q_OBJECT
 
 public:
-    // Opens the connection and the four tables. A database that cannot be opened is reported in
-    // the error box, once for the connection and once for each table, and the program goes on
-    // with everything closed. An engine that cannot be used at all throws.
+    // Makes the connection, the record sets and their data sources, all closed. An engine that
+    // cannot be used at all throws.
     explicit TDM(QObject *parent = nullptr);
+    // Opens the connection and the four tables, once the controls are linked. A database that
+    // cannot be opened is reported in the error box, once for the connection and once for each
+    // table, and the program goes on with everything closed. A control whose field a table lacks
+    // is reported as the table opens; the table stays open.
+    void open();
     // Closes every record set without posting, then the connection.
     ~TDM() override;
 

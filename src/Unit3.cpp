@@ -3,6 +3,7 @@
 #include "Application.h"
 #include "Unit2.h"
 #include "controls/DBEdit.h"
+#include "controls/Guard.h"
 #include "controls/DBLookupComboBox.h"
 #include "controls/TextComboBox.h"
 #include "recordset/Convert.h"
@@ -77,13 +78,21 @@ TfrmInsert::~TfrmInsert() = default;
 
 void TfrmInsert::linkDataControls(TDM &dataModule)
 {
-    dbedt1->setDataSource(&dataModule.dsMain);
-    dbedt1->setDataField(QStringLiteral("ФИО"));
-    dblkcbb1->setListSource(&dataModule.dsGod);
-    dblkcbb1->setKeyField(QStringLiteral("Год"));
-    dblkcbb1->setListField(QStringLiteral("Год"));
-    dblkcbb1->setDataSource(&dataModule.dsMain);
-    dblkcbb1->setDataField(QStringLiteral("Год"));
+    // The tables are open already: a field one of them lacks is reported by its control in the
+    // error box, and the rest is linked all the same.
+    guarded([&] {
+        dbedt1->setDataSource(&dataModule.dsMain);
+        dbedt1->setDataField(QStringLiteral("ФИО"));
+    });
+    guarded([&] {
+        dblkcbb1->setKeyField(QStringLiteral("Год"));
+        dblkcbb1->setListField(QStringLiteral("Год"));
+        dblkcbb1->setListSource(&dataModule.dsGod);
+    });
+    guarded([&] {
+        dblkcbb1->setDataSource(&dataModule.dsMain);
+        dblkcbb1->setDataField(QStringLiteral("Год"));
+    });
 }
 
 void TfrmInsert::cbb1Change(QObject *)

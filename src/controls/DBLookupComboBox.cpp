@@ -2,11 +2,14 @@
 
 #include "Guard.h"
 #include "TextComboBox.h"
+#include "platform/Error.h"
 #include "recordset/RecordSet.h"
 
 #include <QAbstractItemView>
 #include <QKeyEvent>
 #include <QWheelEvent>
+
+#include <utility>
 
 // Notes that the list's rows changed, so the entries are built again before they are next shown.
 // It never moves the list or settles it: the list belongs to whoever edits it (the reference
@@ -18,11 +21,20 @@ public:
     void dataSetChanged() override { m_owner->m_listDirty = true; }
     void dataSetScrolled(int) override {}
     void layoutChanged() override { m_owner->m_listDirty = true; }
-    void stateChanged() override { m_owner->m_listDirty = true; }
+    void stateChanged() override
+    {
+        m_owner->m_listDirty = true;
+        // A list that has just opened must have the key and the list columns.
+        const bool active = m_owner->listSet() != nullptr;
+        if (active && !std::exchange(m_wasActive, active))
+            m_owner->checkListFields();
+        m_wasActive = active;
+    }
     void fieldChanged(Field &) override { m_owner->m_listDirty = true; }
 
 private:
     DBLookupComboBox *m_owner;
+    bool m_wasActive = false;
 };
 
 namespace {
@@ -86,6 +98,19 @@ void DBLookupComboBox::setListSource(DataSource *source)
         m_listSource->addControl(m_listLink.get());
     m_listDirty = true;
     scheduleRefresh();
+    // Attaching to an open list makes it active at once.
+    m_listLink->stateChanged();
+}
+
+void DBLookupComboBox::checkListFields() const
+{
+    RecordSet *list = listSet();
+    if (!list)
+        return;
+    for (const QString *name : {&m_keyFieldName, &m_listFieldName}) {
+        if (!name->isEmpty() && !list->findField(*name))
+            throw Error(QStringLiteral("%1: Field '%2' not found").arg(objectName(), *name));
+    }
 }
 
 void DBLookupComboBox::setKeyField(const QString &fieldName)

@@ -17,6 +17,8 @@ public:
     ~DBLookupComboBox() override;
 
     void setDataField(const QString &fieldName);
+    // Attaching to an open list, and the list opening, fail with "<control>: Field '<name>' not
+    // found" when the list lacks the key or the list column: set both names first.
     void setListSource(DataSource *source);
     void setKeyField(const QString &fieldName);
     void setListField(const QString &fieldName);
@@ -46,6 +48,7 @@ private:
     friend class ListLink;
 
     RecordSet *listSet() const;
+    void checkListFields() const;
     // The list record set after settling its pending record, or null when it is closed.
     RecordSet *settledList();
     // Builds the entries again from the list's rows if the list changed since.

@@ -3,6 +3,8 @@
 #include "DataLink.h"
 
 #include <algorithm>
+#include <exception>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -43,18 +45,43 @@ public:
         }
     }
 
-    template <typename Method, typename... Args>
-    void tell(Method method, Args &&...args)
+    // Every watcher is told, even when one fails (a control that misses its field must not leave
+    // the others unaware that the record set opened); the first failure is raised once all were
+    // told. Update record alone stops at the first failure: a typed text that cannot be written
+    // ends the settle or post that asked for it.
+    template <typename Method, typename... Args> void tell(Method method, Args &&...args)
     {
         const Telling telling(*this);
+        std::exception_ptr failure;
         const size_t count = m_links.size(); // those who join meanwhile wait for the next one
         for (size_t i = 0; i < count; ++i) {
-            if (DataLink *link = m_links[i])
+            DataLink *link = m_links[i];
+            if (!link)
+                continue;
+            if (stopsAtFailure(method)) {
                 (link->*method)(args...);
+                continue;
+            }
+            try {
+                (link->*method)(args...);
+            } catch (...) {
+                if (!failure)
+                    failure = std::current_exception();
+            }
         }
+        if (failure)
+            std::rethrow_exception(failure);
     }
 
 private:
+    template <typename Method> static bool stopsAtFailure(Method method)
+    {
+        if constexpr (std::is_same_v<Method, void (DataLink::*)()>)
+            return method == &DataLink::updateRecord;
+        else
+            return false;
+    }
+
     // Counts nested notifications, also when a watcher's failure ends one early.
     class Telling
     {

@@ -192,9 +192,23 @@ void RecordSet::open()
     m_current = empty() ? -1 : 0;
     m_atBeginning = true;
     m_atEnd = empty();
-    setState(State::Browsing);
-    notify(&DataLink::layoutChanged);
-    notify(&DataLink::dataSetChanged);
+    // The record set is open whatever its watchers make of it: a control that misses its field
+    // fails, but every other control still learns of the state, the fields and the rows, and
+    // the failure is raised at the end.
+    std::exception_ptr failure;
+    const auto tell = [&](auto &&step) {
+        try {
+            step();
+        } catch (...) {
+            if (!failure)
+                failure = std::current_exception();
+        }
+    };
+    tell([this] { setState(State::Browsing); });
+    tell([this] { notify(&DataLink::layoutChanged); });
+    tell([this] { notify(&DataLink::dataSetChanged); });
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void RecordSet::close()

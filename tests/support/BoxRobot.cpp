@@ -2,7 +2,9 @@
 // (writing its caption and text to stderr) and, once the main window is up, writes its caption and
 // closes it, so a test can check what a user would have seen without the program knowing.
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
 #include <QWidget>
@@ -31,8 +33,20 @@ void step()
     }
     for (QWidget *window : QApplication::topLevelWidgets()) {
         if (window->isVisible() && window->objectName() == QLatin1String("frmMain")) {
+            // The rows the register shows, once its refresh has run.
+            const auto *grid = window->findChild<QAbstractItemView *>(QStringLiteral("dbgrd1"));
+            // And what the detail panel shows, box by box.
+            QStringList detail;
+            for (const char *name :
+                 {"dbedt1", "dbedt_", "dbedt3", "dbedt4", "dbedt5", "dbedt6", "dbedt7"}) {
+                const auto *box = window->findChild<QLineEdit *>(QLatin1String(name));
+                detail << (box ? box->text() : QStringLiteral("?"));
+            }
             print("WINDOW", window->windowTitle(),
-                  QStringLiteral("maximized=%1").arg(window->isMaximized() ? 1 : 0));
+                  QStringLiteral("maximized=%1 rows=%2 detail=%3")
+                      .arg(window->isMaximized() ? 1 : 0)
+                      .arg(grid ? grid->model()->rowCount() : -1)
+                      .arg(detail.join(QLatin1Char('|'))));
             window->close();
             return;
         }

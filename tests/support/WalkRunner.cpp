@@ -26,6 +26,7 @@ int main(int argc, char *argv[])
     frmMain = new TfrmMain;
     DM = new TDM;
     frmMain->linkDataControls(*DM);
+    DM->open();
     frmMain->show();
     frmMain->cbb2->setEditText(QString::fromLocal8Bit(argv[2]));
     std::printf("walking\n");
