@@ -411,13 +411,19 @@ void DBGrid::leaving(QFocusEvent *event)
         RecordSet *set = recordSet();
         if (!set || !set->Active())
             return;
-        if (set->state() == RecordSet::State::Inserting && !set->IsModified() && !m_pending) {
+        if (untouchedNewRecord()) {
             set->CancelRecord();
         } else {
             commitCell();
             closeEditor();
         }
     });
+}
+
+bool DBGrid::untouchedNewRecord() const
+{
+    const RecordSet *set = recordSet();
+    return set && set->state() == RecordSet::State::Inserting && !set->IsModified() && !m_pending;
 }
 
 void DBGrid::leaveByKeyboard(bool forward)

@@ -134,6 +134,8 @@ private:
     void closeEditor();
     void placeEditor();
     void dropPending();
+    // A new record with no field assigned and no cell text typed: moving off it drops it.
+    bool untouchedNewRecord() const;
     // The focus left for another control of the window: drop an untouched new record, or write
     // the cell text.
     void leaving(QFocusEvent *event);

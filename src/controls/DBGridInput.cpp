@@ -45,8 +45,7 @@ void DBGrid::moveToColumn(int column)
 void DBGrid::keyUp()
 {
     RecordSet *set = recordSet();
-    if (set->state() == RecordSet::State::Inserting && !set->IsModified() && !m_pending &&
-        set->AtEnd())
+    if (untouchedNewRecord() && set->AtEnd())
         set->CancelRecord();
     else
         set->ToPrior();
@@ -55,7 +54,7 @@ void DBGrid::keyUp()
 void DBGrid::keyDown()
 {
     RecordSet *set = recordSet();
-    if (set->state() == RecordSet::State::Inserting && !set->IsModified() && !m_pending) {
+    if (untouchedNewRecord()) {
         if (set->AtEnd())
             return; // already the blank record at the bottom
         set->CancelRecord();

@@ -346,16 +346,14 @@ void RecordSet::startInserting(bool append)
     settle();
     requireModifiable();
     m_rowBeforeInsert = m_current;
-    // A blank record does not make an empty result non-empty: a walk "until AtEnd" over an empty
-    // table must not visit it. One appended after the last record stands at the end.
-    const bool wasEmpty = empty();
-    const int at = append || wasEmpty ? rowCount() : m_current;
+    const int at = append || empty() ? rowCount() : m_current;
     // The ordinal is never reused while the result is held, even after deletions: sorting finds
     // the record that was current by it.
     m_rows.insert(m_rows.begin() + at, m_arena.blank(FieldCount(), m_nextOrdinal++));
     m_current = at;
-    m_atBeginning = wasEmpty;
-    m_atEnd = wasEmpty || append;
+    // Not a move: the beginning and end flags keep what they were. So a walk "until AtEnd" over
+    // an empty table never visits the blank record, and one appended by Down on the last row
+    // stands at the end, where Up drops it.
     dropPending();
     setState(State::Inserting);
     notify(&DataLink::dataSetChanged);

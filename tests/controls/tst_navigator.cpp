@@ -58,6 +58,15 @@ TEST_F(NavigatorTest, ButtonsEnableByTheStateOfTheRecordSet)
     EXPECT_EQ(enabled(), QStringLiteral("1100110111")) << "editing does not move off the end";
     click(B::nbCancel);
     EXPECT_EQ(tblMain.state(), RecordSet::State::Browsing);
+    // A blank record is not a move: the ends stay where they were.
+    click(B::nbLast);
+    click(B::nbInsert);
+    EXPECT_EQ(enabled(), QStringLiteral("1100110111")) << "inserting after the last record";
+    click(B::nbFirst);
+    EXPECT_EQ(tblMain.state(), RecordSet::State::Browsing);
+    click(B::nbInsert);
+    EXPECT_EQ(enabled(), QStringLiteral("0011110111")) << "inserting at the top";
+    click(B::nbCancel);
 
     bar->setEnabled(false);
     EXPECT_EQ(enabled(), QStringLiteral("0000000000"));
@@ -159,7 +168,8 @@ TEST(MessageBoxes, EveryBoxShowsItsTextAsPlainTextNeverAsMarkup)
     EXPECT_EQ(shown, typed + QLatin1Char('.'));
     for (const auto &show : std::initializer_list<std::function<void()>>{
              [&] { boxes.showNotice(typed); }, [&] { boxes.showInformation(typed); },
-             [&] { boxes.confirm(typed); }, [&] { boxes.showFatal(QStringLiteral("Application Error"), typed); }}) {
+             [&] { boxes.confirm(typed); },
+             [&] { boxes.showFatal(QStringLiteral("Application Error"), typed); }}) {
         format = Qt::AutoText;
         inspectAndClose();
         show();

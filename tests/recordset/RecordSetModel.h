@@ -14,7 +14,6 @@
 
 namespace {
 
-
 using State = RecordSet::State;
 
 constexpr int columnCount = 8; // Код, ФИО, Дата_рождения, Год, Месяц, Число, Возраст, Юбилей
@@ -88,8 +87,8 @@ const qint64 integerCases[] = {0, 45, -7, 2147483647, -2147483648LL, 2147483648L
 const std::vector<SqlValue> &foreignValues()
 {
     static const std::vector<SqlValue> values = {
-        SqlValue(), SqlValue(qint64(1961)), SqlValue(1e300), SqlValue(-1e19),
-        SqlValue(QStringLiteral("abc")), SqlValue(QStringLiteral("Яковлев"))};
+        SqlValue(),      SqlValue(qint64(1961)),          SqlValue(1e300),
+        SqlValue(-1e19), SqlValue(QStringLiteral("abc")), SqlValue(QStringLiteral("Яковлев"))};
     return values;
 }
 
@@ -255,8 +254,7 @@ public:
         blank.identity = ++m_identities;
         rows.insert(rows.begin() + at, blank);
         current = at;
-        atBeginning = wasEmpty;
-        atEnd = wasEmpty || append;
+        // Not a move: the beginning and end flags keep what they were.
         assigned.clear();
         setState(State::Inserting);
         return outcome;
