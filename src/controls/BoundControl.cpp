@@ -3,13 +3,38 @@
 #include "platform/Error.h"
 #include "recordset/RecordSet.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLocale>
 #include <QWidget>
 
 namespace {
+
+// Eats the mouse presses and releases of one widget until the event loop is next idle: the click
+// that is being delivered now.
+class ClickSwallower : public QObject
+{
+public:
+    explicit ClickSwallower(QWidget *target) : QObject(target)
+    {
+        target->installEventFilter(this);
+        deleteLater();
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+            return true;
+        default:
+            return false;
+        }
+    }
+};
 
 QEvent::Type refreshEventType()
 {
@@ -134,6 +159,7 @@ TextKey classifyTextKey(const QKeyEvent *event, const Field *field)
     const bool changes =
         character || event->key() == Qt::Key_Backspace || event->key() == Qt::Key_Delete ||
         event->matches(QKeySequence::Paste) || event->matches(QKeySequence::Cut) ||
+        event->matches(QKeySequence::Undo) || event->matches(QKeySequence::Redo) ||
         (event->key() == Qt::Key_Insert && event->modifiers() == Qt::ShiftModifier);
     if (!changes)
         return TextKey::Other;
@@ -146,4 +172,13 @@ bool leavesForAnotherControl(const QFocusEvent *event)
 {
     return event->reason() != Qt::ActiveWindowFocusReason &&
            event->reason() != Qt::PopupFocusReason;
+}
+
+void takeFocusBack(QWidget *box, const QFocusEvent *event)
+{
+    // Focus moves before the click that moved it is delivered, so the click is still to come.
+    QWidget *taker = QApplication::focusWidget();
+    if (event->reason() == Qt::MouseFocusReason && taker && taker != box)
+        new ClickSwallower(taker);
+    box->setFocus(Qt::OtherFocusReason);
 }

@@ -84,10 +84,15 @@ bool fieldAcceptsCharacter(const Field &field, QChar c);
 bool typesCharacter(const QKeyEvent *event);
 
 // What a key does to a bound text box: nothing to its text (moves, shortcuts), a change (a
-// character, Backspace, Delete, paste, cut), or a character the field cannot hold, which the box
-// refuses with a beep.
+// character, Backspace, Delete, paste, cut, undo, redo), or a character the field cannot hold,
+// which the box refuses with a beep.
 enum class TextKey { Other, Changes, Refused };
 TextKey classifyTextKey(const QKeyEvent *event, const Field *field);
 
 // True when focus goes to another control of the same window, not to another window or a popup.
 bool leavesForAnotherControl(const QFocusEvent *event);
+
+// Text the user typed was refused as the focus left `box`: the focus goes back to it, and the
+// control clicked to take the focus ignores that click, so a button is neither left drawn pressed
+// nor run.
+void takeFocusBack(QWidget *box, const QFocusEvent *event);

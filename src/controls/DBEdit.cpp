@@ -10,7 +10,7 @@
 #include <QKeySequence>
 
 DBEdit::DBEdit(QWidget *parent)
-    : QLineEdit(parent), BoundControl(this), m_limit(new CharacterLimit(this))
+    : BoundLineEdit(parent), BoundControl(this), m_limit(new CharacterLimit(this))
 {
     connect(this, &QLineEdit::textEdited, this, [this] { m_pending = true; });
 }
@@ -95,7 +95,7 @@ bool DBEdit::event(QEvent *event)
 {
     if (handleRefreshEvent(event))
         return true;
-    return QLineEdit::event(event);
+    return BoundLineEdit::event(event);
 }
 
 bool DBEdit::canEdit() const
@@ -104,9 +104,14 @@ bool DBEdit::canEdit() const
     return field() && !field()->ReadOnly() && set && set->isEditing();
 }
 
-bool DBEdit::startEditing()
+bool DBEdit::mayChange() const
 {
-    if (!field() || field()->ReadOnly() || !dataSource())
+    return field() && !field()->ReadOnly() && dataSource();
+}
+
+bool DBEdit::requestChange()
+{
+    if (!mayChange())
         return false;
     refreshNow();
     bool editing = false;
@@ -133,23 +138,23 @@ void DBEdit::keyPressEvent(QKeyEvent *event)
         QApplication::beep();
         return;
     case TextKey::Changes:
-        if (!startEditing())
+        if (!requestChange())
             return;
         break;
     case TextKey::Other:
         break;
     }
-    QLineEdit::keyPressEvent(event);
+    BoundLineEdit::keyPressEvent(event);
 }
 
 void DBEdit::focusOutEvent(QFocusEvent *event)
 {
-    QLineEdit::focusOutEvent(event);
+    BoundLineEdit::focusOutEvent(event);
     // Only a move to another control of the same window commits; switching windows does not.
     if (!leavesForAnotherControl(event))
         return;
     if (!guarded([this] { commit(); })) {
         selectAll();
-        setFocus(Qt::OtherFocusReason);
+        takeFocusBack(this, event);
     }
 }

@@ -1,15 +1,14 @@
 #pragma once
 
 #include "BoundControl.h"
-
-#include <QLineEdit>
+#include "BoundLineEdit.h"
 
 class CharacterLimit;
 
 // A bound edit box: shows one field of the current record and lets the user change it. Typed text
 // stays in the box (pending) until the focus moves to another control of the window or the record
 // set is about to settle or post; only then is it written into the field.
-class DBEdit : public QLineEdit, public BoundControl
+class DBEdit : public BoundLineEdit, public BoundControl
 {
     Q_OBJECT
 
@@ -37,10 +36,10 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
     void refresh() override;
+    bool requestChange() override;
+    bool mayChange() const override;
 
 private:
-    // The key changes the text: editing must be possible first.
-    bool startEditing();
     // The record set is editing and the field may be changed.
     bool canEdit() const;
     void redisplay();

@@ -1,4 +1,4 @@
-#include "DBGrid.h"
+#include "DBGridParts.h"
 
 #include "CharacterLimit.h"
 #include "DBGridIcons.h"
@@ -305,6 +305,9 @@ void DBGrid::refresh()
         selectionModel()->clear();
     }
     verticalHeader()->viewport()->update();
+    // A post or cancel ends editing: the open editor goes back to read-only.
+    if (!(active && set->isEditing() && cellMayChange()))
+        m_editor->setReadOnly(true);
     placeEditor();
 }
 
@@ -336,15 +339,32 @@ void DBGrid::commitCell()
     m_pending = false;
 }
 
+bool DBGrid::cellMayChange() const
+{
+    const Field *field = columnField(m_column);
+    return isActive() && field && !field->ReadOnly() && dataSource();
+}
+
 bool DBGrid::startCellEditing()
 {
-    Field *field = columnField(m_column);
-    if (!isActive() || !field || field->ReadOnly() || !dataSource())
+    if (!cellMayChange())
         return false;
     if (!recordSet()->isEditing() && !guarded([this] { dataSource()->requestEdit(); }))
         return false;
     refreshNow();
-    return recordSet()->isEditing();
+    const bool editing = recordSet()->isEditing();
+    m_editor->setReadOnly(!editing);
+    return editing;
+}
+
+bool DBGrid::isEditorOpen() const
+{
+    return m_editor->isVisible();
+}
+
+QString DBGrid::editorText() const
+{
+    return m_editor->text();
 }
 
 void DBGrid::openEditor()
@@ -358,6 +378,8 @@ void DBGrid::openEditor()
     m_editor->setAlignment(cellAlignment(logicalColumn(m_column)));
     if (!m_pending)
         m_editor->setText(field->AsText());
+    // Opened while browsing, the editor changes nothing until editing has started.
+    m_editor->setReadOnly(!(set->isEditing() && cellMayChange()));
     m_editor->show();
     placeEditor();
     m_editor->selectAll();
@@ -407,7 +429,7 @@ void DBGrid::leaving(QFocusEvent *event)
     QWidget *next = QApplication::focusWidget();
     if (next == this || next == m_editor || (next && window() != next->window()))
         return;
-    guarded([this] {
+    const bool written = guarded([this] {
         RecordSet *set = recordSet();
         if (!set || !set->Active())
             return;
@@ -418,6 +440,9 @@ void DBGrid::leaving(QFocusEvent *event)
             closeEditor();
         }
     });
+    // A refused cell text stays pending in its cell, which takes the focus back.
+    if (!written)
+        takeFocusBack(m_editor->isVisible() ? static_cast<QWidget *>(m_editor) : this, event);
 }
 
 bool DBGrid::untouchedNewRecord() const

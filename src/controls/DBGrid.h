@@ -2,8 +2,6 @@
 
 #include "BoundControl.h"
 
-#include <QAbstractTableModel>
-#include <QLineEdit>
 #include <QList>
 #include <QTableView>
 
@@ -19,48 +17,8 @@ struct DBGridColumn
     QMenu *PopupMenu = nullptr; // opened by a right click on the column
 };
 
-// The rows of the grid's record set as Qt's views read them. Its row count changes only through
-// reset(), so the view never sees rows appear or vanish behind its back.
-class DBGridModel : public QAbstractTableModel
-{
-public:
-    explicit DBGridModel(DBGrid *grid);
-    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
-    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
-    QVariant data(const QModelIndex &index, int role) const override;
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
-
-    // New columns: the view forgets its column widths and order.
-    void reset(int rows, int columns);
-    // Rows added or removed at the end; the columns stay as the user arranged them.
-    void setRowCount(int rows);
-    // Every row and title may show something else now.
-    void allChanged();
-    void rowsChanged(int first, int last);
-
-private:
-    DBGrid *m_grid;
-    int m_rows = 0;
-    int m_columns = 0;
-};
-
-// The in-place editor of a grid cell.
-class DBGridEditor : public QLineEdit
-{
-public:
-    explicit DBGridEditor(DBGrid *grid);
-    // Holds the text to the field's size in characters.
-    void limitTo(const Field *field);
-
-protected:
-    bool event(QEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
-    void focusOutEvent(QFocusEvent *event) override;
-
-private:
-    DBGrid *m_grid;
-    CharacterLimit *m_limit;
-};
+class DBGridEditor;
+class DBGridModel;
 
 // A grid showing the records of a record set, one row each, the current record's row selected;
 // cells are edited in place and the keys move through the record set as data-entry users expect.
@@ -81,9 +39,9 @@ public:
     QString columnTitle(int column) const;
     // The current column, counted in the order the columns are shown.
     int currentColumn() const { return m_column; }
-    bool isEditorOpen() const { return m_editor->isVisible(); }
+    bool isEditorOpen() const;
     bool hasPendingText() const { return m_pending; }
-    QString editorText() const { return m_editor->text(); }
+    QString editorText() const;
 
     // The text a cell shows, and how the grid marks a row in its indicator column.
     QString cellText(int row, int column) const;
@@ -129,6 +87,9 @@ private:
     void moveToColumn(int column);
     void moveToRow(int row);
     void typeCharacter(QChar c);
+    // The current cell's field exists and may be modified.
+    bool cellMayChange() const;
+    // Asks the record set to start editing; true when the cell may change now.
     bool startCellEditing();
     void openEditor();
     void closeEditor();

@@ -1,4 +1,4 @@
-#include "DBGrid.h"
+#include "DBGridParts.h"
 
 #include "CharacterLimit.h"
 #include "Guard.h"
@@ -8,7 +8,7 @@
 #include <QKeyEvent>
 
 DBGridEditor::DBGridEditor(DBGrid *grid)
-    : QLineEdit(grid->viewport()), m_grid(grid), m_limit(new CharacterLimit(this))
+    : BoundLineEdit(grid->viewport()), m_grid(grid), m_limit(new CharacterLimit(this))
 {
     setFrame(false);
     hide();
@@ -18,6 +18,16 @@ DBGridEditor::DBGridEditor(DBGrid *grid)
 void DBGridEditor::limitTo(const Field *field)
 {
     m_limit->setLimit(field);
+}
+
+bool DBGridEditor::requestChange()
+{
+    return m_grid->startCellEditing();
+}
+
+bool DBGridEditor::mayChange() const
+{
+    return m_grid->cellMayChange();
 }
 
 bool DBGridEditor::event(QEvent *event)
@@ -30,7 +40,7 @@ bool DBGridEditor::event(QEvent *event)
             return true;
         }
     }
-    return QLineEdit::event(event);
+    return BoundLineEdit::event(event);
 }
 
 void DBGridEditor::keyPressEvent(QKeyEvent *event)
@@ -81,11 +91,11 @@ void DBGridEditor::keyPressEvent(QKeyEvent *event)
     case TextKey::Other:
         break;
     }
-    QLineEdit::keyPressEvent(event);
+    BoundLineEdit::keyPressEvent(event);
 }
 
 void DBGridEditor::focusOutEvent(QFocusEvent *event)
 {
-    QLineEdit::focusOutEvent(event);
+    BoundLineEdit::focusOutEvent(event);
     m_grid->leaving(event);
 }

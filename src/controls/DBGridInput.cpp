@@ -1,6 +1,6 @@
 // The grid's input: moving between records and columns, the keyboard, the mouse and the
 // indicator column's clicks.
-#include "DBGrid.h"
+#include "DBGridParts.h"
 
 #include "Guard.h"
 #include "recordset/RecordSet.h"

@@ -1,4 +1,4 @@
-#include "DBGrid.h"
+#include "DBGridParts.h"
 
 #include "recordset/RecordSet.h"
 

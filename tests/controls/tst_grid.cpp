@@ -5,9 +5,14 @@
 #include "controls/DBGrid.h"
 
 #include <QAbstractItemModelTester>
+#include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
+#include <QTimer>
+
+#include <functional>
 
 class GridTest : public ControlsTest
 {
@@ -194,6 +199,85 @@ TEST_F(GridTest, TypedTextIsWrittenOnEnterOrAColumnMoveAndTheRecordOnlyWhenSettl
     tblMain.PostRecord();
     EXPECT_EQ(stored(QStringLiteral("SELECT Год || '/' || Месяц FROM Main")),
               QStringLiteral("1981/7"));
+}
+
+// The cell editor opened by a double click while browsing changes its text only once editing has
+// started, whichever way the text is changed; where editing cannot start nothing changes.
+TEST_F(GridTest, EveryWayOfChangingTheCellEditorsTextStartsEditingFirst)
+{
+    const auto deleteFromContextMenu = [](QWidget *editor) {
+        // The entry is chosen in the open menu by keys; a menu without it is closed.
+        QTimer::singleShot(0, [] {
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            ASSERT_NE(menu, nullptr);
+            const auto onDelete = [menu] {
+                return menu->activeAction() &&
+                       menu->activeAction()->text() == QLatin1String("Delete");
+            };
+            for (int i = 0; i < menu->actions().size() && !onDelete(); ++i)
+                QTest::keyClick(menu, Qt::Key_Down);
+            QTest::keyClick(menu, onDelete() ? Qt::Key_Return : Qt::Key_Escape);
+        });
+        // What a right click delivers (QTest's click does not make it on every platform).
+        const QPoint at = editor->rect().center();
+        QContextMenuEvent rightClick(QContextMenuEvent::Mouse, at, editor->mapToGlobal(at));
+        QApplication::sendEvent(editor, &rightClick);
+    };
+    const auto dropText = [](QWidget *editor) {
+        QMimeData data;
+        data.setText(QStringLiteral("Петров"));
+        const QPoint at = editor->rect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(editor, &enter);
+        QDragMoveEvent move(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(editor, &move);
+        if (move.isAccepted()) {
+            QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(editor, &drop);
+        }
+    };
+    const struct
+    {
+        const char *way;
+        std::function<void(QWidget *)> change;
+        const char *column;
+        const char *stored; // null: the change is refused
+    } cases[] = {
+        {"the context menu's Delete", deleteFromContextMenu, "ФИО", ""},
+        {"a drop", dropText, "ФИО", "Петров"},
+        {"the context menu's Delete", deleteFromContextMenu, "Код", nullptr},
+        {"a drop", dropText, "Код", nullptr},
+    };
+    open({{"Иванов", 1980}, {"Сидоров", 1990}});
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.way) + " in " + c.column);
+        key(Qt::Key_Home, Qt::ControlModifier);
+        goToColumn(QString::fromUtf8(c.column));
+        const QString before =
+            grid->cellText(0, grid->horizontalHeader()->logicalIndex(grid->currentColumn()));
+        QTest::mouseDClick(grid->viewport(), Qt::LeftButton, Qt::NoModifier,
+                           grid->visualRect(grid->currentIndex()).center());
+        catchUp();
+        ASSERT_TRUE(grid->isEditorOpen());
+        EXPECT_EQ(tblMain.state(), RecordSet::State::Browsing)
+            << "opening the editor edits nothing";
+        c.change(grid->viewport()->findChild<QLineEdit *>());
+        catchUp();
+        if (!c.stored) {
+            EXPECT_EQ(grid->editorText(), before);
+            EXPECT_EQ(tblMain.state(), RecordSet::State::Browsing);
+            key(Qt::Key_Escape);
+            continue;
+        }
+        EXPECT_EQ(tblMain.state(), RecordSet::State::Editing);
+        EXPECT_TRUE(grid->editorText().contains(QString::fromUtf8(c.stored)));
+        const QString typed = grid->editorText();
+        key(Qt::Key_Return);
+        key(Qt::Key_Down);
+        EXPECT_TRUE(dialogs.errors.isEmpty())
+            << dialogs.errors.join(QLatin1Char('\n')).toStdString();
+        EXPECT_EQ(stored(QStringLiteral("SELECT ФИО FROM Main ORDER BY Код LIMIT 1")), typed);
+    }
 }
 
 TEST_F(GridTest, ALetterInAnIntegerColumnIsRefusedAndARejectedTextStaysPending)
@@ -388,8 +472,8 @@ TEST_F(GridTest, TheModelStaysConsistentThroughEveryChange)
 {
     static QStringList failures;
     failures.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(
-        [](QtMsgType, const QMessageLogContext &, const QString &message) {
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &message) {
             if (message.contains(QLatin1String("FAIL")))
                 failures << message;
         });

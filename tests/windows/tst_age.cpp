@@ -11,6 +11,7 @@
 #include "controls/DBNavigator.h"
 #include "controls/TextComboBox.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -157,6 +158,39 @@ TEST_F(AgeTest, AChangeLeftUnsavedIsPostedFirstAndThenOverwritten)
     typeYear(QStringLiteral("2024"));
     run();
     EXPECT_EQ(ageOf(QStringLiteral("Петрова")), QStringLiteral("34 нет"));
+}
+
+// A year cell the field refuses, left by a click on the button: the box says why, the cell keeps
+// its text and the focus, and the button is released without running, at every try.
+TEST_F(AgeTest, ARefusedCellTextKeepsTheFocusAndTheClickedButtonDoesNotRun)
+{
+    {
+        auto db = connect();
+        addPerson(*db, QStringLiteral("Иванов"), 1980);
+    }
+    startProgram();
+    typeYear(QStringLiteral("2024"));
+    DBGrid *grid = frmMain->dbgrd1;
+    grid->setFocus();
+    for (Qt::Key key : {Qt::Key_Home, Qt::Key_Right, Qt::Key_Right})
+        QTest::keyClick(grid, key);
+    QTest::sendKeyEvent(QTest::Click, grid, Qt::Key_Minus, QStringLiteral("-"), Qt::NoModifier);
+    catchUp();
+    ASSERT_TRUE(grid->isEditorOpen());
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+        SCOPED_TRACE(attempt);
+        run();
+        catchUp();
+        EXPECT_EQ(dialogs.errors.size(), attempt);
+        EXPECT_EQ(dialogs.errors.value(attempt - 1),
+                  QStringLiteral("'-' is not a valid integer value for field 'Год'"));
+        EXPECT_FALSE(frmMain->btn4->isDown());
+        EXPECT_TRUE(grid->isAncestorOf(QApplication::focusWidget()));
+        EXPECT_EQ(grid->editorText(), QStringLiteral("-"));
+        EXPECT_TRUE(grid->hasPendingText());
+        EXPECT_EQ(ageOf(QStringLiteral("Иванов")), QStringLiteral("null null"))
+            << "the calculation did not run";
+    }
 }
 
 TEST_F(AgeTest, AnEmptyTableWritesNothingAndLeavesABlankNewRecordUntilTheNextMove)
