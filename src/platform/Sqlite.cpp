@@ -19,13 +19,15 @@ QString nativePath(const QString &path)
     return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
 }
 
-QString engineMessage(sqlite3 *db)
+// The one place an engine failure becomes a message, for statements and for plain executions
+// alike (a transaction's COMMIT is one): `text` is the engine's own, when it gave one apart.
+QString engineMessage(sqlite3 *db, const char *text = nullptr)
 {
     // A full disk shows in many guises (an I/O error on the shared-memory file, for one): the
     // operating system's code tells it apart.
     if (sqlite3_errcode(db) == SQLITE_FULL || sqlite3_system_errno(db) == ENOSPC)
         return QStringLiteral("на диске нет свободного места");
-    return QString::fromUtf8(sqlite3_errmsg(db));
+    return QString::fromUtf8(text ? text : sqlite3_errmsg(db));
 }
 
 // SQLite takes an empty file for an empty database and would write a header into it: only a file
@@ -346,7 +348,7 @@ void SqliteConnection::exec(const QString &sql)
 {
     char *message = nullptr;
     if (sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &message) != SQLITE_OK) {
-        Error error(QString::fromUtf8(message ? message : sqlite3_errmsg(m_db)));
+        Error error(engineMessage(m_db, message));
         sqlite3_free(message);
         throw error;
     }

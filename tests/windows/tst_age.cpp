@@ -3,6 +3,7 @@
 #include "ProgramFixture.h"
 
 #include "DatabaseTool.h"
+#include "Filesystems.h"
 #include "JetImport.h"
 #include "Processes.h"
 
@@ -284,4 +285,45 @@ TEST_F(NoDatabaseTest, ARegisterImportedFromTheOldProgramOpensAndTheCalculationR
         << "no year of birth";
     EXPECT_EQ(stored(QStringLiteral("SELECT count(*) FROM Main WHERE Юбилей IS NULL")),
               QStringLiteral("0"));
+}
+
+// The file refuses the calculation's commit (its disk is full): none of it is stored, the box says
+// so, and the register shows what the file holds.
+TEST_F(NoDatabaseTest, ACalculationTheFileRefusesToCommitIsReportedAndTheRegisterShowsTheFile)
+{
+    const QString home = QDir::currentPath();
+    SmallDisk disk(QDir(home).filePath(QStringLiteral("disk")), 1024);
+    if (!disk.ok())
+        GTEST_SKIP() << "no small file system here: " << disk.why().toStdString();
+    QDir::setCurrent(QDir(home).filePath(QStringLiteral("disk")));
+    DatabaseTool::createDatabase(QStringLiteral("Base.mdb"), true, 2026);
+    const QString agesBefore =
+        stored(QStringLiteral("SELECT group_concat(ifnull(Возраст, '-') || "
+                              "Юбилей) FROM (SELECT * FROM Main ORDER BY Код)"));
+    startProgram();
+    disk.fill();
+    typeOver(frmMain->cbb2, QStringLiteral("2031"));
+    QTest::mouseClick(frmMain->btn4, Qt::LeftButton);
+    catchUp();
+    EXPECT_EQ(dialogs.errors,
+              QStringList{QStringLiteral("Расчёт возраста не сохранён в базе данных: на диске нет "
+                                         "свободного места.")});
+    EXPECT_EQ(stored(QStringLiteral("SELECT group_concat(ifnull(Возраст, '-') || Юбилей) FROM "
+                                    "(SELECT * FROM Main ORDER BY Код)")),
+              agesBefore);
+    // The walk ended on the last person; the panel and the grid show that person as stored.
+    RecordSet &people = DM->tblMain;
+    EXPECT_EQ(people.state(), RecordSet::State::Browsing);
+    EXPECT_EQ(people.currentRow(), people.rowCount() - 1);
+    const QString last =
+        stored(QStringLiteral("SELECT ifnull(Возраст, '') || ' ' || ifnull(Юбилей, '') FROM Main "
+                              "ORDER BY Код DESC LIMIT 1"));
+    EXPECT_EQ(frmMain->dbedt6->text() + QLatin1Char(' ') + frmMain->dbedt7->text(), last);
+    const int row = frmMain->dbgrd1->currentIndex().row();
+    EXPECT_EQ(row, people.rowCount() - 1);
+    EXPECT_EQ(frmMain->dbgrd1->model()->index(row, 5).data().toString() + QLatin1Char(' ') +
+                  frmMain->dbgrd1->model()->index(row, 6).data().toString(),
+              last);
+    destroyProgram();
+    QDir::setCurrent(home);
 }
