@@ -84,6 +84,10 @@ int runImport(const QStringList &arguments, QTextStream &out, QTextStream &err)
                 err << '\n';
         }
     };
+    options.notice = [&](const QString &text) {
+        err << text << '\n';
+        err.flush();
+    };
     try {
         const QList<JetImport::TableSummary> tables = JetImport::importDatabase(options, progress);
         if (!options.keepOldAs.isEmpty()) {

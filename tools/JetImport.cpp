@@ -418,14 +418,84 @@ void checkTargets(const Options &options)
     }
 }
 
+// The import's copy is marked as being written by a lock on one byte far beyond anything SQLite
+// locks (an open-file-description lock, so SQLite's own locks are untouched). The kernel drops it
+// when the writer ends, however it ends: a copy whose byte can be locked is a leftover.
+constexpr off_t writerByte = off_t(1) << 62;
+
+bool lockWriterByte(int fd)
+{
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = writerByte;
+    lock.l_len = 1;
+    return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+// Holds the writer's mark on the copy. Closed only after the copy's connection: closing any
+// descriptor of a file drops the process's classic locks on it, SQLite's among them.
+class WriterMark
+{
+public:
+    explicit WriterMark(const QString &path)
+        : m_fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC))
+    {
+        if (m_fd >= 0)
+            lockWriterByte(m_fd);
+    }
+    ~WriterMark()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    WriterMark(const WriterMark &) = delete;
+    WriterMark &operator=(const WriterMark &) = delete;
+
+private:
+    int m_fd;
+};
+
+QString temporaryPrefix(const QFileInfo &target)
+{
+    return QStringLiteral(".%1.import-").arg(target.fileName());
+}
+
+// Removes the copies that earlier imports into the same target left behind when they were killed:
+// only names of exactly this pattern, and only those whose writer is gone.
+void removeLeftovers(const QFileInfo &target, const Options &options)
+{
+    const QDir folder = target.absoluteDir();
+    const QRegularExpression pattern(QStringLiteral("^%1[0-9a-f]{8}(-wal|-shm|-journal)?$")
+                                         .arg(QRegularExpression::escape(temporaryPrefix(target))));
+    QStringList removed;
+    for (const QString &name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        const QRegularExpressionMatch match = pattern.match(name);
+        if (!match.hasMatch())
+            continue;
+        const QString main = folder.filePath(name.left(name.size() - match.capturedLength(1)));
+        const int fd = ::open(QFile::encodeName(main).constData(), O_RDWR | O_CLOEXEC);
+        // Without its main file a -wal or -shm has no writer; with it, the mark tells.
+        const bool gone = fd < 0 ? errno == ENOENT : lockWriterByte(fd);
+        if (fd >= 0)
+            ::close(fd);
+        if (gone && QFile::remove(folder.filePath(name)))
+            removed << name;
+    }
+    if (!removed.isEmpty() && options.notice) {
+        options.notice(QStringLiteral("Удалены остатки прерванного импорта: %1")
+                           .arg(removed.join(QStringLiteral(", "))));
+    }
+}
+
 // A new database under a name of its own beside the target, where the copy is written.
 std::unique_ptr<SqliteConnection> createBeside(const QFileInfo &target, QString &temporary)
 {
     for (int attempt = 0;; ++attempt) {
         temporary = target.absoluteDir().filePath(
-            QStringLiteral(".%1.import-%2")
-                .arg(target.fileName())
-                .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
+            temporaryPrefix(target) +
+            QStringLiteral("%1").arg(QRandomGenerator::global()->generate(), 8, 16,
+                                     QLatin1Char('0')));
         try {
             return std::make_unique<SqliteConnection>(temporary, SqliteConnection::Mode::CreateNew);
         } catch (const Error &) {
@@ -436,23 +506,50 @@ std::unique_ptr<SqliteConnection> createBeside(const QFileInfo &target, QString 
     }
 }
 
-// The finished copy takes the target's name, the old file first moving aside when it is to be
-// kept; `oldMoved` tells a failure what to move back. Nothing existing is ever replaced.
-void moveIntoPlace(const QString &temporary, const Options &options, bool &oldMoved)
+// How far moving into place got, so a failure knows what to undo.
+enum class OldFile { Untouched, Linked, Moved };
+
+// The finished copy takes the target's name. An old file to be kept first gets its second name
+// as a hard link, and the copy then replaces the target in one rename: at every moment the target
+// is the old file or the whole new one. Where the file system has no hard links the old file is
+// moved aside first, as the only way left, and the user is told. Nothing else is replaced.
+void moveIntoPlace(const QString &temporary, const Options &options, OldFile &old)
 {
-    if (!options.keepOldAs.isEmpty()) {
-        if (!renameNoReplace(options.target, options.keepOldAs)) {
-            throw Error(QStringLiteral("Не удается переименовать «%1» в «%2»: %3")
-                            .arg(shown(options.target), shown(options.keepOldAs),
-                                 QString::fromLocal8Bit(std::strerror(errno))));
+    const QByteArray from = QFile::encodeName(temporary);
+    const QByteArray to = QFile::encodeName(options.target);
+    if (options.keepOldAs.isEmpty()) {
+        if (!renameNoReplace(temporary, options.target)) {
+            const QString reason = errno == EEXIST ? QStringLiteral("файл уже существует")
+                                                   : QString::fromLocal8Bit(std::strerror(errno));
+            throw Error(
+                QStringLiteral("Не удается записать «%1»: %2").arg(shown(options.target), reason));
         }
-        oldMoved = true;
+        return;
     }
-    if (!renameNoReplace(temporary, options.target)) {
-        const QString reason = errno == EEXIST ? QStringLiteral("файл уже существует")
-                                               : QString::fromLocal8Bit(std::strerror(errno));
-        throw Error(
-            QStringLiteral("Не удается записать «%1»: %2").arg(shown(options.target), reason));
+    const QByteArray kept = QFile::encodeName(options.keepOldAs);
+    if (::link(to.constData(), kept.constData()) == 0) {
+        old = OldFile::Linked;
+    } else if (errno == EPERM || errno == EOPNOTSUPP || errno == EMLINK) {
+        if (options.notice) {
+            options.notice(QStringLiteral("Файловая система не поддерживает жёсткие ссылки: «%1» "
+                                          "сначала переименовывается")
+                               .arg(shown(options.target)));
+        }
+        if (!renameNoReplace(options.target, options.keepOldAs))
+            old = OldFile::Untouched;
+        else
+            old = OldFile::Moved;
+    }
+    if (old == OldFile::Untouched) {
+        throw Error(QStringLiteral("Не удается переименовать «%1» в «%2»: %3")
+                        .arg(shown(options.target), shown(options.keepOldAs),
+                             QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    const bool moved = old == OldFile::Linked ? ::rename(from.constData(), to.constData()) == 0
+                                              : renameNoReplace(temporary, options.target);
+    if (!moved) {
+        throw Error(QStringLiteral("Не удается записать «%1»: %2")
+                        .arg(shown(options.target), QString::fromLocal8Bit(std::strerror(errno))));
     }
 }
 
@@ -465,22 +562,27 @@ QList<TableSummary> importDatabase(const Options &options, const Progress &progr
 
     // From here on an interruption must clean up: the handler comes before the first file.
     InterruptGuard interrupts;
+    removeLeftovers(QFileInfo(options.target), options);
     QString temporary;
     std::unique_ptr<SqliteConnection> db = createBeside(QFileInfo(options.target), temporary);
+    // Every way out below closes the connection first, and the mark after it.
+    const WriterMark mark(temporary);
 
     QList<TableSummary> summary;
-    bool oldMoved = false;
+    OldFile old = OldFile::Untouched;
     try {
         if (g_interrupted)
             throw Error(QStringLiteral("Импорт прерван"));
         Reader reader(options, size);
         summary = receive(reader, *db, options.source, progress);
         db.reset();
-        moveIntoPlace(temporary, options, oldMoved);
+        moveIntoPlace(temporary, options, old);
     } catch (...) {
         db.reset();
         removeDatabaseFiles(temporary);
-        if (oldMoved)
+        if (old == OldFile::Linked)
+            QFile::remove(options.keepOldAs); // the target is still the old file
+        else if (old == OldFile::Moved)
             renameNoReplace(options.keepOldAs, options.target);
         throw;
     }

@@ -20,6 +20,9 @@ struct Options
     QString keepOldAs;
     // libmdb's own warnings reach the terminal only when asked for.
     bool verbose = false;
+    // Told what the import did on the side: leftovers of killed imports removed, a file system
+    // without hard links.
+    std::function<void(const QString &)> notice;
 };
 
 struct TableSummary

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QThread>
 
 #include <csignal>
@@ -72,8 +73,9 @@ TEST(ReestrDbImport, EveryRowAndTypeComesOverAsMdbtoolsReadsThem)
 
     SqliteConnection db(folder.file(QStringLiteral("Base.mdb")),
                         SqliteConnection::Mode::OpenExisting);
-    const QStringList tables = runProgram(QStringLiteral("mdb-tables"), {QStringLiteral("-1"), fixture})
-                                   .out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList tables =
+        runProgram(QStringLiteral("mdb-tables"), {QStringLiteral("-1"), fixture})
+            .out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_EQ(tables, (QStringList{QStringLiteral("Main"), QStringLiteral("God"),
                                    QStringLiteral("Mesyats"), QStringLiteral("Chislo")}));
 
@@ -105,9 +107,10 @@ TEST(ReestrDbImport, EveryRowAndTypeComesOverAsMdbtoolsReadsThem)
 
     // Rows: every value as mdb-export writes it (it shows NULL and an empty text alike).
     for (const QString &table : tables) {
-        QStringList lines = runProgram(QStringLiteral("mdb-export"),
-                                {QStringLiteral("-0"), QStringLiteral("<null>"), fixture, table})
-                                .out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QStringList lines =
+            runProgram(QStringLiteral("mdb-export"),
+                       {QStringLiteral("-0"), QStringLiteral("<null>"), fixture, table})
+                .out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         const QStringList header = csvFields(lines.takeFirst());
         SqliteStatement rows = db.prepare(
             QStringLiteral("SELECT * FROM %1 ORDER BY rowid").arg(quoteIdentifier(table)));
@@ -249,20 +252,19 @@ std::vector<Damage> damagedCopies()
             qsizetype offset;
             quint32 value;
             int size;
-        } fields[] = {{"column count 0xFFFF", 45, 0xFFFF, 2},
-                      {"column count 0", 45, 0, 2},
-                      {"absurd row count", 16, 0x7FFFFFFF, 4},
-                      {"index count", 51, 0xFFFF, 4},
-                      {"usage map pointer", 55, 0xFFFFFFFF, 4},
-                      {"first data page", 56, 0x00FFFFFF, 3}};
+        } fields[] = {
+            {"column count 0xFFFF", 45, 0xFFFF, 2},   {"column count 0", 45, 0, 2},
+            {"absurd row count", 16, 0x7FFFFFFF, 4},  {"index count", 51, 0xFFFF, 4},
+            {"usage map pointer", 55, 0xFFFFFFFF, 4}, {"first data page", 56, 0x00FFFFFF, 3}};
         for (const auto &field : fields) {
             QByteArray bytes = whole;
             putLittleEndian(bytes, at + field.offset, field.value, field.size);
-            copies.push_back({QStringLiteral("page %1: %2").arg(number).arg(QLatin1String(field.field)),
-                              bytes});
+            copies.push_back(
+                {QStringLiteral("page %1: %2").arg(number).arg(QLatin1String(field.field)), bytes});
         }
     }
-    for (qsizetype cut : {qsizetype(page), qsizetype(3 * page), whole.size() / 2, whole.size() - page})
+    for (qsizetype cut :
+         {qsizetype(page), qsizetype(3 * page), whole.size() / 2, whole.size() - page})
         copies.push_back({QStringLiteral("cut to %1 bytes").arg(cut), whole.left(cut)});
     std::mt19937 random(20261207);
     for (int i = 0; i < 120; ++i) {
@@ -285,7 +287,8 @@ TEST(ReestrDbImport, TheOldBaseMdbIsConvertedWhereItLiesAndKeptUnderANameThatSay
     const QByteArray old = fixtureBytes();
     writeFile(folder.file(QStringLiteral("Base.mdb")), old);
     // The very command the program's box gives.
-    const ProgramRun first = reestrDb({QStringLiteral("import"), QStringLiteral("Base.mdb")}, folder.path());
+    const ProgramRun first =
+        reestrDb({QStringLiteral("import"), QStringLiteral("Base.mdb")}, folder.path());
     ASSERT_EQ(first.status, 0) << first.err.toStdString();
     EXPECT_TRUE(first.out.contains(QStringLiteral("Base.access.mdb"))) << first.out.toStdString();
     EXPECT_EQ(filesIn(folder.path()),
@@ -293,7 +296,8 @@ TEST(ReestrDbImport, TheOldBaseMdbIsConvertedWhereItLiesAndKeptUnderANameThatSay
     QFile kept(folder.file(QStringLiteral("Base.access.mdb")));
     ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
     EXPECT_EQ(kept.readAll(), old) << "the old file is kept byte for byte";
-    SqliteConnection db(folder.file(QStringLiteral("Base.mdb")), SqliteConnection::Mode::OpenExisting);
+    SqliteConnection db(folder.file(QStringLiteral("Base.mdb")),
+                        SqliteConnection::Mode::OpenExisting);
     SqliteStatement count = db.prepare(QStringLiteral("SELECT count(*) FROM Main"));
     ASSERT_TRUE(count.step());
     EXPECT_EQ(count.columnInt64(0), 20);
@@ -302,7 +306,8 @@ TEST(ReestrDbImport, TheOldBaseMdbIsConvertedWhereItLiesAndKeptUnderANameThatSay
     TempFolder again;
     writeFile(again.file(QStringLiteral("Base.mdb")), old);
     writeFile(again.file(QStringLiteral("Base.access.mdb")), "an earlier copy");
-    const ProgramRun second = reestrDb({QStringLiteral("import"), QStringLiteral("Base.mdb")}, again.path());
+    const ProgramRun second =
+        reestrDb({QStringLiteral("import"), QStringLiteral("Base.mdb")}, again.path());
     ASSERT_EQ(second.status, 0) << second.err.toStdString();
     EXPECT_EQ(filesIn(again.path()),
               (QStringList{QStringLiteral("Base.access-2.mdb"), QStringLiteral("Base.access.mdb"),
@@ -323,8 +328,9 @@ TEST(ReestrDbImport, DamagedFilesEndWithAMessageNeverACrashAHangOrALeftoverFile)
         writeFile(source, damage.bytes);
         QProcess process;
         process.setWorkingDirectory(folder.path());
-        process.start(QStringLiteral(REESTR_DB_PATH),
-                      {QStringLiteral("import"), QStringLiteral("old.mdb"), QStringLiteral("new.mdb")});
+        process.start(
+            QStringLiteral(REESTR_DB_PATH),
+            {QStringLiteral("import"), QStringLiteral("old.mdb"), QStringLiteral("new.mdb")});
         const bool ended = process.waitForFinished(90000);
         if (!ended)
             process.kill(), process.waitForFinished();
@@ -337,7 +343,8 @@ TEST(ReestrDbImport, DamagedFilesEndWithAMessageNeverACrashAHangOrALeftoverFile)
         if (status == 1) {
             ++refused;
             EXPECT_TRUE(err.startsWith(QStringLiteral("reestr-db: "))) << "a message";
-            EXPECT_TRUE(err.contains(QStringLiteral("old.mdb")) || err.contains(QStringLiteral("Таблица «")))
+            EXPECT_TRUE(err.contains(QStringLiteral("old.mdb")) ||
+                        err.contains(QStringLiteral("Таблица «")))
                 << "naming the file or the table";
             EXPECT_EQ(err.count(QLatin1Char('\n')), 1) << "libmdb's own chatter stays quiet";
             EXPECT_EQ(filesIn(folder.path()), QStringList{QStringLiteral("old.mdb")})
@@ -359,7 +366,8 @@ TEST(ReestrDbImport, SpecialFilesAreNamedForWhatTheyAre)
 {
     TempFolder folder;
     QDir(folder.path()).mkdir(QStringLiteral("folder.mdb"));
-    ASSERT_EQ(::mkfifo(QFile::encodeName(folder.file(QStringLiteral("pipe.mdb"))).constData(), 0600), 0);
+    ASSERT_EQ(
+        ::mkfifo(QFile::encodeName(folder.file(QStringLiteral("pipe.mdb"))).constData(), 0600), 0);
     writeFile(folder.file(QStringLiteral("empty.mdb")), QByteArray());
     const struct
     {
@@ -367,9 +375,9 @@ TEST(ReestrDbImport, SpecialFilesAreNamedForWhatTheyAre)
         const char *said;
     } cases[] = {{"folder.mdb", "папка"}, {"pipe.mdb", "не обычный файл"}, {"empty.mdb", "пуст"}};
     for (const auto &c : cases) {
-        const ProgramRun result = reestrDb({QStringLiteral("import"), QString::fromUtf8(c.file),
-                                        QStringLiteral("new.mdb")},
-                                       folder.path());
+        const ProgramRun result = reestrDb(
+            {QStringLiteral("import"), QString::fromUtf8(c.file), QStringLiteral("new.mdb")},
+            folder.path());
         EXPECT_EQ(result.status, 1) << c.file;
         EXPECT_TRUE(result.err.contains(QString::fromUtf8(c.said))) << result.err.toStdString();
         EXPECT_TRUE(result.err.contains(QString::fromUtf8(c.file))) << result.err.toStdString();
@@ -421,4 +429,55 @@ TEST(ReestrDbImport, AFullDiskLeavesNoFileBehindForImportOrInit)
     EXPECT_EQ(created.status, 1);
     EXPECT_EQ(filesIn(onDisk), QStringList{QStringLiteral("filler")})
         << "no empty Base.mdb to block the next init";
+}
+
+// The old Base.mdb converted where it lies, the importer killed just before each rename it makes
+// (strace makes the rename fail and kills the process on it): Base.mdb is there at every moment,
+// the old file or the whole new one. The next import removes what the killed one left and says so.
+TEST(ReestrDbImport, KilledAtItsRenamesTheInPlaceConversionAlwaysLeavesABaseMdb)
+{
+    const QString strace = QStandardPaths::findExecutable(QStringLiteral("strace"));
+    if (strace.isEmpty())
+        GTEST_SKIP() << "strace is not installed";
+    const QByteArray old = fixtureBytes();
+    for (int rename = 1; rename <= 2; ++rename) {
+        SCOPED_TRACE(rename);
+        TempFolder folder;
+        writeFile(folder.file(QStringLiteral("Base.mdb")), old);
+        const ProgramRun killed = runProgram(
+            strace,
+            {QStringLiteral("-o"), QStringLiteral("/dev/null"),
+             // The leak checker cannot run under a tracer.
+             QStringLiteral("-E"), QStringLiteral("ASAN_OPTIONS=detect_leaks=0"),
+             QStringLiteral("-e"),
+             QStringLiteral("inject=rename,renameat,renameat2:error=EIO:signal=SIGKILL:when=%1")
+                 .arg(rename),
+             QStringLiteral(REESTR_DB_PATH), QStringLiteral("import"), QStringLiteral("Base.mdb")},
+            folder.path());
+        if (killed.err.contains(QLatin1String("PTRACE")) || killed.status == 1)
+            GTEST_SKIP() << "strace cannot trace here: " << killed.err.toStdString();
+        QFile base(folder.file(QStringLiteral("Base.mdb")));
+        ASSERT_TRUE(base.open(QIODevice::ReadOnly))
+            << "no Base.mdb: " << filesIn(folder.path()).join(QLatin1Char(' ')).toStdString();
+        const bool stillOld = base.readAll() == old;
+        base.close();
+        if (!stillOld) {
+            SqliteConnection db(base.fileName(), SqliteConnection::Mode::OpenExisting);
+            SqliteStatement count = db.prepare(QStringLiteral("SELECT count(*) FROM Main"));
+            ASSERT_TRUE(count.step());
+            EXPECT_EQ(count.columnInt64(0), 20) << "a new Base.mdb is whole";
+            continue;
+        }
+        // Killed before the new file took the name: converting again finishes the work.
+        const bool leftovers =
+            filesIn(folder.path()).filter(QStringLiteral(".Base.mdb.import-")).size() > 0;
+        const ProgramRun again =
+            reestrDb({QStringLiteral("import"), QStringLiteral("Base.mdb")}, folder.path());
+        ASSERT_EQ(again.status, 0) << again.err.toStdString();
+        EXPECT_EQ(again.err.contains(QStringLiteral("Удалены остатки прерванного импорта")),
+                  leftovers)
+            << again.err.toStdString();
+        EXPECT_TRUE(filesIn(folder.path()).filter(QStringLiteral(".import-")).isEmpty())
+            << filesIn(folder.path()).join(QLatin1Char(' ')).toStdString();
+    }
 }
