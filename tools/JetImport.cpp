@@ -20,6 +20,7 @@
 #include <fcntl.h>
 #include <optional>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -73,6 +74,13 @@ QString shown(const QString &path)
 qint64 checkSource(const QString &path)
 {
     const QFileInfo info(path);
+    // A folder on the way that cannot be entered hides the file: that is not "not found".
+    struct stat status = {};
+    if (::lstat(QFile::encodeName(path).constData(), &status) != 0 && errno != ENOENT &&
+        errno != ENOTDIR) {
+        throw Error(QStringLiteral("Файл «%1» не читается: %2")
+                        .arg(shown(path), QString::fromLocal8Bit(std::strerror(errno))));
+    }
     if (!info.exists() && !info.isSymLink())
         throw Error(QStringLiteral("Файл «%1» не найден").arg(shown(path)));
     if (info.isDir())

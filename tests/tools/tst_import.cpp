@@ -15,6 +15,7 @@
 #include <csignal>
 #include <random>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -164,6 +165,29 @@ TEST(ReestrDbImport, FailuresSayWhyAndLeaveNothingBehind)
     };
     fails({QStringLiteral("import"), folder.file(QStringLiteral("нет.mdb"))},
           QStringLiteral("не найден"));
+
+    {
+        // Behind a folder that cannot be entered the file is unreadable, not missing. Root enters
+        // every folder, so then the tool runs as nobody.
+        TempFolder outer;
+        QDir(outer.path()).mkdir(QStringLiteral("closed"));
+        const QString closed = outer.file(QStringLiteral("closed"));
+        ASSERT_TRUE(QFile::copy(fixture, closed + QStringLiteral("/old.mdb")));
+        ASSERT_EQ(::chmod(QFile::encodeName(closed).constData(), 0), 0);
+        QStringList command = {QStringLiteral(REESTR_DB_PATH), QStringLiteral("import"),
+                               closed + QStringLiteral("/old.mdb")};
+        if (::geteuid() == 0)
+            command = QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                  QStringLiteral("--clear-groups")} +
+                      command;
+        const ProgramRun result =
+            runProgram(::geteuid() == 0 ? QStringLiteral("setpriv") : command.takeFirst(), command,
+                       QStringLiteral("/"));
+        ::chmod(QFile::encodeName(closed).constData(), 0700);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_TRUE(result.err.contains(QStringLiteral("не читается"))) << result.err.toStdString();
+        EXPECT_FALSE(result.err.contains(QStringLiteral("не найден"))) << result.err.toStdString();
+    }
 
     QFile text(folder.file(QStringLiteral("notes.mdb")));
     ASSERT_TRUE(text.open(QIODevice::WriteOnly));
