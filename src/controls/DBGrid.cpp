@@ -20,14 +20,13 @@ namespace {
 class CurrentCellDelegate : public QStyledItemDelegate
 {
 public:
-    explicit CurrentCellDelegate(QAbstractItemView *view) : QStyledItemDelegate(view), m_view(view)
-    {}
+    explicit CurrentCellDelegate(DBGrid *grid) : QStyledItemDelegate(grid), m_grid(grid) {}
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
                const QModelIndex &index) const override
     {
         // The view has already drawn the selected row's background under every cell.
-        if ((option.state & QStyle::State_Selected) && index != m_view->currentIndex())
+        if ((option.state & QStyle::State_Selected) && index != m_grid->currentCell())
             painter->fillRect(option.rect, option.palette.brush(QPalette::Base));
         QStyledItemDelegate::paint(painter, option, index);
     }
@@ -36,12 +35,12 @@ protected:
     void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
     {
         QStyledItemDelegate::initStyleOption(option, index);
-        if (index != m_view->currentIndex())
+        if (index != m_grid->currentCell())
             option->state &= ~QStyle::State_Selected;
     }
 
 private:
-    QAbstractItemView *m_view;
+    DBGrid *m_grid;
 };
 
 } // namespace
@@ -293,14 +292,15 @@ void DBGrid::refresh()
         m_model->rowsChanged(top, bottom);
     }
 
-    const int current = active ? set->currentRow() : -1;
-    if (current >= 0 && columnCount() > 0) {
-        const QModelIndex index = m_model->index(current, logicalColumn(m_column));
+    const QModelIndex index = currentCell();
+    if (index.isValid()) {
         // The whole row is selected, so screen readers hear which record is current; only its
         // current cell is drawn highlighted.
-        selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
-                                                     QItemSelectionModel::Rows);
+        selectionModel()->select(index,
+                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        followKeyboardFocus();
         scrollTo(index);
+        viewport()->update(); // the highlighted cell may have moved within the row
     } else {
         selectionModel()->clear();
     }
@@ -445,6 +445,35 @@ void DBGrid::leaving(QFocusEvent *event)
         takeFocusBack(m_editor->isVisible() ? static_cast<QWidget *>(m_editor) : this, event);
 }
 
+QModelIndex DBGrid::currentCell() const
+{
+    const RecordSet *set = recordSet();
+    const int row = set && set->Active() ? set->currentRow() : -1;
+    if (row < 0 || columnCount() == 0)
+        return {};
+    return m_model->index(row, logicalColumn(m_column));
+}
+
+void DBGrid::followKeyboardFocus()
+{
+    // Qt reports the view's current index to screen readers as the focused cell and announces
+    // each new one: only a grid that has the keyboard focus has one. Others keep the selection.
+    const QModelIndex cell = hasFocus() ? currentCell() : QModelIndex();
+    if (selectionModel()->currentIndex() != cell)
+        selectionModel()->setCurrentIndex(cell, QItemSelectionModel::NoUpdate);
+}
+
+void DBGrid::focusInEvent(QFocusEvent *event)
+{
+    QTableView::focusInEvent(event);
+    // The view may have chosen a current cell of its own; the record's row stays the selection.
+    const QModelIndex cell = currentCell();
+    if (cell.isValid())
+        selectionModel()->select(cell,
+                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    followKeyboardFocus();
+}
+
 bool DBGrid::untouchedNewRecord() const
 {
     const RecordSet *set = recordSet();
@@ -462,5 +491,6 @@ void DBGrid::leaveByKeyboard(bool forward)
 void DBGrid::focusOutEvent(QFocusEvent *event)
 {
     QTableView::focusOutEvent(event);
+    followKeyboardFocus();
     leaving(event);
 }

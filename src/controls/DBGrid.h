@@ -43,6 +43,9 @@ public:
     bool hasPendingText() const { return m_pending; }
     QString editorText() const;
 
+    // The current record's cell in the current column, drawn highlighted; invalid when none.
+    QModelIndex currentCell() const;
+
     // The text a cell shows, and how the grid marks a row in its indicator column.
     QString cellText(int row, int column) const;
     Qt::Alignment cellAlignment(int column) const;
@@ -69,6 +72,7 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
     void refresh() override;
 
@@ -95,6 +99,9 @@ private:
     void closeEditor();
     void placeEditor();
     void dropPending();
+    // The view's current index is the current cell while the grid has the keyboard focus, and
+    // none otherwise.
+    void followKeyboardFocus();
     // A new record with no field assigned and no cell text typed: moving off it drops it.
     bool untouchedNewRecord() const;
     // The focus left for another control of the window: drop an untouched new record, or write

@@ -95,13 +95,13 @@ TEST_F(GridTest, DefaultColumnsFollowTheVisibleFieldsAndPersistentOnesKeepTheirT
 TEST_F(GridTest, TheSelectedRowFollowsEveryMoveWhoeverMadeIt)
 {
     open({{"А", 1}, {"Б", 2}, {"В", 3}});
-    EXPECT_EQ(grid->currentIndex().row(), 0);
+    EXPECT_EQ(grid->currentCell().row(), 0);
     tblMain.ToLast();
     catchUp();
-    EXPECT_EQ(grid->currentIndex().row(), 2);
+    EXPECT_EQ(grid->currentCell().row(), 2);
     key(Qt::Key_Up);
     EXPECT_EQ(currentName(), QStringLiteral("Б"));
-    EXPECT_EQ(grid->currentIndex().row(), 1);
+    EXPECT_EQ(grid->currentCell().row(), 1);
     key(Qt::Key_Home, Qt::ControlModifier);
     EXPECT_EQ(currentName(), QStringLiteral("А"));
 
@@ -256,7 +256,7 @@ TEST_F(GridTest, EveryWayOfChangingTheCellEditorsTextStartsEditingFirst)
         const QString before =
             grid->cellText(0, grid->horizontalHeader()->logicalIndex(grid->currentColumn()));
         QTest::mouseDClick(grid->viewport(), Qt::LeftButton, Qt::NoModifier,
-                           grid->visualRect(grid->currentIndex()).center());
+                           grid->visualRect(grid->currentCell()).center());
         catchUp();
         ASSERT_TRUE(grid->isEditorOpen());
         EXPECT_EQ(tblMain.state(), RecordSet::State::Browsing)
@@ -336,11 +336,11 @@ TEST_F(GridTest, ScrollingToTheLastOfManyRecordsAndBack)
     }
     open({});
     key(Qt::Key_End, Qt::ControlModifier);
-    EXPECT_EQ(grid->currentIndex().row(), 19999);
-    EXPECT_TRUE(grid->visualRect(grid->currentIndex()).intersects(grid->viewport()->rect()));
+    EXPECT_EQ(grid->currentCell().row(), 19999);
+    EXPECT_TRUE(grid->visualRect(grid->currentCell()).intersects(grid->viewport()->rect()));
     EXPECT_EQ(grid->model()->index(19999, 1).data().toString(), QStringLiteral("Человек 19999"));
     key(Qt::Key_Home, Qt::ControlModifier);
-    EXPECT_EQ(grid->currentIndex().row(), 0);
+    EXPECT_EQ(grid->currentCell().row(), 0);
 }
 
 TEST_F(GridTest, TwoCellsTypedRightToLeftAreStoredEachInItsOwnColumn)

@@ -92,7 +92,7 @@ TEST_F(ReportTest, TheMonthListBecomesASheetWithTitleHeadersAndOneRowPerPerson)
     // The list's grid followed the walk and shows the last record as current.
     QCoreApplication::processEvents();
     EXPECT_EQ(DM->qryZapros1.currentRow(), 2);
-    EXPECT_EQ(frmMain->dbgrd2->currentIndex().row(), 2);
+    EXPECT_EQ(frmMain->dbgrd2->currentCell().row(), 2);
 }
 
 TEST_F(ReportTest, AnEmptyListGivesTitleAndHeadersOnlyAndOneRecordGivesRowThree)

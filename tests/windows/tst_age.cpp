@@ -48,7 +48,7 @@ protected:
     QString shown()
     {
         catchUp();
-        const QModelIndex current = frmMain->dbgrd1->currentIndex();
+        const QModelIndex current = frmMain->dbgrd1->currentCell();
         const QString gridAge = frmMain->dbgrd1->model()->index(current.row(), 5).data().toString();
         return QStringList{frmMain->dbedt1->text(), frmMain->dbedt6->text(),
                            frmMain->dbedt7->text(), QString::number(current.row()), gridAge}
@@ -319,7 +319,7 @@ TEST_F(NoDatabaseTest, ACalculationTheFileRefusesToCommitIsReportedAndTheRegiste
         stored(QStringLiteral("SELECT ifnull(Возраст, '') || ' ' || ifnull(Юбилей, '') FROM Main "
                               "ORDER BY Код DESC LIMIT 1"));
     EXPECT_EQ(frmMain->dbedt6->text() + QLatin1Char(' ') + frmMain->dbedt7->text(), last);
-    const int row = frmMain->dbgrd1->currentIndex().row();
+    const int row = frmMain->dbgrd1->currentCell().row();
     EXPECT_EQ(row, people.rowCount() - 1);
     EXPECT_EQ(frmMain->dbgrd1->model()->index(row, 5).data().toString() + QLatin1Char(' ') +
                   frmMain->dbgrd1->model()->index(row, 6).data().toString(),
