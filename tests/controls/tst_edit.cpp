@@ -8,6 +8,7 @@
 
 #include <QAbstractItemView>
 #include <QLineEdit>
+#include <QMenu>
 #include <QWheelEvent>
 
 class EditTest : public ControlsTest
@@ -96,6 +97,49 @@ TEST_F(EditTest, TypedTextIsWrittenWhenTheFocusMovesAndARefusalKeepsTheFocus)
     EXPECT_TRUE(tblMain.IsModified());
     tblMain.ToFirst();
     EXPECT_EQ(stored(QStringLiteral("SELECT Год FROM Main")), QStringLiteral("1985"));
+}
+
+// Switching to another window, or to a pop-up menu of another window, is not leaving the box:
+// the typed text stays pending and the field keeps its value until the focus moves within the
+// window.
+TEST_F(EditTest, SwitchingToAnotherWindowOrItsPopupLeavesTheTypedTextPending)
+{
+    addPeople({{"Иванов", 1980}});
+    DBEdit *name = edit("dbedt1", "ФИО", 10);
+    auto *other = new QLineEdit(&window);
+    other->setGeometry(10, 60, 100, 30);
+    tblMain.setActive(true);
+    showWindow();
+    name->setFocus();
+    name->selectAll();
+    typeText(name, QStringLiteral("Петров"));
+    ASSERT_TRUE(name->hasPendingText());
+
+    // A pop-up menu of its own, as another window's would be, opens (the box is told it lost the
+    // focus to a pop-up) and closes.
+    QMenu menu;
+    menu.addAction(QStringLiteral("ПУНКТ"));
+    menu.popup(window.mapToGlobal(QPoint(400, 10)));
+    catchUp();
+    QTest::keyClick(&menu, Qt::Key_Escape);
+    catchUp();
+
+    QWidget second;
+    second.resize(200, 100);
+    second.show();
+    QApplication::setActiveWindow(&second);
+    catchUp();
+    EXPECT_FALSE(name->hasFocus());
+    QApplication::setActiveWindow(&window);
+    catchUp();
+    EXPECT_TRUE(name->hasPendingText());
+    EXPECT_EQ(name->text(), QStringLiteral("Петров"));
+    EXPECT_EQ(currentName(), QStringLiteral("Иванов")) << "nothing written on a window switch";
+    EXPECT_TRUE(dialogs.errors.isEmpty());
+
+    other->setFocus();
+    catchUp();
+    EXPECT_EQ(currentName(), QStringLiteral("Петров")) << "written once the focus moves on";
 }
 
 TEST_F(EditTest, TheUpdateBeforeAMoveWritesPendingTextAndATextIsCutToTheFieldSize)
@@ -255,9 +299,9 @@ TEST_F(LookupTest, InTheOpenListEnterAltDownAndAltUpChooseTheMarkedYearAndEscape
     tblMain.setActive(true);
     showWindow();
     lookup->setFocus();
-    const std::pair<Qt::Key, Qt::KeyboardModifier> choosers[] = {
-        {Qt::Key_Return, Qt::NoModifier}, {Qt::Key_Down, Qt::AltModifier},
-        {Qt::Key_Up, Qt::AltModifier}};
+    const std::pair<Qt::Key, Qt::KeyboardModifier> choosers[] = {{Qt::Key_Return, Qt::NoModifier},
+                                                                 {Qt::Key_Down, Qt::AltModifier},
+                                                                 {Qt::Key_Up, Qt::AltModifier}};
     int expected = 1980;
     for (const auto &[chooser, modifier] : choosers) {
         QTest::keyClick(lookup, Qt::Key_Down, Qt::AltModifier);
@@ -277,7 +321,8 @@ TEST_F(LookupTest, InTheOpenListEnterAltDownAndAltUpChooseTheMarkedYearAndEscape
     QTest::keyClick(lookup->view(), Qt::Key_Escape);
     catchUp();
     EXPECT_FALSE(lookup->view()->isVisible());
-    EXPECT_EQ(tblMain.FieldNamed(QStringLiteral("Год")).AsInt(), expected) << "Escape chooses nothing";
+    EXPECT_EQ(tblMain.FieldNamed(QStringLiteral("Год")).AsInt(), expected)
+        << "Escape chooses nothing";
     tblMain.PostRecord();
     EXPECT_EQ(stored(QStringLiteral("SELECT Год FROM Main")), QString::number(expected));
 }
