@@ -1,5 +1,6 @@
 #include "BoundControl.h"
 
+#include "platform/Dialogs.h"
 #include "platform/Error.h"
 #include "recordset/RecordSet.h"
 
@@ -68,10 +69,10 @@ void BoundControl::setDataSource(DataSource *source)
 
 RecordSet *BoundControl::recordSet() const
 {
-    return m_source ? m_source->DataSet() : nullptr;
+    return m_source ? m_source->recordSet() : nullptr;
 }
 
-bool BoundControl::isActive() const
+bool BoundControl::isRecordSetOpen() const
 {
     const RecordSet *set = recordSet();
     return set && set->Active();
@@ -119,7 +120,7 @@ void BoundField::setName(const QString &name)
 
 void BoundField::followState()
 {
-    if (!m_control->isActive())
+    if (!m_control->isRecordSetOpen())
         m_field = nullptr;
     else if (!m_field)
         m_field = m_control->resolveField(m_name);
@@ -181,4 +182,10 @@ void takeFocusBack(QWidget *box, const QFocusEvent *event)
     if (event->reason() == Qt::MouseFocusReason && taker && taker != box)
         new ClickSwallower(taker);
     box->setFocus(Qt::OtherFocusReason);
+}
+
+void deleteAfterConfirmation(RecordSet &set)
+{
+    if (Dialogs::current().confirm(QStringLiteral("Delete record?")))
+        set.DeleteRecord();
 }

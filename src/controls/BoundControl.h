@@ -5,6 +5,7 @@
 #include <QPointer>
 
 class Field;
+class RecordSet;
 class QEvent;
 class QFocusEvent;
 class QKeyEvent;
@@ -27,7 +28,7 @@ public:
     // The record set behind the data source, or null.
     RecordSet *recordSet() const;
     // True while the record set is open.
-    bool isActive() const;
+    bool isRecordSetOpen() const;
 
     // Brings the widget up to date now, if a refresh is waiting.
     void refreshNow();
@@ -91,6 +92,10 @@ TextKey classifyTextKey(const QKeyEvent *event, const Field *field);
 
 // True when focus goes to another control of the same window, not to another window or a popup.
 bool leavesForAnotherControl(const QFocusEvent *event);
+
+// The navigator's delete button and the grid's Ctrl+Delete: "Delete record?" asked first, and the
+// current record deleted only on OK.
+void deleteAfterConfirmation(RecordSet &set);
 
 // Text the user typed was refused as the focus left `box`: the focus goes back to it, and the
 // control clicked to take the focus ignores that click, so a button is neither left drawn pressed

@@ -158,7 +158,7 @@ int DBGrid::logicalColumn(int shown) const
 
 void DBGrid::stateChanged()
 {
-    if (!isActive()) {
+    if (!isRecordSetOpen()) {
         // The fields are gone at once; the view may ask for a title before the refresh comes.
         for (MappedColumn &column : m_columns)
             column.field = nullptr;
@@ -166,8 +166,8 @@ void DBGrid::stateChanged()
     }
     // Opening and closing build the columns afresh, at their default widths; editing,
     // inserting, posting and cancelling only change the indicator.
-    if (isActive() != m_wasActive) {
-        m_wasActive = isActive();
+    if (isRecordSetOpen() != m_wasActive) {
+        m_wasActive = isRecordSetOpen();
         m_layoutDirty = true;
         m_reopened = true;
     }
@@ -313,17 +313,21 @@ void DBGrid::refresh()
 
 bool DBGrid::event(QEvent *event)
 {
-    if (handleRefreshEvent(event))
+    if (handleRefreshEvent(event) || takeTab(event))
         return true;
-    // Tab moves between cells, not to the next control.
-    if (event->type() == QEvent::KeyPress) {
-        auto *key = static_cast<QKeyEvent *>(event);
-        if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
-            keyPressEvent(key);
-            return true;
-        }
-    }
     return QTableView::event(event);
+}
+
+bool DBGrid::takeTab(QEvent *event)
+{
+    // Tab moves between cells, in the grid and in its cell editor, not to the next control.
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    auto *key = static_cast<QKeyEvent *>(event);
+    if (key->key() != Qt::Key_Tab && key->key() != Qt::Key_Backtab)
+        return false;
+    keyPressEvent(key);
+    return true;
 }
 
 // --- editing -----------------------------------------------------------------------------------
@@ -342,7 +346,7 @@ void DBGrid::commitCell()
 bool DBGrid::cellMayChange() const
 {
     const Field *field = columnField(m_column);
-    return isActive() && field && !field->ReadOnly() && dataSource();
+    return isRecordSetOpen() && field && !field->ReadOnly() && dataSource();
 }
 
 bool DBGrid::startCellEditing()

@@ -85,6 +85,8 @@ private:
         Field *field = nullptr;
     };
 
+    // Tab and Shift+Tab, pressed in the grid or its cell editor, move between cells.
+    bool takeTab(QEvent *event);
     void handleKey(QKeyEvent *event);
     void keyUp();
     void keyDown();

@@ -32,15 +32,7 @@ bool DBGridEditor::mayChange() const
 
 bool DBGridEditor::event(QEvent *event)
 {
-    // Tab moves between cells, not to the next control.
-    if (event->type() == QEvent::KeyPress) {
-        auto *key = static_cast<QKeyEvent *>(event);
-        if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
-            m_grid->keyPressEvent(key);
-            return true;
-        }
-    }
-    return BoundLineEdit::event(event);
+    return m_grid->takeTab(event) || BoundLineEdit::event(event);
 }
 
 void DBGridEditor::keyPressEvent(QKeyEvent *event)
@@ -57,8 +49,6 @@ void DBGridEditor::keyPressEvent(QKeyEvent *event)
     case Qt::Key_Down:
     case Qt::Key_PageUp:
     case Qt::Key_PageDown:
-    case Qt::Key_Tab:
-    case Qt::Key_Backtab:
     case Qt::Key_Escape:
     case Qt::Key_Return:
     case Qt::Key_Enter:

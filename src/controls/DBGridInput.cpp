@@ -146,10 +146,8 @@ void DBGrid::handleKey(QKeyEvent *event)
             set->StartInsert();
         break;
     case Qt::Key_Delete:
-        if (ctrl && set->CanModify() && set->RecordTotal() > 0 &&
-            Dialogs::current().confirm(QStringLiteral("Delete record?"))) {
-            set->DeleteRecord();
-        }
+        if (ctrl && set->CanModify() && set->RecordTotal() > 0)
+            deleteAfterConfirmation(*set);
         break;
     case Qt::Key_F2:
         openEditor();

@@ -129,7 +129,7 @@ void DBLookupComboBox::setListField(const QString &fieldName)
 
 RecordSet *DBLookupComboBox::listSet() const
 {
-    RecordSet *set = m_listSource ? m_listSource->DataSet() : nullptr;
+    RecordSet *set = m_listSource ? m_listSource->recordSet() : nullptr;
     return set && set->Active() ? set : nullptr;
 }
 

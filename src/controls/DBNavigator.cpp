@@ -173,8 +173,7 @@ void DBNavigator::BtnClick(Button which)
             set->StartInsert();
             break;
         case nbDelete:
-            if (Dialogs::current().confirm(QStringLiteral("Delete record?")))
-                set->DeleteRecord();
+            deleteAfterConfirmation(*set);
             break;
         case nbEdit:
             set->StartEdit();

@@ -4,38 +4,38 @@
 
 #include <algorithm>
 
-DataSource::DataSource(const QString &name, RecordSet *dataSet)
+DataSource::DataSource(const QString &name, RecordSet *recordSet)
 {
     setObjectName(name);
-    setDataSet(dataSet);
+    setRecordSet(recordSet);
 }
 
 DataSource::~DataSource()
 {
-    if (m_dataSet)
-        m_dataSet->detach(this);
+    if (m_recordSet)
+        m_recordSet->detach(this);
 }
 
-void DataSource::setDataSet(RecordSet *dataSet)
+void DataSource::setRecordSet(RecordSet *recordSet)
 {
-    if (m_dataSet == dataSet)
+    if (m_recordSet == recordSet)
         return;
-    if (m_dataSet)
-        m_dataSet->detach(this);
-    m_dataSet = dataSet;
-    if (m_dataSet)
-        m_dataSet->attach(this);
+    if (m_recordSet)
+        m_recordSet->detach(this);
+    m_recordSet = recordSet;
+    if (m_recordSet)
+        m_recordSet->attach(this);
     forward(&DataLink::stateChanged);
     forward(&DataLink::layoutChanged);
 }
 
 bool DataSource::requestEdit()
 {
-    if (!m_dataSet)
+    if (!m_recordSet)
         return false;
-    if (m_autoEdit && m_dataSet->state() == RecordSet::State::Browsing)
-        m_dataSet->StartEdit();
-    return m_dataSet->isEditing();
+    if (m_autoEdit && m_recordSet->state() == RecordSet::State::Browsing)
+        m_recordSet->StartEdit();
+    return m_recordSet->isEditing();
 }
 
 void DataSource::addControl(DataLink *control)

@@ -17,11 +17,11 @@ class DataSource : public QObject, public DataLink
     Q_OBJECT
 
 public:
-    explicit DataSource(const QString &name, RecordSet *dataSet = nullptr);
+    explicit DataSource(const QString &name, RecordSet *recordSet = nullptr);
     ~DataSource() override;
 
-    RecordSet *DataSet() const { return m_dataSet; }
-    void setDataSet(RecordSet *dataSet);
+    RecordSet *recordSet() const { return m_recordSet; }
+    void setRecordSet(RecordSet *recordSet);
 
     bool AutoEdit() const { return m_autoEdit; }
     void setAutoEdit(bool autoEdit) { m_autoEdit = autoEdit; }
@@ -44,7 +44,7 @@ public:
 private:
     template <typename Method, typename... Args> void forward(Method method, Args &&...args);
 
-    RecordSet *m_dataSet = nullptr;
+    RecordSet *m_recordSet = nullptr;
     bool m_autoEdit = true;
     DataLinks m_controls;
 };

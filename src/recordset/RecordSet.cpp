@@ -229,7 +229,7 @@ void RecordSet::close()
 
 // --- settling and moving -----------------------------------------------------------------------
 
-void RecordSet::settle()
+void RecordSet::Settle()
 {
     requireOpen();
     if (!isEditing())
@@ -243,7 +243,7 @@ void RecordSet::settle()
 
 void RecordSet::ToFirst()
 {
-    settle();
+    Settle();
     m_current = empty() ? -1 : 0;
     m_atBeginning = true;
     m_atEnd = empty();
@@ -252,7 +252,7 @@ void RecordSet::ToFirst()
 
 void RecordSet::ToNext()
 {
-    settle();
+    Settle();
     if (m_atEnd)
         return;
     if (m_current + 1 < rowCount()) {
@@ -268,7 +268,7 @@ void RecordSet::ToNext()
 
 void RecordSet::ToPrior()
 {
-    settle();
+    Settle();
     if (m_current > 0) {
         --m_current;
         m_atBeginning = m_atEnd = false;
@@ -281,7 +281,7 @@ void RecordSet::ToPrior()
 
 void RecordSet::ToLast()
 {
-    settle();
+    Settle();
     m_current = rowCount() - 1;
     m_atEnd = true;
     m_atBeginning = empty();
@@ -290,7 +290,7 @@ void RecordSet::ToLast()
 
 int RecordSet::SkipBy(int distance)
 {
-    settle();
+    Settle();
     if (distance == 0)
         return 0;
     if (empty()) {
@@ -320,7 +320,7 @@ int RecordSet::MoveTo(int row)
     if (row < 0 || row >= rowCount())
         return 0;
     const quint32 target = record(row).ordinal();
-    settle();
+    Settle();
     const int at = rowOfOrdinal(target, row);
     return at < 0 ? 0 : SkipBy(at - m_current);
 }
@@ -343,7 +343,7 @@ int RecordSet::rowOfOrdinal(quint32 ordinal, int hint) const
 
 void RecordSet::startInserting(bool append)
 {
-    settle();
+    Settle();
     requireModifiable();
     m_rowBeforeInsert = m_current;
     const int at = append || empty() ? rowCount() : m_current;
@@ -378,7 +378,7 @@ void RecordSet::StartEdit()
         StartInsert();
         return;
     }
-    settle();
+    Settle();
     requireModifiable();
     dropPending();
     setState(State::Editing);

@@ -70,8 +70,8 @@ public:
     // settled first and the target found again afterwards (dropping a blank record above it
     // moves it up a row). Gives the distance moved; 0 when the target was the dropped record.
     int MoveTo(int row);
-    // Posts or drops the pending record as every move does first.
-    void Settle() { settle(); }
+    // Posts or drops the pending record, as every move does first.
+    void Settle();
     bool AtEnd() const { return m_atEnd; }
     bool AtBeginning() const { return m_atBeginning; }
 
@@ -125,7 +125,6 @@ private:
     [[noreturn]] void fail(const QString &message) const;
     void requireOpen() const;
     void requireModifiable() const;
-    void settle();
     void open();
     void close();
     void setState(State state);

@@ -67,7 +67,7 @@ Value RecordSet::valueAt(int row, int column) const
 void RecordSet::setSortOrder(const QString &fieldName)
 {
     requireOpen();
-    settle();
+    Settle();
     const QString name = fieldName.isEmpty() ? QString() : FieldNamed(fieldName).FieldName();
     const quint32 currentOrdinal = empty() ? 0 : record(m_current).ordinal();
     m_sortOrder = name;
@@ -135,7 +135,7 @@ void RecordSet::applySortOrder()
 
 void RecordSet::Reread()
 {
-    settle();
+    Settle();
     std::vector<RecordArena::Handle> fresh;
     RecordArena freshArena;
     readRows(fresh, freshArena);

@@ -200,13 +200,13 @@ TEST_F(EditTest, TheBoxFollowsItsFieldThroughClosingReopeningAndAnotherRecordSet
     RecordSet copies{QStringLiteral("qryCopies"), connection, RecordSet::Kind::Query};
     copies.SQL().add(QStringLiteral("SELECT ФИО || '-2' AS ФИО FROM Main"));
     copies.setActive(true);
-    dsMain.setDataSet(&copies);
+    dsMain.setRecordSet(&copies);
     catchUp();
     EXPECT_EQ(name->text(), QStringLiteral("Иванов-2")) << "the field of the new record set";
     tblMain.setActive(false);
     catchUp();
     EXPECT_EQ(name->text(), QStringLiteral("Иванов-2"));
-    dsMain.setDataSet(&tblMain);
+    dsMain.setRecordSet(&tblMain);
 }
 
 class LookupTest : public ControlsTest
