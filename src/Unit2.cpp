@@ -36,12 +36,28 @@ void TDM::open()
     // Each table asks the connection to open again when it is still closed, so a database that
     // cannot be opened is reported five times, as each of them fails in turn.
     guarded([this] { con1.open(); });
-    if (con1.isReadOnly()) {
-        // Said once, before the tables show: every change would be refused later.
+    // Each said once, before the tables show.
+    const QString file = QDir::toNativeSeparators(QFileInfo(con1.fileName()).absoluteFilePath());
+    if (con1.logInUseOnShare()) {
+        Dialogs::current().showError(
+            QStringLiteral("Файл базы данных «%1» лежит в сетевой папке и открыт другой копией "
+                           "программы в режиме, который в сетевой папке небезопасен. Данные только "
+                           "показываются; закройте все копии программы и запустите её снова")
+                .arg(file));
+    } else if (con1.isReadOnly()) {
+        // Every change would be refused later.
         Dialogs::current().showError(
             QStringLiteral("Файл базы данных «%1» (или его папка) закрыт для записи: данные "
                            "только показываются, изменения сохранить нельзя")
-                .arg(QDir::toNativeSeparators(QFileInfo(con1.fileName()).absoluteFilePath())));
+                .arg(file));
+    }
+    if (!con1.networkShare().isEmpty()) {
+        Dialogs::current().showNotice(
+            QStringLiteral("Файл базы данных «%1» лежит в сетевой папке. Программа работает с ним "
+                           "осторожно, но один файл на нескольких компьютерах легко повредить. "
+                           "Если с реестром работают несколько компьютеров, храните его на "
+                           "сервере баз данных PostgreSQL")
+                .arg(file));
     }
     for (RecordSet *table : {&tblMain, &tblGod, &tblMesyats, &tblChislo})
         guarded([table] { table->setActive(true); });

@@ -1,6 +1,7 @@
 #include "DatabaseTool.h"
 
 #include "JetImport.h"
+#include "platform/FileSystems.h"
 #include "platform/Sqlite.h"
 
 #include <QDate>
@@ -254,6 +255,12 @@ int run(const QStringList &arguments)
         return 1;
     }
     out << "Создана база данных " << file << (demo ? " с примерами" : "") << '\n';
+    const QString share = networkFileSystem(file);
+    if (!share.isEmpty()) {
+        out << "Файл лежит в сетевой папке (" << share
+            << "): он ведётся с журналом отката, без журнала упреждающей записи. Если с реестром "
+               "работают несколько компьютеров, храните его на сервере баз данных PostgreSQL.\n";
+    }
     return 0;
 }
 

@@ -1,5 +1,7 @@
 #include "Sqlite.h"
 
+#include "FileSystems.h"
+
 #include <QDir>
 #include <QFile>
 #include <QStringEncoder>
@@ -302,12 +304,28 @@ SqliteConnection::SqliteConnection(const QString &path, Mode mode) : m_path(path
         }
     }
 
+    m_networkShare = networkFileSystem(path);
+
     // A connection is used by one thread only: the engine need not lock it at every call.
-    const int rc = sqlite3_open_v2(name.constData(), &m_db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+    int rc = sqlite3_open_v2(name.constData(), &m_db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
     try {
         if (rc != SQLITE_OK)
             throw Error(m_db ? engineMessage(m_db) : QStringLiteral("out of memory"));
-        configure();
+        if (!configure()) {
+            // On a share, a file in write-ahead-log mode that another copy has open cannot be
+            // switched: it is read only, and nothing of it is changed.
+            sqlite3_close(m_db);
+            m_db = nullptr;
+            m_readOnly = m_logInUseOnShare = true;
+            name = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded() +
+                   QByteArray("?mode=ro");
+            rc = sqlite3_open_v2(name.constData(), &m_db,
+                                 SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
+                                 nullptr);
+            if (rc != SQLITE_OK)
+                throw Error(m_db ? engineMessage(m_db) : QStringLiteral("out of memory"));
+            configure();
+        }
     } catch (const Error &e) {
         sqlite3_close(m_db);
         m_db = nullptr;
@@ -324,15 +342,42 @@ SqliteConnection::~SqliteConnection()
     sqlite3_close_v2(m_db);
 }
 
-void SqliteConnection::configure()
+bool SqliteConnection::configure()
 {
     sqlite3_busy_timeout(m_db, busyTimeoutMs);
     sqlite3_extended_result_codes(m_db, 1);
+    // A file already in write-ahead-log mode on a share is switched before its log's index is
+    // ever mapped: in exclusive locking mode the engine keeps that index in its own memory.
+    const bool switchOnShare = !m_readOnly && !m_networkShare.isEmpty() && inWriteAheadLogMode();
+    if (switchOnShare)
+        exec(QStringLiteral("PRAGMA locking_mode=EXCLUSIVE"));
     // Reading the schema is the first access to the file: a file that is not a database, or one
     // that another program holds locked, is reported here rather than at the first query.
-    prepare(QStringLiteral("SELECT count(*) FROM sqlite_schema")).step();
+    try {
+        prepare(QStringLiteral("SELECT count(*) FROM sqlite_schema")).step();
+    } catch (const Error &) {
+        if (switchOnShare && (sqlite3_errcode(m_db) & 0xFF) == SQLITE_BUSY)
+            return false; // another copy has it open
+        throw;
+    }
     if (m_readOnly)
-        return; // nothing may be written, not even the journal mode
+        return true; // nothing may be written, not even the journal mode
+    if (!m_networkShare.isEmpty()) {
+        // The write-ahead log keeps its index in memory shared between the programs that use the
+        // file, which computers on a network do not share: a share gets the rollback journal,
+        // with every commit on the share's disk before it returns.
+        SqliteStatement mode = prepare(QStringLiteral("PRAGMA journal_mode=DELETE"));
+        if (!mode.step() || mode.columnText(0) != QLatin1String("delete"))
+            return false;
+        exec(QStringLiteral("PRAGMA synchronous=FULL"));
+        if (switchOnShare) {
+            exec(QStringLiteral("PRAGMA locking_mode=NORMAL"));
+            // The exclusive lock goes with the next access.
+            prepare(QStringLiteral("SELECT count(*) FROM sqlite_schema")).step();
+        }
+        exec(QStringLiteral("PRAGMA cache_size=-512"));
+        return true;
+    }
     // A write-ahead log lets a second copy of the program read and write the same file at the
     // same time; a commit is on disk before the post returns, and the log is folded back into
     // the file at checkpoints and when the last connection closes.
@@ -342,6 +387,17 @@ void SqliteConnection::configure()
     // whole into the record sets, and a mapped file would count all its pages as the program's
     // memory; the cache serves the writes and single-row lookups.
     exec(QStringLiteral("PRAGMA cache_size=-512"));
+    return true;
+}
+
+bool SqliteConnection::inWriteAheadLogMode() const
+{
+    // Bytes 18 and 19 of the header are the file format versions: 2 for write-ahead logging.
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = file.read(20);
+    return head.size() == 20 && head[18] == 2;
 }
 
 void SqliteConnection::exec(const QString &sql)

@@ -106,6 +106,12 @@ public:
     // True when the file or its folder cannot be written: the data is shown, never changed, and
     // nothing is created beside the file.
     bool isReadOnly() const { return m_readOnly; }
+    // The kind of network file system the file lies on ("nfs", "fuse.sshfs", ...), empty when it
+    // is local. On a share the file uses a rollback journal, never the write-ahead log.
+    const QString &networkShare() const { return m_networkShare; }
+    // Read only because the file is on a share in write-ahead-log mode and another copy of the
+    // program has it open, so it could not be switched.
+    bool logInUseOnShare() const { return m_logInUseOnShare; }
 
     void exec(const QString &sql);
     SqliteStatement prepare(const QString &sql);
@@ -123,11 +129,15 @@ public:
     sqlite3 *handle() const { return m_db; }
 
 private:
-    void configure();
+    // False when a file on a share is in write-ahead-log mode and another connection has it.
+    bool configure();
+    bool inWriteAheadLogMode() const;
 
     QString m_path;
+    QString m_networkShare;
     sqlite3 *m_db = nullptr;
     bool m_readOnly = false;
+    bool m_logInUseOnShare = false;
 };
 
 // A transaction on a connection, begun when made: committed by commit(), rolled back when it ends

@@ -28,6 +28,16 @@ bool Connection::isReadOnly() const
     return m_engine && m_engine->isReadOnly();
 }
 
+QString Connection::networkShare() const
+{
+    return m_engine ? m_engine->networkShare() : QString();
+}
+
+bool Connection::logInUseOnShare() const
+{
+    return m_engine && m_engine->logInUseOnShare();
+}
+
 bool Connection::checkpointUnlessBusy()
 {
     return !m_engine || m_engine->isReadOnly() || m_engine->checkpointWithoutWaiting();

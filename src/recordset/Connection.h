@@ -22,6 +22,11 @@ public:
     // Open on a file that it, or its folder, does not let us write: the data is shown, never
     // changed.
     bool isReadOnly() const;
+    // The kind of network file system the file lies on, empty when it is local.
+    QString networkShare() const;
+    // Read only because the file, on a share, is still in write-ahead-log mode and another copy
+    // of the program has it open.
+    bool logInUseOnShare() const;
 
     // Opens the file, never creating it; fails with the engine's message. No effect when open.
     void open();

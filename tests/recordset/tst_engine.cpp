@@ -1,5 +1,6 @@
 // Opening Base.mdb: what is refused and how it is told; sharing and durability of posts.
 #include "Filesystems.h"
+#include "platform/FileSystems.h"
 #include "TempDatabase.h"
 #include "platform/Error.h"
 #include "platform/Sqlite.h"
@@ -56,7 +57,8 @@ TEST(Engine, AnEmptyFileOrOneThatIsNotADatabaseIsRefusedAndLeftAsItWas)
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         EXPECT_EQ(file.readAll(), content) << "byte for byte as it was";
         file.close();
-        EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList{QStringLiteral("Base.mdb")})
+        EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files),
+                  QStringList{QStringLiteral("Base.mdb")})
             << "nothing made beside it";
     }
 }
@@ -184,4 +186,36 @@ TEST(Engine, ATransactionNotCommittedLeavesTheFileAsItWas)
     EXPECT_EQ(db.scalar(count), QStringLiteral("2"));
     EXPECT_EQ(db.scalar(QStringLiteral("SELECT count(*) FROM Main WHERE ФИО = 'Петров'")),
               QStringLiteral("0"));
+}
+
+TEST(Engine, NetworkFileSystemsAreToldByTheKernelsKindOrTheFuseMountsProgram)
+{
+    const QString mounts = QStringLiteral(
+        "22 1 8:1 / / rw - ext4 /dev/sda1 rw\n"
+        "40 22 0:35 / /home/office/Общая\\040папка rw,nosuid - fuse.sshfs server:/srv rw\n"
+        "41 22 0:36 / /media/usb rw - fuse.exfat /dev/sdb1 rw\n"
+        "42 40 0:37 / /home/office/Общая\\040папка/local rw - fuse.exfat /dev/sdc1 rw\n"
+        "43 22 0:38 / /run/user/1000/gvfs rw - fuse.gvfsd-fuse gvfsd-fuse rw\n");
+    constexpr quint64 fuse = 0x65735546;
+    const struct
+    {
+        quint64 magic;
+        const char *path;
+        const char *kind;
+    } cases[] = {
+        {0x6969, "/mnt/nfs/Base.mdb", "nfs"},
+        {0xFF534D42, "/mnt/office", "cifs"},
+        {0xEF53, "/home/office", ""},
+        {fuse, "/home/office/Общая папка", "fuse.sshfs"},
+        {fuse, "/home/office/Общая папка/Реестр", "fuse.sshfs"},
+        {fuse, "/home/office/Общая папка/local/Реестр", ""},
+        {fuse, "/home/office/Общая папкаX", ""},
+        {fuse, "/media/usb/Реестр", ""},
+        {fuse, "/run/user/1000/gvfs/smb-share:server=srv,share=office", "fuse.gvfsd-fuse"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(networkFileSystem(c.magic, QString::fromUtf8(c.path), mounts),
+                  QString::fromUtf8(c.kind))
+            << c.path;
+    }
 }

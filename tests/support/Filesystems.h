@@ -45,3 +45,26 @@ private:
     QString m_why;
     bool m_ok = false;
 };
+
+// A folder of this computer seen through sshfs, as an office's share would be: an ssh server of
+// its own on 127.0.0.1 with keys made for it, and the folder mounted over it; both go with the
+// object. Needs root (the server), /dev/fuse, sshd and sshfs; ok() is false, with the reason in
+// why(), where any is missing.
+class SshfsMount
+{
+public:
+    SshfsMount(const QString &folder, const QString &mountPoint);
+    ~SshfsMount();
+    SshfsMount(const SshfsMount &) = delete;
+    SshfsMount &operator=(const SshfsMount &) = delete;
+
+    bool ok() const { return m_ok; }
+    const QString &why() const { return m_why; }
+
+private:
+    QString m_work;
+    QString m_mountPoint;
+    QString m_why;
+    qint64 m_server = 0;
+    bool m_ok = false;
+};

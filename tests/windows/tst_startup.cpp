@@ -1,7 +1,13 @@
 // The real program started as a separate process, with a robot loaded into it that answers its
 // message boxes and closes its main window.
+#include "Filesystems.h"
+#include "Processes.h"
 #include "TempDatabase.h"
 
+#include "platform/Sqlite.h"
+
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 
@@ -143,4 +149,90 @@ TEST(Startup, AnEngineThatCannotBeUsedIsFatalWithTheApplicationErrorBoxAndStatus
         << box.toStdString();
     EXPECT_TRUE(session.windows.isEmpty()) << "no window is shown";
     EXPECT_EQ(session.status, 1);
+}
+
+namespace {
+
+// The file format version in a database header: 1 for the rollback journal, 2 for the
+// write-ahead log.
+int journalFormat(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray head = file.read(20);
+    return head.size() == 20 ? head[18] : -1;
+}
+
+} // namespace
+
+// A Base.mdb on a share (here a folder mounted over sshfs) never uses the write-ahead log, whose
+// index only programs on one computer can share: reestr-db makes it with the rollback journal, the
+// program says once where the file lies, and a file still in write-ahead-log mode is switched, or
+// shown read only while another copy has it open.
+TEST(Startup, OnANetworkShareTheRegisterNeverUsesTheWriteAheadLog)
+{
+    TempFolder folder;
+    const QString remote = folder.file(QStringLiteral("remote"));
+    QDir().mkpath(remote);
+    const QString shared = folder.file(QStringLiteral("share"));
+    SshfsMount share(remote, shared);
+    if (!share.ok())
+        GTEST_SKIP() << "no sshfs mount here: " << share.why().toStdString();
+    const QString file = remote + QStringLiteral("/Base.mdb");
+    const auto noLog = [&] {
+        EXPECT_FALSE(QFile::exists(file + QStringLiteral("-wal")));
+        EXPECT_FALSE(QFile::exists(file + QStringLiteral("-shm")));
+    };
+    const auto noticeSaysShare = [](const Session &session) {
+        return session.boxes.filter(QStringLiteral("сетевой папке. Программа")).size() == 1;
+    };
+
+    const ProgramRun init = runProgram(QStringLiteral(REESTR_DB_PATH),
+                                       {QStringLiteral("init"), QStringLiteral("--demo")}, shared);
+    ASSERT_EQ(init.status, 0) << init.err.toStdString();
+    EXPECT_TRUE(init.out.contains(QStringLiteral("сетевой папке (fuse.sshfs)")))
+        << init.out.toStdString();
+    EXPECT_EQ(journalFormat(file), 1);
+    noLog();
+    Session session = startProgram(shared);
+    EXPECT_TRUE(noticeSaysShare(session)) << session.boxes.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(session.boxes.size(), 1) << session.boxes.join(QLatin1Char('\n')).toStdString();
+    ASSERT_EQ(session.windows.size(), 1);
+    EXPECT_TRUE(session.windows[0].contains(QStringLiteral(" rows=40 ")));
+    EXPECT_EQ(journalFormat(file), 1);
+    noLog();
+
+    // A register in write-ahead-log mode, brought onto the share.
+    const auto bringLocalRegister = [&] {
+        QFile::remove(file);
+        TempDatabase local(true);
+        local.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+        ASSERT_TRUE(QFile::copy(local.path(), file));
+        ASSERT_EQ(journalFormat(file), 2);
+    };
+    bringLocalRegister();
+    session = startProgram(shared);
+    EXPECT_EQ(session.boxes.size(), 1) << session.boxes.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(noticeSaysShare(session));
+    EXPECT_EQ(journalFormat(file), 1) << "switched to the rollback journal";
+    noLog();
+
+    // The same while another program has it open through the share: shown read only.
+    bringLocalRegister();
+    QProcess other;
+    other.setWorkingDirectory(shared);
+    other.start(QStringLiteral("sqlite3"), {QStringLiteral("Base.mdb")});
+    ASSERT_TRUE(other.waitForStarted());
+    other.write("BEGIN; SELECT 'reading', count(*) FROM Main;\n");
+    ASSERT_TRUE(other.waitForReadyRead(10000));
+    session = startProgram(shared);
+    other.write(".quit\n");
+    other.closeWriteChannel();
+    other.waitForFinished();
+    EXPECT_EQ(session.boxes.filter(QStringLiteral("открыт другой копией программы")).size(), 1)
+        << session.boxes.join(QLatin1Char('\n')).toStdString();
+    ASSERT_EQ(session.windows.size(), 1);
+    EXPECT_TRUE(session.windows[0].contains(QStringLiteral(" rows=40 ")));
+    EXPECT_EQ(journalFormat(file), 2) << "left as it was";
 }
