@@ -4,6 +4,7 @@
 
 #include "DatabaseTool.h"
 #include "platform/Sqlite.h"
+#include "platform/SqliteEngine.h"
 #include "recordset/Connection.h"
 #include "recordset/RecordSet.h"
 
@@ -108,7 +109,7 @@ QString benchDatabase(int people)
     DatabaseTool::createDatabase(path, false, 2026);
     {
         SqliteConnection db(path, SqliteConnection::Mode::OpenExisting);
-        SqliteTransaction transaction(db);
+        Transaction transaction(db, Transaction::Ending::AllOrNothing);
         SqliteStatement insert = db.prepare(QStringLiteral(
             "INSERT INTO Main (ФИО, Дата_рождения, Год, Месяц, Число) VALUES (?, ?, ?, ?, ?)"));
         const auto &demo = DatabaseTool::demoPeople();
@@ -237,11 +238,11 @@ void requireSame(const char *what, const Touched &program, const Touched &baseli
         std::printf("same rows: %s (%lld rows)\n", what, static_cast<long long>(program.rows));
         return;
     }
-    std::fprintf(stderr, "%s: the program and its baseline differ (%lld rows, %llx; %lld rows, %llx)\n",
-                 what, static_cast<long long>(program.rows),
-                 static_cast<unsigned long long>(program.checksum),
-                 static_cast<long long>(baseline.rows),
-                 static_cast<unsigned long long>(baseline.checksum));
+    std::fprintf(
+        stderr, "%s: the program and its baseline differ (%lld rows, %llx; %lld rows, %llx)\n",
+        what, static_cast<long long>(program.rows),
+        static_cast<unsigned long long>(program.checksum), static_cast<long long>(baseline.rows),
+        static_cast<unsigned long long>(baseline.checksum));
     std::exit(1);
 }
 
@@ -251,7 +252,7 @@ void setBasedAgeUpdate(SqliteConnection &db, int year)
         "UPDATE Main SET Возраст = ?1 - ifnull(Год, 0), "
         "Юбилей = CASE WHEN (?1 - ifnull(Год, 0)) % 5 = 0 THEN 'да' ELSE 'нет' END"));
     update.bindInt64(1, year);
-    SqliteTransaction transaction(db, SqliteTransaction::Lock::Immediate);
+    Transaction transaction(db, Transaction::Ending::AllOrNothing);
     update.run();
     transaction.commit();
 }
@@ -287,4 +288,9 @@ void setUpdateBenchmark(benchmark::State &state)
     int year = 2030;
     for (auto _ : state)
         setBasedAgeUpdate(db, year++);
+}
+
+Touched agesWritten(Engine &engine)
+{
+    return agesWritten(dynamic_cast<SqliteEngine &>(engine).connection());
 }

@@ -10,6 +10,7 @@
 
 class RecordSet;
 class SqliteConnection;
+class Engine;
 
 // Collects the times of every benchmark run, so the program can end with its target lines.
 class RatioReporter : public benchmark::ConsoleReporter
@@ -71,6 +72,8 @@ void requireSame(const char *what, const Touched &program, const Touched &baseli
 void setBasedAgeUpdate(SqliteConnection &db, int year);
 // What the age calculation wrote, in key order.
 Touched agesWritten(SqliteConnection &db);
+// The same, read through the register's engine (a file).
+Touched agesWritten(Engine &engine);
 
 // Benchmarks over a copy of the bench database of state.range(0) people, one year after another:
 // the age walk over tblMain as a record set attached to nothing, and the set-based update.

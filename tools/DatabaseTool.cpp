@@ -202,7 +202,7 @@ void createDatabase(const QString &path, bool withDemo, int lastYear)
     try {
         SqliteConnection db(path, SqliteConnection::Mode::CreateNew);
         created = true;
-        SqliteTransaction transaction(db);
+        Transaction transaction(db, Transaction::Ending::AllOrNothing);
         createSchema(db, lastYear);
         if (withDemo)
             addDemoPeople(db);

@@ -230,8 +230,8 @@ QList<TableSummary> receive(Reader &reader, SqliteConnection &db, const QString 
     QList<TableSummary> summary;
     QString current; // the table the reader is on
     bool planned = false;
-    std::optional<SqliteTransaction> transaction; // from the plan on: the copy is all or nothing
-    int table = -1;                               // the table whose rows are arriving
+    std::optional<Transaction> transaction; // from the plan on: the copy is all or nothing
+    int table = -1;                         // the table whose rows are arriving
     qint64 expected = 0;
     qint64 rows = 0;
     std::optional<SqliteStatement> insert;
@@ -284,7 +284,7 @@ QList<TableSummary> receive(Reader &reader, SqliteConnection &db, const QString 
                                         .arg(file, QLatin1String(required)));
                     }
                 }
-                transaction.emplace(db);
+                transaction.emplace(db, Transaction::Ending::AllOrNothing);
                 for (const PlannedTable &plan : plans) {
                     QStringList columns;
                     for (qsizetype i = 0; i < plan.columns.size(); ++i)

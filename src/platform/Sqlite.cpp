@@ -451,27 +451,19 @@ void SqliteConnection::checkpoint()
     }
 }
 
-SqliteTransaction::SqliteTransaction(SqliteConnection &db, Lock lock) : m_db(db)
+void SqliteConnection::beginTransaction()
 {
-    m_db.exec(lock == Lock::Immediate ? QStringLiteral("BEGIN IMMEDIATE")
-                                      : QStringLiteral("BEGIN"));
+    exec(QStringLiteral("BEGIN IMMEDIATE"));
 }
 
-SqliteTransaction::~SqliteTransaction()
+void SqliteConnection::commitTransaction()
 {
-    if (!m_open)
-        return;
-    try {
-        m_db.exec(QStringLiteral("ROLLBACK"));
-    } catch (const Error &) {
-        // The failure that ended the transaction is the one reported.
-    }
+    exec(QStringLiteral("COMMIT"));
 }
 
-void SqliteTransaction::commit()
+void SqliteConnection::rollbackTransaction()
 {
-    m_db.exec(QStringLiteral("COMMIT"));
-    m_open = false;
+    exec(QStringLiteral("ROLLBACK"));
 }
 
 void initializeEngine()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Error.h"
+#include "Engine.h"
 #include "Values.h"
 
 #include <QString>
@@ -86,7 +87,7 @@ private:
 };
 
 // One connection to a database file.
-class SqliteConnection
+class SqliteConnection : public TransactionTarget
 {
 public:
     enum class Mode {
@@ -116,6 +117,11 @@ public:
     void exec(const QString &sql);
     SqliteStatement prepare(const QString &sql);
 
+    // BEGIN IMMEDIATE: the write lock is taken at once.
+    void beginTransaction() override;
+    void commitTransaction() override;
+    void rollbackTransaction() override;
+
     qint64 lastInsertRowId() const;
     int changes() const;
     QString lastError() const;
@@ -138,23 +144,6 @@ private:
     sqlite3 *m_db = nullptr;
     bool m_readOnly = false;
     bool m_logInUseOnShare = false;
-};
-
-// A transaction on a connection, begun when made: committed by commit(), rolled back when it ends
-// without one (a failure on the way leaves the file as it was).
-class SqliteTransaction
-{
-public:
-    enum class Lock { Deferred, Immediate };
-    explicit SqliteTransaction(SqliteConnection &db, Lock lock = Lock::Deferred);
-    SqliteTransaction(const SqliteTransaction &) = delete;
-    SqliteTransaction &operator=(const SqliteTransaction &) = delete;
-    ~SqliteTransaction();
-    void commit();
-
-private:
-    SqliteConnection &m_db;
-    bool m_open = true;
 };
 
 // Makes sure the SQLite library can be used: it initialises and is recent enough. Fails with

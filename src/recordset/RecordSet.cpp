@@ -3,8 +3,7 @@
 #include "Connection.h"
 
 #include "platform/Error.h"
-#include "platform/RowSource.h"
-#include "platform/Sqlite.h"
+#include "platform/Engine.h"
 
 #include <algorithm>
 #include <exception>
@@ -171,10 +170,8 @@ void RecordSet::open()
 {
     if (Active())
         return;
-    SqliteConnection &engine = m_connection->engine();
-    m_source = std::make_unique<RowSource>(m_kind == Kind::Table
-                                               ? RowSource::forTable(engine, m_tableName)
-                                               : RowSource::forQuery(engine, m_sql.text()));
+    Engine &engine = m_connection->engine();
+    m_source = m_kind == Kind::Table ? engine.table(m_tableName) : engine.query(m_sql.text());
     std::vector<RecordArena::Handle> records;
     RecordArena arena;
     try {
@@ -428,8 +425,8 @@ void RecordSet::PostRecord()
         else
             row = m_arena.replace(row, key, m_assignedColumns, m_assignedValues);
     } else {
-        const qint64 key = m_arena.at(row).key();
-        m_source->update(key, m_assignedColumns, m_assignedValues);
+        const qint64 key =
+            m_source->update(m_arena.at(row).key(), m_assignedColumns, m_assignedValues);
         row = m_arena.replace(row, key, m_assignedColumns, m_assignedValues);
     }
     m_arena.packIfWasteful(m_rows);

@@ -1,5 +1,6 @@
 #include "AgeCalculation.h"
 
+#include "platform/Engine.h"
 #include "platform/Error.h"
 #include "recordset/Connection.h"
 #include "recordset/RecordSet.h"
@@ -11,7 +12,7 @@ namespace {
 // Commits the walk. When the file refuses the commit it keeps none of the walk, so the records
 // held in memory are read again from it (the cursor stays where it was) and the user is told that
 // the calculation was not saved.
-void commitOrShowTheFile(WriteTransaction &transaction, RecordSet &people)
+void commitOrShowTheFile(Transaction &transaction, RecordSet &people)
 {
     try {
         transaction.commit();
@@ -32,7 +33,9 @@ void walk(RecordSet &people, int year)
     Field &born = people.FieldNamed(QStringLiteral("Год"));
     Field &age = people.FieldNamed(QStringLiteral("Возраст"));
     Field &jubilee = people.FieldNamed(QStringLiteral("Юбилей"));
-    WriteTransaction transaction(people.connection());
+    // One transaction for the whole walk: another computer never sees half of it, and a failure
+    // keeps every person posted before it.
+    Transaction transaction(people.connection().engine(), Transaction::Ending::KeepWhatWasPosted);
     // The grid and the detail panel follow the walk to its last record, or to the one that
     // failed, with one refresh: nothing is painted while the walk runs.
     DisabledControls quiet(people);

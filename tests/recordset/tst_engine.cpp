@@ -166,14 +166,14 @@ TEST(Engine, ATransactionNotCommittedLeavesTheFileAsItWas)
     const QString count = QStringLiteral("SELECT count(*) FROM Main");
     auto writer = db.connect();
     {
-        SqliteTransaction transaction(*writer, SqliteTransaction::Lock::Immediate);
+        Transaction transaction(*writer, Transaction::Ending::AllOrNothing);
         writer->exec(QStringLiteral("INSERT INTO Main (ФИО) VALUES ('Иванов')"));
         EXPECT_EQ(db.scalar(count), QStringLiteral("0")); // not seen before the commit
         transaction.commit();
     }
     EXPECT_EQ(db.scalar(count), QStringLiteral("1"));
     try {
-        SqliteTransaction transaction(*writer);
+        Transaction transaction(*writer, Transaction::Ending::AllOrNothing);
         writer->exec(QStringLiteral("INSERT INTO Main (ФИО) VALUES ('Петров')"));
         writer->exec(QStringLiteral("INSERT INTO NoSuchTable VALUES (1)"));
         transaction.commit();

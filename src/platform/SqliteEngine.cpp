@@ -1,4 +1,9 @@
-#include "RowSource.h"
+#include "SqliteEngine.h"
+
+#include "Error.h"
+
+#include <QDir>
+#include <QFileInfo>
 
 #include <QRegularExpression>
 
@@ -60,13 +65,16 @@ bool fieldTypeFromDeclared(const QString &declared, FieldType &type, int &size)
     return true;
 }
 
-RowSource::RowSource(SqliteConnection &db, const QString &selectSql)
+SqliteRowSource::SqliteRowSource(SqliteConnection &db, const QString &selectSql)
     : m_db(&db), m_selectSql(selectSql)
 {}
 
-RowSource RowSource::forTable(SqliteConnection &db, const QString &table)
+std::unique_ptr<SqliteRowSource> SqliteRowSource::forTable(SqliteConnection &db,
+                                                           const QString &table)
 {
-    RowSource source(db, QStringLiteral("SELECT rowid, * FROM %1").arg(quoteIdentifier(table)));
+    std::unique_ptr<SqliteRowSource> made(new SqliteRowSource(
+        db, QStringLiteral("SELECT rowid, * FROM %1").arg(quoteIdentifier(table))));
+    SqliteRowSource &source = *made;
     SqliteStatement statement = db.prepare(source.m_selectSql);
     source.m_keyIndex = 0;
     source.m_dataOffset = 1;
@@ -79,12 +87,13 @@ RowSource RowSource::forTable(SqliteConnection &db, const QString &table)
         if (key.found && column.name.compare(key.column, Qt::CaseInsensitive) == 0)
             column.readOnly = true;
     }
-    return source;
+    return made;
 }
 
-RowSource RowSource::forQuery(SqliteConnection &db, const QString &sql)
+std::unique_ptr<SqliteRowSource> SqliteRowSource::forQuery(SqliteConnection &db, const QString &sql)
 {
-    RowSource source(db, sql);
+    std::unique_ptr<SqliteRowSource> made(new SqliteRowSource(db, sql));
+    SqliteRowSource &source = *made;
     SqliteStatement statement = db.prepare(sql);
     source.describe(statement);
 
@@ -108,11 +117,11 @@ RowSource RowSource::forQuery(SqliteConnection &db, const QString &sql)
         ++i;
     }
     if (table.isEmpty() || !oneTable)
-        return source;
+        return made;
 
     const TableKey key = integerKeyOf(db, table);
     if (!key.found)
-        return source;
+        return made;
     for (SourceColumn &column : source.m_columns) {
         if (column.origin.compare(key.column, Qt::CaseInsensitive) == 0) {
             column.readOnly = true;
@@ -124,10 +133,10 @@ RowSource RowSource::forQuery(SqliteConnection &db, const QString &sql)
         source.m_table = table;
         source.m_keyColumn = quoteIdentifier(key.column);
     }
-    return source;
+    return made;
 }
 
-void RowSource::describe(SqliteStatement &statement)
+void SqliteRowSource::describe(SqliteStatement &statement)
 {
     m_columns.clear();
     m_undeclared.clear();
@@ -139,7 +148,7 @@ void RowSource::describe(SqliteStatement &statement)
     }
 }
 
-void RowSource::inferUndeclaredTypes(const RowCells &firstRow)
+void SqliteRowSource::inferUndeclaredTypes(const RowCells &firstRow)
 {
     for (size_t i = 0; i < m_columns.size(); ++i) {
         if (!m_undeclared[i])
@@ -159,7 +168,7 @@ void RowSource::inferUndeclaredTypes(const RowCells &firstRow)
     }
 }
 
-void RowSource::readAll(const RowReader &reader)
+void SqliteRowSource::readAll(const RowReader &reader)
 {
     SqliteStatement statement = m_db->prepare(m_selectSql);
     const StatementCells cells(statement, m_dataOffset);
@@ -173,7 +182,7 @@ void RowSource::readAll(const RowReader &reader)
     }
 }
 
-bool RowSource::fetch(qint64 key, const RowReader &reader)
+bool SqliteRowSource::fetch(qint64 key, const RowReader &reader)
 {
     if (!isModifiable())
         return false;
@@ -194,7 +203,7 @@ bool RowSource::fetch(qint64 key, const RowReader &reader)
     return true;
 }
 
-QString RowSource::columnList(const std::vector<int> &columns) const
+QString SqliteRowSource::columnList(const std::vector<int> &columns) const
 {
     QStringList names;
     for (int column : columns)
@@ -202,11 +211,11 @@ QString RowSource::columnList(const std::vector<int> &columns) const
     return names.join(QStringLiteral(", "));
 }
 
-void RowSource::update(qint64 key, const std::vector<int> &columns,
-                       const std::vector<SqlValue> &values)
+qint64 SqliteRowSource::update(qint64 key, const std::vector<int> &columns,
+                               const std::vector<Value> &values)
 {
     if (columns.empty())
-        return;
+        return key;
     if (columns != m_chosenUpdate.columns)
         chooseUpdate(columns);
     SqliteStatement &statement = *m_chosenUpdate.statement;
@@ -219,9 +228,10 @@ void RowSource::update(qint64 key, const std::vector<int> &columns,
         throw Error(QStringLiteral("Row cannot be located for updating. "
                                    "Some values may have been changed since it was last read."));
     }
+    return key;
 }
 
-void RowSource::chooseUpdate(const std::vector<int> &columns)
+void SqliteRowSource::chooseUpdate(const std::vector<int> &columns)
 {
     // The statement names the columns in ascending order and the values are bound in that same
     // order, whatever order they were assigned in: a walk that writes the same columns each time
@@ -251,7 +261,7 @@ void RowSource::chooseUpdate(const std::vector<int> &columns)
     m_chosenUpdate = {columns, std::move(order), &cached->second};
 }
 
-qint64 RowSource::insert(const std::vector<int> &columns, const std::vector<SqlValue> &values)
+qint64 SqliteRowSource::insert(const std::vector<int> &columns, const std::vector<Value> &values)
 {
     QString sql;
     if (columns.empty()) {
@@ -266,16 +276,41 @@ qint64 RowSource::insert(const std::vector<int> &columns, const std::vector<SqlV
     }
     SqliteStatement statement = m_db->prepare(sql);
     int parameter = 1;
-    for (const SqlValue &value : values)
+    for (const Value &value : values)
         statement.bind(parameter++, value);
     statement.run();
     return m_db->lastInsertRowId();
 }
 
-void RowSource::remove(qint64 key)
+void SqliteRowSource::remove(qint64 key)
 {
     SqliteStatement statement = m_db->prepare(
         QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(quoteIdentifier(m_table), m_keyColumn));
     statement.bindInt64(1, key);
     statement.run();
+}
+
+// --- SqliteEngine ------------------------------------------------------------------------------
+
+SqliteEngine::SqliteEngine(const QString &path) : m_db(path, SqliteConnection::Mode::OpenExisting)
+{}
+
+std::unique_ptr<RowSource> SqliteEngine::table(const QString &name)
+{
+    return SqliteRowSource::forTable(m_db, name);
+}
+
+std::unique_ptr<RowSource> SqliteEngine::query(const QString &sql)
+{
+    return SqliteRowSource::forQuery(m_db, sql);
+}
+
+QString SqliteEngine::where() const
+{
+    return QDir::toNativeSeparators(QFileInfo(m_db.path()).absoluteFilePath());
+}
+
+bool SqliteEngine::checkpointUnlessBusy()
+{
+    return m_db.isReadOnly() || m_db.checkpointWithoutWaiting();
 }

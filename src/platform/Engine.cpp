@@ -1,0 +1,37 @@
+#include "Engine.h"
+
+#include "Error.h"
+
+Transaction::Transaction(TransactionTarget &target, Ending ending)
+    : m_target(&target), m_ending(ending)
+{
+    m_target->beginTransaction();
+}
+
+Transaction::~Transaction()
+{
+    if (!m_open)
+        return;
+    try {
+        if (m_ending == Ending::KeepWhatWasPosted)
+            commit();
+        else
+            m_target->rollbackTransaction();
+    } catch (const Error &) {
+        // The failure that ended the transaction early is the one reported.
+    }
+}
+
+void Transaction::commit()
+{
+    m_open = false;
+    try {
+        m_target->commitTransaction();
+    } catch (const Error &) {
+        try {
+            m_target->rollbackTransaction();
+        } catch (const Error &) {
+        }
+        throw;
+    }
+}

@@ -1,0 +1,110 @@
+#pragma once
+
+#include "Values.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+// What a register's storage must give the record sets, whichever engine keeps it: a Base.mdb file
+// (SQLite) or a database on a server (PostgreSQL). Nothing above the record sets knows which.
+
+// Something that runs transactions: an engine, or a bare connection of the database tool.
+class TransactionTarget
+{
+public:
+    // Begins a write transaction; where the engine has a write lock, it is taken now, so that a
+    // second writer waits for this one instead of interleaving with it.
+    virtual void beginTransaction() = 0;
+    virtual void commitTransaction() = 0;
+    virtual void rollbackTransaction() = 0;
+
+protected:
+    TransactionTarget() = default;
+    ~TransactionTarget() = default;
+    TransactionTarget(const TransactionTarget &) = default;
+    TransactionTarget &operator=(const TransactionTarget &) = default;
+};
+
+// The one transaction guard, begun when made. How it ends without commit() is in its name:
+// - AllOrNothing: rolled back, as a copy or an import must be;
+// - KeepWhatWasPosted: committed, as the age walk is: every person posted before a failure stays.
+// A commit that fails is rolled back, so no transaction is ever left open behind the user's back,
+// and the failure goes on (from the destructor it is dropped: a failure is already on its way).
+class Transaction
+{
+public:
+    enum class Ending { AllOrNothing, KeepWhatWasPosted };
+
+    Transaction(TransactionTarget &target, Ending ending);
+    ~Transaction();
+    Transaction(const Transaction &) = delete;
+    Transaction &operator=(const Transaction &) = delete;
+
+    // Commits now; fails with the engine's message, the transaction then rolled back.
+    void commit();
+
+private:
+    TransactionTarget *m_target;
+    Ending m_ending;
+    bool m_open = true;
+};
+
+// The rows of a table or of a select statement, with what is needed to write them back: every row
+// is identified by a key, and changes are written through that key.
+class RowSource
+{
+public:
+    // Given one row at a time, its columns as the source's; the key is the row's identity (0 if
+    // it has none).
+    using RowReader = std::function<void(const RowCells &row, qint64 key)>;
+
+    virtual ~RowSource() = default;
+
+    virtual const std::vector<SourceColumn> &columns() const = 0;
+    virtual bool isModifiable() const = 0;
+
+    // Reads every row in the engine's order.
+    virtual void readAll(const RowReader &reader) = 0;
+    // Reads one row again; false when it no longer exists.
+    virtual bool fetch(qint64 key, const RowReader &reader) = 0;
+
+    // Writes the given columns of one row and gives its key afterwards: an engine whose row
+    // identity moves with every change (a server table without a key) gives the new one. Fails
+    // with the engine's message, or when the row is gone; the engine has then changed nothing.
+    virtual qint64 update(qint64 key, const std::vector<int> &columns,
+                          const std::vector<Value> &values) = 0;
+    // Adds a row with the given columns, the others left to the table's defaults; gives its key.
+    virtual qint64 insert(const std::vector<int> &columns, const std::vector<Value> &values) = 0;
+    virtual void remove(qint64 key) = 0;
+};
+
+// One open register.
+class Engine : public TransactionTarget
+{
+public:
+    virtual ~Engine() = default;
+
+    // All rows and columns of a table, in table order.
+    virtual std::unique_ptr<RowSource> table(const QString &name) = 0;
+    // The result of a select, editable where its columns come from one table with its key.
+    virtual std::unique_ptr<RowSource> query(const QString &sql) = 0;
+
+    // The data is shown, never changed: a file that cannot be written, a role that may only read.
+    virtual bool isReadOnly() const = 0;
+    // Where the register is, for messages: the file, or the server and its database.
+    virtual QString where() const = 0;
+
+    // The kind of network file system a file lies on; empty for a local file and for a server.
+    virtual QString networkShare() const { return {}; }
+    // A file on a share still in write-ahead-log mode that another copy holds: read only.
+    virtual bool logInUseOnShare() const { return false; }
+    // Folds a file's log into the file itself so that a copy of the file alone holds all the
+    // data; false at once when another program is writing. A server has nothing to fold.
+    virtual bool checkpointUnlessBusy() { return true; }
+
+protected:
+    Engine() = default;
+};

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "Engine.h"
+#include "Sqlite.h"
+#include "Values.h"
+
+#include <QString>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+// Maps a declared column type to a field type: INTEGER, INT and LONG are 32-bit, SMALLINT and
+// SHORT 16-bit, WORD, BYTE and TINYINT unsigned 16-bit, REAL, DOUBLE, FLOAT, NUMERIC and DECIMAL
+// floating point, anything else text with the size given in brackets. Empty means "not declared".
+bool fieldTypeFromDeclared(const QString &declared, FieldType &type, int &size);
+
+// The rows of a table or of a select over SQLite. A table is editable through its row id, also
+// when it declares no key; a select when its columns come from one table and include that table's
+// integer primary key. A column whose type is not declared takes it from the first row's value.
+class SqliteRowSource final : public RowSource
+{
+public:
+    static std::unique_ptr<SqliteRowSource> forTable(SqliteConnection &db, const QString &table);
+    static std::unique_ptr<SqliteRowSource> forQuery(SqliteConnection &db, const QString &sql);
+
+    const std::vector<SourceColumn> &columns() const override { return m_columns; }
+    bool isModifiable() const override { return !m_table.isEmpty() && !m_db->isReadOnly(); }
+    void readAll(const RowReader &reader) override;
+    bool fetch(qint64 key, const RowReader &reader) override;
+    qint64 update(qint64 key, const std::vector<int> &columns,
+                  const std::vector<Value> &values) override;
+    qint64 insert(const std::vector<int> &columns, const std::vector<Value> &values) override;
+    void remove(qint64 key) override;
+
+private:
+    SqliteRowSource(SqliteConnection &db, const QString &selectSql);
+    void describe(SqliteStatement &statement);
+    void inferUndeclaredTypes(const RowCells &firstRow);
+    QString columnList(const std::vector<int> &columns) const;
+    void chooseUpdate(const std::vector<int> &columns);
+
+    SqliteConnection *m_db;
+    QString m_selectSql;
+    QString m_table;     // the table written to; empty when read-only
+    QString m_keyColumn; // the key column of m_table, as SQL
+    int m_keyIndex = -1; // the statement column that holds the key
+    int m_dataOffset = 0;
+    std::vector<SourceColumn> m_columns;
+    std::vector<bool> m_undeclared;
+    // One UPDATE per set of columns written, keyed by the columns in ascending order.
+    std::map<std::vector<int>, SqliteStatement> m_updates;
+    // The last one used, for columns assigned in this order: a walk writes the same each time.
+    struct ChosenUpdate
+    {
+        std::vector<int> columns;  // in the order assigned
+        std::vector<size_t> order; // the assigned values, in the statement's order
+        SqliteStatement *statement = nullptr;
+    } m_chosenUpdate;
+};
+
+// A Base.mdb file as the register's engine.
+class SqliteEngine final : public Engine
+{
+public:
+    // Opens the file, never creating it; fails with a message naming it.
+    explicit SqliteEngine(const QString &path);
+
+    SqliteConnection &connection() { return m_db; }
+
+    std::unique_ptr<RowSource> table(const QString &name) override;
+    std::unique_ptr<RowSource> query(const QString &sql) override;
+    bool isReadOnly() const override { return m_db.isReadOnly(); }
+    QString where() const override;
+    QString networkShare() const override { return m_db.networkShare(); }
+    bool logInUseOnShare() const override { return m_db.logInUseOnShare(); }
+    bool checkpointUnlessBusy() override;
+    void beginTransaction() override { m_db.beginTransaction(); }
+    void commitTransaction() override { m_db.commitTransaction(); }
+    void rollbackTransaction() override { m_db.rollbackTransaction(); }
+
+private:
+    SqliteConnection m_db;
+};
