@@ -8,6 +8,7 @@ packages=("$@")
 [ ${#packages[@]} -gt 0 ] || packages=(
   # build
   cmake g++ make ninja-build pkg-config qt6-base-dev libsqlite3-dev libxlsxwriter-dev mdbtools-dev
+  libpq-dev
   libgtest-dev libgmock-dev libbenchmark-dev clang-format
   # run
   fonts-wine 7zip xdg-utils
@@ -15,7 +16,7 @@ packages=("$@")
   dpkg-dev file lintian python3
   # tests and screenshots
   xvfb xauth openbox imagemagick sqlite3 unzip dbus dbus-daemon at-spi2-core python3-pyatspi mdbtools
-  strace poppler-utils openssh-server sshfs
+  strace poppler-utils openssh-server sshfs postgresql-15
 )
 
 missing=()

@@ -13,6 +13,12 @@ namespace Startup {
 
 namespace {
 
+QString &server()
+{
+    static QString chosen;
+    return chosen;
+}
+
 void createMainWindow()
 {
     frmMain = new TfrmMain;
@@ -22,7 +28,7 @@ void createMainWindow()
 // a field a table lacks is reported by its control as the table opens, and is not fatal.
 void createDataModule()
 {
-    DM = new TDM;
+    DM = new TDM(server());
     frmMain->linkDataControls(*DM);
     DM->open();
 }
@@ -38,6 +44,11 @@ void createReferenceWindow()
 }
 
 } // namespace
+
+void setServer(const QString &chosen)
+{
+    server() = chosen;
+}
 
 bool createAll(const std::function<void(const std::exception &, Step)> &failed)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <exception>
 #include <functional>
 
@@ -10,6 +12,10 @@
 namespace Startup {
 
 using Step = void (*)();
+
+// The register the data module opens: empty for Base.mdb in the current folder, or a server's
+// libpq connection string. Set before createAll().
+void setServer(const QString &server);
 
 // Makes the four in order. When a step fails, `failed` is told the failure and the step, what was
 // made is destroyed again and false is returned.

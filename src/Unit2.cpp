@@ -3,13 +3,10 @@
 #include "controls/Guard.h"
 #include "platform/Dialogs.h"
 
-#include <QDir>
-#include <QFileInfo>
-
 TDM *DM = nullptr;
 
-TDM::TDM(QObject *parent)
-    : QObject(parent), con1(QStringLiteral("Base.mdb")),
+TDM::TDM(const QString &server, QObject *parent)
+    : QObject(parent), con1(QStringLiteral("Base.mdb"), server),
       tblMain(QStringLiteral("tblMain"), con1, RecordSet::Kind::Table),
       tblGod(QStringLiteral("tblGod"), con1, RecordSet::Kind::Table),
       tblMesyats(QStringLiteral("tblMesyats"), con1, RecordSet::Kind::Table),
@@ -37,27 +34,32 @@ void TDM::open()
     // cannot be opened is reported five times, as each of them fails in turn.
     guarded([this] { con1.open(); });
     // Each said once, before the tables show.
-    const QString file = QDir::toNativeSeparators(QFileInfo(con1.fileName()).absoluteFilePath());
+    const QString where = con1.where();
     if (con1.logInUseOnShare()) {
         Dialogs::current().showError(
             QStringLiteral("Файл базы данных «%1» лежит в сетевой папке и открыт другой копией "
                            "программы в режиме, который в сетевой папке небезопасен. Данные только "
                            "показываются; закройте все копии программы и запустите её снова")
-                .arg(file));
+                .arg(where));
+    } else if (con1.isReadOnly() && con1.onServer()) {
+        Dialogs::current().showError(
+            QStringLiteral("Реестр (%1) открыт только для чтения: ваша роль на сервере не может "
+                           "изменять его. Данные только показываются, изменения сохранить нельзя")
+                .arg(where));
     } else if (con1.isReadOnly()) {
         // Every change would be refused later.
         Dialogs::current().showError(
             QStringLiteral("Файл базы данных «%1» (или его папка) закрыт для записи: данные "
                            "только показываются, изменения сохранить нельзя")
-                .arg(file));
+                .arg(where));
     }
     if (!con1.networkShare().isEmpty()) {
         Dialogs::current().showNotice(
             QStringLiteral("Файл базы данных «%1» лежит в сетевой папке. Программа работает с ним "
                            "осторожно, но один файл на нескольких компьютерах легко повредить. "
                            "Если с реестром работают несколько компьютеров, храните его на "
-                           "сервере баз данных PostgreSQL")
-                .arg(file));
+                           "сервере баз данных PostgreSQL: reestr-db init --server")
+                .arg(where));
     }
     for (RecordSet *table : {&tblMain, &tblGod, &tblMesyats, &tblChislo})
         guarded([table] { table->setActive(true); });

@@ -5,8 +5,11 @@
 #include "controls/MessageDialogs.h"
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
+#include "recordset/Connection.h"
 
+#include <QCommandLineParser>
 #include <QFileInfo>
+#include <QSettings>
 
 #include <cstdio>
 #include <typeinfo>
@@ -38,6 +41,32 @@ int main(int argc, char *argv[])
     Application::registerFonts();
     MessageDialogs dialogs;
     Dialogs::install(&dialogs);
+
+    // The register: a server given on the command line, else the one in the settings (the
+    // user's, then the computer's), else Base.mdb in the current folder.
+    QCommandLineParser parser;
+    parser.setApplicationDescription(applicationTitle());
+    parser.addHelpOption();
+    const QCommandLineOption serverOption(
+        QStringLiteral("server"),
+        QStringLiteral("Реестр на сервере PostgreSQL: строка подключения libpq или URI."),
+        QStringLiteral("CONNINFO"));
+    parser.addOption(serverOption);
+    parser.process(app);
+    QString server = parser.value(serverOption);
+    if (server.isEmpty()) {
+        const QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
+                                 QStringLiteral("reestr"), QStringLiteral("reestr"));
+        server = settings.value(QStringLiteral("server")).toString();
+    }
+    if (Connection::serverNamesAPassword(server)) {
+        Dialogs::current().showFatal(
+            QStringLiteral("Application Error"),
+            QStringLiteral("Пароль не пишут в строке подключения к серверу: его хранят в файле "
+                           "~/.pgpass или вводят, когда сервер его спросит."));
+        return 1;
+    }
+    Startup::setServer(server);
 
     if (!Startup::createAll(showFatal))
         return 1;

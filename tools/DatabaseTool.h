@@ -27,6 +27,11 @@ QString composeBirthDate(int day, int month, int year);
 // existing file without touching it. Throws Error.
 void createDatabase(const QString &path, bool withDemo, int lastYear);
 
+// Creates the register's tables with their reference rows (and the demo people when asked) in a
+// PostgreSQL database, given by a libpq connection string or URI; refuses a database that already
+// holds them. Gives where it was made. Throws Error.
+QString createServerRegister(const QString &conninfo, bool withDemo, int lastYear);
+
 // Adds the tables and reference rows to an open, empty database.
 void createSchema(SqliteConnection &db, int lastYear);
 void addDemoPeople(SqliteConnection &db);

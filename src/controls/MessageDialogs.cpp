@@ -1,6 +1,8 @@
 #include "MessageDialogs.h"
 
 #include <QGuiApplication>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -60,4 +62,18 @@ bool MessageDialogs::confirm(const QString &text)
 void MessageDialogs::showFatal(const QString &caption, const QString &text)
 {
     show(QMessageBox::Critical, caption, text);
+}
+
+std::optional<QString> MessageDialogs::askPassword(const QString &question)
+{
+    QInputDialog dialog;
+    dialog.setWindowTitle(applicationTitle());
+    dialog.setLabelText(question);
+    dialog.setTextEchoMode(QLineEdit::Password);
+    dialog.setOkButtonText(QStringLiteral("OK"));
+    dialog.setCancelButtonText(QStringLiteral("Отмена"));
+    dialog.setWindowModality(Qt::ApplicationModal);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.textValue();
 }

@@ -11,4 +11,5 @@ public:
     void showInformation(const QString &text) override;
     bool confirm(const QString &text) override;
     void showFatal(const QString &caption, const QString &text) override;
+    std::optional<QString> askPassword(const QString &question) override;
 };

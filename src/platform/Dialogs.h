@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <optional>
+
 // Every message box and question of the program goes through this service, so that tests can
 // put a recorder in its place and nothing ever blocks them.
 class Dialogs
@@ -19,6 +21,13 @@ public:
     virtual bool confirm(const QString &text) = 0;
     // The stop box of a fatal start-up error, with its own caption.
     virtual void showFatal(const QString &caption, const QString &text) = 0;
+    // Asks for the database server's password, the typing hidden; nothing when declined. A
+    // service that cannot ask gives nothing.
+    virtual std::optional<QString> askPassword(const QString &question)
+    {
+        (void)question;
+        return std::nullopt;
+    }
 
     // The service in use. Installing one returns the one it replaces.
     static Dialogs &current();

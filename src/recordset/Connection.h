@@ -6,21 +6,28 @@
 
 class Engine;
 
-// The one connection of the program to its database file. It opens on request, and a record set
-// that opens while the connection is closed asks it to open first.
+// The one connection of the program to its register: the database file, or, when a server is
+// given (a libpq connection string or URI), the register in a PostgreSQL database. It opens on
+// request, and a record set that opens while the connection is closed asks it to open first.
 class Connection
 {
 public:
-    explicit Connection(QString fileName);
+    explicit Connection(QString fileName, QString server = QString());
     ~Connection();
 
     // Makes sure the engine can be used; fails with "Error creating object. ..." otherwise.
     static void initializeEngine();
+    // Whether a server's connection string carries a password, which never belongs on a command
+    // line or in a settings file.
+    static bool serverNamesAPassword(const QString &server);
 
     const QString &fileName() const { return m_fileName; }
+    bool onServer() const { return !m_server.isEmpty(); }
+    // Where the register is, for messages: the file's full path, or the server and database.
+    QString where() const;
     bool isOpen() const { return m_engine != nullptr; }
-    // Open on a file that it, or its folder, does not let us write: the data is shown, never
-    // changed.
+    // Open on a file that it, or its folder, does not let us write, or as a server role that may
+    // only read: the data is shown, never changed.
     bool isReadOnly() const;
     // The kind of network file system the file lies on, empty when it is local.
     QString networkShare() const;
@@ -42,5 +49,6 @@ public:
 
 private:
     QString m_fileName;
+    QString m_server;
     std::unique_ptr<Engine> m_engine;
 };

@@ -6,6 +6,7 @@
 //
 // REESTR_MODEL_SEED=S runs one seed; REESTR_MODEL_SEEDS=N and REESTR_MODEL_STEPS=M a longer run.
 #include "RecordSetModel.h"
+#include "TestServer.h"
 
 #include <QScopeGuard>
 
@@ -43,17 +44,151 @@ int environmentNumber(const char *name, int fallback)
     return ok ? value : fallback;
 }
 
-class RecordSetModelTest : public RecordSetTest
+// Another program on the same register: what the walk does through it, and how it reads the
+// register back, on the file or on the server.
+class OtherProgram
 {
-protected:
-    // Runs one seed; gives the step log up to the first difference, or nothing when all agree.
-    std::optional<QString> walk(unsigned seed, int steps);
-
-private:
-    std::optional<QString> compare(const Model &model, SqliteConnection &reader);
+public:
+    virtual ~OtherProgram() = default;
+    // Empties Main and starts its numbering again.
+    virtual void clear() = 0;
+    virtual void insert(qint64 key, const QString &name) = 0;
+    virtual void remove(qint64 key) = 0;
+    // Sets one column of one row; gives what the register then holds there.
+    virtual SqlValue set(qint64 key, int column, const SqlValue &value) = 0;
+    // The values another program may put in a column.
+    virtual std::vector<SqlValue> valuesFor(int column) const = 0;
+    // Every row of Main by key.
+    virtual std::vector<std::pair<qint64, Values>> rows() = 0;
 };
 
-std::optional<QString> RecordSetModelTest::compare(const Model &model, SqliteConnection &reader)
+class FileProgram final : public OtherProgram
+{
+public:
+    explicit FileProgram(const TempDatabase &db) : m_db(db.connect()) {}
+
+    void clear() override
+    {
+        m_db->exec(QStringLiteral("DELETE FROM Main"));
+        m_db->exec(QStringLiteral("DELETE FROM sqlite_sequence WHERE name = 'Main'"));
+    }
+    void insert(qint64 key, const QString &name) override
+    {
+        SqliteStatement insert =
+            m_db->prepare(QStringLiteral("INSERT INTO Main (Код, ФИО) VALUES (?, ?)"));
+        insert.bindInt64(1, key);
+        insert.bind(2, name.isNull() ? SqlValue() : SqlValue(name));
+        insert.run();
+    }
+    void remove(qint64 key) override
+    {
+        m_db->exec(QStringLiteral("DELETE FROM Main WHERE Код = %1").arg(key));
+    }
+    SqlValue set(qint64 key, int column, const SqlValue &value) override
+    {
+        SqliteStatement update =
+            m_db->prepare(QStringLiteral("UPDATE Main SET %1 = ? WHERE Код = ?")
+                              .arg(QString::fromUtf8(columnNames[column])));
+        update.bind(1, value);
+        update.bindInt64(2, key);
+        update.run();
+        // The column's affinity decides what is stored (1961 in a text column is '1961').
+        SqliteStatement reread = m_db->prepare(QStringLiteral("SELECT %1 FROM Main WHERE Код = ?")
+                                                   .arg(QString::fromUtf8(columnNames[column])));
+        reread.bindInt64(1, key);
+        reread.step();
+        return reread.columnValue(0);
+    }
+    std::vector<SqlValue> valuesFor(int) const override { return foreignValues(); }
+    std::vector<std::pair<qint64, Values>> rows() override
+    {
+        std::vector<std::pair<qint64, Values>> rows;
+        SqliteStatement select = m_db->prepare(QStringLiteral("SELECT * FROM Main ORDER BY Код"));
+        while (select.step()) {
+            Values values;
+            for (int column = 0; column < columnCount; ++column)
+                values[size_t(column)] = select.columnValue(column);
+            rows.emplace_back(select.columnInt64(0), values);
+        }
+        return rows;
+    }
+
+private:
+    std::unique_ptr<SqliteConnection> m_db;
+};
+
+class ServerProgram final : public OtherProgram
+{
+public:
+    explicit ServerProgram(const ServerDatabase &db) : m_db(db.connect()) {}
+
+    void clear() override { m_db->exec(QStringLiteral("TRUNCATE Main RESTART IDENTITY")); }
+    void insert(qint64 key, const QString &name) override
+    {
+        m_db->exec(QStringLiteral("INSERT INTO Main (Код, ФИО) VALUES ($1, $2)"),
+                   {SqlValue(key), name.isNull() ? SqlValue() : SqlValue(name)});
+        // As on the file, a key is never given twice: numbering goes on after the highest.
+        m_db->exec(QStringLiteral("SELECT setval(pg_get_serial_sequence('main', 'Код'), "
+                                  "greatest($1::bigint, (SELECT last_value FROM "
+                                  "main_Код_seq)))"),
+                   {SqlValue(key)});
+    }
+    void remove(qint64 key) override
+    {
+        m_db->exec(QStringLiteral("DELETE FROM Main WHERE Код = $1"), {SqlValue(key)});
+    }
+    SqlValue set(qint64 key, int column, const SqlValue &value) override
+    {
+        m_db->exec(QStringLiteral("UPDATE Main SET %1 = $1 WHERE Код = $2")
+                       .arg(QString::fromUtf8(columnNames[column])),
+                   {value, SqlValue(key)});
+        return value;
+    }
+    std::vector<SqlValue> valuesFor(int column) const override
+    {
+        // The server keeps every column's type: only values of that type go in.
+        if (isTextColumn(column))
+            return {SqlValue(), SqlValue(QStringLiteral("abc")), SqlValue(QStringLiteral("1961")),
+                    SqlValue(QStringLiteral("Яковлев"))};
+        return {SqlValue(), SqlValue(qint64(1961)), SqlValue(qint64(-2147483648LL))};
+    }
+    std::vector<std::pair<qint64, Values>> rows() override
+    {
+        std::vector<std::pair<qint64, Values>> rows;
+        const PgResult result = m_db->exec(QStringLiteral("SELECT * FROM Main ORDER BY Код"));
+        for (int row = 0; row < result.rows(); ++row) {
+            Values values;
+            for (int column = 0; column < columnCount; ++column) {
+                if (result.isNull(row, column))
+                    continue;
+                const QString text = result.text(row, column);
+                values[size_t(column)] =
+                    isTextColumn(column) ? SqlValue(text) : SqlValue(text.toLongLong());
+            }
+            rows.emplace_back(result.text(row, 0).toLongLong(), values);
+        }
+        return rows;
+    }
+
+private:
+    std::unique_ptr<PgConnection> m_db;
+};
+
+class RecordSetModelTest : public RecordSetTest
+{
+public:
+    // Runs one seed on tblMain; gives the step log up to the first difference, or nothing when
+    // all agree.
+    static std::optional<QString> walk(RecordSet &tblMain, OtherProgram &other, unsigned seed,
+                                       int steps);
+
+private:
+    static std::optional<QString> compare(const Model &model, RecordSet &tblMain,
+                                          OtherProgram &other);
+};
+
+std::optional<QString> RecordSetModelTest::compare(const Model &model, RecordSet &tblMain,
+                                                   OtherProgram &other)
 {
     if (tblMain.state() != model.state)
         return QStringLiteral("state %1, expected %2")
@@ -87,17 +222,15 @@ std::optional<QString> RecordSetModelTest::compare(const Model &model, SqliteCon
     for (int column = 0; column < tblMain.FieldCount(); ++column)
         (void)tblMain.FieldAt(column).AsText();
 
-    SqliteStatement select = reader.prepare(QStringLiteral("SELECT * FROM Main ORDER BY Код"));
     auto expected = model.file.begin();
-    while (select.step()) {
+    for (const auto &[key, stored] : other.rows()) {
         if (expected == model.file.end())
-            return QStringLiteral("the file holds an unexpected row %1").arg(select.columnInt64(0));
+            return QStringLiteral("the file holds an unexpected row %1").arg(key);
         for (int column = 0; column < columnCount; ++column) {
-            const SqlValue stored = select.columnValue(column);
-            if (stored != expected->second[size_t(column)])
+            if (stored[size_t(column)] != expected->second[size_t(column)])
                 return QStringLiteral("the file's row %1 %2 holds %3, expected %4")
                     .arg(expected->first)
-                    .arg(QString::fromUtf8(columnNames[column]), describe(stored),
+                    .arg(QString::fromUtf8(columnNames[column]), describe(stored[size_t(column)]),
                          describe(expected->second[size_t(column)]));
         }
         ++expected;
@@ -107,23 +240,21 @@ std::optional<QString> RecordSetModelTest::compare(const Model &model, SqliteCon
     return std::nullopt;
 }
 
-std::optional<QString> RecordSetModelTest::walk(unsigned seed, int steps)
+std::optional<QString> RecordSetModelTest::walk(RecordSet &tblMain, OtherProgram &other,
+                                                unsigned seed, int steps)
 {
     std::mt19937 random(seed);
-    const auto below = [&](int n) { return int(std::uniform_int_distribution<int>(0, n - 1)(random)); };
+    const auto below = [&](int n) {
+        return int(std::uniform_int_distribution<int>(0, n - 1)(random));
+    };
 
-    std::unique_ptr<SqliteConnection> other = db.connect();
     Model model;
     const int initial = below(5);
     for (int i = 0; i < initial; ++i) {
         const qint64 key = model.insertedElsewhere();
         const QString name = QStringLiteral("Человек %1").arg(key);
         model.file[key][1] = name;
-        SqliteStatement insert =
-            other->prepare(QStringLiteral("INSERT INTO Main (Код, ФИО) VALUES (?, ?)"));
-        insert.bindInt64(1, key);
-        insert.bind(2, name);
-        insert.run();
+        other.insert(key, name);
     }
     tblMain.setActive(true);
     model.open();
@@ -204,7 +335,7 @@ std::optional<QString> RecordSetModelTest::walk(unsigned seed, int steps)
         } else if (choice < 70) {
             // Mostly the two columns the age walk writes, so that the same set of columns is
             // written again in another order, as walks and hand edits do.
-            const int column = below(10) < 6      ? 6 + below(2)
+            const int column = below(10) < 6    ? 6 + below(2)
                                : below(20) == 0 ? 0
                                                 : 1 + below(columnCount - 1);
             Field &field = tblMain.FieldAt(column);
@@ -217,17 +348,18 @@ std::optional<QString> RecordSetModelTest::walk(unsigned seed, int steps)
             } else if (how == 1 && isTextColumn(column)) {
                 const std::vector<TextCase> cases = textCases(column);
                 const TextCase &c = cases[size_t(below(int(cases.size())))];
-                what = QStringLiteral("%1.setAsText(%2 chars)").arg(fieldName).arg(c.written.size());
+                what =
+                    QStringLiteral("%1.setAsText(%2 chars)").arg(fieldName).arg(c.written.size());
                 expected = model.write(column, SqlValue(c.held), {});
                 actual = attempt([&] { field.setAsText(c.written); });
             } else if (how == 1) {
                 const IntegerTextCase &c =
                     integerTextCases()[size_t(below(int(integerTextCases().size())))];
                 what = QStringLiteral("%1.setAsText('%2')").arg(fieldName, c.written);
-                expected = model.write(
-                    column, c.held,
-                    QStringLiteral("'%1' is not a valid integer value for field '%2'")
-                        .arg(c.written, fieldName));
+                expected =
+                    model.write(column, c.held,
+                                QStringLiteral("'%1' is not a valid integer value for field '%2'")
+                                    .arg(c.written, fieldName));
                 actual = attempt([&] { field.setAsText(c.written); });
             } else {
                 const qint64 number = integerCases[below(int(std::size(integerCases)))];
@@ -272,35 +404,24 @@ std::optional<QString> RecordSetModelTest::walk(unsigned seed, int steps)
         } else if (model.file.empty() || (choice < 95 && model.file.size() < 12)) {
             const qint64 key = model.insertedElsewhere();
             what = QStringLiteral("another program inserts %1").arg(key);
-            other->exec(QStringLiteral("INSERT INTO Main (Код) VALUES (%1)").arg(key));
+            other.insert(key, QString());
         } else {
             auto row = model.file.begin();
             std::advance(row, below(int(model.file.size())));
             const qint64 key = row->first;
             if (choice < 97) {
                 what = QStringLiteral("another program deletes %1").arg(key);
-                other->exec(QStringLiteral("DELETE FROM Main WHERE Код = %1").arg(key));
+                other.remove(key);
                 model.file.erase(row);
             } else {
                 const int column = 1 + below(columnCount - 1);
-                const SqlValue value = foreignValues()[size_t(below(int(foreignValues().size())))];
+                const std::vector<SqlValue> values = other.valuesFor(column);
+                const SqlValue value = values[size_t(below(int(values.size())))];
                 what = QStringLiteral("another program sets %1 of %2 to %3")
                            .arg(QString::fromUtf8(columnNames[column]))
                            .arg(key)
                            .arg(describe(value));
-                SqliteStatement update = other->prepare(
-                    QStringLiteral("UPDATE Main SET %1 = ? WHERE Код = ?")
-                        .arg(QString::fromUtf8(columnNames[column])));
-                update.bind(1, value);
-                update.bindInt64(2, key);
-                update.run();
-                // The column's affinity decides what is stored (1961 in a text column is '1961').
-                SqliteStatement reread = other->prepare(
-                    QStringLiteral("SELECT %1 FROM Main WHERE Код = ?")
-                        .arg(QString::fromUtf8(columnNames[column])));
-                reread.bindInt64(1, key);
-                reread.step();
-                row->second[size_t(column)] = reread.columnValue(0);
+                row->second[size_t(column)] = other.set(key, column, value);
             }
         }
         log << QStringLiteral("%1. %2").arg(step + 1).arg(what);
@@ -311,16 +432,17 @@ std::optional<QString> RecordSetModelTest::walk(unsigned seed, int steps)
         if (!heardWhileQuiet.isEmpty())
             difference = heardWhileQuiet;
         else if (!(actual == expected))
-            difference = QStringLiteral("%1, expected %2").arg(describe(actual), describe(expected));
+            difference =
+                QStringLiteral("%1, expected %2").arg(describe(actual), describe(expected));
         else
-            difference = compare(model, *other);
+            difference = compare(model, tblMain, other);
         if (difference) {
             // Steps before this one all agreed: the log is the shortest failing prefix.
             return QStringLiteral("seed %1, step %2: %3\n%4")
                 .arg(seed)
                 .arg(step + 1)
-                .arg(*difference, log.mid(std::max<qsizetype>(0, log.size() - 60))
-                                      .join(QLatin1Char('\n')));
+                .arg(*difference,
+                     log.mid(std::max<qsizetype>(0, log.size() - 60)).join(QLatin1Char('\n')));
         }
     }
     return std::nullopt;
@@ -328,9 +450,10 @@ std::optional<QString> RecordSetModelTest::walk(unsigned seed, int steps)
 
 } // namespace
 
-TEST_F(RecordSetModelTest, RandomOperationsAgreeWithTheModelAfterEveryStep)
+namespace {
+
+std::vector<unsigned> seedsToRun()
 {
-    const int steps = environmentNumber("REESTR_MODEL_STEPS", 1500);
     std::vector<unsigned> seeds;
     if (qEnvironmentVariableIsSet("REESTR_MODEL_SEED")) {
         seeds.push_back(unsigned(environmentNumber("REESTR_MODEL_SEED", 1)));
@@ -339,15 +462,42 @@ TEST_F(RecordSetModelTest, RandomOperationsAgreeWithTheModelAfterEveryStep)
         for (int i = 1; i <= count; ++i)
             seeds.push_back(unsigned(i));
     }
-    for (unsigned seed : seeds) {
+    return seeds;
+}
+
+void walkEverySeed(RecordSet &tblMain, OtherProgram &other, int steps)
+{
+    for (unsigned seed : seedsToRun()) {
         // Each seed starts from an empty register and a closed record set.
         tblMain.setActive(false);
-        db.exec(QStringLiteral("DELETE FROM Main"));
-        db.exec(QStringLiteral("DELETE FROM sqlite_sequence WHERE name = 'Main'"));
-        if (const std::optional<QString> failure = walk(seed, steps)) {
-            ADD_FAILURE() << failure->toStdString()
-                          << "\n(rerun with REESTR_MODEL_SEED=" << seed << ")";
+        other.clear();
+        if (const std::optional<QString> failure =
+                RecordSetModelTest::walk(tblMain, other, seed, steps)) {
+            ADD_FAILURE() << failure->toStdString() << "\n(rerun with REESTR_MODEL_SEED=" << seed
+                          << ")";
             return;
         }
     }
+}
+
+} // namespace
+
+TEST_F(RecordSetModelTest, RandomOperationsAgreeWithTheModelAfterEveryStep)
+{
+    FileProgram other(db);
+    walkEverySeed(tblMain, other, environmentNumber("REESTR_MODEL_STEPS", 1500));
+}
+
+// The same walk and the same model on a register on the server: the record sets behave alike
+// whatever engine keeps the register.
+TEST(RecordSetModelOnServer, RandomOperationsAgreeWithTheModelAfterEveryStep)
+{
+    ServerDatabase db;
+    REQUIRE_SERVER(db);
+    Connection connection(QString(), db.conninfo());
+    RecordSet tblMain(QStringLiteral("tblMain"), connection, RecordSet::Kind::Table);
+    tblMain.setTableName(QStringLiteral("Main"));
+    ServerProgram other(db);
+    // Each step is a round trip to the server: fewer of them.
+    walkEverySeed(tblMain, other, environmentNumber("REESTR_MODEL_STEPS", 400));
 }

@@ -5,7 +5,7 @@
 
 A README's line names the program's folders it may use in backticks (`recordset/`), "the windows"
 for the main program's window headers, the Qt modules (QtCore, QtGui, QtWidgets: widgets bring
-Gui and Core with them) and the outside libraries (SQLite, libxlsxwriter, libmdb); "everything"
+Gui and Core with them) and the outside libraries (SQLite, libxlsxwriter, libmdb, libpq); "everything"
 allows all. Headers named in backticks (`platform/Sqlite.h`) in a sentence starting "Never", before
 any colon, are refused in every file of the folder; in one starting "Headers never", in its headers. Prints each include that goes
 against it and exits 1 if there is any.
@@ -19,7 +19,8 @@ qt_headers = pathlib.Path(sys.argv[2])
 
 PROGRAM_FOLDERS = {"platform", "recordset", "controls", "service"}
 WINDOW_HEADERS = {"Unit1.h", "Unit2.h", "Unit3.h", "Unit4.h", "Application.h", "Startup.h"}
-LIBRARIES = {"sqlite3.h": "SQLite", "xlsxwriter.h": "libxlsxwriter", "mdbtools.h": "libmdb"}
+LIBRARIES = {"sqlite3.h": "SQLite", "xlsxwriter.h": "libxlsxwriter", "mdbtools.h": "libmdb",
+             "libpq-fe.h": "libpq"}
 QT_MODULES = ["QtWidgets", "QtGui", "QtCore"]
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.M)
 

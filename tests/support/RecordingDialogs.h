@@ -12,11 +12,13 @@ public:
     RecordingDialogs() : m_previous(Dialogs::install(this)) {}
     ~RecordingDialogs() override { Dialogs::install(m_previous); }
 
-    QStringList errors;  // as the error box shows them, full stop included
+    QStringList errors;      // as the error box shows them, full stop included
     QStringList notices;     // plain notices, without an icon
     QStringList information; // information boxes
     QStringList questions;
     bool answer = true;
+    QStringList passwordQuestions;
+    std::optional<QString> password; // the reply to a password question
 
     void showError(const QString &message) override { errors << errorBoxText(message); }
     void showNotice(const QString &text) override { notices << text; }
@@ -29,6 +31,11 @@ public:
     void showFatal(const QString &caption, const QString &text) override
     {
         errors << caption + QStringLiteral(": ") + text;
+    }
+    std::optional<QString> askPassword(const QString &question) override
+    {
+        passwordQuestions << question;
+        return password;
     }
 
 private:

@@ -1,0 +1,540 @@
+#include "Postgres.h"
+
+#include "Error.h"
+
+#include <QByteArray>
+#include <QStringList>
+
+#include <libpq-fe.h>
+
+#include <charconv>
+#include <string_view>
+
+namespace {
+
+// The server's types the program reads (pg_type.oid).
+enum TypeOid : unsigned {
+    BoolOid = 16,
+    Int8Oid = 20,
+    Int2Oid = 21,
+    Int4Oid = 23,
+    OidOid = 26,
+    Float4Oid = 700,
+    Float8Oid = 701,
+    BpcharOid = 1042,
+    VarcharOid = 1043,
+    NumericOid = 1700,
+};
+
+bool isInteger(unsigned type)
+{
+    return type == Int2Oid || type == Int4Oid || type == Int8Oid || type == OidOid;
+}
+
+bool isReal(unsigned type)
+{
+    return type == Float4Oid || type == Float8Oid || type == NumericOid;
+}
+
+QString quoteIdentifier(const QString &name)
+{
+    return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")) +
+           QLatin1Char('"');
+}
+
+// One row of a result lent to a reader, its columns counted from `first`.
+class PgCells final : public RowCells
+{
+public:
+    PgCells(const PgResult &result, const std::vector<unsigned> &types, int first)
+        : m_result(result.get()), m_types(types), m_first(first)
+    {}
+    void setRow(int row) { m_row = row; }
+
+    Kind kind(int column) const override
+    {
+        if (PQgetisnull(m_result, m_row, column + m_first))
+            return Kind::Null;
+        const unsigned type = m_types[static_cast<size_t>(column)];
+        return isInteger(type) ? Kind::Integer : isReal(type) ? Kind::Real : Kind::Text;
+    }
+    qint64 integer(int column) const override
+    {
+        const std::string_view text = utf8(column);
+        qint64 value = 0;
+        std::from_chars(text.data(), text.data() + text.size(), value);
+        return value;
+    }
+    double real(int column) const override
+    {
+        // The server writes numbers with a full stop whatever the program's locale.
+        const std::string_view text = utf8(column);
+        double value = 0;
+        std::from_chars(text.data(), text.data() + text.size(), value);
+        return value;
+    }
+    std::string_view utf8(int column) const override
+    {
+        return {PQgetvalue(m_result, m_row, column + m_first),
+                static_cast<size_t>(PQgetlength(m_result, m_row, column + m_first))};
+    }
+
+private:
+    const pg_result *m_result;
+    const std::vector<unsigned> &m_types;
+    int m_first;
+    int m_row = 0;
+};
+
+// A row's physical place, "(block,offset)", as a key and back.
+qint64 placeKey(const QString &text)
+{
+    const QStringList parts =
+        QString(text).remove(QLatin1Char('(')).remove(QLatin1Char(')')).split(QLatin1Char(','));
+    return parts.size() == 2 ? (parts[0].toLongLong() << 16) | parts[1].toLongLong() : 0;
+}
+
+QString placeText(qint64 key)
+{
+    return QStringLiteral("(%1,%2)").arg(key >> 16).arg(key & 0xFFFF);
+}
+
+} // namespace
+
+bool conninfoHasPassword(const QString &conninfo)
+{
+    PQconninfoOption *options = PQconninfoParse(conninfo.toUtf8().constData(), nullptr);
+    if (!options)
+        return false;
+    bool has = false;
+    for (PQconninfoOption *option = options; option->keyword; ++option) {
+        if (qstrcmp(option->keyword, "password") == 0 && option->val && *option->val)
+            has = true;
+    }
+    PQconninfoFree(options);
+    return has;
+}
+
+// --- PgResult ----------------------------------------------------------------------------------
+
+PgResult::PgResult(PgResult &&other) noexcept : m_result(std::exchange(other.m_result, nullptr)) {}
+
+PgResult &PgResult::operator=(PgResult &&other) noexcept
+{
+    if (this != &other) {
+        PQclear(m_result);
+        m_result = std::exchange(other.m_result, nullptr);
+    }
+    return *this;
+}
+
+PgResult::~PgResult()
+{
+    PQclear(m_result);
+}
+
+int PgResult::rows() const
+{
+    return m_result ? PQntuples(m_result) : 0;
+}
+
+int PgResult::columns() const
+{
+    return m_result ? PQnfields(m_result) : 0;
+}
+
+bool PgResult::isNull(int row, int column) const
+{
+    return PQgetisnull(m_result, row, column) != 0;
+}
+
+QString PgResult::text(int row, int column) const
+{
+    return QString::fromUtf8(PQgetvalue(m_result, row, column), PQgetlength(m_result, row, column));
+}
+
+// --- PgConnection ------------------------------------------------------------------------------
+
+PgConnection::PgConnection(const QString &conninfo, const PasswordPrompt &prompt)
+    : m_conninfo(conninfo)
+{
+    connect();
+    // The server asks for a password that no password file gave: the person is asked, never
+    // the command line or the settings.
+    for (int attempt = 0; PQstatus(m_conn) != CONNECTION_OK && attempt < 3; ++attempt) {
+        if (!prompt || !PQconnectionNeedsPassword(m_conn))
+            break;
+        m_password = prompt(QStringLiteral("Пароль для входа на %1:").arg(m_where));
+        if (!m_password)
+            break;
+        connect();
+    }
+    if (PQstatus(m_conn) != CONNECTION_OK) {
+        const QString reason = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
+        PQfinish(m_conn);
+        m_conn = nullptr;
+        fail(reason);
+    }
+}
+
+PgConnection::~PgConnection()
+{
+    PQfinish(m_conn);
+}
+
+void PgConnection::connect()
+{
+    PQfinish(m_conn);
+    const QByteArray conninfo = m_conninfo.toUtf8();
+    const QByteArray password = m_password ? m_password->toUtf8() : QByteArray();
+    const char *keywords[] = {"dbname", "password", "client_encoding", "application_name", nullptr};
+    const char *values[] = {conninfo.constData(), m_password ? password.constData() : nullptr,
+                            "UTF8", "reestr", nullptr};
+    m_conn = PQconnectdbParams(keywords, values, 1);
+    m_inTransaction = false;
+    const QString host = QString::fromUtf8(PQhost(m_conn));
+    m_where = QStringLiteral("сервер «%1:%2», база данных «%3»")
+                  .arg(host.isEmpty() ? QStringLiteral("localhost") : host,
+                       QString::fromUtf8(PQport(m_conn)), QString::fromUtf8(PQdb(m_conn)));
+}
+
+void PgConnection::fail(const QString &reason) const
+{
+    throw Error(QStringLiteral("Нет связи с сервером баз данных (%1): %2").arg(m_where, reason));
+}
+
+PgResult PgConnection::exec(const QString &sql, const std::vector<Value> &parameters)
+{
+    if (!m_conn || PQstatus(m_conn) != CONNECTION_OK) {
+        // The connection was lost: the next action connects again. A transaction that was open
+        // went with it, and the server has rolled it back.
+        if (m_inTransaction) {
+            m_inTransaction = false;
+            fail(QStringLiteral("соединение потеряно, начатое изменение отменено"));
+        }
+        connect();
+        if (PQstatus(m_conn) != CONNECTION_OK)
+            fail(QString::fromUtf8(PQerrorMessage(m_conn)).trimmed());
+    }
+    std::vector<QByteArray> texts(parameters.size());
+    std::vector<const char *> values(parameters.size(), nullptr);
+    for (size_t i = 0; i < parameters.size(); ++i) {
+        const Value &value = parameters[i];
+        if (const auto *integer = std::get_if<qint64>(&value))
+            texts[i] = QByteArray::number(*integer);
+        else if (const auto *real = std::get_if<double>(&value))
+            texts[i] = QByteArray::number(*real, 'g', 17);
+        else if (const auto *text = std::get_if<QString>(&value))
+            texts[i] = text->toUtf8();
+        else
+            continue; // null
+        values[i] = texts[i].constData();
+    }
+    // Without parameters a text may hold several statements (a schema).
+    const QByteArray text = sql.toUtf8();
+    PgResult result(parameters.empty() ? PQexec(m_conn, text.constData())
+                                       : PQexecParams(m_conn, text.constData(),
+                                                      static_cast<int>(parameters.size()), nullptr,
+                                                      values.data(), nullptr, nullptr, 0));
+    const ExecStatusType status = result.get() ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
+    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
+        return result;
+    if (PQstatus(m_conn) != CONNECTION_OK) {
+        const bool lostTransaction = m_inTransaction;
+        m_inTransaction = false;
+        fail(lostTransaction ? QStringLiteral("соединение потеряно, начатое изменение отменено")
+                             : QString::fromUtf8(PQerrorMessage(m_conn)).trimmed());
+    }
+    const char *primary =
+        result.get() ? PQresultErrorField(result.get(), PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    throw Error(QString::fromUtf8(primary ? primary : PQerrorMessage(m_conn)).trimmed());
+}
+
+void PgConnection::beginTransaction()
+{
+    exec(QStringLiteral("BEGIN"));
+    m_inTransaction = true;
+}
+
+void PgConnection::commitTransaction()
+{
+    exec(QStringLiteral("COMMIT"));
+    m_inTransaction = false;
+}
+
+void PgConnection::rollbackTransaction()
+{
+    m_inTransaction = false;
+    if (m_conn && PQstatus(m_conn) == CONNECTION_OK)
+        exec(QStringLiteral("ROLLBACK"));
+}
+
+// --- PgRowSource -------------------------------------------------------------------------------
+
+namespace {
+
+struct TableKey
+{
+    QString column; // its one whole-number primary key column; empty: none
+    int number = 0; // its position in the table (attnum)
+};
+
+TableKey keyOfTable(PgConnection &db, const Value &table)
+{
+    const PgResult keys =
+        db.exec(QStringLiteral(
+                    "SELECT a.attname, a.atttypid::int, a.attnum FROM pg_index i "
+                    "JOIN pg_attribute a ON a.attrelid = i.indrelid AND a.attnum = ANY(i.indkey) "
+                    "WHERE i.indrelid = $1::regclass AND i.indisprimary"),
+                {table});
+    TableKey key;
+    if (keys.rows() == 1 && isInteger(keys.text(0, 1).toUInt())) {
+        key.column = keys.text(0, 0);
+        key.number = keys.text(0, 2).toInt();
+    }
+    return key;
+}
+
+} // namespace
+
+PgRowSource::PgRowSource(PgConnection &db, QString selectSql, bool readOnly)
+    : m_db(&db), m_selectSql(std::move(selectSql)), m_readOnly(readOnly)
+{}
+
+std::unique_ptr<PgRowSource> PgRowSource::forTable(PgConnection &db, const QString &table,
+                                                   bool readOnly)
+{
+    // The table as the server names it, folding an unquoted name as a statement would.
+    const PgResult named = db.exec(QStringLiteral("SELECT to_regclass($1)::text"), {Value(table)});
+    if (named.isNull(0, 0))
+        db.exec(QStringLiteral("SELECT * FROM %1").arg(table)); // fails with the server's words
+    const QString sqlName = named.text(0, 0);
+    const TableKey key = keyOfTable(db, Value(sqlName));
+    const QString keyColumn = key.column.isEmpty() ? QString() : quoteIdentifier(key.column);
+    // Rows in the key's order, as the file gives them: the server moves a changed row.
+    const QString select =
+        keyColumn.isEmpty()
+            ? QStringLiteral("SELECT ctid::text, * FROM %1").arg(sqlName)
+            : QStringLiteral("SELECT %2, * FROM %1 ORDER BY %2").arg(sqlName, keyColumn);
+    std::unique_ptr<PgRowSource> source(new PgRowSource(db, select, readOnly));
+    source->m_table = sqlName;
+    source->m_keyColumn = keyColumn;
+    source->m_keyIndex = 0;
+    source->m_dataOffset = 1;
+    const PgResult shape = db.exec(select + QStringLiteral(" LIMIT 0"));
+    source->describe(shape, 1);
+    for (SourceColumn &column : source->m_columns) {
+        column.origin = column.name;
+        if (!key.column.isEmpty() && column.name == key.column)
+            column.readOnly = true; // numbered by the server
+    }
+    return source;
+}
+
+std::unique_ptr<PgRowSource> PgRowSource::forQuery(PgConnection &db, const QString &sql,
+                                                   bool readOnly)
+{
+    std::unique_ptr<PgRowSource> source(new PgRowSource(db, sql, readOnly));
+    // The statement runs here to learn its columns; a wrong text fails now, as on the file.
+    QString body = sql.trimmed();
+    if (body.endsWith(QLatin1Char(';')))
+        body.chop(1);
+    const PgResult shape =
+        db.exec(QStringLiteral("SELECT * FROM (%1) AS result LIMIT 0").arg(body));
+    source->describe(shape, 0);
+
+    // Editable only when every column that comes from a table comes from the same one, and that
+    // table's key is among them.
+    unsigned table = 0;
+    bool oneTable = true;
+    for (int i = 0; i < shape.columns(); ++i) {
+        const unsigned from = PQftable(shape.get(), i);
+        if (from == 0)
+            continue;
+        if (table == 0)
+            table = from;
+        else if (from != table)
+            oneTable = false;
+    }
+    for (SourceColumn &column : source->m_columns)
+        column.readOnly = true;
+    if (table == 0 || !oneTable)
+        return source;
+    const Value tableOid(static_cast<qint64>(table));
+    const PgResult named = db.exec(QStringLiteral("SELECT $1::oid::regclass::text"), {tableOid});
+    const PgResult names =
+        db.exec(QStringLiteral("SELECT attnum, attname FROM pg_attribute WHERE attrelid = $1::oid"),
+                {tableOid});
+    const TableKey key = keyOfTable(db, Value(named.text(0, 0)));
+    for (int i = 0; i < shape.columns(); ++i) {
+        SourceColumn &column = source->m_columns[static_cast<size_t>(i)];
+        if (PQftable(shape.get(), i) != table)
+            continue;
+        const int number = PQftablecol(shape.get(), i);
+        for (int row = 0; row < names.rows(); ++row) {
+            if (names.text(row, 0).toInt() == number)
+                column.origin = names.text(row, 1);
+        }
+        column.readOnly = column.origin.isEmpty();
+        if (!key.column.isEmpty() && number == key.number) {
+            column.readOnly = true;
+            if (source->m_keyIndex < 0)
+                source->m_keyIndex = i;
+        }
+    }
+    if (source->m_keyIndex >= 0) {
+        source->m_table = named.text(0, 0);
+        source->m_keyColumn = quoteIdentifier(key.column);
+    }
+    return source;
+}
+
+void PgRowSource::describe(const PgResult &result, int first)
+{
+    m_columns.clear();
+    m_types.clear();
+    for (int i = first; i < result.columns(); ++i) {
+        SourceColumn &column = m_columns.emplace_back();
+        column.name = QString::fromUtf8(PQfname(result.get(), i));
+        const unsigned type = PQftype(result.get(), i);
+        const int modifier = PQfmod(result.get(), i);
+        m_types.push_back(type);
+        if (type == Int2Oid)
+            column.type = FieldType::Int16;
+        else if (isInteger(type))
+            column.type = FieldType::Int32;
+        else if (isReal(type))
+            column.type = FieldType::Double;
+        else if ((type == VarcharOid || type == BpcharOid) && modifier >= 4)
+            column.size = modifier - 4; // the declared length and four bytes of header
+    }
+}
+
+QString PgRowSource::keyCondition(int parameter) const
+{
+    return m_keyColumn.isEmpty() ? QStringLiteral("ctid = $%1::tid").arg(parameter)
+                                 : QStringLiteral("%1 = $%2").arg(m_keyColumn).arg(parameter);
+}
+
+Value PgRowSource::keyParameter(qint64 key) const
+{
+    return m_keyColumn.isEmpty() ? Value(placeText(key)) : Value(key);
+}
+
+qint64 PgRowSource::keyOf(const PgResult &result, int row, int column) const
+{
+    if (column < 0 || result.isNull(row, column))
+        return 0;
+    const QString text = result.text(row, column);
+    return m_keyColumn.isEmpty() ? placeKey(text) : text.toLongLong();
+}
+
+QString PgRowSource::selectList() const
+{
+    QStringList select;
+    if (m_dataOffset > 0)
+        select << (m_keyColumn.isEmpty() ? QStringLiteral("ctid::text") : m_keyColumn);
+    for (const SourceColumn &column : m_columns)
+        select << (column.origin.isEmpty() ? QStringLiteral("NULL")
+                                           : quoteIdentifier(column.origin));
+    return select.join(QStringLiteral(", "));
+}
+
+void PgRowSource::readAll(const RowReader &reader)
+{
+    const PgResult result = m_db->exec(m_selectSql);
+    PgCells cells(result, m_types, m_dataOffset);
+    for (int row = 0; row < result.rows(); ++row) {
+        cells.setRow(row);
+        reader(cells, keyOf(result, row, m_keyIndex));
+    }
+}
+
+bool PgRowSource::fetch(qint64 key, const RowReader &reader)
+{
+    if (m_table.isEmpty())
+        return false;
+    const PgResult result = m_db->exec(
+        QStringLiteral("SELECT %1 FROM %2 WHERE %3").arg(selectList(), m_table, keyCondition(1)),
+        {keyParameter(key)});
+    if (result.rows() == 0)
+        return false;
+    PgCells cells(result, m_types, m_dataOffset);
+    reader(cells, keyOf(result, 0, m_dataOffset > 0 ? 0 : m_keyIndex));
+    return true;
+}
+
+qint64 PgRowSource::update(qint64 key, const std::vector<int> &columns,
+                           const std::vector<Value> &values)
+{
+    if (columns.empty())
+        return key;
+    QStringList assignments;
+    int parameter = 1;
+    for (int column : columns) {
+        assignments << QStringLiteral("%1 = $%2")
+                           .arg(quoteIdentifier(m_columns[static_cast<size_t>(column)].origin))
+                           .arg(parameter++);
+    }
+    std::vector<Value> parameters = values;
+    parameters.push_back(keyParameter(key));
+    const PgResult result = m_db->exec(
+        QStringLiteral("UPDATE %1 SET %2 WHERE %3 RETURNING %4")
+            .arg(m_table, assignments.join(QStringLiteral(", ")), keyCondition(parameter),
+                 m_keyColumn.isEmpty() ? QStringLiteral("ctid::text") : m_keyColumn),
+        parameters);
+    if (result.rows() == 0) {
+        throw Error(QStringLiteral("Row cannot be located for updating. "
+                                   "Some values may have been changed since it was last read."));
+    }
+    return keyOf(result, 0, 0);
+}
+
+qint64 PgRowSource::insert(const std::vector<int> &columns, const std::vector<Value> &values)
+{
+    const QString returning = m_keyColumn.isEmpty() ? QStringLiteral("ctid::text") : m_keyColumn;
+    QString sql;
+    if (columns.empty()) {
+        sql = QStringLiteral("INSERT INTO %1 DEFAULT VALUES RETURNING %2").arg(m_table, returning);
+    } else {
+        QStringList names;
+        QStringList marks;
+        for (size_t i = 0; i < columns.size(); ++i) {
+            names << quoteIdentifier(m_columns[static_cast<size_t>(columns[i])].origin);
+            marks << QStringLiteral("$%1").arg(i + 1);
+        }
+        sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3) RETURNING %4")
+                  .arg(m_table, names.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")),
+                       returning);
+    }
+    const PgResult result = m_db->exec(sql, values);
+    return keyOf(result, 0, 0);
+}
+
+void PgRowSource::remove(qint64 key)
+{
+    m_db->exec(QStringLiteral("DELETE FROM %1 WHERE %2").arg(m_table, keyCondition(1)),
+               {keyParameter(key)});
+}
+
+// --- PostgresEngine ----------------------------------------------------------------------------
+
+PostgresEngine::PostgresEngine(const QString &conninfo, const PasswordPrompt &prompt)
+    : m_db(conninfo, prompt)
+{
+    // A role that may not change the register's people sees it read only.
+    const PgResult writable = m_db.exec(QStringLiteral(
+        "SELECT coalesce(has_table_privilege(t, 'INSERT') AND has_table_privilege(t, 'UPDATE') "
+        "AND has_table_privilege(t, 'DELETE'), true) FROM (SELECT to_regclass('Main') AS t) s"));
+    m_readOnly = writable.text(0, 0) != QLatin1String("t");
+}
+
+std::unique_ptr<RowSource> PostgresEngine::table(const QString &name)
+{
+    return PgRowSource::forTable(m_db, name, m_readOnly);
+}
+
+std::unique_ptr<RowSource> PostgresEngine::query(const QString &sql)
+{
+    return PgRowSource::forQuery(m_db, sql, m_readOnly);
+}

@@ -1,0 +1,138 @@
+#pragma once
+
+#include "Engine.h"
+#include "Values.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+struct pg_conn;
+struct pg_result;
+
+// The result of one statement on the server; owns it.
+class PgResult
+{
+public:
+    explicit PgResult(pg_result *result = nullptr) : m_result(result) {}
+    PgResult(PgResult &&other) noexcept;
+    PgResult &operator=(PgResult &&other) noexcept;
+    ~PgResult();
+
+    pg_result *get() const { return m_result; }
+    int rows() const;
+    int columns() const;
+    bool isNull(int row, int column) const;
+    QString text(int row, int column) const;
+
+private:
+    pg_result *m_result;
+};
+
+// Whether a libpq connection string or URI carries a password (which never belongs on a command
+// line or in a settings file: the password file, a service file or the person give it).
+bool conninfoHasPassword(const QString &conninfo);
+
+// Asks the person at the computer for the server's password; nothing when they decline.
+using PasswordPrompt = std::function<std::optional<QString>(const QString &question)>;
+
+// One connection to a PostgreSQL server, by a libpq connection string or URI. Texts travel as
+// UTF-8. A connection the server dropped (a restart, the network) is made again at the next
+// statement; the statement that found it gone fails with a message naming the server.
+class PgConnection : public TransactionTarget
+{
+public:
+    // Connects; when the server asks for a password, `prompt` is asked for one. Fails with a
+    // message naming the server (host, port, database; never a password) and its reason.
+    PgConnection(const QString &conninfo, const PasswordPrompt &prompt = {});
+    ~PgConnection();
+    PgConnection(const PgConnection &) = delete;
+    PgConnection &operator=(const PgConnection &) = delete;
+
+    // "сервер «host:port», база данных «name»".
+    const QString &where() const { return m_where; }
+
+    // Runs a statement with its parameters (null for a null value) and gives its result; fails
+    // with the server's message.
+    PgResult exec(const QString &sql, const std::vector<Value> &parameters = {});
+
+    void beginTransaction() override;
+    void commitTransaction() override;
+    void rollbackTransaction() override;
+
+private:
+    void connect();
+    [[noreturn]] void fail(const QString &reason) const;
+
+    QString m_conninfo;
+    std::optional<QString> m_password;
+    pg_conn *m_conn = nullptr;
+    QString m_where;
+    bool m_inTransaction = false;
+};
+
+// A table or a select on the server. A table is written through its one whole-number primary key,
+// or, without one, through the row's physical place (which moves with every change: an update
+// gives the new one). A select is editable when its columns come from one table and include that
+// table's key.
+class PgRowSource final : public RowSource
+{
+public:
+    static std::unique_ptr<PgRowSource> forTable(PgConnection &db, const QString &table,
+                                                 bool readOnly);
+    static std::unique_ptr<PgRowSource> forQuery(PgConnection &db, const QString &sql,
+                                                 bool readOnly);
+
+    const std::vector<SourceColumn> &columns() const override { return m_columns; }
+    bool isModifiable() const override { return !m_table.isEmpty() && !m_readOnly; }
+    void readAll(const RowReader &reader) override;
+    bool fetch(qint64 key, const RowReader &reader) override;
+    qint64 update(qint64 key, const std::vector<int> &columns,
+                  const std::vector<Value> &values) override;
+    qint64 insert(const std::vector<int> &columns, const std::vector<Value> &values) override;
+    void remove(qint64 key) override;
+
+private:
+    PgRowSource(PgConnection &db, QString selectSql, bool readOnly);
+    void describe(const PgResult &result, int first);
+    // The key column as SQL, and the key as a parameter.
+    QString keyCondition(int parameter) const;
+    Value keyParameter(qint64 key) const;
+    qint64 keyOf(const PgResult &result, int row, int column) const;
+    QString selectList() const;
+
+    PgConnection *m_db;
+    QString m_selectSql;
+    bool m_readOnly;
+    QString m_table;     // the table written to, as SQL; empty when read-only
+    QString m_keyColumn; // its key column as SQL; empty: the row's physical place
+    int m_keyIndex = -1; // the result column that holds the key
+    int m_dataOffset = 0;
+    std::vector<SourceColumn> m_columns;
+    std::vector<unsigned> m_types; // the server's type of each column
+};
+
+// A register on a PostgreSQL server as the register's engine.
+class PostgresEngine final : public Engine
+{
+public:
+    PostgresEngine(const QString &conninfo, const PasswordPrompt &prompt);
+
+    PgConnection &connection() { return m_db; }
+
+    std::unique_ptr<RowSource> table(const QString &name) override;
+    std::unique_ptr<RowSource> query(const QString &sql) override;
+    // The role may not change the register's people.
+    bool isReadOnly() const override { return m_readOnly; }
+    QString where() const override { return m_db.where(); }
+    void beginTransaction() override { m_db.beginTransaction(); }
+    void commitTransaction() override { m_db.commitTransaction(); }
+    void rollbackTransaction() override { m_db.rollbackTransaction(); }
+
+private:
+    PgConnection m_db;
+    bool m_readOnly = false;
+};

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# A PostgreSQL server of the tests' own, started once for all the tests that use one (a CTest
+# fixture) and stopped after them: pg_server.sh start|stop STATE_FILE. "start" writes the admin's
+# connection string to STATE_FILE; where PostgreSQL 15 is missing it writes the reason instead,
+# and the server tests skip with it. The server refuses to run as root: as root it runs as nobody.
+set -u
+action=$1
+state=$2
+bin=/usr/lib/postgresql/15/bin
+run=()
+if [ "$(id -u)" = 0 ]; then
+  run=(setpriv --reuid=65534 --regid=65534 --clear-groups --)
+fi
+
+stop() {
+  [ -f "$state.dir" ] || return 0
+  dir=$(cat "$state.dir")
+  "${run[@]}" "$bin/pg_ctl" -D "$dir/data" -m immediate stop >/dev/null 2>&1
+  rm -rf "$dir" "$state.dir"
+}
+
+case $action in
+start)
+  stop
+  rm -f "$state"
+  if [ ! -x "$bin/initdb" ]; then
+    echo "skip: PostgreSQL 15 is not installed" > "$state"
+    exit 0
+  fi
+  dir=$(mktemp -d /tmp/reestr-pg-XXXXXX)
+  echo "$dir" > "$state.dir"
+  chmod 755 "$dir"
+  [ ${#run[@]} -eq 0 ] || chown 65534 "$dir"
+  port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  # Local connections are trusted; over TCP a password is asked, as an office's server would.
+  if ! "${run[@]}" "$bin/initdb" -D "$dir/data" -U reestr -A trust --auth-host=scram-sha-256 \
+        -E UTF8 --locale=C.UTF-8 > "$dir/initdb.log" 2>&1; then
+    echo "fail: initdb: $(tail -3 "$dir/initdb.log")" > "$state"
+    exit 1
+  fi
+  if ! "${run[@]}" "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w \
+        -o "-k $dir -p $port -c listen_addresses=127.0.0.1" start > /dev/null 2>&1; then
+    echo "fail: the server did not start: $(tail -3 "$dir/server.log")" > "$state"
+    exit 1
+  fi
+  echo "host=$dir port=$port user=reestr dbname=postgres" > "$state"
+  ;;
+stop)
+  stop
+  rm -f "$state"
+  ;;
+esac
