@@ -306,8 +306,11 @@ std::unique_ptr<PgRowSource> PgRowSource::forTable(PgConnection &db, const QStri
 {
     // The table as the server names it, folding an unquoted name as a statement would.
     const PgResult named = db.exec(QStringLiteral("SELECT to_regclass($1)::text"), {Value(table)});
-    if (named.isNull(0, 0))
-        db.exec(QStringLiteral("SELECT * FROM %1").arg(table)); // fails with the server's words
+    if (named.isNull(0, 0)) {
+        throw Error(QStringLiteral("В базе данных нет таблицы %1 реестра (%2); реестр на сервере "
+                                   "создаёт команда reestr-db init --server")
+                        .arg(table, db.where()));
+    }
     const QString sqlName = named.text(0, 0);
     const TableKey key = keyOfTable(db, Value(sqlName));
     const QString keyColumn = key.column.isEmpty() ? QString() : quoteIdentifier(key.column);

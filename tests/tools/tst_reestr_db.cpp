@@ -2,6 +2,7 @@
 #include "DatabaseTool.h"
 #include "Processes.h"
 #include "TempDatabase.h"
+#include "TestServer.h"
 #include "platform/Sqlite.h"
 
 #include <QDate>
@@ -189,4 +190,33 @@ TEST(ReestrDbInit, BadArgumentsPrintUsageAndExitWithTwo)
     }
     EXPECT_FALSE(QFile::exists(folder.file(QStringLiteral("Base.mdb"))));
     EXPECT_FALSE(QFile::exists(folder.file(QStringLiteral("a.mdb"))));
+}
+
+// The register on a server: made with the reference rows (and the people with --demo), the month
+// search's comparison of an integer with a text valid there; a database that holds one already is
+// refused and left as it was.
+TEST(ReestrDbInit, OnAServerCreatesTheRegisterOnceAndRefusesASecondTime)
+{
+    ServerDatabase db(false);
+    REQUIRE_SERVER(db);
+    const ProgramRun made = runProgram(QStringLiteral(REESTR_DB_PATH),
+                                       {QStringLiteral("init"), QStringLiteral("--demo"),
+                                        QStringLiteral("--server"), db.conninfo()});
+    ASSERT_EQ(made.status, 0) << made.err.toStdString();
+    EXPECT_TRUE(made.out.contains(QStringLiteral("Создан реестр с примерами")))
+        << made.out.toStdString();
+    EXPECT_EQ(db.scalar(QStringLiteral("SELECT count(*) FROM Main")), QStringLiteral("40"));
+    EXPECT_EQ(db.scalar(QStringLiteral("SELECT count(*) || ' ' || min(Год) FROM God")),
+              QStringLiteral("%1 1930").arg(QDate::currentDate().year() - 1930 + 1));
+    // The search's own text, as the program sends it: March is 3, never 13 or 23.
+    EXPECT_EQ(
+        db.scalar(QStringLiteral("select count(*)\r\nfrom Main\r\nwhere Месяц like  '3' \r\n")),
+        QStringLiteral("3"));
+
+    const ProgramRun again =
+        runProgram(QStringLiteral(REESTR_DB_PATH),
+                   {QStringLiteral("init"), QStringLiteral("--server"), db.conninfo()});
+    EXPECT_EQ(again.status, 1);
+    EXPECT_TRUE(again.err.contains(QStringLiteral("уже есть реестр"))) << again.err.toStdString();
+    EXPECT_EQ(db.scalar(QStringLiteral("SELECT count(*) FROM Main")), QStringLiteral("40"));
 }

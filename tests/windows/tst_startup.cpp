@@ -3,6 +3,7 @@
 #include "Filesystems.h"
 #include "Processes.h"
 #include "TempDatabase.h"
+#include "TestServer.h"
 
 #include "platform/Sqlite.h"
 
@@ -24,11 +25,14 @@ struct Session
     QString stderrText;
 };
 
-Session startProgram(const QString &folder, const QString &extraPreload = QString())
+Session startProgram(const QString &folder, const QString &extraPreload = QString(),
+                     const QStringList &arguments = {}, const QString &configHome = QString())
 {
     QProcess process;
     process.setWorkingDirectory(folder);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!configHome.isEmpty())
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     QString preload = QStringLiteral(REESTR_BOX_ROBOT);
     if (!extraPreload.isEmpty())
@@ -40,7 +44,7 @@ Session startProgram(const QString &folder, const QString &extraPreload = QStrin
     env.insert(QStringLiteral("LSAN_OPTIONS"),
                QStringLiteral("suppressions=") + QStringLiteral(REESTR_LSAN_SUPPRESSIONS));
     process.setProcessEnvironment(env);
-    process.start(QStringLiteral(REESTR_PROGRAM), {});
+    process.start(QStringLiteral(REESTR_PROGRAM), arguments);
     Session session;
     if (!process.waitForFinished(60000)) {
         process.kill();
@@ -235,4 +239,67 @@ TEST(Startup, OnANetworkShareTheRegisterNeverUsesTheWriteAheadLog)
     ASSERT_EQ(session.windows.size(), 1);
     EXPECT_TRUE(session.windows[0].contains(QStringLiteral(" rows=40 ")));
     EXPECT_EQ(journalFormat(file), 2) << "left as it was";
+}
+
+// The register on a server: chosen by --server, or by the settings' "server"; a server that cannot
+// be used starts as a missing file does, naming the server and never a password; a role that may
+// only read is told so once; a password on the command line is refused.
+TEST(Startup, ARegisterOnAServerStartsAsTheFileDoes)
+{
+    ServerDatabase db(true, true);
+    REQUIRE_SERVER(db);
+    TempFolder folder;
+    const auto shows40 = [](const Session &session) {
+        return session.windows.size() == 1 &&
+               session.windows[0].contains(QStringLiteral(" rows=40 detail=Иванов Сергей"));
+    };
+    Session session =
+        startProgram(folder.path(), QString(), {QStringLiteral("--server"), db.conninfo()});
+    EXPECT_TRUE(session.boxes.isEmpty()) << session.boxes.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(shows40(session)) << session.stderrText.toStdString();
+    EXPECT_EQ(session.status, 0);
+
+    // The same register named in the user's settings, no option given.
+    QDir().mkpath(folder.file(QStringLiteral("config/reestr")));
+    QFile settings(folder.file(QStringLiteral("config/reestr/reestr.conf")));
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write(QStringLiteral("[General]\nserver=\"%1\"\n").arg(db.conninfo()).toUtf8());
+    settings.close();
+    session = startProgram(folder.path(), QString(), {}, folder.file(QStringLiteral("config")));
+    EXPECT_TRUE(session.boxes.isEmpty()) << session.boxes.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(shows40(session)) << session.stderrText.toStdString();
+
+    // A role that may only read.
+    db.exec(QStringLiteral("CREATE ROLE reader LOGIN; GRANT SELECT ON ALL TABLES IN SCHEMA public "
+                           "TO reader"));
+    session =
+        startProgram(folder.path(), QString(),
+                     {QStringLiteral("--server"), db.conninfo() + QStringLiteral(" user=reader")});
+    ASSERT_EQ(session.boxes.size(), 1) << session.boxes.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(session.boxes[0].contains(QStringLiteral("только для чтения")));
+    EXPECT_TRUE(shows40(session));
+    db.exec(QStringLiteral("DROP OWNED BY reader; DROP ROLE reader"));
+
+    // No server there: the connection's box and one per table, each naming the server.
+    session =
+        startProgram(folder.path(), QString(),
+                     {QStringLiteral("--server"),
+                      QStringLiteral("host=127.0.0.1 port=1 dbname=reestr connect_timeout=5")});
+    ASSERT_EQ(session.boxes.size(), 5) << session.stderrText.toStdString();
+    for (const QString &box : session.boxes) {
+        EXPECT_TRUE(box.contains(QStringLiteral("сервер «127.0.0.1:1», база данных «reestr»")))
+            << box.toStdString();
+    }
+    EXPECT_EQ(session.windows.size(), 1);
+    EXPECT_EQ(session.status, 0);
+
+    // A password is never taken from the command line.
+    session = startProgram(
+        folder.path(), QString(),
+        {QStringLiteral("--server"), db.conninfo() + QStringLiteral(" password=secret")});
+    ASSERT_EQ(session.boxes.size(), 1);
+    EXPECT_TRUE(session.boxes[0].contains(QStringLiteral("Пароль не пишут")));
+    EXPECT_FALSE(session.boxes[0].contains(QStringLiteral("secret")));
+    EXPECT_TRUE(session.windows.isEmpty());
+    EXPECT_EQ(session.status, 1);
 }
