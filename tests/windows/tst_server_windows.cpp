@@ -1,0 +1,87 @@
+// The windows on a register on the server give what they give on the file: the same people, the
+// same ages after "СФОРМИРОВАТЬ СПИСОК", the same month lists and jubilee list.
+#include "LookupDriver.h"
+#include "Processes.h"
+#include "RecordingDialogs.h"
+#include "TempDatabase.h"
+#include "TestServer.h"
+
+#include "DatabaseTool.h"
+#include "Startup.h"
+#include "Unit1.h"
+#include "Unit2.h"
+#include "controls/DBGrid.h"
+#include "controls/TextComboBox.h"
+
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Every row a grid shows, its cells joined.
+QStringList rowsOf(DBGrid *grid)
+{
+    catchUp();
+    QStringList rows;
+    for (int row = 0; row < grid->model()->rowCount(); ++row) {
+        QStringList cells;
+        for (int column = 0; column < grid->model()->columnCount(); ++column)
+            cells << grid->model()->index(row, column).data().toString();
+        rows << cells.join(QLatin1Char('|'));
+    }
+    return rows;
+}
+
+// What a person sees doing the same things on the register `server` names (the file when empty).
+QStringList session(const QString &server)
+{
+    QStringList seen;
+    Startup::setServer(server);
+    if (!Startup::createAll([](const std::exception &e, Startup::Step) {
+            ADD_FAILURE() << "start-up failed: " << e.what();
+        }))
+        return seen;
+    frmMain->show();
+    typeOver(frmMain->cbb2, QStringLiteral("2025"));
+    QTest::mouseClick(frmMain->btn4, Qt::LeftButton);
+    seen << rowsOf(frmMain->dbgrd1);
+    for (const char *month : {"январь", "март", "май", "декабрь"}) {
+        frmMain->edt2->setText(QString::fromUtf8(month));
+        QTest::mouseClick(frmMain->btn8, Qt::LeftButton);
+        seen << QString::fromUtf8(month) << rowsOf(frmMain->dbgrd2);
+    }
+    QTest::mouseClick(frmMain->btn3, Qt::LeftButton);
+    seen << QStringLiteral("юбиляры") << rowsOf(frmMain->dbgrd3);
+    Startup::destroyAll();
+    Startup::setServer(QString());
+    return seen;
+}
+
+} // namespace
+
+TEST(ServerWindows, TheCalculationAndTheListsAreTheSameOnTheServerAsOnTheFile)
+{
+    ServerDatabase server(true, true);
+    REQUIRE_SERVER(server);
+    TempFolder folder;
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(folder.path());
+    DatabaseTool::createDatabase(QStringLiteral("Base.mdb"), true, 2026);
+    RecordingDialogs dialogs;
+
+    const QStringList onFile = session(QString());
+    const QStringList onServer = session(server.conninfo());
+    QDir::setCurrent(previous);
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join(QLatin1Char('\n')).toStdString();
+    ASSERT_GT(onFile.size(), 40);
+    EXPECT_EQ(onServer, onFile);
+    EXPECT_TRUE(onFile.contains(QStringLiteral("юбиляры")));
+    // The server holds what the walk wrote, as another computer reads it.
+    EXPECT_EQ(server.scalar(QStringLiteral("SELECT Возраст || Юбилей FROM Main WHERE ФИО = "
+                                           "'Иванов Сергей Петрович'")),
+              QStringLiteral("60да"));
+}
