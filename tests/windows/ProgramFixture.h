@@ -4,6 +4,7 @@
 #include "RecordingDialogs.h"
 #include "Startup.h"
 #include "TempDatabase.h"
+#include "TestServer.h"
 #include "Unit1.h"
 #include "Unit2.h"
 #include "Unit3.h"
@@ -19,9 +20,13 @@
 class ProgramTest : public ::testing::Test
 {
 protected:
-    // The program's current folder is a fresh one, named `folderName` when given.
-    explicit ProgramTest(bool withDatabase = true, const QString &folderName = QString())
+    // The program's current folder is a fresh one, named `folderName` when given. With
+    // `onServer` the program opens a register of the same content on the tests' server.
+    explicit ProgramTest(bool withDatabase = true, const QString &folderName = QString(),
+                         bool onServer = false)
     {
+        if (onServer)
+            m_server = std::make_unique<ServerDatabase>();
         m_previousFolder = QDir::currentPath();
         QString folder = m_folder.path();
         if (!folderName.isEmpty()) {
@@ -41,18 +46,37 @@ protected:
     // As start-up does it: the main window, the data module, then the two secondary windows.
     void startProgram()
     {
+        if (m_server && !m_server->ok())
+            return; // the test skips or fails on its own
+        Startup::setServer(m_server ? m_server->conninfo() : QString());
         const bool started = Startup::createAll([](const std::exception &e, Startup::Step) {
             ADD_FAILURE() << "start-up failed: " << e.what();
         });
         if (started)
             frmMain->show();
     }
-    void destroyProgram() { Startup::destroyAll(); }
+    void destroyProgram()
+    {
+        Startup::destroyAll();
+        Startup::setServer(QString());
+    }
 
-    // Runs one statement, or reads one value, through a connection of its own.
-    void exec(const QString &sql) { connect()->exec(sql); }
+    // The register is on the tests' server; null when it is the file.
+    const ServerDatabase *server() const { return m_server.get(); }
+
+    // Runs one statement, or reads one value, through a connection of its own, on the file or
+    // on the server the program uses.
+    void exec(const QString &sql)
+    {
+        if (m_server)
+            m_server->exec(sql);
+        else
+            connect()->exec(sql);
+    }
     QString stored(const QString &sql)
     {
+        if (m_server)
+            return m_server->scalar(sql);
         auto db = connect();
         SqliteStatement statement = db->prepare(sql);
         return statement.step() ? statement.columnText(0) : QStringLiteral("<no row>");
@@ -67,6 +91,7 @@ protected:
     RecordingDialogs dialogs;
 
 private:
+    std::unique_ptr<ServerDatabase> m_server;
     TempFolder m_folder;
     QString m_previousFolder;
 };

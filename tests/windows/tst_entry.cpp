@@ -48,7 +48,10 @@ void typeAtFocus(QWidget *start, const QString &text)
 class EntryTest : public ProgramTest
 {
 protected:
-    EntryTest() { startProgram(); }
+    explicit EntryTest(bool onServer = false) : ProgramTest(true, QString(), onServer)
+    {
+        startProgram();
+    }
 
     // Chooses a menu command whose window is modal, doing `inside` while the window is shown. The
     // window is closed with its close box afterwards if `inside` left it open.
@@ -69,18 +72,37 @@ protected:
         EXPECT_FALSE(window->isVisible());
     }
     void click(QPushButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
+    // One person as stored, in a statement both engines take.
     QString row(const QString &where)
     {
-        return stored(
-            QStringLiteral("SELECT ФИО || '|' || ifnull(Дата_рождения, 'null') || '|' || "
-                           "ifnull(Число, 'null') || '|' || ifnull(Месяц, 'null') || '|' || "
-                           "ifnull(Год, 'null') || '|' || ifnull(Возраст, 'null') || '|' || "
-                           "ifnull(Юбилей, 'null') FROM Main WHERE ") +
-            where);
+        return stored(QStringLiteral("SELECT ФИО || '|' || coalesce(Дата_рождения, 'null') || '|' "
+                                     "|| coalesce(CAST(Число AS TEXT), 'null') || '|' || "
+                                     "coalesce(CAST(Месяц AS TEXT), 'null') || '|' || "
+                                     "coalesce(CAST(Год AS TEXT), 'null') || '|' || "
+                                     "coalesce(CAST(Возраст AS TEXT), 'null') || '|' || "
+                                     "coalesce(Юбилей, 'null') FROM Main WHERE ") +
+                      where);
     }
 };
 
-TEST_F(EntryTest, AFullEntryStoresThePersonWithTheComposedDate)
+// The new-record window and the reference books on the file and on the server alike.
+class EntryOnEveryEngine : public EntryTest, public ::testing::WithParamInterface<bool>
+{
+protected:
+    EntryOnEveryEngine() : EntryTest(GetParam()) {}
+    void SetUp() override
+    {
+        if (server())
+            REQUIRE_SERVER(*server());
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Engines, EntryOnEveryEngine, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool> &info) {
+                             return info.param ? "Server" : "File";
+                         });
+
+TEST_P(EntryOnEveryEngine, AFullEntryStoresThePersonWithTheComposedDate)
 {
     whileShown(frmMain->N1, frmInsert, [&] {
         EXPECT_TRUE(frmInsert->btn1->hasFocus());
@@ -195,7 +217,7 @@ TEST_F(EntryTest, ASecondOpeningKeepsTheBoxesButNotTheirValuesInTheRecord)
               QStringLiteral("Второй|10.11.|null|null|null|null|null"));
 }
 
-TEST_F(EntryTest, AYearAddedOrDeletedInTheReferenceBooksIsOfferedOrGoneAtOnce)
+TEST_P(EntryOnEveryEngine, AYearAddedOrDeletedInTheReferenceBooksIsOfferedOrGoneAtOnce)
 {
     whileShown(frmMain->N2, frmSprav, [&] {
         EXPECT_EQ(frmSprav->pgc1->currentWidget(), frmSprav->ts2)
