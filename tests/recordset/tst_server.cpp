@@ -2,11 +2,14 @@
 // post on a row another computer deleted fails with the engine's message, and a connection the
 // server dropped fails the action that found it gone, naming the server, and is made again by the
 // next one, the record still pending.
+#include "RecordingDialogs.h"
 #include "TestServer.h"
 
 #include "platform/Error.h"
 #include "recordset/Connection.h"
 #include "recordset/RecordSet.h"
+
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -82,4 +85,48 @@ TEST(Server, TwoComputersShareOneRegisterAndALostConnectionIsMadeAgain)
         << "the next action connects again";
     EXPECT_EQ(db.scalar(QStringLiteral("SELECT count(*) FROM Main WHERE ФИО = 'Кузнецова'")),
               QStringLiteral("1"));
+}
+
+// A server that asks for a password: the person is asked in a dialog, the question naming the
+// server; a declined question ends in the connection's box, never with a password shown.
+TEST(Server, APasswordTheServerAsksForIsAskedOfThePerson)
+{
+    ServerDatabase db(true, true);
+    REQUIRE_SERVER(db);
+    // Roles belong to the whole server, which tests share: this one is named after the database.
+    const QString clerk = db.name() + QStringLiteral("_clerk");
+    db.exec(QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD 'Пароль 1'; GRANT SELECT, INSERT, "
+                           "UPDATE, DELETE ON ALL TABLES IN SCHEMA public TO %1")
+                .arg(clerk));
+    // Over the network the tests' server asks every role for its password.
+    QString overNetwork = db.conninfo();
+    overNetwork.replace(QRegularExpression(QStringLiteral("host=\\S+")),
+                        QStringLiteral("host=127.0.0.1"));
+    overNetwork += QStringLiteral(" user=") + clerk;
+    qputenv("PGPASSFILE", "/nonexistent");
+    RecordingDialogs dialogs;
+    dialogs.password = QStringLiteral("Пароль 1");
+    {
+        Connection connection(QString(), overNetwork);
+        RecordSet people(QStringLiteral("tblMain"), connection, RecordSet::Kind::Table);
+        people.setTableName(QStringLiteral("Main"));
+        people.setActive(true);
+        EXPECT_EQ(people.RecordTotal(), 40);
+        EXPECT_FALSE(connection.isReadOnly());
+    }
+    ASSERT_EQ(dialogs.passwordQuestions.size(), 1);
+    EXPECT_TRUE(dialogs.passwordQuestions[0].contains(QStringLiteral("сервер «127.0.0.1:")));
+
+    dialogs.password.reset();
+    Connection declined(QString(), overNetwork);
+    try {
+        declined.open();
+        ADD_FAILURE() << "connected without a password";
+    } catch (const Error &e) {
+        EXPECT_TRUE(e.message().startsWith(QStringLiteral("Нет связи с сервером баз данных")))
+            << e.message().toStdString();
+        EXPECT_FALSE(e.message().contains(QStringLiteral("Пароль 1")));
+    }
+    qunsetenv("PGPASSFILE");
+    db.exec(QStringLiteral("DROP OWNED BY %1; DROP ROLE %1").arg(clerk));
 }

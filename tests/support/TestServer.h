@@ -23,6 +23,8 @@ public:
     const QString &why() const { return m_why; }
     // The database's libpq connection string, as the program is given it.
     const QString &conninfo() const { return m_conninfo; }
+    // The database's name, unique to the test: roles, which the whole server shares, take it.
+    const QString &name() const { return m_name; }
     // The server's administrator connection string (the maintenance database).
     const QString &admin() const { return m_admin; }
 

@@ -270,15 +270,17 @@ TEST(Startup, ARegisterOnAServerStartsAsTheFileDoes)
     EXPECT_TRUE(shows40(session)) << session.stderrText.toStdString();
 
     // A role that may only read.
-    db.exec(QStringLiteral("CREATE ROLE reader LOGIN; GRANT SELECT ON ALL TABLES IN SCHEMA public "
-                           "TO reader"));
-    session =
-        startProgram(folder.path(), QString(),
-                     {QStringLiteral("--server"), db.conninfo() + QStringLiteral(" user=reader")});
+    const QString reader = db.name() + QStringLiteral("_reader");
+    db.exec(
+        QStringLiteral("CREATE ROLE %1 LOGIN; GRANT SELECT ON ALL TABLES IN SCHEMA public TO %1")
+            .arg(reader));
+    session = startProgram(
+        folder.path(), QString(),
+        {QStringLiteral("--server"), db.conninfo() + QStringLiteral(" user=") + reader});
     ASSERT_EQ(session.boxes.size(), 1) << session.boxes.join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(session.boxes[0].contains(QStringLiteral("только для чтения")));
     EXPECT_TRUE(shows40(session));
-    db.exec(QStringLiteral("DROP OWNED BY reader; DROP ROLE reader"));
+    db.exec(QStringLiteral("DROP OWNED BY %1; DROP ROLE %1").arg(reader));
 
     // No server there: the connection's box and one per table, each naming the server.
     session =
