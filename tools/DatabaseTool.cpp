@@ -1,19 +1,11 @@
 #include "DatabaseTool.h"
 
-#include "JetImport.h"
-#include "platform/FileSystems.h"
 #include "platform/Postgres.h"
 #include "platform/Sqlite.h"
 
 #include <QDate>
 #include <QFileInfo>
 #include <QFile>
-#include <QTextStream>
-
-#include <cstdio>
-#include <optional>
-#include <termios.h>
-#include <unistd.h>
 
 namespace DatabaseTool {
 
@@ -58,98 +50,6 @@ CREATE FUNCTION reestr_integer_like(integer, text) RETURNS boolean
     LANGUAGE sql IMMUTABLE STRICT AS $$SELECT $1::text LIKE $2$$;
 CREATE OPERATOR ~~ (LEFTARG = integer, RIGHTARG = text, FUNCTION = reestr_integer_like);
 )sql";
-
-// A password the server asks for, read from the terminal without echo; none without a terminal.
-std::optional<QString> askPasswordOnTerminal(const QString &question)
-{
-    if (!isatty(fileno(stdin)))
-        return std::nullopt;
-    QTextStream(stderr) << question << ' ' << Qt::flush;
-    termios saved{};
-    tcgetattr(fileno(stdin), &saved);
-    termios quiet = saved;
-    quiet.c_lflag &= ~tcflag_t(ECHO);
-    tcsetattr(fileno(stdin), TCSANOW, &quiet);
-    QTextStream in(stdin);
-    const QString password = in.readLine();
-    tcsetattr(fileno(stdin), TCSANOW, &saved);
-    QTextStream(stderr) << '\n';
-    return password;
-}
-
-const char usage[] =
-    "Usage:\n"
-    "  reestr-db --version                           print the version and stop\n"
-    "  reestr-db init [--demo] [FILE]                create a new database (default: Base.mdb)\n"
-    "  reestr-db init [--demo] --server CONNINFO     create the register in a PostgreSQL database\n"
-    "                                                (a libpq connection string or URI)\n"
-    "  reestr-db import [--codepage CP] [--verbose] OLD [NEW]\n"
-    "                                                copy an old Access file into a new database\n"
-    "                                                (default NEW: Base.mdb; Jet 3 text: CP1251).\n"
-    "                                                With OLD the old Base.mdb itself and no NEW,\n"
-    "                                                the old file is kept as Base.access.mdb.\n";
-
-int runImport(const QStringList &arguments, QTextStream &out, QTextStream &err)
-{
-    JetImport::Options options;
-    QStringList files;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString &argument = arguments[i];
-        if (argument == QLatin1String("--codepage") && i + 1 < arguments.size()) {
-            options.codepage = arguments[++i];
-        } else if (argument.startsWith(QLatin1String("--codepage="))) {
-            options.codepage = argument.mid(11);
-        } else if (argument == QLatin1String("--verbose")) {
-            options.verbose = true;
-        } else if (!argument.startsWith(QLatin1Char('-')) && files.size() < 2) {
-            files << argument;
-        } else {
-            err << usage;
-            return 2;
-        }
-    }
-    if (files.isEmpty() || options.codepage.isEmpty()) {
-        err << usage;
-        return 2;
-    }
-    options.source = files[0];
-    options.target = files.value(1, QStringLiteral("Base.mdb"));
-    // The old program's Base.mdb converted where it lies: it is kept under another name.
-    const QFileInfo source(options.source);
-    const QFileInfo target(options.target);
-    if (files.size() == 1 && source.isFile() && target.exists() &&
-        source.canonicalFilePath() == target.canonicalFilePath())
-        options.keepOldAs = JetImport::keptName(options.target);
-
-    // Progress only where somebody watches it.
-    const bool terminal = isatty(fileno(stderr));
-    const auto progress = [&](const QString &table, qint64 done, qint64 total) {
-        if (terminal && total >= 10000) {
-            err << '\r' << table << ": " << done << " / " << total;
-            err.flush();
-            if (done == total)
-                err << '\n';
-        }
-    };
-    options.notice = [&](const QString &text) {
-        err << text << '\n';
-        err.flush();
-    };
-    try {
-        const QList<JetImport::TableSummary> tables = JetImport::importDatabase(options, progress);
-        if (!options.keepOldAs.isEmpty()) {
-            out << "Старая база Access сохранена как " << QFileInfo(options.keepOldAs).fileName()
-                << "\n";
-        }
-        out << "Импортировано в " << options.target << ":\n";
-        for (const JetImport::TableSummary &table : tables)
-            out << "  " << table.name << ": " << table.rows << " строк\n";
-    } catch (const Error &e) {
-        err << "reestr-db: " << e.message() << '\n';
-        return 1;
-    }
-    return 0;
-}
 
 void fillRange(SqliteConnection &db, const QString &table, const QString &column, int from, int to)
 {
@@ -242,9 +142,10 @@ void addDemoPeople(SqliteConnection &db)
     }
 }
 
-QString createServerRegister(const QString &conninfo, bool withDemo, int lastYear)
+QString createServerRegister(const QString &conninfo, bool withDemo, int lastYear,
+                             const PasswordPrompt &prompt)
 {
-    PgConnection db(conninfo, askPasswordOnTerminal);
+    PgConnection db(conninfo, prompt);
     const PgResult existing = db.exec(QStringLiteral(
         "SELECT count(*) FROM (VALUES ('main'), ('god'), ('mesyats'), ('chislo')) AS t(name) "
         "WHERE to_regclass(name) IS NOT NULL"));
@@ -291,72 +192,6 @@ void createDatabase(const QString &path, bool withDemo, int lastYear)
         }
         throw;
     }
-}
-
-int run(const QStringList &arguments)
-{
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-
-    if (arguments.size() == 1 && arguments[0] == QLatin1String("--version")) {
-        out << "reestr-db " << REESTR_VERSION << "\n";
-        return 0;
-    }
-    if (arguments.value(0) == QLatin1String("import"))
-        return runImport(arguments.mid(1), out, err);
-    if (arguments.value(0) != QLatin1String("init")) {
-        err << usage;
-        return 2;
-    }
-    bool demo = false;
-    QString file;
-    QString server;
-    const QStringList rest = arguments.mid(1);
-    for (qsizetype i = 0; i < rest.size(); ++i) {
-        const QString &argument = rest[i];
-        if (argument == QLatin1String("--demo") && !demo) {
-            demo = true;
-        } else if (argument == QLatin1String("--server") && i + 1 < rest.size() &&
-                   server.isEmpty()) {
-            server = rest[++i];
-        } else if (!argument.startsWith(QLatin1Char('-')) && file.isEmpty()) {
-            file = argument;
-        } else {
-            err << usage;
-            return 2;
-        }
-    }
-    if (!server.isEmpty() && !file.isEmpty()) {
-        err << usage;
-        return 2;
-    }
-    if (!server.isEmpty()) {
-        try {
-            const QString where = createServerRegister(server, demo, QDate::currentDate().year());
-            out << "Создан реестр" << (demo ? " с примерами" : "") << " (" << where << ")\n";
-        } catch (const Error &e) {
-            err << "reestr-db: " << e.message() << '\n';
-            return 1;
-        }
-        return 0;
-    }
-    if (file.isEmpty())
-        file = QStringLiteral("Base.mdb");
-
-    try {
-        createDatabase(file, demo, QDate::currentDate().year());
-    } catch (const Error &e) {
-        err << "reestr-db: " << e.message() << '\n';
-        return 1;
-    }
-    out << "Создана база данных " << file << (demo ? " с примерами" : "") << '\n';
-    const QString share = networkFileSystem(file);
-    if (!share.isEmpty()) {
-        out << "Файл лежит в сетевой папке (" << share
-            << "): он ведётся с журналом отката, без журнала упреждающей записи. Если с реестром "
-               "работают несколько компьютеров, храните его на сервере баз данных PostgreSQL.\n";
-    }
-    return 0;
 }
 
 } // namespace DatabaseTool

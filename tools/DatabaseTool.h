@@ -3,10 +3,12 @@
 #include <QString>
 #include <QStringList>
 
+#include "platform/Postgres.h"
+
 class SqliteConnection;
 
-// Creating the program's database: the four tables with their reference rows, and optionally a
-// set of demonstration people.
+// Creating a register, in a file or on a server: the four tables with their reference rows, and
+// optionally a set of demonstration people. The command line of reestr-db is apart from it.
 namespace DatabaseTool {
 
 struct DemoPerson
@@ -30,13 +32,11 @@ void createDatabase(const QString &path, bool withDemo, int lastYear);
 // Creates the register's tables with their reference rows (and the demo people when asked) in a
 // PostgreSQL database, given by a libpq connection string or URI; refuses a database that already
 // holds them. Gives where it was made. Throws Error.
-QString createServerRegister(const QString &conninfo, bool withDemo, int lastYear);
+QString createServerRegister(const QString &conninfo, bool withDemo, int lastYear,
+                             const PasswordPrompt &prompt = {});
 
 // Adds the tables and reference rows to an open, empty database.
 void createSchema(SqliteConnection &db, int lastYear);
 void addDemoPeople(SqliteConnection &db);
-
-// The command line of reestr-db; returns the exit status.
-int run(const QStringList &arguments);
 
 } // namespace DatabaseTool

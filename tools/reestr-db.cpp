@@ -1,9 +1,201 @@
+// reestr-db, the database tool: creates a register in a file or on a server, and converts the old
+// program's Access file. The work itself is done by the dbtool library; this is its command line.
 #include "DatabaseTool.h"
+#include "JetImport.h"
+#include "platform/Error.h"
+#include "platform/FileSystems.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDate>
+#include <QFileInfo>
+#include <QTextStream>
+
+#include <cstdio>
+#include <optional>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+const char usage[] =
+    "Usage:\n"
+    "  reestr-db --version                           print the version and stop\n"
+    "  reestr-db init [--demo] [FILE]                create a new database (default: Base.mdb)\n"
+    "  reestr-db init [--demo] --server CONNINFO     create the register in a PostgreSQL database\n"
+    "                                                (a libpq connection string or URI)\n"
+    "  reestr-db import [--codepage CP] [--verbose] OLD [NEW]\n"
+    "                                                copy an old Access file into a new database\n"
+    "                                                (default NEW: Base.mdb; Jet 3 text: CP1251).\n"
+    "                                                With OLD the old Base.mdb itself and no NEW,\n"
+    "                                                the old file is kept as Base.access.mdb.\n";
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+QTextStream &err()
+{
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+int usageError()
+{
+    err() << usage;
+    return 2;
+}
+
+// A password the server asks for, read from the terminal without echo; none without a terminal.
+std::optional<QString> askPasswordOnTerminal(const QString &question)
+{
+    if (!isatty(fileno(stdin)))
+        return std::nullopt;
+    err() << question << ' ' << Qt::flush;
+    termios saved{};
+    tcgetattr(fileno(stdin), &saved);
+    termios quiet = saved;
+    quiet.c_lflag &= ~tcflag_t(ECHO);
+    tcsetattr(fileno(stdin), TCSANOW, &quiet);
+    QTextStream in(stdin);
+    const QString password = in.readLine();
+    tcsetattr(fileno(stdin), TCSANOW, &saved);
+    err() << '\n';
+    return password;
+}
+
+// Parses a command's own options; false (usage given) on anything it does not take, an option
+// given twice included.
+bool parse(QCommandLineParser &parser, const QStringList &arguments, qsizetype maxPositional)
+{
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    if (!parser.parse(QStringList{QStringLiteral("reestr-db")} + arguments))
+        return false;
+    QStringList seen = parser.optionNames();
+    seen.removeDuplicates();
+    return seen.size() == parser.optionNames().size() &&
+           parser.positionalArguments().size() <= maxPositional;
+}
+
+int init(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption demo(QStringLiteral("demo"));
+    const QCommandLineOption server(QStringLiteral("server"), QString(),
+                                    QStringLiteral("CONNINFO"));
+    parser.addOptions({demo, server});
+    if (!parse(parser, arguments, 1))
+        return usageError();
+    const bool withDemo = parser.isSet(demo);
+    if (parser.isSet(server)) {
+        if (!parser.positionalArguments().isEmpty())
+            return usageError();
+        try {
+            const QString where = DatabaseTool::createServerRegister(
+                parser.value(server), withDemo, QDate::currentDate().year(), askPasswordOnTerminal);
+            out() << "Создан реестр" << (withDemo ? " с примерами" : "") << " (" << where << ")\n";
+        } catch (const Error &e) {
+            err() << "reestr-db: " << e.message() << '\n';
+            return 1;
+        }
+        return 0;
+    }
+    const QString file = parser.positionalArguments().value(0, QStringLiteral("Base.mdb"));
+    try {
+        DatabaseTool::createDatabase(file, withDemo, QDate::currentDate().year());
+    } catch (const Error &e) {
+        err() << "reestr-db: " << e.message() << '\n';
+        return 1;
+    }
+    out() << "Создана база данных " << file << (withDemo ? " с примерами" : "") << '\n';
+    const QString share = networkFileSystem(file);
+    if (!share.isEmpty()) {
+        out() << "Файл лежит в сетевой папке (" << share
+              << "): он ведётся с журналом отката, без журнала упреждающей записи. Если с "
+                 "реестром работают несколько компьютеров, храните его на сервере баз данных "
+                 "PostgreSQL: reestr-db init --server.\n";
+    }
+    return 0;
+}
+
+int import(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption codepage(QStringLiteral("codepage"), QString(), QStringLiteral("CP"));
+    const QCommandLineOption verbose(QStringLiteral("verbose"));
+    parser.addOptions({codepage, verbose});
+    if (!parse(parser, arguments, 2) || parser.positionalArguments().isEmpty() ||
+        (parser.isSet(codepage) && parser.value(codepage).isEmpty()))
+        return usageError();
+    JetImport::Options options;
+    if (parser.isSet(codepage))
+        options.codepage = parser.value(codepage);
+    options.verbose = parser.isSet(verbose);
+    const QStringList files = parser.positionalArguments();
+    options.source = files[0];
+    options.target = files.value(1, QStringLiteral("Base.mdb"));
+    // The old program's Base.mdb converted where it lies: it is kept under another name.
+    const QFileInfo source(options.source);
+    const QFileInfo target(options.target);
+    if (files.size() == 1 && source.isFile() && target.exists() &&
+        source.canonicalFilePath() == target.canonicalFilePath())
+        options.keepOldAs = JetImport::keptName(options.target);
+
+    // Progress only where somebody watches it.
+    const bool terminal = isatty(fileno(stderr));
+    const auto progress = [&](const QString &table, qint64 done, qint64 total) {
+        if (terminal && total >= 10000) {
+            err() << '\r' << table << ": " << done << " / " << total;
+            err().flush();
+            if (done == total)
+                err() << '\n';
+        }
+    };
+    options.notice = [](const QString &text) {
+        err() << text << '\n';
+        err().flush();
+    };
+    try {
+        const QList<JetImport::TableSummary> tables = JetImport::importDatabase(options, progress);
+        if (!options.keepOldAs.isEmpty()) {
+            out() << "Старая база Access сохранена как " << QFileInfo(options.keepOldAs).fileName()
+                  << "\n";
+        }
+        out() << "Импортировано в " << options.target << ":\n";
+        for (const JetImport::TableSummary &table : tables)
+            out() << "  " << table.name << ": " << table.rows << " строк\n";
+    } catch (const Error &e) {
+        err() << "reestr-db: " << e.message() << '\n';
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    return DatabaseTool::run(app.arguments().mid(1));
+    const QStringList arguments = app.arguments().mid(1);
+    const QString command = arguments.value(0);
+    int status = 2;
+    if (arguments.size() == 1 && command == QLatin1String("--version")) {
+        out() << "reestr-db " << REESTR_VERSION << "\n";
+        status = 0;
+    } else if (arguments.size() == 1 &&
+               (command == QLatin1String("--help") || command == QLatin1String("-h"))) {
+        out() << usage;
+        status = 0;
+    } else if (command == QLatin1String("init")) {
+        status = init(arguments.mid(1));
+    } else if (command == QLatin1String("import")) {
+        status = import(arguments.mid(1));
+    } else {
+        status = usageError();
+    }
+    out().flush();
+    err().flush();
+    return status;
 }
