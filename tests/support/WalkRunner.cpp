@@ -1,5 +1,6 @@
 // Runs the real program's age calculation once, as a separate process that a test can kill or run
-// twice at the same time: `walk-runner FOLDER YEAR` in the folder holding Base.mdb. The boxes it
+// twice at the same time: `walk-runner FOLDER YEAR [SERVER]` in the folder holding Base.mdb, or on
+// the register on SERVER (a libpq connection string), as another computer would. The boxes it
 // would show are written to the error output instead. Prints "walking" just before the walk.
 #include "RecordingDialogs.h"
 #include "Unit1.h"
@@ -19,12 +20,12 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    if (argc != 3)
+    if (argc != 3 && argc != 4)
         return 2;
     QDir::setCurrent(QString::fromLocal8Bit(argv[1]));
     RecordingDialogs dialogs;
     frmMain = new TfrmMain;
-    DM = new TDM;
+    DM = new TDM(argc == 4 ? QString::fromLocal8Bit(argv[3]) : QString());
     frmMain->linkDataControls(*DM);
     DM->open();
     frmMain->show();

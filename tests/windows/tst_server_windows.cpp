@@ -10,7 +10,9 @@
 #include "Startup.h"
 #include "Unit1.h"
 #include "Unit2.h"
+#include "controls/DBEdit.h"
 #include "controls/DBGrid.h"
+#include "controls/DBNavigator.h"
 #include "controls/TextComboBox.h"
 
 #include <QDir>
@@ -84,4 +86,34 @@ TEST(ServerWindows, TheCalculationAndTheListsAreTheSameOnTheServerAsOnTheFile)
     EXPECT_EQ(server.scalar(QStringLiteral("SELECT Возраст || Юбилей FROM Main WHERE ФИО = "
                                            "'Иванов Сергей Петрович'")),
               QStringLiteral("60да"));
+}
+
+// Two computers on one register: another computer (a process of its own, given the server as its
+// setting) runs the calculation while this one shows the register; this one's navigator refresh
+// brings the other's ages in.
+TEST(ServerWindows, AnotherComputersCalculationShowsAfterARefresh)
+{
+    ServerDatabase server(true, true);
+    REQUIRE_SERVER(server);
+    TempFolder folder;
+    RecordingDialogs dialogs;
+    Startup::setServer(server.conninfo());
+    ASSERT_TRUE(Startup::createAll([](const std::exception &, Startup::Step) {}));
+    frmMain->show();
+    catchUp();
+    const auto ageShown = [] {
+        catchUp();
+        return frmMain->dbedt6->text() + QLatin1Char(' ') + frmMain->dbedt7->text();
+    };
+    EXPECT_EQ(ageShown(), QStringLiteral(" "));
+
+    const ProgramRun other = runProgram(QStringLiteral(REESTR_WALK_RUNNER),
+                                        {folder.path(), QStringLiteral("2040"), server.conninfo()});
+    EXPECT_EQ(other.status, 0) << other.err.toStdString();
+    EXPECT_EQ(ageShown(), QStringLiteral(" ")) << "not before the refresh";
+    QTest::mouseClick(frmMain->dbnvgr1->button(DBNavigator::nbRefresh), Qt::LeftButton);
+    EXPECT_EQ(ageShown(), QStringLiteral("75 да")) << "Иванов, born 1965";
+    Startup::destroyAll();
+    Startup::setServer(QString());
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join(QLatin1Char('\n')).toStdString();
 }
