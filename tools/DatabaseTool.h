@@ -3,8 +3,6 @@
 #include <QString>
 #include <QStringList>
 
-#include "platform/Postgres.h"
-
 class SqliteConnection;
 
 // Creating a register, in a file or on a server: the four tables with their reference rows, and
@@ -28,12 +26,6 @@ QString composeBirthDate(int day, int month, int year);
 // Creates FILE with the schema and reference rows (and the demo people when asked). Refuses an
 // existing file without touching it. Throws Error.
 void createDatabase(const QString &path, bool withDemo, int lastYear);
-
-// Creates the register's tables with their reference rows (and the demo people when asked) in a
-// PostgreSQL database, given by a libpq connection string or URI; refuses a database that already
-// holds them. Gives where it was made. Throws Error.
-QString createServerRegister(const QString &conninfo, bool withDemo, int lastYear,
-                             const PasswordPrompt &prompt = {});
 
 // Adds the tables and reference rows to an open, empty database.
 void createSchema(SqliteConnection &db, int lastYear);

@@ -2,6 +2,7 @@
 // program's Access file. The work itself is done by the dbtool library; this is its command line.
 #include "DatabaseTool.h"
 #include "JetImport.h"
+#include "ServerRegister.h"
 #include "platform/Error.h"
 #include "platform/FileSystems.h"
 

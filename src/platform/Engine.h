@@ -2,14 +2,30 @@
 
 #include "Values.h"
 
+class Engine;
+
 #include <QString>
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // What a register's storage must give the record sets, whichever engine keeps it: a Base.mdb file
 // (SQLite) or a database on a server (PostgreSQL). Nothing above the record sets knows which.
+
+// Asks the person at the computer for a server's password; nothing when they decline.
+using PasswordPrompt = std::function<std::optional<QString>(const QString &question)>;
+
+// The server engine lives in a module of its own, loaded only when a register on a server is
+// opened, so that a program working on a file never loads libpq and what it brings. These are the
+// functions it gives, by these names.
+using OpenServerEngine = Engine *(*)(const QString &conninfo, const PasswordPrompt &prompt);
+using ServerNamesAPassword = bool (*)(const QString &conninfo);
+inline constexpr char openServerEngineName[] = "reestrOpenServerEngine";
+inline constexpr char serverNamesAPasswordName[] = "reestrServerNamesAPassword";
+// In the folder "modules" beside the program.
+inline constexpr char serverModuleName[] = "modules/reestr-postgres";
 
 // Something that runs transactions: an engine, or a bare connection of the database tool.
 class TransactionTarget

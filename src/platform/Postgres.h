@@ -36,9 +36,6 @@ private:
 // line or in a settings file: the password file, a service file or the person give it).
 bool conninfoHasPassword(const QString &conninfo);
 
-// Asks the person at the computer for the server's password; nothing when they decline.
-using PasswordPrompt = std::function<std::optional<QString>(const QString &question)>;
-
 // One connection to a PostgreSQL server, by a libpq connection string or URI. Texts travel as
 // UTF-8. A connection the server dropped (a restart, the network) is made again at the next
 // statement; the statement that found it gone fails with a message naming the server.

@@ -1,11 +1,34 @@
 #include "Connection.h"
 
 #include "platform/Dialogs.h"
-#include "platform/Postgres.h"
+#include "platform/Error.h"
 #include "platform/SqliteEngine.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLibrary>
+
+namespace {
+
+// A function of the server engine's module, which lies beside the program and is loaded once, on
+// the first use of a server. Fails with a message naming the module when it cannot be loaded.
+template <typename Function> Function serverModuleFunction(const char *name)
+{
+    static QLibrary module(QCoreApplication::applicationDirPath() + QLatin1Char('/') +
+                           QLatin1String(serverModuleName));
+    if (!module.isLoaded() && !module.load()) {
+        throw Error(QStringLiteral("Не удается загрузить модуль работы с сервером баз данных: %1")
+                        .arg(module.errorString()));
+    }
+    const auto function = reinterpret_cast<Function>(module.resolve(name));
+    if (!function)
+        throw Error(QStringLiteral("Модуль работы с сервером баз данных не годится: %1")
+                        .arg(module.errorString()));
+    return function;
+}
+
+} // namespace
 
 Connection::Connection(QString fileName, QString server)
     : m_fileName(std::move(fileName)), m_server(std::move(server))
@@ -22,8 +45,10 @@ void Connection::open()
         return;
     }
     // A password the server asks for is asked of the person, never stored.
-    m_engine = std::make_unique<PostgresEngine>(
-        m_server, [](const QString &question) { return Dialogs::current().askPassword(question); });
+    const auto open = serverModuleFunction<OpenServerEngine>(openServerEngineName);
+    m_engine.reset(open(m_server, [](const QString &question) {
+        return Dialogs::current().askPassword(question);
+    }));
 }
 
 void Connection::close()
@@ -33,7 +58,8 @@ void Connection::close()
 
 bool Connection::serverNamesAPassword(const QString &server)
 {
-    return conninfoHasPassword(server);
+    return !server.isEmpty() &&
+           serverModuleFunction<ServerNamesAPassword>(serverNamesAPasswordName)(server);
 }
 
 void Connection::initializeEngine()

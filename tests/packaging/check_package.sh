@@ -16,7 +16,7 @@ fail() { echo "FAIL: $*"; failed=1; }
 # Control fields: the version from the project, what apt must install with it.
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "Version is $(dpkg-deb -f "$deb" Version)"
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in fonts-wine xdg-utils 7zip libqt6widgets6 libsqlite3-0 libxlsxwriter4 libmdb3; do
+for needed in fonts-wine xdg-utils 7zip libqt6widgets6 libsqlite3-0 libxlsxwriter4 libmdb3 libpq5; do
   grep -qE "(^|, )$needed( |,|$)" <<<"$depends" || fail "Depends lacks $needed: $depends"
 done
 [ "$(dpkg-deb -f "$deb" Suggests)" = "rar" ] || fail "Suggests is '$(dpkg-deb -f "$deb" Suggests)'"
@@ -27,6 +27,7 @@ expect() { # MODE PATH
   grep -F -- " ./$2" <<<"$listing" | grep -q -- "^$1 root/root " || fail "missing or not $1: $2"
 }
 expect -rwxr-xr-x "usr/lib/reestr/reestr"
+expect -rw-r--r-- "usr/lib/reestr/modules/reestr-postgres.so"
 expect -rw-r--r-- "usr/lib/reestr/РУКОВОДСТВО ТЕРВАНОК.pdf"
 expect lrwxrwxrwx "usr/bin/reestr"
 expect -rwxr-xr-x "usr/bin/reestr-db"
@@ -54,6 +55,11 @@ work=$(mktemp -d)
 trap 'kill "$program" 2>/dev/null || true; rm -rf "$work"' EXIT
 program=
 dpkg-deb -x "$deb" "$work/root"
+# The server engine's module finds every library it needs (libpq among them).
+if ldd "$work/root/usr/lib/reestr/modules/reestr-postgres.so" | grep -q "not found"; then
+  fail "the server module lacks a library: $(ldd "$work/root/usr/lib/reestr/modules/reestr-postgres.so" | grep "not found")"
+fi
+ldd "$work/root/usr/lib/reestr/reestr" | grep -q libpq && fail "the program itself loads libpq"
 out=$("$work/root/usr/bin/reestr-db" --version)
 [ "$out" = "reestr-db $version" ] || fail "reestr-db --version printed '$out'"
 mkdir "$work/office"

@@ -1,6 +1,6 @@
 #include "TestServer.h"
 
-#include "DatabaseTool.h"
+#include "ServerRegister.h"
 #include "platform/Error.h"
 
 #include <QDate>

@@ -1,0 +1,15 @@
+// The server engine's module: what the program looks up in it when it opens a register on a server.
+#include "Postgres.h"
+
+extern "C" {
+
+Q_DECL_EXPORT Engine *reestrOpenServerEngine(const QString &conninfo, const PasswordPrompt &prompt)
+{
+    return new PostgresEngine(conninfo, prompt);
+}
+
+Q_DECL_EXPORT bool reestrServerNamesAPassword(const QString &conninfo)
+{
+    return conninfoHasPassword(conninfo);
+}
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "platform/Engine.h"
+
+#include <QString>
+
+// Creating the register on a PostgreSQL server, apart from the file's: only what uses it links
+// libpq.
+namespace DatabaseTool {
+
+// Creates the register's tables with their reference rows (and the demo people when asked) in a
+// PostgreSQL database, given by a libpq connection string or URI; refuses a database that already
+// holds them. Gives where it was made. Throws Error.
+QString createServerRegister(const QString &conninfo, bool withDemo, int lastYear,
+                             const PasswordPrompt &prompt = {});
+
+} // namespace DatabaseTool
