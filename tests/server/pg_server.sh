@@ -12,6 +12,9 @@ if [ "$(id -u)" = 0 ]; then
   run=(setpriv --reuid=65534 --regid=65534 --clear-groups --)
 fi
 
+# The server's user may not be able to enter the folder the tests run in.
+cd /tmp
+
 stop() {
   [ -f "$state.dir" ] || return 0
   dir=$(cat "$state.dir")
