@@ -95,9 +95,14 @@ QString composeBirthDate(int day, int month, int year)
            (year ? QString::number(year) : QString());
 }
 
-void createSchema(SqliteConnection &db, int lastYear)
+void createTables(SqliteConnection &db)
 {
     db.exec(QString::fromUtf8(schemaSql));
+}
+
+void createSchema(SqliteConnection &db, int lastYear)
+{
+    createTables(db);
     fillRange(db, QStringLiteral("God"), QStringLiteral("Год"), 1930, lastYear);
     fillRange(db, QStringLiteral("Mesyats"), QStringLiteral("Месяц"), 1, 12);
     fillRange(db, QStringLiteral("Chislo"), QStringLiteral("Число"), 1, 31);

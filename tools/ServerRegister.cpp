@@ -33,17 +33,27 @@ CREATE OPERATOR ~~ (LEFTARG = integer, RIGHTARG = text, FUNCTION = reestr_intege
 
 } // namespace
 
-QString createServerRegister(const QString &conninfo, bool withDemo, int lastYear,
-                             const PasswordPrompt &prompt)
+void refuseExistingRegister(PgConnection &db)
 {
-    PgConnection db(conninfo, prompt);
     const PgResult existing = db.exec(QStringLiteral(
         "SELECT count(*) FROM (VALUES ('main'), ('god'), ('mesyats'), ('chislo')) AS t(name) "
         "WHERE to_regclass(name) IS NOT NULL"));
     if (existing.text(0, 0) != QLatin1String("0"))
         throw Error(QStringLiteral("В базе данных уже есть реестр (%1)").arg(db.where()));
-    Transaction transaction(db, Transaction::Ending::AllOrNothing);
+}
+
+void createServerTables(PgConnection &db)
+{
     db.exec(QString::fromUtf8(serverSchemaSql));
+}
+
+QString createServerRegister(const QString &conninfo, bool withDemo, int lastYear,
+                             const PasswordPrompt &prompt)
+{
+    PgConnection db(conninfo, prompt);
+    refuseExistingRegister(db);
+    Transaction transaction(db, Transaction::Ending::AllOrNothing);
+    createServerTables(db);
     db.exec(QStringLiteral("INSERT INTO God SELECT generate_series(1930, $1::int)"),
             {Value(static_cast<qint64>(lastYear))});
     db.exec(QStringLiteral("INSERT INTO Mesyats SELECT generate_series(1, 12)"));

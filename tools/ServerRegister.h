@@ -4,6 +4,8 @@
 
 #include <QString>
 
+class PgConnection;
+
 // Creating the register on a PostgreSQL server, apart from the file's: only what uses it links
 // libpq.
 namespace DatabaseTool {
@@ -13,5 +15,10 @@ namespace DatabaseTool {
 // holds them. Gives where it was made. Throws Error.
 QString createServerRegister(const QString &conninfo, bool withDemo, int lastYear,
                              const PasswordPrompt &prompt = {});
+
+// Fails with a message naming the server when the database already holds a register.
+void refuseExistingRegister(PgConnection &db);
+// Adds the register's tables, empty, and the comparison the month search needs.
+void createServerTables(PgConnection &db);
 
 } // namespace DatabaseTool

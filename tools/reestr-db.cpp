@@ -2,6 +2,7 @@
 // program's Access file. The work itself is done by the dbtool library; this is its command line.
 #include "DatabaseTool.h"
 #include "JetImport.h"
+#include "RegisterCopy.h"
 #include "ServerRegister.h"
 #include "platform/Error.h"
 #include "platform/FileSystems.h"
@@ -25,6 +26,8 @@ const char usage[] =
     "  reestr-db init [--demo] [FILE]                create a new database (default: Base.mdb)\n"
     "  reestr-db init [--demo] --server CONNINFO     create the register in a PostgreSQL database\n"
     "                                                (a libpq connection string or URI)\n"
+    "  reestr-db copy FROM TO                        copy a register, keys kept, into a new one;\n"
+    "                                                each side is a file or --server CONNINFO\n"
     "  reestr-db import [--codepage CP] [--verbose] OLD [NEW]\n"
     "                                                copy an old Access file into a new database\n"
     "                                                (default NEW: Base.mdb; Jet 3 text: CP1251).\n"
@@ -121,6 +124,46 @@ int init(const QStringList &arguments)
     return 0;
 }
 
+// Progress only where somebody watches it: a line per table, updated as rows are done.
+void showProgress(const QString &table, qint64 done, qint64 total)
+{
+    static const bool terminal = isatty(fileno(stderr));
+    if (!terminal || total < 10000)
+        return;
+    err() << '\r' << table << ": " << done << " / " << total;
+    err().flush();
+    if (done == total)
+        err() << '\n';
+}
+
+int copy(const QStringList &arguments)
+{
+    // Each side in its place: a file, or --server CONNINFO.
+    QList<RegisterCopy::Side> sides;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] == QLatin1String("--server") && i + 1 < arguments.size())
+            sides.append({QString(), arguments[++i]});
+        else if (!arguments[i].startsWith(QLatin1Char('-')))
+            sides.append({arguments[i], QString()});
+        else
+            return usageError();
+    }
+    if (sides.size() != 2 || (!sides[0].onServer() && !sides[1].onServer() &&
+                              QFileInfo(sides[0].file) == QFileInfo(sides[1].file)))
+        return usageError();
+    try {
+        const QList<RegisterCopy::TableCount> tables =
+            RegisterCopy::copy(sides[0], sides[1], showProgress, askPasswordOnTerminal);
+        out() << "Реестр скопирован:\n";
+        for (const RegisterCopy::TableCount &table : tables)
+            out() << "  " << table.table << ": " << table.rows << " строк\n";
+    } catch (const Error &e) {
+        err() << "reestr-db: " << e.message() << '\n';
+        return 1;
+    }
+    return 0;
+}
+
 int import(const QStringList &arguments)
 {
     QCommandLineParser parser;
@@ -144,22 +187,13 @@ int import(const QStringList &arguments)
         source.canonicalFilePath() == target.canonicalFilePath())
         options.keepOldAs = JetImport::keptName(options.target);
 
-    // Progress only where somebody watches it.
-    const bool terminal = isatty(fileno(stderr));
-    const auto progress = [&](const QString &table, qint64 done, qint64 total) {
-        if (terminal && total >= 10000) {
-            err() << '\r' << table << ": " << done << " / " << total;
-            err().flush();
-            if (done == total)
-                err() << '\n';
-        }
-    };
     options.notice = [](const QString &text) {
         err() << text << '\n';
         err().flush();
     };
     try {
-        const QList<JetImport::TableSummary> tables = JetImport::importDatabase(options, progress);
+        const QList<JetImport::TableSummary> tables =
+            JetImport::importDatabase(options, showProgress);
         if (!options.keepOldAs.isEmpty()) {
             out() << "Старая база Access сохранена как " << QFileInfo(options.keepOldAs).fileName()
                   << "\n";
@@ -191,6 +225,8 @@ int main(int argc, char *argv[])
         status = 0;
     } else if (command == QLatin1String("init")) {
         status = init(arguments.mid(1));
+    } else if (command == QLatin1String("copy")) {
+        status = copy(arguments.mid(1));
     } else if (command == QLatin1String("import")) {
         status = import(arguments.mid(1));
     } else {

@@ -192,6 +192,9 @@ void PgConnection::connect()
                             "UTF8", "reestr", nullptr};
     m_conn = PQconnectdbParams(keywords, values, 1);
     m_inTransaction = false;
+    // The server's notices (a warning, say) are not the program's to print.
+    PQsetNoticeProcessor(
+        m_conn, [](void *, const char *) {}, nullptr);
     const QString host = QString::fromUtf8(PQhost(m_conn));
     m_where = QStringLiteral("сервер «%1:%2», база данных «%3»")
                   .arg(host.isEmpty() ? QStringLiteral("localhost") : host,

@@ -5,7 +5,7 @@
 # and the server tests skip with it. The server refuses to run as root: as root it runs as nobody.
 set -u
 action=$1
-state=$2
+state=$(realpath -m "$2")
 bin=/usr/lib/postgresql/15/bin
 run=()
 if [ "$(id -u)" = 0 ]; then

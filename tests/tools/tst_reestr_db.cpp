@@ -6,8 +6,12 @@
 #include "platform/Sqlite.h"
 
 #include <QDate>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QThread>
+
+#include <csignal>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -219,4 +223,118 @@ TEST(ReestrDbInit, OnAServerCreatesTheRegisterOnceAndRefusesASecondTime)
     EXPECT_EQ(again.status, 1);
     EXPECT_TRUE(again.err.contains(QStringLiteral("уже есть реестр"))) << again.err.toStdString();
     EXPECT_EQ(db.scalar(QStringLiteral("SELECT count(*) FROM Main")), QStringLiteral("40"));
+}
+
+namespace {
+
+// Every row of every table of a register file, each value quoted as SQLite quotes it.
+QString dump(const QString &path)
+{
+    SqliteConnection db(path, SqliteConnection::Mode::OpenExisting);
+    QStringList tables;
+    for (const char *sql :
+         {"SELECT group_concat(row, ';') FROM (SELECT quote(Код) || ',' || quote(ФИО) || ',' || "
+          "quote(Дата_рождения) || ',' || quote(Год) || ',' || quote(Месяц) || ',' || "
+          "quote(Число) || ',' || quote(Возраст) || ',' || quote(Юбилей) AS row FROM Main "
+          "ORDER BY Код)",
+          "SELECT group_concat(quote(Год)) FROM (SELECT Год FROM God ORDER BY rowid)",
+          "SELECT group_concat(quote(Месяц)) FROM (SELECT Месяц FROM Mesyats ORDER BY rowid)",
+          "SELECT group_concat(quote(Число)) FROM (SELECT Число FROM Chislo ORDER BY rowid)"}) {
+        SqliteStatement statement = db.prepare(QString::fromUtf8(sql));
+        statement.step();
+        tables << statement.columnText(0);
+    }
+    return tables.join(QLatin1Char('\n'));
+}
+
+} // namespace
+
+// A register moved from its file to a server and back again: every table, row and key the same
+// (a gap in the keys, a null and an empty text included), new people on the server numbered after
+// the highest key; a target that holds a register already is refused and left as it was.
+TEST(ReestrDbCopy, AFileRegisterGoesToTheServerAndBackUnchanged)
+{
+    ServerDatabase server(false);
+    REQUIRE_SERVER(server);
+    TempFolder folder;
+    ASSERT_EQ(reestrDb(folder.path(), {QStringLiteral("init"), QStringLiteral("--demo")}).status,
+              0);
+    {
+        SqliteConnection db(folder.file(QStringLiteral("Base.mdb")),
+                            SqliteConnection::Mode::OpenExisting);
+        db.exec(QStringLiteral("DELETE FROM Main WHERE Код IN (3, 40)"));
+        db.exec(QStringLiteral("UPDATE Main SET Юбилей = '', Возраст = 61 WHERE Код = 5"));
+        db.exec(QStringLiteral("DELETE FROM God WHERE Год = 1931"));
+    }
+    const QString original = dump(folder.file(QStringLiteral("Base.mdb")));
+
+    const ProgramRun there =
+        reestrDb(folder.path(), {QStringLiteral("copy"), QStringLiteral("Base.mdb"),
+                                 QStringLiteral("--server"), server.conninfo()});
+    ASSERT_EQ(there.status, 0) << there.err.toStdString();
+    EXPECT_TRUE(there.out.contains(QStringLiteral("Main: 38 строк"))) << there.out.toStdString();
+    const ProgramRun back =
+        reestrDb(folder.path(), {QStringLiteral("copy"), QStringLiteral("--server"),
+                                 server.conninfo(), QStringLiteral("back.mdb")});
+    ASSERT_EQ(back.status, 0) << back.err.toStdString();
+    EXPECT_EQ(dump(folder.file(QStringLiteral("back.mdb"))), original);
+    EXPECT_EQ(
+        server.scalar(QStringLiteral("INSERT INTO Main (ФИО) VALUES ('Новый') RETURNING Код")),
+        QStringLiteral("40"))
+        << "numbered after the highest key copied";
+
+    // Targets that hold a register: refused, unchanged, nothing left beside them.
+    const ProgramRun onto =
+        reestrDb(folder.path(), {QStringLiteral("copy"), QStringLiteral("Base.mdb"),
+                                 QStringLiteral("--server"), server.conninfo()});
+    EXPECT_EQ(onto.status, 1);
+    EXPECT_TRUE(onto.err.contains(QStringLiteral("уже есть реестр"))) << onto.err.toStdString();
+    const ProgramRun over =
+        reestrDb(folder.path(), {QStringLiteral("copy"), QStringLiteral("--server"),
+                                 server.conninfo(), QStringLiteral("back.mdb")});
+    EXPECT_EQ(over.status, 1);
+    EXPECT_TRUE(over.err.contains(QStringLiteral("уже существует"))) << over.err.toStdString();
+    EXPECT_EQ(dump(folder.file(QStringLiteral("back.mdb"))), original);
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+              (QStringList{QStringLiteral("Base.mdb"), QStringLiteral("back.mdb")}));
+}
+
+// Ctrl+C at any moment of a copy: the target is whole or not there at all.
+TEST(ReestrDbCopy, AnInterruptedCopyLeavesTheTargetWholeOrUntouched)
+{
+    TempFolder folder;
+    ASSERT_EQ(reestrDb(folder.path(), {QStringLiteral("init")}).status, 0);
+    {
+        SqliteConnection db(folder.file(QStringLiteral("Base.mdb")),
+                            SqliteConnection::Mode::OpenExisting);
+        db.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                               "WHERE i < 20000) INSERT INTO Main (ФИО, Год) SELECT 'Человек ' || "
+                               "i, 1950 + i % 50 FROM n"));
+    }
+    for (int delayMs : {30, 150}) {
+        SCOPED_TRACE(delayMs);
+        ServerDatabase server(false);
+        REQUIRE_SERVER(server);
+        QProcess process;
+        process.setWorkingDirectory(folder.path());
+        process.start(QStringLiteral(REESTR_DB_PATH),
+                      {QStringLiteral("copy"), QStringLiteral("Base.mdb"),
+                       QStringLiteral("--server"), server.conninfo()});
+        ASSERT_TRUE(process.waitForStarted());
+        QThread::msleep(ulong(delayMs));
+        ::kill(pid_t(process.processId()), SIGINT);
+        ASSERT_TRUE(process.waitForFinished(60000));
+        const QString tables = server.scalar(
+            QStringLiteral("SELECT count(*) FROM pg_tables WHERE schemaname = 'public'"));
+        if (process.exitCode() == 0) {
+            EXPECT_EQ(server.scalar(QStringLiteral("SELECT count(*) FROM Main")),
+                      QStringLiteral("20000"));
+        } else {
+            EXPECT_TRUE(QString::fromUtf8(process.readAllStandardError())
+                            .contains(QStringLiteral("Копирование прервано")));
+            EXPECT_EQ(tables, QStringLiteral("0")) << "nothing left on the server";
+        }
+    }
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("Base.mdb")});
 }

@@ -1,0 +1,331 @@
+#include "RegisterCopy.h"
+
+#include "DatabaseTool.h"
+#include "ServerRegister.h"
+#include "platform/Error.h"
+#include "platform/Postgres.h"
+#include "platform/Sqlite.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <csignal>
+#include <memory>
+#include <unistd.h>
+#include <vector>
+
+namespace RegisterCopy {
+
+namespace {
+
+struct Table
+{
+    const char *name;
+    std::vector<const char *> columns;
+    std::vector<bool> integer; // per column: a whole number, else a text
+};
+
+// The register's tables and columns, in their order; the reference tables too.
+const std::vector<Table> &registerTables()
+{
+    static const std::vector<Table> tables = {
+        {"Main",
+         {"Код", "ФИО", "Дата_рождения", "Год", "Месяц", "Число", "Возраст", "Юбилей"},
+         {true, false, false, true, true, true, true, false}},
+        {"God", {"Год"}, {true}},
+        {"Mesyats", {"Месяц"}, {true}},
+        {"Chislo", {"Число"}, {true}},
+    };
+    return tables;
+}
+
+QString columnList(const Table &table)
+{
+    QStringList names;
+    for (const char *column : table.columns)
+        names << QString::fromUtf8(column);
+    return names.join(QStringLiteral(", "));
+}
+
+std::atomic<bool> g_interrupted{false};
+
+void onInterrupt(int)
+{
+    g_interrupted = true;
+}
+
+// Ctrl+C and a termination stop the copy between two rows, so that it can clean up.
+class InterruptGuard
+{
+public:
+    InterruptGuard()
+    {
+        g_interrupted = false;
+        struct sigaction action = {};
+        action.sa_handler = onInterrupt;
+        sigaction(SIGINT, &action, &m_int);
+        sigaction(SIGTERM, &action, &m_term);
+    }
+    ~InterruptGuard()
+    {
+        sigaction(SIGINT, &m_int, nullptr);
+        sigaction(SIGTERM, &m_term, nullptr);
+    }
+    InterruptGuard(const InterruptGuard &) = delete;
+    InterruptGuard &operator=(const InterruptGuard &) = delete;
+
+    static void check()
+    {
+        if (g_interrupted)
+            throw Error(QStringLiteral("Копирование прервано"));
+    }
+
+private:
+    struct sigaction m_int = {};
+    struct sigaction m_term = {};
+};
+
+using Row = std::vector<Value>;
+
+// One side of the copy.
+class Register
+{
+public:
+    virtual ~Register() = default;
+    virtual QString where() const = 0;
+    virtual std::vector<Row> read(const Table &table) = 0;
+    virtual void insert(const Table &table, const Row &row) = 0;
+    virtual qint64 count(const Table &table) = 0;
+    // The target made whole: committed, and for a file, given its name.
+    virtual void finish() = 0;
+};
+
+class FileRegister final : public Register
+{
+public:
+    // A source is read in one read transaction; a target is made under a name of its own.
+    FileRegister(const QString &path, bool target) : m_path(path)
+    {
+        if (!target) {
+            m_db = std::make_unique<SqliteConnection>(path, SqliteConnection::Mode::OpenExisting);
+            m_db->exec(QStringLiteral("BEGIN"));
+            return;
+        }
+        if (QFileInfo::exists(path) || QFileInfo(path).isSymLink())
+            throw Error(QStringLiteral("Файл «%1» уже существует").arg(where()));
+        const QFileInfo info(path);
+        m_temporary = info.absoluteDir().filePath(
+            QStringLiteral(".%1.copy-%2")
+                .arg(info.fileName())
+                .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
+        m_db = std::make_unique<SqliteConnection>(m_temporary, SqliteConnection::Mode::CreateNew);
+        m_db->beginTransaction();
+        DatabaseTool::createTables(*m_db);
+    }
+    ~FileRegister() override
+    {
+        m_inserts.clear();
+        m_db.reset();
+        if (!m_temporary.isEmpty()) {
+            for (const char *suffix : {"", "-wal", "-shm", "-journal"})
+                QFile::remove(m_temporary + QLatin1String(suffix));
+        }
+    }
+
+    QString where() const override
+    {
+        return QDir::toNativeSeparators(QFileInfo(m_path).absoluteFilePath());
+    }
+    std::vector<Row> read(const Table &table) override
+    {
+        std::vector<Row> rows;
+        SqliteStatement select =
+            m_db->prepare(QStringLiteral("SELECT %1 FROM %2 ORDER BY rowid")
+                              .arg(columnList(table), QString::fromUtf8(table.name)));
+        while (select.step()) {
+            Row &row = rows.emplace_back();
+            for (int column = 0; column < int(table.columns.size()); ++column)
+                row.push_back(select.columnValue(column));
+        }
+        return rows;
+    }
+    void insert(const Table &table, const Row &row) override
+    {
+        auto prepared = m_inserts.find(table.name);
+        if (prepared == m_inserts.end()) {
+            QStringList marks;
+            for (size_t i = 0; i < table.columns.size(); ++i)
+                marks << QStringLiteral("?");
+            prepared = m_inserts
+                           .emplace(table.name,
+                                    m_db->prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                                      .arg(QString::fromUtf8(table.name),
+                                                           columnList(table),
+                                                           marks.join(QStringLiteral(", ")))))
+                           .first;
+        }
+        SqliteStatement &statement = prepared->second;
+        for (size_t i = 0; i < row.size(); ++i)
+            statement.bind(int(i) + 1, row[i]);
+        statement.run();
+    }
+    qint64 count(const Table &table) override
+    {
+        SqliteStatement counted = m_db->prepare(
+            QStringLiteral("SELECT count(*) FROM %1").arg(QString::fromUtf8(table.name)));
+        counted.step();
+        return counted.columnInt64(0);
+    }
+    void finish() override
+    {
+        m_db->commitTransaction();
+        // Closed whole: no statement left open, the log folded into the file, before it moves.
+        m_inserts.clear();
+        m_db->checkpoint();
+        m_db.reset();
+        // A hard link takes the name only while it is free: nothing is ever replaced.
+        const QByteArray from = QFile::encodeName(m_temporary);
+        if (::link(from.constData(), QFile::encodeName(m_path).constData()) != 0) {
+            throw Error(QStringLiteral("Не удается записать «%1»: %2")
+                            .arg(where(), QString::fromLocal8Bit(std::strerror(errno))));
+        }
+        ::unlink(from.constData());
+        m_temporary.clear();
+    }
+
+private:
+    QString m_path;
+    QString m_temporary;
+    std::unique_ptr<SqliteConnection> m_db;
+    std::map<const char *, SqliteStatement> m_inserts;
+};
+
+class ServerRegister final : public Register
+{
+public:
+    ServerRegister(const QString &conninfo, bool target, const PasswordPrompt &prompt)
+        : m_db(conninfo, prompt)
+    {
+        if (!target) {
+            // One snapshot of the whole register: another computer's half-done work never shows.
+            m_db.exec(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
+            return;
+        }
+        DatabaseTool::refuseExistingRegister(m_db);
+        m_db.beginTransaction();
+        DatabaseTool::createServerTables(m_db);
+    }
+    ~ServerRegister() override
+    {
+        if (m_finished)
+            return;
+        try {
+            m_db.rollbackTransaction(); // a target unfinished, or the source's snapshot
+        } catch (const Error &) {
+        }
+    }
+
+    QString where() const override { return m_db.where(); }
+    std::vector<Row> read(const Table &table) override
+    {
+        const PgResult result =
+            m_db.exec(QStringLiteral("SELECT %1 FROM %2 ORDER BY %3")
+                          .arg(columnList(table), QString::fromUtf8(table.name),
+                               table.columns.size() > 1 ? QString::fromUtf8(table.columns[0])
+                                                        : QStringLiteral("ctid")));
+        std::vector<Row> rows;
+        for (int r = 0; r < result.rows(); ++r) {
+            Row &row = rows.emplace_back();
+            for (int column = 0; column < int(table.columns.size()); ++column) {
+                if (result.isNull(r, column))
+                    row.emplace_back();
+                else if (table.integer[size_t(column)])
+                    row.emplace_back(result.text(r, column).toLongLong());
+                else
+                    row.emplace_back(result.text(r, column));
+            }
+        }
+        return rows;
+    }
+    void insert(const Table &table, const Row &row) override
+    {
+        QStringList marks;
+        for (size_t i = 0; i < table.columns.size(); ++i)
+            marks << QStringLiteral("$%1").arg(i + 1);
+        m_db.exec(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                      .arg(QString::fromUtf8(table.name), columnList(table),
+                           marks.join(QStringLiteral(", "))),
+                  row);
+    }
+    qint64 count(const Table &table) override
+    {
+        return m_db
+            .exec(QStringLiteral("SELECT count(*) FROM %1").arg(QString::fromUtf8(table.name)))
+            .text(0, 0)
+            .toLongLong();
+    }
+    void finish() override
+    {
+        // New people are numbered after the highest key copied, as on the file.
+        m_db.exec(QStringLiteral("SELECT setval(pg_get_serial_sequence('main', 'Код'), "
+                                 "coalesce(max(Код), 0) + 1, false) FROM Main"));
+        m_db.commitTransaction();
+        m_finished = true;
+    }
+
+private:
+    PgConnection m_db;
+
+    bool m_finished = false;
+};
+
+std::unique_ptr<Register> open(const Side &side, bool target, const PasswordPrompt &prompt)
+{
+    if (side.onServer())
+        return std::make_unique<ServerRegister>(side.server, target, prompt);
+    return std::make_unique<FileRegister>(side.file, target);
+}
+
+} // namespace
+
+QList<TableCount> copy(const Side &from, const Side &to, const Progress &progress,
+                       const PasswordPrompt &prompt)
+{
+    InterruptGuard interrupts;
+    const std::unique_ptr<Register> source = open(from, false, prompt);
+    const std::unique_ptr<Register> target = open(to, true, prompt);
+    QList<TableCount> counts;
+    for (const Table &table : registerTables()) {
+        const QString name = QString::fromUtf8(table.name);
+        const std::vector<Row> rows = source->read(table);
+        const qint64 total = qint64(rows.size());
+        qint64 done = 0;
+        for (const Row &row : rows) {
+            InterruptGuard::check();
+            target->insert(table, row);
+            if (progress && ++done % 1000 == 0)
+                progress(name, done, total);
+        }
+        if (progress)
+            progress(name, total, total);
+        const qint64 written = target->count(table);
+        if (written != total) {
+            throw Error(QStringLiteral("Таблица %1: прочитано строк %2, записано %3")
+                            .arg(name)
+                            .arg(total)
+                            .arg(written));
+        }
+        counts.append({name, total});
+    }
+    InterruptGuard::check();
+    target->finish();
+    return counts;
+}
+
+} // namespace RegisterCopy

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "platform/Engine.h"
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+// Moving a register between a Base.mdb file and a server, either way: every table, column and row,
+// keys kept, reference tables included.
+namespace RegisterCopy {
+
+// One side of a copy: a file, or a server's libpq connection string.
+struct Side
+{
+    QString file;
+    QString server;
+    bool onServer() const { return !server.isEmpty(); }
+};
+
+struct TableCount
+{
+    QString table;
+    qint64 rows = 0;
+};
+
+// Told now and then while a table is copied.
+using Progress = std::function<void(const QString &table, qint64 done, qint64 total)>;
+
+// Copies the register `from` into `to`. The source is read as one consistent snapshot. The target
+// must not hold a register yet (no such file; no register tables in the database); a file is
+// written under a temporary name beside it and takes its name when whole, a server's tables are
+// made and filled in one transaction. The row counts of both sides are compared at the end. A
+// failure, Ctrl+C or a termination leaves the target as it was. Throws Error.
+QList<TableCount> copy(const Side &from, const Side &to, const Progress &progress = {},
+                       const PasswordPrompt &prompt = {});
+
+} // namespace RegisterCopy
