@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDate>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTextStream>
 
 #include <cstdio>
@@ -28,7 +29,7 @@ const char usage[] =
     "                                                (a libpq connection string or URI)\n"
     "  reestr-db copy FROM TO                        copy a register, keys kept, into a new one;\n"
     "                                                each side is a file or --server CONNINFO\n"
-    "  reestr-db import [--codepage CP] [--verbose] OLD [NEW]\n"
+    "  reestr-db import [--codepage CP] [--verbose] OLD [NEW | --server CONNINFO]\n"
     "                                                copy an old Access file into a new database\n"
     "                                                (default NEW: Base.mdb; Jet 3 text: CP1251).\n"
     "                                                With OLD the old Base.mdb itself and no NEW,\n"
@@ -164,20 +165,52 @@ int copy(const QStringList &arguments)
     return 0;
 }
 
+// An old Access file straight into a register on a server: imported into a temporary file first,
+// with every check of the import, then copied to the server in one transaction.
+int importToServer(JetImport::Options options, const QString &server)
+{
+    QTemporaryDir work;
+    if (!work.isValid()) {
+        err() << "reestr-db: " << work.errorString() << '\n';
+        return 1;
+    }
+    options.target = work.filePath(QStringLiteral("Base.mdb"));
+    options.notice = [](const QString &text) { err() << text << '\n' << Qt::flush; };
+    try {
+        JetImport::importDatabase(options, showProgress);
+        const QList<RegisterCopy::TableCount> tables = RegisterCopy::copy(
+            {options.target, QString()}, {QString(), server}, showProgress, askPasswordOnTerminal);
+        out() << "Импортировано на сервер:\n";
+        for (const RegisterCopy::TableCount &table : tables)
+            out() << "  " << table.table << ": " << table.rows << " строк\n";
+    } catch (const Error &e) {
+        err() << "reestr-db: " << e.message() << '\n';
+        return 1;
+    }
+    return 0;
+}
+
 int import(const QStringList &arguments)
 {
     QCommandLineParser parser;
     const QCommandLineOption codepage(QStringLiteral("codepage"), QString(), QStringLiteral("CP"));
     const QCommandLineOption verbose(QStringLiteral("verbose"));
-    parser.addOptions({codepage, verbose});
+    const QCommandLineOption server(QStringLiteral("server"), QString(),
+                                    QStringLiteral("CONNINFO"));
+    parser.addOptions({codepage, verbose, server});
     if (!parse(parser, arguments, 2) || parser.positionalArguments().isEmpty() ||
-        (parser.isSet(codepage) && parser.value(codepage).isEmpty()))
+        (parser.isSet(codepage) && parser.value(codepage).isEmpty()) ||
+        (parser.isSet(server) && parser.positionalArguments().size() > 1))
         return usageError();
     JetImport::Options options;
     if (parser.isSet(codepage))
         options.codepage = parser.value(codepage);
     options.verbose = parser.isSet(verbose);
     const QStringList files = parser.positionalArguments();
+    if (parser.isSet(server)) {
+        options.source = files[0];
+        return importToServer(options, parser.value(server));
+    }
     options.source = files[0];
     options.target = files.value(1, QStringLiteral("Base.mdb"));
     // The old program's Base.mdb converted where it lies: it is kept under another name.

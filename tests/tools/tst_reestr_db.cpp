@@ -338,3 +338,28 @@ TEST(ReestrDbCopy, AnInterruptedCopyLeavesTheTargetWholeOrUntouched)
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden),
               QStringList{QStringLiteral("Base.mdb")});
 }
+
+// The old Access file straight into a register on the server: what a file import holds, row for
+// row and key for key.
+TEST(ReestrDbCopy, AnOldAccessFileImportsStraightIntoAServer)
+{
+    ServerDatabase server(false);
+    REQUIRE_SERVER(server);
+    TempFolder folder;
+    const QString old = QStringLiteral(REESTR_FIXTURES "/jet4-Base.mdb");
+    ASSERT_EQ(
+        reestrDb(folder.path(), {QStringLiteral("import"), old, QStringLiteral("file.mdb")}).status,
+        0);
+    const ProgramRun imported =
+        reestrDb(folder.path(),
+                 {QStringLiteral("import"), old, QStringLiteral("--server"), server.conninfo()});
+    ASSERT_EQ(imported.status, 0) << imported.err.toStdString();
+    EXPECT_TRUE(imported.out.contains(QStringLiteral("Main: 20 строк")))
+        << imported.out.toStdString();
+    ASSERT_EQ(reestrDb(folder.path(), {QStringLiteral("copy"), QStringLiteral("--server"),
+                                       server.conninfo(), QStringLiteral("back.mdb")})
+                  .status,
+              0);
+    EXPECT_EQ(dump(folder.file(QStringLiteral("back.mdb"))),
+              dump(folder.file(QStringLiteral("file.mdb"))));
+}
