@@ -1,6 +1,8 @@
 // The age calculation of the real program, killed at random moments and run by two copies at
-// once: every person always holds the age and mark of one and the same year.
+// once, on the file and on a register on the server: every person always holds the age and mark
+// of one and the same year.
 #include "TempDatabase.h"
+#include "TestServer.h"
 #include "platform/Sqlite.h"
 
 #include <QProcess>
@@ -16,21 +18,27 @@ namespace {
 
 constexpr int people = 20000;
 
-// How many people hold the age and mark of `year`.
-qint64 holdingYear(SqliteConnection &db, int year)
-{
-    SqliteStatement count = db.prepare(QStringLiteral(
-        "SELECT count(*) FROM Main WHERE Возраст = ?1 - ifnull(Год, 0) AND Юбилей = "
-        "CASE WHEN (?1 - ifnull(Год, 0)) % 5 = 0 THEN 'да' ELSE 'нет' END"));
-    count.bindInt64(1, year);
-    return count.step() ? count.columnInt64(0) : -1;
-}
-
-class WalkProcessTest : public ::testing::Test
+// The register on the file, or on the server when the test's parameter says so.
+class WalkProcessTest : public ::testing::TestWithParam<bool>
 {
 protected:
     WalkProcessTest()
     {
+        if (GetParam())
+            m_server = std::make_unique<ServerDatabase>();
+    }
+    void SetUp() override
+    {
+        if (m_server) {
+            REQUIRE_SERVER(*m_server);
+            m_server->exec(
+                QStringLiteral(
+                    "INSERT INTO Main (ФИО, Год) SELECT 'Человек ' || i, 1930 + i % 90 FROM "
+                    "generate_series(0, %1) AS i; UPDATE Main SET Возраст = 2020 - Год, Юбилей = "
+                    "CASE WHEN (2020 - Год) % 5 = 0 THEN 'да' ELSE 'нет' END")
+                    .arg(people - 1));
+            return;
+        }
         auto db = m_db.connect();
         db->exec(QStringLiteral("BEGIN"));
         SqliteStatement insert =
@@ -47,17 +55,42 @@ protected:
 
     void start(QProcess &walk, int year)
     {
-        walk.start(QStringLiteral(REESTR_WALK_RUNNER),
-                   {m_db.TempFolder::path(), QString::number(year)});
+        QStringList arguments{m_db.TempFolder::path(), QString::number(year)};
+        if (m_server)
+            arguments << m_server->conninfo();
+        walk.start(QStringLiteral(REESTR_WALK_RUNNER), arguments);
         ASSERT_TRUE(walk.waitForStarted());
     }
 
+    // How many people hold the age and mark of `year`, as another program reads the register.
+    qint64 holdingYear(int year)
+    {
+        const QString sql =
+            QStringLiteral(
+                "SELECT count(*) FROM Main WHERE Возраст = %1 - coalesce(Год, 0) AND Юбилей = "
+                "CASE WHEN (%1 - coalesce(Год, 0)) % 5 = 0 THEN 'да' ELSE 'нет' END")
+                .arg(year);
+        if (m_server)
+            return m_server->scalar(sql).toLongLong();
+        auto db = m_db.connect();
+        SqliteStatement check = db->prepare(QStringLiteral("PRAGMA integrity_check"));
+        EXPECT_TRUE(check.step() && check.columnText(0) == QLatin1String("ok"));
+        SqliteStatement count = db->prepare(sql);
+        return count.step() ? count.columnInt64(0) : -1;
+    }
+
     TempDatabase m_db;
+    std::unique_ptr<ServerDatabase> m_server;
 };
+
+INSTANTIATE_TEST_SUITE_P(Engines, WalkProcessTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool> &info) {
+                             return info.param ? "Server" : "File";
+                         });
 
 } // namespace
 
-TEST_F(WalkProcessTest, KilledAtAnyMomentTheFileHoldsTheOldValuesOrTheNewOnesNeverAMixture)
+TEST_P(WalkProcessTest, KilledAtAnyMomentTheFileHoldsTheOldValuesOrTheNewOnesNeverAMixture)
 {
     std::mt19937 random(7);
     int stored = 2020;
@@ -76,12 +109,8 @@ TEST_F(WalkProcessTest, KilledAtAnyMomentTheFileHoldsTheOldValuesOrTheNewOnesNev
         ::kill(pid_t(walk.processId()), SIGKILL);
         walk.waitForFinished(30000);
 
-        auto db = m_db.connect();
-        SqliteStatement check = db->prepare(QStringLiteral("PRAGMA integrity_check"));
-        ASSERT_TRUE(check.step());
-        EXPECT_EQ(check.columnText(0), QStringLiteral("ok"));
-        const qint64 before = holdingYear(*db, stored);
-        const qint64 after = holdingYear(*db, year);
+        const qint64 before = holdingYear(stored);
+        const qint64 after = holdingYear(year);
         EXPECT_TRUE((before == people && after == 0) || (before == 0 && after == people))
             << before << " people hold " << stored << ", " << after << " hold " << year;
         if (after == people)
@@ -89,7 +118,7 @@ TEST_F(WalkProcessTest, KilledAtAnyMomentTheFileHoldsTheOldValuesOrTheNewOnesNev
     }
 }
 
-TEST_F(WalkProcessTest, TwoCopiesCalculatingDifferentYearsNeverLeaveTheYearsMixed)
+TEST_P(WalkProcessTest, TwoCopiesCalculatingDifferentYearsNeverLeaveTheYearsMixed)
 {
     QProcess first;
     QProcess second;
@@ -102,12 +131,12 @@ TEST_F(WalkProcessTest, TwoCopiesCalculatingDifferentYearsNeverLeaveTheYearsMixe
                                       .split(QLatin1Char('\n'))
                                       .filter(QRegularExpression(QStringLiteral("^BOX ")));
         // Either it ran, or it was told that the other copy held the file for too long.
-        EXPECT_TRUE(boxes.isEmpty() || (boxes.size() == 1 && boxes[0].contains(QStringLiteral("locked"))))
+        EXPECT_TRUE(boxes.isEmpty() ||
+                    (boxes.size() == 1 && boxes[0].contains(QStringLiteral("locked"))))
             << boxes.join(QLatin1Char('\n')).toStdString();
     }
-    auto db = m_db.connect();
-    const qint64 of2030 = holdingYear(*db, 2030);
-    const qint64 of2035 = holdingYear(*db, 2035);
+    const qint64 of2030 = holdingYear(2030);
+    const qint64 of2035 = holdingYear(2035);
     EXPECT_TRUE(of2030 == people || of2035 == people)
         << of2030 << " people hold 2030, " << of2035 << " hold 2035";
 }
