@@ -9,10 +9,10 @@
 #include <QRegularExpression>
 
 #include "ImportStream.h"
+#include "Interrupts.h"
 #include "JetReader.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -28,36 +28,6 @@
 namespace JetImport {
 
 namespace {
-
-std::atomic<bool> g_interrupted{false};
-
-extern "C" void onInterrupt(int)
-{
-    g_interrupted = true;
-}
-
-// Ctrl+C and termination end the copy at the next row, which then cleans up after itself.
-class InterruptGuard
-{
-public:
-    InterruptGuard()
-    {
-        g_interrupted = false;
-        struct sigaction action = {};
-        action.sa_handler = onInterrupt;
-        sigaction(SIGINT, &action, &m_int);
-        sigaction(SIGTERM, &action, &m_term);
-    }
-    ~InterruptGuard()
-    {
-        sigaction(SIGINT, &m_int, nullptr);
-        sigaction(SIGTERM, &m_term, nullptr);
-    }
-
-private:
-    struct sigaction m_int = {};
-    struct sigaction m_term = {};
-};
 
 // The reader's limits: a damaged file must not make it spin or grow for ever.
 constexpr int baseCpuSeconds = 10;
@@ -244,7 +214,7 @@ QList<TableSummary> receive(Reader &reader, SqliteConnection &db, const QString 
         Kind kind;
         QByteArray payload;
         while (ImportStream::readFrame(reader.fd(), kind, payload)) {
-            if (g_interrupted)
+            if (InterruptGuard::interrupted())
                 throw Error(QStringLiteral("Импорт прерван"));
             ImportStream::Reader in(payload);
             switch (kind) {
@@ -365,7 +335,7 @@ QList<TableSummary> receive(Reader &reader, SqliteConnection &db, const QString 
             }
         }
     } catch (const Error &) {
-        if (g_interrupted)
+        if (InterruptGuard::interrupted())
             throw Error(QStringLiteral("Импорт прерван"));
         // A reader that crashed mid-frame explains the broken stream better than the stream.
         reader.stop();
@@ -373,7 +343,7 @@ QList<TableSummary> receive(Reader &reader, SqliteConnection &db, const QString 
     }
 
     const int status = reader.wait();
-    if (g_interrupted)
+    if (InterruptGuard::interrupted())
         throw Error(QStringLiteral("Импорт прерван"));
     const QString where = current.isEmpty() ? QStringLiteral("списка таблиц")
                                             : QStringLiteral("таблицы «%1»").arg(current);
@@ -579,7 +549,7 @@ QList<TableSummary> importDatabase(const Options &options, const Progress &progr
     QList<TableSummary> summary;
     OldFile old = OldFile::Untouched;
     try {
-        if (g_interrupted)
+        if (InterruptGuard::interrupted())
             throw Error(QStringLiteral("Импорт прерван"));
         Reader reader(options, size);
         summary = receive(reader, *db, options.source, progress);

@@ -1,6 +1,7 @@
 #include "RegisterCopy.h"
 
 #include "DatabaseTool.h"
+#include "Interrupts.h"
 #include "ServerRegister.h"
 #include "platform/Error.h"
 #include "platform/Postgres.h"
@@ -11,11 +12,9 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <map>
-#include <csignal>
 #include <memory>
 #include <unistd.h>
 #include <vector>
@@ -53,43 +52,12 @@ QString columnList(const Table &table)
     return names.join(QStringLiteral(", "));
 }
 
-std::atomic<bool> g_interrupted{false};
-
-void onInterrupt(int)
+// Stops the copy between two rows once Ctrl+C or a termination came.
+void stopIfInterrupted()
 {
-    g_interrupted = true;
+    if (InterruptGuard::interrupted())
+        throw Error(QStringLiteral("Копирование прервано"));
 }
-
-// Ctrl+C and a termination stop the copy between two rows, so that it can clean up.
-class InterruptGuard
-{
-public:
-    InterruptGuard()
-    {
-        g_interrupted = false;
-        struct sigaction action = {};
-        action.sa_handler = onInterrupt;
-        sigaction(SIGINT, &action, &m_int);
-        sigaction(SIGTERM, &action, &m_term);
-    }
-    ~InterruptGuard()
-    {
-        sigaction(SIGINT, &m_int, nullptr);
-        sigaction(SIGTERM, &m_term, nullptr);
-    }
-    InterruptGuard(const InterruptGuard &) = delete;
-    InterruptGuard &operator=(const InterruptGuard &) = delete;
-
-    static void check()
-    {
-        if (g_interrupted)
-            throw Error(QStringLiteral("Копирование прервано"));
-    }
-
-private:
-    struct sigaction m_int = {};
-    struct sigaction m_term = {};
-};
 
 using Row = std::vector<Value>;
 
@@ -307,7 +275,7 @@ QList<TableCount> copy(const Side &from, const Side &to, const Progress &progres
         const qint64 total = qint64(rows.size());
         qint64 done = 0;
         for (const Row &row : rows) {
-            InterruptGuard::check();
+            stopIfInterrupted();
             target->insert(table, row);
             if (progress && ++done % 1000 == 0)
                 progress(name, done, total);
@@ -323,7 +291,7 @@ QList<TableCount> copy(const Side &from, const Side &to, const Progress &progres
         }
         counts.append({name, total});
     }
-    InterruptGuard::check();
+    stopIfInterrupted();
     target->finish();
     return counts;
 }

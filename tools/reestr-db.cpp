@@ -137,6 +137,14 @@ void showProgress(const QString &table, qint64 done, qint64 total)
         err() << '\n';
 }
 
+// The rows of each table, under a heading.
+template <typename Tables> void printTables(const QString &heading, const Tables &tables)
+{
+    out() << heading << ":\n";
+    for (const auto &table : tables)
+        out() << "  " << table.table << ": " << table.rows << " строк\n";
+}
+
 int copy(const QStringList &arguments)
 {
     // Each side in its place: a file, or --server CONNINFO.
@@ -155,9 +163,7 @@ int copy(const QStringList &arguments)
     try {
         const QList<RegisterCopy::TableCount> tables =
             RegisterCopy::copy(sides[0], sides[1], showProgress, askPasswordOnTerminal);
-        out() << "Реестр скопирован:\n";
-        for (const RegisterCopy::TableCount &table : tables)
-            out() << "  " << table.table << ": " << table.rows << " строк\n";
+        printTables(QStringLiteral("Реестр скопирован"), tables);
     } catch (const Error &e) {
         err() << "reestr-db: " << e.message() << '\n';
         return 1;
@@ -180,9 +186,7 @@ int importToServer(JetImport::Options options, const QString &server)
         JetImport::importDatabase(options, showProgress);
         const QList<RegisterCopy::TableCount> tables = RegisterCopy::copy(
             {options.target, QString()}, {QString(), server}, showProgress, askPasswordOnTerminal);
-        out() << "Импортировано на сервер:\n";
-        for (const RegisterCopy::TableCount &table : tables)
-            out() << "  " << table.table << ": " << table.rows << " строк\n";
+        printTables(QStringLiteral("Импортировано на сервер"), tables);
     } catch (const Error &e) {
         err() << "reestr-db: " << e.message() << '\n';
         return 1;
