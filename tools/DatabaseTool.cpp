@@ -1,6 +1,7 @@
 #include "DatabaseTool.h"
 
 #include "platform/Sqlite.h"
+#include "platform/SqliteEngine.h"
 
 #include <QDate>
 #include <QFileInfo>
@@ -9,23 +10,6 @@
 namespace DatabaseTool {
 
 namespace {
-
-// Text sizes are in characters; the record-set layer cuts longer texts to them.
-const char schemaSql[] = R"sql(
-CREATE TABLE Main (
-    Код INTEGER PRIMARY KEY AUTOINCREMENT,
-    ФИО VARCHAR(60),
-    Дата_рождения VARCHAR(20),
-    Год INTEGER,
-    Месяц INTEGER,
-    Число INTEGER,
-    Возраст INTEGER,
-    Юбилей VARCHAR(10)
-);
-CREATE TABLE God (Год INTEGER);
-CREATE TABLE Mesyats (Месяц INTEGER);
-CREATE TABLE Chislo (Число INTEGER);
-)sql";
 
 void fillRange(SqliteConnection &db, const QString &table, const QString &column, int from, int to)
 {
@@ -97,7 +81,7 @@ QString composeBirthDate(int day, int month, int year)
 
 void createTables(SqliteConnection &db)
 {
-    db.exec(QString::fromUtf8(schemaSql));
+    createRegisterTables(db);
 }
 
 void createSchema(SqliteConnection &db, int lastYear)

@@ -290,6 +290,34 @@ void SqliteRowSource::remove(qint64 key)
     statement.run();
 }
 
+// --- the register's tables -------------------------------------------------------------------
+
+namespace {
+
+// Text sizes are in characters; the record-set layer cuts longer texts to them.
+const char schemaSql[] = R"sql(
+CREATE TABLE Main (
+    Код INTEGER PRIMARY KEY AUTOINCREMENT,
+    ФИО VARCHAR(60),
+    Дата_рождения VARCHAR(20),
+    Год INTEGER,
+    Месяц INTEGER,
+    Число INTEGER,
+    Возраст INTEGER,
+    Юбилей VARCHAR(10)
+);
+CREATE TABLE God (Год INTEGER);
+CREATE TABLE Mesyats (Месяц INTEGER);
+CREATE TABLE Chislo (Число INTEGER);
+)sql";
+
+} // namespace
+
+void createRegisterTables(SqliteConnection &db)
+{
+    db.exec(QString::fromUtf8(schemaSql));
+}
+
 // --- SqliteEngine ------------------------------------------------------------------------------
 
 SqliteEngine::SqliteEngine(const QString &path) : m_db(path, SqliteConnection::Mode::OpenExisting)

@@ -59,6 +59,10 @@ private:
     } m_chosenUpdate;
 };
 
+// Adds the register's four tables, empty, to an open, empty database file: Main with its
+// auto-numbered key, God, Mesyats and Chislo.
+void createRegisterTables(SqliteConnection &db);
+
 // A Base.mdb file as the register's engine.
 class SqliteEngine final : public Engine
 {

@@ -2,10 +2,12 @@
 
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
+#include "platform/Sqlite.h"
 #include "platform/SqliteEngine.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLibrary>
 
@@ -99,4 +101,56 @@ Engine &Connection::engine()
 {
     open();
     return *m_engine;
+}
+
+void Connection::snapshot(const QString &file)
+{
+    Engine &source = engine();
+    try {
+        SqliteConnection target(file, SqliteConnection::Mode::CreateNew);
+        Transaction transaction(target, Transaction::Ending::AllOrNothing);
+        createRegisterTables(target);
+        for (const char *table : {"Main", "God", "Mesyats", "Chislo"}) {
+            const std::unique_ptr<RowSource> rows = source.table(QString::fromUtf8(table));
+            QStringList names;
+            QStringList marks;
+            for (const SourceColumn &column : rows->columns()) {
+                names << quoteIdentifier(column.name);
+                marks << QStringLiteral("?");
+            }
+            SqliteStatement insert =
+                target.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                   .arg(QString::fromUtf8(table), names.join(QStringLiteral(", ")),
+                                        marks.join(QStringLiteral(", "))));
+            const int columns = static_cast<int>(rows->columns().size());
+            rows->readAll([&](const RowCells &row, qint64) {
+                for (int column = 0; column < columns; ++column) {
+                    switch (row.kind(column)) {
+                    case RowCells::Kind::Null:
+                        insert.bind(column + 1, Value());
+                        break;
+                    case RowCells::Kind::Integer:
+                        insert.bind(column + 1, Value(row.integer(column)));
+                        break;
+                    case RowCells::Kind::Real:
+                        insert.bind(column + 1, Value(row.real(column)));
+                        break;
+                    case RowCells::Kind::Text: {
+                        const std::string_view text = row.utf8(column);
+                        insert.bind(column + 1,
+                                    Value(QString::fromUtf8(text.data(), qsizetype(text.size()))));
+                        break;
+                    }
+                    }
+                }
+                insert.run();
+            });
+        }
+        transaction.commit();
+        target.checkpoint();
+    } catch (const Error &) {
+        for (const char *suffix : {"", "-wal", "-shm", "-journal"})
+            QFile::remove(file + QLatin1String(suffix));
+        throw;
+    }
 }

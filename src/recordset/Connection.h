@@ -42,6 +42,11 @@ public:
     // The register's engine, opened first if it is not.
     Engine &engine();
 
+    // Writes what the register holds now into a new Base.mdb file, `file`, which must not exist:
+    // every table, row and key, as the program opens any register. Fails with the engine's
+    // message, leaving no file behind.
+    void snapshot(const QString &file);
+
     // Copies every committed change into the database file itself, so that a copy of the file
     // alone holds all the data; false at once when another program is writing. Nothing to do,
     // and true, while closed or when the file cannot be written.

@@ -8,6 +8,9 @@
 #include <QCoreApplication>
 #include <QDate>
 #include <QDir>
+#include <QTemporaryDir>
+
+#include <memory>
 
 namespace Service {
 
@@ -16,7 +19,7 @@ QString archiverProgram()
     return QStringLiteral("rar");
 }
 
-QStringList archiverArguments(const QString &currentFolder)
+QStringList archiverArguments(const QString &currentFolder, const QString &database)
 {
     const QDir folder(currentFolder);
     return {QStringLiteral("a"),
@@ -28,19 +31,21 @@ QStringList archiverArguments(const QString &currentFolder)
             QStringLiteral("-dh"),
             QStringLiteral("-ep1"),
             folder.filePath(QStringLiteral("Archiv/Архив.rar")),
-            folder.filePath(QStringLiteral("Base.mdb"))};
+            database.isEmpty() ? folder.filePath(QStringLiteral("Base.mdb")) : database};
 }
 
-QStringList sevenZipArguments(const QString &currentFolder, const QDate &day)
+QStringList sevenZipArguments(const QString &currentFolder, const QDate &day,
+                              const QString &database)
 {
     const QDir folder(currentFolder);
-    return {QStringLiteral("a"),
-            QStringLiteral("-t7z"),
-            QStringLiteral("-y"),
-            QStringLiteral("-ssw"), // Base.mdb is open in this program
-            folder.filePath(QStringLiteral("Archiv/Архив%1.7z")
-                                .arg(day.toString(QStringLiteral("dd.MM.yyyy")))),
-            folder.filePath(QStringLiteral("Base.mdb"))};
+    return {
+        QStringLiteral("a"),
+        QStringLiteral("-t7z"),
+        QStringLiteral("-y"),
+        QStringLiteral("-ssw"), // Base.mdb is open in this program
+        folder.filePath(
+            QStringLiteral("Archiv/Архив%1.7z").arg(day.toString(QStringLiteral("dd.MM.yyyy")))),
+        database.isEmpty() ? folder.filePath(QStringLiteral("Base.mdb")) : database};
 }
 
 void startArchive(Connection &connection)
@@ -52,12 +57,23 @@ void startArchive(Connection &connection)
                                    "Повторите архивацию через несколько секунд"));
     }
     const QString here = QDir::currentPath();
+    // A register on a server is archived as the file the program opens like any register: a
+    // Base.mdb written from it now, kept until the archiver is done with it.
+    std::shared_ptr<QTemporaryDir> snapshot;
+    QString database;
+    if (connection.onServer()) {
+        snapshot = std::make_shared<QTemporaryDir>();
+        if (!snapshot->isValid())
+            throw Error(snapshot->errorString());
+        database = snapshot->filePath(QStringLiteral("Base.mdb"));
+        connection.snapshot(database);
+    }
     QString program = archiverProgram();
-    QStringList arguments = archiverArguments(here);
+    QStringList arguments = archiverArguments(here, database);
     // RAR is not in Debian's main archive; 7-Zip is. The folder rule stays: no Archiv, no archive.
     if (!Desktop::isInstalled(program) && Desktop::isInstalled(QStringLiteral("7zz"))) {
         program = QStringLiteral("7zz");
-        arguments = sevenZipArguments(here, QDate::currentDate());
+        arguments = sevenZipArguments(here, QDate::currentDate(), database);
         if (!QDir(here).exists(QStringLiteral("Archiv"))) {
             throw Error(QStringLiteral("Архивация не выполнена: в папке «%1» нет папки «Archiv»")
                             .arg(QDir::toNativeSeparators(here)));
@@ -65,7 +81,7 @@ void startArchive(Connection &connection)
     }
     // A console archiver shows nothing of its own: its failure comes to the error box when it
     // ends; success shows nothing. The handler does not wait for it.
-    const auto outcome = [program](bool succeeded, const QString &output) {
+    const auto outcome = [program, snapshot](bool succeeded, const QString &output) {
         if (!succeeded) {
             Dialogs::current().showError(
                 QStringLiteral("Архиватор «%1» сообщил об ошибке:\n%2").arg(program, output));

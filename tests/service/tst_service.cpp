@@ -39,7 +39,8 @@ qint64 peopleNamed(const QString &file, const char *name)
 class ArchiveTest : public ProgramTest
 {
 protected:
-    ArchiveTest() : ProgramTest(true, QStringLiteral("касса \"2\" 'x'"))
+    explicit ArchiveTest(bool onServer = false)
+        : ProgramTest(true, QStringLiteral("касса \"2\" 'x'"), onServer)
     {
         QFile script(m_bin.file(QStringLiteral("rar")));
         EXPECT_TRUE(script.open(QIODevice::WriteOnly));
@@ -220,9 +221,10 @@ void writeScript(const QString &path, const QByteArray &text)
 
 TEST_F(ArchiveTest, AnArchiverThatFailsHasItsOwnMessageShownAfterTheHandlerReturned)
 {
-    writeScript(m_bin.file(QStringLiteral("rar")),
-                "#!/bin/sh\necho 'Cannot create Archiv/Архив.rar'\necho 'No such file or directory'\n"
-                "exit 2\n");
+    writeScript(
+        m_bin.file(QStringLiteral("rar")),
+        "#!/bin/sh\necho 'Cannot create Archiv/Архив.rar'\necho 'No such file or directory'\n"
+        "exit 2\n");
     frmMain->N7->trigger();
     EXPECT_TRUE(dialogs.errors.isEmpty()) << "the handler does not wait";
     ASSERT_TRUE(waitUntil([&] { return !dialogs.errors.isEmpty(); }));
@@ -268,7 +270,8 @@ TEST_F(ArchiveTest, WithoutRarSevenZipWritesTheDatedArchiveIntoArchiv)
     DM->tblMain.PostRecord();
     frmMain->N7->trigger();
     const QString archive = QDir::current().filePath(
-        QStringLiteral("Archiv/Архив%1.7z").arg(QDate::currentDate().toString(QStringLiteral("dd.MM.yyyy"))));
+        QStringLiteral("Archiv/Архив%1.7z")
+            .arg(QDate::currentDate().toString(QStringLiteral("dd.MM.yyyy"))));
     // 7-Zip writes the archive under a temporary name and renames it when it is complete.
     ASSERT_TRUE(waitUntil([&] { return QFile::exists(archive); })) << archive.toStdString();
     QThread::msleep(200);
@@ -281,6 +284,46 @@ TEST_F(ArchiveTest, WithoutRarSevenZipWritesTheDatedArchiveIntoArchiv)
                   {QStringLiteral("x"), QStringLiteral("-y"),
                    QStringLiteral("-o") + unpacked.path(), archive});
     ASSERT_TRUE(extract.waitForFinished(30000));
-    EXPECT_EQ(QDir(unpacked.path()).entryList(QDir::Files), QStringList{QStringLiteral("Base.mdb")});
+    EXPECT_EQ(QDir(unpacked.path()).entryList(QDir::Files),
+              QStringList{QStringLiteral("Base.mdb")});
     EXPECT_EQ(peopleNamed(unpacked.file(QStringLiteral("Base.mdb")), "В архиве"), 1);
+}
+
+// A register on a server is archived as a Base.mdb written from it at that moment, which the
+// program opens like any register; the written file goes once the archiver is done.
+class ServerArchiveTest : public ArchiveTest
+{
+protected:
+    ServerArchiveTest() : ArchiveTest(true) {}
+    void SetUp() override { REQUIRE_SERVER(*server()); }
+};
+
+TEST_F(ServerArchiveTest, TheArchiveOfAServerRegisterHoldsABaseMdbOfIt)
+{
+    DM->tblMain.StartInsert();
+    DM->tblMain.FieldNamed(QStringLiteral("ФИО")).setAsText(QStringLiteral("С сервера"));
+    DM->tblMain.PostRecord();
+
+    frmMain->N7->trigger();
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join(QLatin1Char('\n')).toStdString();
+    const QStringList runs = finishedRuns(1);
+    ASSERT_EQ(runs.size(), 1);
+    const QStringList arguments = argumentsOf(runs[0]);
+    ASSERT_EQ(arguments.size(), 10);
+    EXPECT_EQ(arguments[8], QDir::currentPath() + QStringLiteral("/Archiv/Архив.rar"));
+    EXPECT_TRUE(arguments[9].endsWith(QStringLiteral("/Base.mdb"))) << arguments[9].toStdString();
+    EXPECT_NE(arguments[9], QDir::currentPath() + QStringLiteral("/Base.mdb"));
+
+    const QString packed = m_bin.file(runs[0] + QStringLiteral(".mdb"));
+    EXPECT_EQ(peopleNamed(packed, "С сервера"), 1);
+    Connection reopened(packed);
+    RecordSet years(QStringLiteral("tblGod"), reopened, RecordSet::Kind::Table);
+    years.setTableName(QStringLiteral("God"));
+    years.setActive(true);
+    EXPECT_EQ(QString::number(years.RecordTotal()),
+              server()->scalar(QStringLiteral("SELECT count(*) FROM God")));
+    EXPECT_TRUE(waitUntil([&] {
+        QCoreApplication::processEvents();
+        return !QFile::exists(arguments[9]);
+    })) << "the written file is removed once the archiver ended";
 }
