@@ -79,14 +79,9 @@ QString composeBirthDate(int day, int month, int year)
            (year ? QString::number(year) : QString());
 }
 
-void createTables(SqliteConnection &db)
-{
-    createRegisterTables(db);
-}
-
 void createSchema(SqliteConnection &db, int lastYear)
 {
-    createTables(db);
+    createRegisterTables(db);
     fillRange(db, QStringLiteral("God"), QStringLiteral("Год"), 1930, lastYear);
     fillRange(db, QStringLiteral("Mesyats"), QStringLiteral("Месяц"), 1, 12);
     fillRange(db, QStringLiteral("Chislo"), QStringLiteral("Число"), 1, 31);

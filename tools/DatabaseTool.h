@@ -27,8 +27,6 @@ QString composeBirthDate(int day, int month, int year);
 // existing file without touching it. Throws Error.
 void createDatabase(const QString &path, bool withDemo, int lastYear);
 
-// Adds the register's four tables, empty, to an open, empty database.
-void createTables(SqliteConnection &db);
 // Adds the tables and reference rows to an open, empty database.
 void createSchema(SqliteConnection &db, int lastYear);
 void addDemoPeople(SqliteConnection &db);

@@ -6,6 +6,7 @@
 #include "platform/Error.h"
 #include "platform/Postgres.h"
 #include "platform/Sqlite.h"
+#include "platform/SqliteEngine.h"
 
 #include <QDir>
 #include <QFile>
@@ -94,7 +95,7 @@ public:
                 .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
         m_db = std::make_unique<SqliteConnection>(m_temporary, SqliteConnection::Mode::CreateNew);
         m_db->beginTransaction();
-        DatabaseTool::createTables(*m_db);
+        createRegisterTables(*m_db);
     }
     ~FileRegister() override
     {
