@@ -121,6 +121,15 @@ public:
     // data; false at once when another program is writing. A server has nothing to fold.
     virtual bool checkpointUnlessBusy() { return true; }
 
+    // Within a transaction, lets the posts that follow go ahead of their answers: on a server
+    // every answer is a round trip, and a long run of posts (the age walk) would wait for each.
+    // A post refused when its answer comes is reported as a RefusedPost from a later post or from
+    // settlePosts(); the transaction then holds exactly the posts before the refused one. Ends
+    // with the transaction. An engine whose posts are answered at once does nothing here.
+    virtual void sendPostsAhead() {}
+    // Waits for the answers of every post sent ahead; fails as above.
+    virtual void settlePosts() {}
+
 protected:
     Engine() = default;
 };

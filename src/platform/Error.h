@@ -20,3 +20,16 @@ private:
     QString m_message;
     std::string m_utf8;
 };
+
+// A change an engine took ahead of its answer (a server's pipelined post) and refused when the
+// answer came: names the row by its key, since the program has moved on since.
+class RefusedPost : public Error
+{
+public:
+    RefusedPost(QString message, qint64 key) : Error(std::move(message)), m_key(key) {}
+
+    qint64 key() const noexcept { return m_key; }
+
+private:
+    qint64 m_key;
+};

@@ -7,8 +7,11 @@
 
 #include <libpq-fe.h>
 
+#include <cerrno>
 #include <charconv>
 #include <string_view>
+
+#include <poll.h>
 
 namespace {
 
@@ -192,6 +195,7 @@ void PgConnection::connect()
                             "UTF8", "reestr", nullptr};
     m_conn = PQconnectdbParams(keywords, values, 1);
     m_inTransaction = false;
+    m_prepared.clear();
     // The server's notices (a warning, say) are not the program's to print.
     PQsetNoticeProcessor(
         m_conn, [](void *, const char *) {}, nullptr);
@@ -206,8 +210,35 @@ void PgConnection::fail(const QString &reason) const
     throw Error(QStringLiteral("Нет связи с сервером баз данных (%1): %2").arg(m_where, reason));
 }
 
+PgConnection::Parameters::Parameters(const std::vector<Value> &values)
+    : texts(values.size()), nulls(values.size(), false)
+{
+    for (size_t i = 0; i < values.size(); ++i) {
+        const Value &value = values[i];
+        if (const auto *integer = std::get_if<qint64>(&value))
+            texts[i] = QByteArray::number(*integer);
+        else if (const auto *real = std::get_if<double>(&value))
+            texts[i] = QByteArray::number(*real, 'g', 17);
+        else if (const auto *text = std::get_if<QString>(&value))
+            texts[i] = text->toUtf8();
+        else
+            nulls[i] = true;
+    }
+}
+
+std::vector<const char *> PgConnection::Parameters::pointers() const
+{
+    std::vector<const char *> values(texts.size(), nullptr);
+    for (size_t i = 0; i < texts.size(); ++i) {
+        if (!nulls[i])
+            values[i] = texts[i].constData();
+    }
+    return values;
+}
+
 PgResult PgConnection::exec(const QString &sql, const std::vector<Value> &parameters)
 {
+    settle();
     if (!m_conn || PQstatus(m_conn) != CONNECTION_OK) {
         // The connection was lost: the next action connects again. A transaction that was open
         // went with it, and the server has rolled it back.
@@ -219,20 +250,8 @@ PgResult PgConnection::exec(const QString &sql, const std::vector<Value> &parame
         if (PQstatus(m_conn) != CONNECTION_OK)
             fail(QString::fromUtf8(PQerrorMessage(m_conn)).trimmed());
     }
-    std::vector<QByteArray> texts(parameters.size());
-    std::vector<const char *> values(parameters.size(), nullptr);
-    for (size_t i = 0; i < parameters.size(); ++i) {
-        const Value &value = parameters[i];
-        if (const auto *integer = std::get_if<qint64>(&value))
-            texts[i] = QByteArray::number(*integer);
-        else if (const auto *real = std::get_if<double>(&value))
-            texts[i] = QByteArray::number(*real, 'g', 17);
-        else if (const auto *text = std::get_if<QString>(&value))
-            texts[i] = text->toUtf8();
-        else
-            continue; // null
-        values[i] = texts[i].constData();
-    }
+    const Parameters encoded(parameters);
+    const std::vector<const char *> values = encoded.pointers();
     // Without parameters a text may hold several statements (a schema).
     const QByteArray text = sql.toUtf8();
     PgResult result(parameters.empty() ? PQexec(m_conn, text.constData())
@@ -261,15 +280,208 @@ void PgConnection::beginTransaction()
 
 void PgConnection::commitTransaction()
 {
-    exec(QStringLiteral("COMMIT"));
+    settle();
+    // The connection went, and the server rolled the transaction back with it: a COMMIT now
+    // would run on a new connection and report success for nothing.
+    if (!m_inTransaction)
+        fail(QStringLiteral("соединение потеряно, начатое изменение отменено"));
+    const PgResult result = exec(QStringLiteral("COMMIT"));
     m_inTransaction = false;
+    // A transaction a statement failed in ends in a rollback, which COMMIT reports as done.
+    if (qstrcmp(PQcmdStatus(result.get()), "COMMIT") != 0)
+        throw Error(QStringLiteral("Сервер отменил изменение: одна из команд не выполнена"));
 }
 
 void PgConnection::rollbackTransaction()
 {
     m_inTransaction = false;
+    if (m_pipeline) {
+        // The answers still due are read and dropped; a lost connection drops them anyway.
+        m_pipeline->posts.clear();
+        m_pipeline->refused.reset();
+        try {
+            settle();
+        } catch (const Error &) {
+        }
+    }
     if (m_conn && PQstatus(m_conn) == CONNECTION_OK)
         exec(QStringLiteral("ROLLBACK"));
+}
+
+// --- the pipeline ------------------------------------------------------------------------------
+
+namespace {
+
+// Posts between two sync points: the server's answers to them come back together, and a refused
+// one aborts the rest of its group, which is sent again only up to the refused post.
+constexpr int postsPerSync = 256;
+
+} // namespace
+
+void PgConnection::loseConnection()
+{
+    m_pipeline.reset();
+    m_inTransaction = false;
+    const QString reason = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
+    PQfinish(m_conn);
+    m_conn = nullptr; // the next statement connects again
+    fail(QStringLiteral("соединение потеряно, начатое изменение отменено (%1)").arg(reason));
+}
+
+void PgConnection::startPipeline()
+{
+    settle();
+    if (!m_conn || PQstatus(m_conn) != CONNECTION_OK)
+        return; // the next statement finds the connection gone and says so
+    if (!PQenterPipelineMode(m_conn) || PQsetnonblocking(m_conn, 1) != 0)
+        fail(QString::fromUtf8(PQerrorMessage(m_conn)).trimmed());
+    m_pipeline.emplace();
+}
+
+QByteArray PgConnection::prepared(const QString &sql, int parameters)
+{
+    auto [it, added] = m_prepared.try_emplace(sql);
+    if (added) {
+        it->second = "reestr_" + QByteArray::number(qulonglong(m_prepared.size()));
+        if (!PQsendPrepare(m_conn, it->second.constData(), sql.toUtf8().constData(), parameters,
+                           nullptr))
+            loseConnection();
+        m_pipeline->awaited.push_back({Awaited::Kind::Prepare});
+    }
+    return it->second;
+}
+
+void PgConnection::post(const QString &sql, const std::vector<Value> &parameters, qint64 key)
+{
+    if (!m_pipeline)
+        throw Error(QStringLiteral("Posting ahead outside a pipeline"));
+    const QByteArray statement = prepared(sql, static_cast<int>(parameters.size()));
+    m_pipeline->posts.push_back({key, statement, Parameters(parameters)});
+    send(m_pipeline->posts.size() - 1);
+    pump(false);
+    if (m_pipeline->refused)
+        settle(); // reports the refusal
+}
+
+void PgConnection::send(size_t index)
+{
+    const Post &post = m_pipeline->posts[index];
+    const std::vector<const char *> values = post.parameters.pointers();
+    if (!PQsendQueryPrepared(m_conn, post.statement.constData(), static_cast<int>(values.size()),
+                             values.data(), nullptr, nullptr, 0))
+        loseConnection();
+    m_pipeline->awaited.push_back({Awaited::Kind::Post, index});
+    if (++m_pipeline->sinceSync == postsPerSync) {
+        if (!PQpipelineSync(m_conn))
+            loseConnection();
+        m_pipeline->awaited.push_back({Awaited::Kind::Sync});
+        m_pipeline->sinceSync = 0;
+    }
+}
+
+void PgConnection::pump(bool drain)
+{
+    for (;;) {
+        const int unsent = PQflush(m_conn);
+        if (unsent < 0)
+            loseConnection();
+        readAnswers();
+        if (unsent == 0 && (!drain || m_pipeline->awaited.empty()))
+            return;
+        // Wait for the server to take more or to answer; answers are read meanwhile, so that
+        // neither side's buffers fill while the other waits.
+        pollfd socket{PQsocket(m_conn), short(POLLIN | (unsent ? POLLOUT : 0)), 0};
+        if (poll(&socket, 1, -1) < 0 && errno != EINTR)
+            loseConnection();
+    }
+}
+
+void PgConnection::readAnswers()
+{
+    Pipeline &pipeline = *m_pipeline;
+    if (!PQconsumeInput(m_conn))
+        loseConnection();
+    while (!pipeline.awaited.empty() && !PQisBusy(m_conn)) {
+        PgResult result(PQgetResult(m_conn));
+        if (!result.get()) {
+            // The end of one statement's answers.
+            if (pipeline.awaited.front().answered)
+                pipeline.awaited.pop_front();
+            else if (PQstatus(m_conn) != CONNECTION_OK)
+                loseConnection();
+            continue;
+        }
+        const ExecStatusType status = PQresultStatus(result.get());
+        if (status == PGRES_PIPELINE_SYNC) {
+            // A sync point ends every statement sent before it.
+            while (!pipeline.awaited.empty()) {
+                const Awaited::Kind kind = pipeline.awaited.front().kind;
+                pipeline.awaited.pop_front();
+                if (kind == Awaited::Kind::Sync)
+                    break;
+            }
+            continue;
+        }
+        if (pipeline.awaited.front().answered)
+            pipeline.awaited.pop_front(); // answers that ended without a null
+        if (pipeline.awaited.empty())
+            continue;
+        Awaited &awaited = pipeline.awaited.front();
+        awaited.answered = true;
+        if (status == PGRES_FATAL_ERROR && PQstatus(m_conn) != CONNECTION_OK)
+            loseConnection();
+        if (pipeline.refused || status == PGRES_PIPELINE_ABORTED)
+            continue; // after the first refusal only its consequences follow
+        QString refusal;
+        if (status == PGRES_FATAL_ERROR) {
+            const char *primary = PQresultErrorField(result.get(), PG_DIAG_MESSAGE_PRIMARY);
+            refusal = QString::fromUtf8(primary ? primary : PQerrorMessage(m_conn)).trimmed();
+        } else if (awaited.kind == Awaited::Kind::Post && qstrcmp(PQcmdTuples(result.get()), "1")) {
+            refusal = QStringLiteral("Row cannot be located for updating. "
+                                     "Some values may have been changed since it was last read.");
+        }
+        if (!refusal.isEmpty()) {
+            // A statement that could not be prepared refuses the first post that uses it.
+            pipeline.refused = awaited.kind == Awaited::Kind::Post
+                                   ? awaited.post
+                                   : pipeline.awaited.size() > 1 ? pipeline.awaited[1].post : 0;
+            pipeline.refusal = refusal;
+        }
+    }
+}
+
+void PgConnection::settle()
+{
+    if (!m_pipeline)
+        return;
+    if (m_pipeline->sinceSync > 0) {
+        if (!PQpipelineSync(m_conn))
+            loseConnection();
+        m_pipeline->awaited.push_back({Awaited::Kind::Sync});
+    }
+    pump(true);
+    Pipeline pipeline = std::move(*m_pipeline);
+    m_pipeline.reset();
+    if (!PQexitPipelineMode(m_conn) || PQsetnonblocking(m_conn, 0) != 0)
+        loseConnection();
+    if (!pipeline.refused)
+        return;
+    const size_t refused = *pipeline.refused;
+    // The server holds none of the transaction now (a refusal aborts it) or holds posts after
+    // the refused one (a row gone refuses nothing on the server): it starts again with exactly
+    // the posts before it.
+    exec(QStringLiteral("ROLLBACK"));
+    exec(QStringLiteral("BEGIN"));
+    if (refused > 0) {
+        startPipeline();
+        for (size_t i = 0; i < refused; ++i) {
+            m_pipeline->posts.push_back(std::move(pipeline.posts[i]));
+            send(i);
+            pump(false);
+        }
+        settle(); // a refusal now names an earlier post
+    }
+    throw RefusedPost(pipeline.refusal, pipeline.posts[refused].key);
 }
 
 // --- PgRowSource -------------------------------------------------------------------------------
@@ -484,6 +696,13 @@ qint64 PgRowSource::update(qint64 key, const std::vector<int> &columns,
     }
     std::vector<Value> parameters = values;
     parameters.push_back(keyParameter(key));
+    if (m_db->pipelining() && !m_keyColumn.isEmpty()) {
+        // The key stays what it was; the answer is checked when it comes.
+        m_db->post(QStringLiteral("UPDATE %1 SET %2 WHERE %3")
+                       .arg(m_table, assignments.join(QStringLiteral(", ")), keyCondition(parameter)),
+                   parameters, key);
+        return key;
+    }
     const PgResult result = m_db->exec(
         QStringLiteral("UPDATE %1 SET %2 WHERE %3 RETURNING %4")
             .arg(m_table, assignments.join(QStringLiteral(", ")), keyCondition(parameter),

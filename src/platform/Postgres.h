@@ -5,7 +5,9 @@
 
 #include <QString>
 
+#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -56,19 +58,70 @@ public:
     // with the server's message.
     PgResult exec(const QString &sql, const std::vector<Value> &parameters = {});
 
+    // A commit the server turned into a rollback (the transaction had failed), or one whose
+    // transaction went with a lost connection, fails: nothing of it is stored.
     void beginTransaction() override;
     void commitTransaction() override;
     void rollbackTransaction() override;
 
+    // Pipelined posts, within a transaction: post() sends a statement without waiting for its
+    // answer, which must be exactly one changed row; answers are read as they come. A refused
+    // post (an error, or no row changed) is reported as a RefusedPost naming its key, from a
+    // later post() or from settle(); the transaction is then made to hold exactly the posts
+    // before it (rolled back and those sent again). Any other statement settles first.
+    void startPipeline();
+    bool pipelining() const { return m_pipeline.has_value(); }
+    void post(const QString &sql, const std::vector<Value> &parameters, qint64 key);
+    void settle();
+
 private:
+    // One statement's parameters as the server takes them: texts, a null pointer for null.
+    struct Parameters
+    {
+        explicit Parameters(const std::vector<Value> &values);
+        std::vector<QByteArray> texts;
+        std::vector<bool> nulls;
+        std::vector<const char *> pointers() const;
+    };
+    struct Post
+    {
+        qint64 key;
+        QByteArray statement; // a prepared statement's name
+        Parameters parameters;
+    };
+    // What the pipeline still owes an answer for, in the order sent.
+    struct Awaited
+    {
+        enum class Kind { Prepare, Post, Sync } kind;
+        size_t post = 0;    // the post's index, for Kind::Post
+        bool answered = false;
+    };
+    struct Pipeline
+    {
+        std::vector<Post> posts; // every post since the pipeline started, to send again
+        std::deque<Awaited> awaited;
+        int sinceSync = 0;
+        std::optional<size_t> refused; // the first post refused
+        QString refusal;
+    };
+
     void connect();
     [[noreturn]] void fail(const QString &reason) const;
+    [[noreturn]] void loseConnection();
+    QByteArray prepared(const QString &sql, int parameters);
+    void send(size_t post);
+    // Sends what is buffered and reads what has come; with `drain`, until every answer is in.
+    void pump(bool drain);
+    void readAnswers();
+    void resendBefore(size_t refused);
 
     QString m_conninfo;
     std::optional<QString> m_password;
     pg_conn *m_conn = nullptr;
     QString m_where;
     bool m_inTransaction = false;
+    std::map<QString, QByteArray> m_prepared; // statements prepared on this connection
+    std::optional<Pipeline> m_pipeline;
 };
 
 // A table or a select on the server. A table is written through its one whole-number primary key,
@@ -128,6 +181,8 @@ public:
     void beginTransaction() override { m_db.beginTransaction(); }
     void commitTransaction() override { m_db.commitTransaction(); }
     void rollbackTransaction() override { m_db.rollbackTransaction(); }
+    void sendPostsAhead() override { m_db.startPipeline(); }
+    void settlePosts() override { m_db.settle(); }
 
 private:
     PgConnection m_db;

@@ -322,6 +322,19 @@ int RecordSet::MoveTo(int row)
     return at < 0 ? 0 : SkipBy(at - m_current);
 }
 
+bool RecordSet::ToKey(qint64 key)
+{
+    requireOpen();
+    Settle();
+    for (int row = 0; row < rowCount(); ++row) {
+        if (record(row).key() == key) {
+            SkipBy(row - m_current);
+            return true;
+        }
+    }
+    return false;
+}
+
 int RecordSet::rowOfOrdinal(quint32 ordinal, int hint) const
 {
     // Settling removes at most the one blank record: the target is where it was or a row up.

@@ -70,6 +70,8 @@ public:
     // settled first and the target found again afterwards (dropping a blank record above it
     // moves it up a row). Gives the distance moved; 0 when the target was the dropped record.
     int MoveTo(int row);
+    // Makes the record with this engine key current (after settling); false when none has it.
+    bool ToKey(qint64 key);
     // Posts or drops the pending record, as every move does first.
     void Settle();
     bool AtEnd() const { return m_atEnd; }

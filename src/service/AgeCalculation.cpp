@@ -30,23 +30,47 @@ void walk(RecordSet &people, int year)
     if (people.AtEnd())
         return;
     // The fields stay the same while the record set is open.
+    Field &name = people.FieldNamed(QStringLiteral("ФИО"));
     Field &born = people.FieldNamed(QStringLiteral("Год"));
     Field &age = people.FieldNamed(QStringLiteral("Возраст"));
     Field &jubilee = people.FieldNamed(QStringLiteral("Юбилей"));
     // One transaction for the whole walk: another computer never sees half of it, and a failure
-    // keeps every person posted before it.
-    Transaction transaction(people.connection().engine(), Transaction::Ending::KeepWhatWasPosted);
+    // keeps every person posted before it. On a server the posts go without waiting for their
+    // answers, one per person still.
+    Engine &engine = people.connection().engine();
+    Transaction transaction(engine, Transaction::Ending::KeepWhatWasPosted);
+    engine.sendPostsAhead();
     // The grid and the detail panel follow the walk to its last record, or to the one that
     // failed, with one refresh: nothing is painted while the walk runs.
     DisabledControls quiet(people);
     try {
-        while (!people.AtEnd()) {
-            people.StartEdit();
-            age.setAsInt(static_cast<qint64>(year) - born.AsInt());
-            jubilee.setAsText(age.AsInt() % 5 == 0 ? QStringLiteral("да") : QStringLiteral("нет"));
-            // Leaving the record posts it; leaving the last one also sets AtEnd.
-            people.ToNext();
+        try {
+            while (!people.AtEnd()) {
+                people.StartEdit();
+                age.setAsInt(static_cast<qint64>(year) - born.AsInt());
+                jubilee.setAsText(age.AsInt() % 5 == 0 ? QStringLiteral("да")
+                                                       : QStringLiteral("нет"));
+                // Leaving the record posts it; leaving the last one also sets AtEnd.
+                people.ToNext();
+            }
+        } catch (const RefusedPost &) {
+            throw;
+        } catch (const Error &) {
+            // A post sent earlier and refused ends the walk there instead.
+            engine.settlePosts();
+            throw;
         }
+        engine.settlePosts();
+    } catch (const RefusedPost &refused) {
+        // The walk had gone past the refused person: the transaction holds everyone before
+        // them, and the records after them hold in memory what was never stored.
+        people.CancelRecord();
+        people.ToKey(refused.key());
+        const QString who = name.AsText().trimmed(); // before another computer's deletion shows
+        commitOrShowTheFile(transaction, people);
+        people.Reread();
+        people.ToKey(refused.key());
+        throw Error(QStringLiteral("Запись «%1» не сохранена: %2").arg(who, refused.message()));
     } catch (const Error &) {
         // Everyone posted before the failure is kept.
         commitOrShowTheFile(transaction, people);

@@ -242,6 +242,21 @@ public:
         return outcome; // the target was the blank record the settle dropped
     }
 
+    // The record of that key made current after settling; number 1 when found.
+    Outcome toKey(qint64 key)
+    {
+        Outcome outcome = settle();
+        if (outcome.error)
+            return outcome;
+        for (int i = 0; i < count(); ++i) {
+            if (rows[size_t(i)].key == key) {
+                skipBy(i - current);
+                return {std::nullopt, 1};
+            }
+        }
+        return outcome;
+    }
+
     Outcome startInsert(bool append)
     {
         Outcome outcome = settle();

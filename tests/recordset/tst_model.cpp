@@ -316,6 +316,15 @@ std::optional<QString> RecordSetModelTest::walk(RecordSet &tblMain, OtherProgram
             int moved = 0;
             actual = attempt([&] { moved = tblMain.MoveTo(row); });
             actual.number = moved;
+        } else if (choice < 34 && model.count() > 0) {
+            // A key held, or one another program has deleted meanwhile.
+            const qint64 key = below(4) == 0 ? qint64(1 + below(40))
+                                             : model.rows[size_t(below(model.count()))].key;
+            what = QStringLiteral("ToKey(%1)").arg(key);
+            expected = model.toKey(key);
+            bool found = false;
+            actual = attempt([&] { found = tblMain.ToKey(key); });
+            actual.number = found ? 1 : 0;
         } else if (choice < 35) {
             const int distance = below(7) - 3;
             what = QStringLiteral("SkipBy(%1)").arg(distance);

@@ -17,10 +17,14 @@
 
 #include <QDir>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -116,4 +120,153 @@ TEST(ServerWindows, AnotherComputersCalculationShowsAfterARefresh)
     Startup::destroyAll();
     Startup::setServer(QString());
     EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join(QLatin1Char('\n')).toStdString();
+}
+
+namespace {
+
+// A register of `count` people on the server, "Человек 0001" onwards, born 1950 to 1999.
+void fillRegister(const ServerDatabase &server, int count)
+{
+    server.exec(QStringLiteral("INSERT INTO Main (ФИО, Год) SELECT 'Человек ' || "
+                               "lpad(i::text, 4, '0'), 1950 + i % 50 FROM generate_series(1, %1) i")
+                    .arg(count));
+}
+
+bool startOn(const ServerDatabase &server)
+{
+    Startup::setServer(server.conninfo());
+    const bool started = Startup::createAll([](const std::exception &e, Startup::Step) {
+        ADD_FAILURE() << "start-up failed: " << e.what();
+    });
+    if (started)
+        frmMain->show();
+    return started;
+}
+
+void calculate(const QString &year)
+{
+    typeOver(frmMain->cbb2, year);
+    QTest::mouseClick(frmMain->btn4, Qt::LeftButton);
+    catchUp();
+}
+
+void stop()
+{
+    Startup::destroyAll();
+    Startup::setServer(QString());
+}
+
+} // namespace
+
+// The posts of the walk go ahead of the server's answers; a person the server refuses is found
+// out only later, when the walk has gone past them. The walk still ends as on the file: everyone
+// before them stored, they and everyone after them untouched, the box naming them.
+TEST(ServerWindows, APersonTheServerRefusesEndsTheWalkThereThoughTheAnswerCameLate)
+{
+    struct Case
+    {
+        const char *what;
+        const char *setUp; // run by another computer after the register is shown
+        const char *reason;
+        const char *shownAfter;
+    };
+    const Case cases[] = {
+        {"a rule of the server refuses him",
+         "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+         "IF NEW.ФИО = 'Человек 0600' THEN RAISE EXCEPTION 'отказано правилом сервера'; END IF; "
+         "RETURN NEW; END $$; CREATE TRIGGER refuse BEFORE UPDATE ON Main "
+         "FOR EACH ROW EXECUTE FUNCTION refuse()",
+         "отказано правилом сервера", "Человек 0600"},
+        {"another computer deleted him", "DELETE FROM Main WHERE ФИО = 'Человек 0600'",
+         "Row cannot be located for updating", nullptr},
+        {"the first person, refused", "DELETE FROM Main WHERE ФИО = 'Человек 0001'",
+         "Row cannot be located for updating", nullptr},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        ServerDatabase server;
+        REQUIRE_SERVER(server);
+        fillRegister(server, 1000);
+        RecordingDialogs dialogs;
+        ASSERT_TRUE(startOn(server));
+        server.exec(QString::fromUtf8(c.setUp));
+        calculate(QStringLiteral("2030"));
+
+        const QString refused = QString::fromUtf8(c.what).startsWith(QLatin1String("the first"))
+                                    ? QStringLiteral("Человек 0001")
+                                    : QStringLiteral("Человек 0600");
+        ASSERT_EQ(dialogs.errors.size(), 1);
+        EXPECT_TRUE(dialogs.errors[0].startsWith(
+            QStringLiteral("Запись «%1» не сохранена: %2").arg(refused, QString::fromUtf8(c.reason))))
+            << dialogs.errors[0].toStdString();
+        // Another computer's view: everyone before the refused person, and no one else.
+        EXPECT_EQ(server.scalar(QStringLiteral(
+                      "SELECT count(*) FILTER (WHERE Возраст IS NOT NULL AND ФИО < '%1') || ' ' || "
+                      "count(*) FILTER (WHERE Возраст IS NOT NULL AND ФИО >= '%1') FROM Main")
+                      .arg(refused)),
+                  refused.endsWith(QLatin1String("0600")) ? QStringLiteral("599 0")
+                                                          : QStringLiteral("0 0"));
+        EXPECT_EQ(server.scalar(QStringLiteral(
+                      "SELECT Возраст || Юбилей FROM Main WHERE ФИО = 'Человек 0599'")),
+                  refused.endsWith(QLatin1String("0600")) ? QStringLiteral("31нет") : QString());
+        // The window shows the register as the server holds it, on the refused person.
+        if (c.shownAfter) {
+            EXPECT_EQ(frmMain->dbedt1->text(), QString::fromUtf8(c.shownAfter));
+        }
+        EXPECT_EQ(frmMain->dbedt6->text(), QString());
+        EXPECT_EQ(DM->tblMain.RecordTotal(), server.scalar(QStringLiteral("SELECT count(*) FROM "
+                                                                          "Main"))
+                                                 .toInt());
+        stop();
+    }
+}
+
+// The server goes away in the middle of a walk (stopped, or the connection cut): the person at
+// the computer is told, the register is read again once the server is back, and it holds the old
+// values for everyone: the server rolled the unfinished calculation back.
+TEST(ServerWindows, TheServerLostDuringAWalkLeavesNothingHalfWritten)
+{
+    ServerDatabase server;
+    REQUIRE_SERVER(server);
+    fillRegister(server, 9000);
+    RecordingDialogs dialogs;
+    ASSERT_TRUE(startOn(server));
+
+    // Another computer watches for the walk's transaction to write and then ends its connection,
+    // as a server stopping does.
+    std::atomic<bool> walking{true};
+    std::atomic<int> ended{0};
+    std::thread administrator([&] {
+        const std::unique_ptr<PgConnection> admin = server.connect();
+        while (walking && ended == 0) {
+            ended = admin
+                        ->exec(QStringLiteral(
+                            "SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity "
+                            "WHERE datname = current_database() AND application_name = 'reestr' "
+                            "AND backend_xid IS NOT NULL AND pid <> pg_backend_pid()"))
+                        .text(0, 0)
+                        .toInt();
+        }
+    });
+    calculate(QStringLiteral("2030"));
+    walking = false;
+    administrator.join();
+    ASSERT_EQ(ended, 1) << "the walk ended before its connection could be cut";
+
+    ASSERT_EQ(dialogs.errors.size(), 1);
+    EXPECT_TRUE(dialogs.errors[0].startsWith(
+        QStringLiteral("Расчёт возраста не сохранён в базе данных: Нет связи с сервером")))
+        << dialogs.errors[0].toStdString();
+    EXPECT_EQ(server.scalar(QStringLiteral("SELECT count(Возраст) FROM Main")), QStringLiteral("0"));
+    // Read again from the server: no age shown anywhere.
+    EXPECT_EQ(frmMain->dbedt6->text(), QString());
+    const QStringList rows = rowsOf(frmMain->dbgrd1);
+    EXPECT_EQ(rows.filter(QRegularExpression(QStringLiteral("\\|\\d+\\|(да|нет)$"))), QStringList());
+    // And the next calculation works on a new connection.
+    dialogs.errors.clear();
+    calculate(QStringLiteral("2030"));
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(server.scalar(QStringLiteral("SELECT count(Возраст) FROM Main")),
+              QStringLiteral("9000"));
+    stop();
 }
