@@ -157,8 +157,8 @@ int main(int argc, char *argv[])
     const auto t = [&](const char *name) { return reporter.seconds(name); };
     reportTimes("btn4Click_100k_vs_set_update", t("handler/100000"), t("setUpdate/100000"), 3);
     reportTimes("btn4Click_100k_vs_detached_walk", t("handler/100000"), t("detached/100000"), 1.3);
-    reportTimes("month_search_100k_vs_touch_floor", t("monthSearch/100000"),
-                t("monthFloor/100000"), 1.5);
+    reportTimes("month_search_100k_vs_touch_floor", t("monthSearch/100000"), t("monthFloor/100000"),
+                1.5);
     reportTimes("jubilee_list_100k_vs_touch_floor", t("jubileeList/100000"),
                 t("jubileeFloor/100000"), 1.5);
     reportRatio("scroll_to_last_of_100k_and_back_ms", t("scrollToLastAndBack/100000") * 1000, 100);

@@ -442,9 +442,9 @@ void PgConnection::readAnswers()
         }
         if (!refusal.isEmpty()) {
             // A statement that could not be prepared refuses the first post that uses it.
-            pipeline.refused = awaited.kind == Awaited::Kind::Post
-                                   ? awaited.post
-                                   : pipeline.awaited.size() > 1 ? pipeline.awaited[1].post : 0;
+            pipeline.refused = awaited.kind == Awaited::Kind::Post ? awaited.post
+                               : pipeline.awaited.size() > 1       ? pipeline.awaited[1].post
+                                                                   : 0;
             pipeline.refusal = refusal;
         }
     }
@@ -698,9 +698,10 @@ qint64 PgRowSource::update(qint64 key, const std::vector<int> &columns,
     parameters.push_back(keyParameter(key));
     if (m_db->pipelining() && !m_keyColumn.isEmpty()) {
         // The key stays what it was; the answer is checked when it comes.
-        m_db->post(QStringLiteral("UPDATE %1 SET %2 WHERE %3")
-                       .arg(m_table, assignments.join(QStringLiteral(", ")), keyCondition(parameter)),
-                   parameters, key);
+        m_db->post(
+            QStringLiteral("UPDATE %1 SET %2 WHERE %3")
+                .arg(m_table, assignments.join(QStringLiteral(", ")), keyCondition(parameter)),
+            parameters, key);
         return key;
     }
     const PgResult result = m_db->exec(

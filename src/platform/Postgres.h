@@ -93,7 +93,7 @@ private:
     struct Awaited
     {
         enum class Kind { Prepare, Post, Sync } kind;
-        size_t post = 0;    // the post's index, for Kind::Post
+        size_t post = 0; // the post's index, for Kind::Post
         bool answered = false;
     };
     struct Pipeline

@@ -26,7 +26,6 @@ inline void typeText(QWidget *widget, const QString &text)
     }
 }
 
-
 // tblMain over a fresh database with dsMain, and a window to put controls on.
 class ControlsTest : public ::testing::Test
 {

@@ -144,7 +144,7 @@ TEST(FloatText, RoundsHalvesToTheEvenNeighbour)
 
 TEST(Characters, ALetterIsNeverSplitByCounting)
 {
-    const QString emoji = QString::fromUtf8("\xF0\x9F\x98\x80"); // two UTF-16 units
+    const QString emoji = QString::fromUtf8("\xF0\x9F\x98\x80");  // two UTF-16 units
     const QString shortI = QString::fromUtf8("\xD0\xB8\xCC\x86"); // и with a combining breve
     EXPECT_EQ(characterCount(QStringLiteral("Иванов")), 6);
     EXPECT_EQ(characterCount(QStringLiteral("ab") + emoji), 3);

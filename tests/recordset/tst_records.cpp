@@ -42,7 +42,9 @@ QString describe(const SqlValue &v)
         return QStringLiteral("int %1").arg(*i);
     if (auto d = std::get_if<double>(&v))
         return QStringLiteral("real %1").arg(*d);
-    return QStringLiteral("text(%1) \"%2\"").arg(std::get<QString>(v).size()).arg(std::get<QString>(v).left(20));
+    return QStringLiteral("text(%1) \"%2\"")
+        .arg(std::get<QString>(v).size())
+        .arg(std::get<QString>(v).left(20));
 }
 
 class Walk
@@ -59,10 +61,24 @@ public:
     // easy to get wrong, texts at the short/long boundary and one larger than a chunk.
     SqlValue randomValue(qint64 key)
     {
-        static const qint64 integers[] = {0,      1,          -1,         127,        128,
-                                          -128,   -129,       255,        32767,      -32768,
-                                          32768,  8388607,    -8388609,   2147483647, -2147483648LL,
-                                          1LL << 40, -(1LL << 47), std::numeric_limits<qint64>::max(),
+        static const qint64 integers[] = {0,
+                                          1,
+                                          -1,
+                                          127,
+                                          128,
+                                          -128,
+                                          -129,
+                                          255,
+                                          32767,
+                                          -32768,
+                                          32768,
+                                          8388607,
+                                          -8388609,
+                                          2147483647,
+                                          -2147483648LL,
+                                          1LL << 40,
+                                          -(1LL << 47),
+                                          std::numeric_limits<qint64>::max(),
                                           std::numeric_limits<qint64>::min()};
         switch (pick(9)) {
         case 0:
@@ -74,8 +90,8 @@ public:
         case 3:
             return key; // stored as "the key" when not zero
         case 4: {
-            static const double reals[] = {0.0, -0.0, 1.5, -2.25e300, 4.9e-324,
-                                           std::numeric_limits<double>::infinity()};
+            static const double reals[] = {
+                0.0, -0.0, 1.5, -2.25e300, 4.9e-324, std::numeric_limits<double>::infinity()};
             return reals[pick(std::size(reals))];
         }
         case 5:
@@ -83,8 +99,8 @@ public:
         case 6:
             return QString(60 + pick(8), QLatin1Char('a'));
         case 7:
-            return pick(400) == 0 ? QString(300 * 1024, QChar(u'я')) // beyond one chunk
-                                 : QStringLiteral("Иванов\u0000Иван"); // an inner NUL survives
+            return pick(400) == 0 ? QString(300 * 1024, QChar(u'я'))    // beyond one chunk
+                                  : QStringLiteral("Иванов\u0000Иван"); // an inner NUL survives
         default:
             return QString();
         }
@@ -216,9 +232,9 @@ TEST(RecordStore, RewritingInOrderAndPackingKeepAboutOneCopy)
     std::vector<RecordArena::Handle> held;
     const std::vector<int> all{0, 1, 2};
     for (int i = 0; i < 100000; ++i) {
-        held.push_back(arena.replace(arena.blank(3, quint32(i)), i + 1, all,
-                                     {qint64(i + 1), QStringLiteral("Кузнецов Алексей"),
-                                      std::monostate{}}));
+        held.push_back(
+            arena.replace(arena.blank(3, quint32(i)), i + 1, all,
+                          {qint64(i + 1), QStringLiteral("Кузнецов Алексей"), std::monostate{}}));
     }
     const size_t before = arena.reservedBytes();
     for (RecordArena::Handle &record : held)

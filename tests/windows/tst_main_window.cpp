@@ -25,9 +25,7 @@
 #include <QScrollBar>
 #include <QTimer>
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 class MainWindowTest : public ProgramTest
 {
@@ -92,11 +90,11 @@ TEST_F(MainWindowTest, EveryControlIsWhereTheLayoutPutsIt)
         const char *name;
         QRect geometry;
     } secondary[] = {
-        {frmInsert, "btn1", {448, 216, 233, 41}},   {frmInsert, "btn2", {456, 296, 225, 41}},
-        {frmInsert, "dbedt1", {136, 32, 393, 31}},  {frmInsert, "cbb1", {128, 144, 65, 31}},
-        {frmInsert, "cbb2", {312, 144, 81, 31}},    {frmInsert, "dblkcbb1", {496, 144, 137, 31}},
-        {frmInsert, "edt1", {224, 216, 209, 31}},   {frmSprav, "dbgrd1", {14, 6, 318, 496}},
-        {frmSprav, "dbgrd2", {18, 15, 308, 382}},   {frmSprav, "dbgrd3", {14, 5, 291, 510}},
+        {frmInsert, "btn1", {448, 216, 233, 41}},  {frmInsert, "btn2", {456, 296, 225, 41}},
+        {frmInsert, "dbedt1", {136, 32, 393, 31}}, {frmInsert, "cbb1", {128, 144, 65, 31}},
+        {frmInsert, "cbb2", {312, 144, 81, 31}},   {frmInsert, "dblkcbb1", {496, 144, 137, 31}},
+        {frmInsert, "edt1", {224, 216, 209, 31}},  {frmSprav, "dbgrd1", {14, 6, 318, 496}},
+        {frmSprav, "dbgrd2", {18, 15, 308, 382}},  {frmSprav, "dbgrd3", {14, 5, 291, 510}},
         {frmSprav, "dbnvgr3", {14, 525, 280, 32}},
     };
     for (const auto &control : secondary) {
@@ -131,7 +129,8 @@ TEST_F(MainWindowTest, EveryControlIsWhereTheLayoutPutsIt)
         EXPECT_GE(l.label->width(), l.label->fontMetrics().horizontalAdvance(l.label->text()))
             << l.caption << " is not clipped";
         // Tall enough for the marks above capitals, the breve of "Й" included.
-        EXPECT_GE(l.label->height(), l.label->fontMetrics().boundingRect(QStringLiteral("Й")).height())
+        EXPECT_GE(l.label->height(),
+                  l.label->fontMetrics().boundingRect(QStringLiteral("Й")).height())
             << l.caption;
         EXPECT_GE(l.label->height(), 23) << l.caption;
     }
@@ -182,10 +181,10 @@ TEST_F(MainWindowTest, TabVisitsTheControlsInTheirOrderAndCtrlTabLeavesAGrid)
     // Inside a grid Tab moves between cells, so the grids are left with Ctrl+Tab; from the month
     // box, the last stop, Tab goes round to the main grid, never to the invisible scroll area.
     const QList<QWidget *> order = {
-        frmMain->dbgrd1, frmMain->dbnvgr1, frmMain->cbb2,    frmMain->btn4, frmMain->btn1,
-        frmMain->btn2,   frmMain->dbgrd2,  frmMain->dbnvgr2, frmMain->btn3, frmMain->btn6,
-        frmMain->btn7,   frmMain->dbgrd3,  frmMain->dbnvgr3, frmMain->btn8, frmMain->cbb1,
-        frmMain->dbgrd1};
+        frmMain->dbgrd1,  frmMain->dbnvgr1, frmMain->cbb2,   frmMain->btn4,
+        frmMain->btn1,    frmMain->btn2,    frmMain->dbgrd2, frmMain->dbnvgr2,
+        frmMain->btn3,    frmMain->btn6,    frmMain->btn7,   frmMain->dbgrd3,
+        frmMain->dbnvgr3, frmMain->btn8,    frmMain->cbb1,   frmMain->dbgrd1};
     const auto focused = [](QWidget *control) {
         QWidget *focus = QApplication::focusWidget();
         return focus == control || control->isAncestorOf(focus);
@@ -258,8 +257,7 @@ TEST_F(MainWindowTest, TheSortMenuOpensOnlyOverTheNameColumnAndSortsAlphabetical
     // The month grid's menu opens anywhere in it, and its command changes nothing.
     EXPECT_EQ(rightClick(frmMain->dbgrd2->viewport(), QPoint(30, 30)), frmMain->pm2);
     QHeaderView *indicator = frmMain->dbgrd2->verticalHeader();
-    EXPECT_EQ(rightClick(indicator->viewport(), QPoint(indicator->width() / 2, 10)),
-              frmMain->pm2)
+    EXPECT_EQ(rightClick(indicator->viewport(), QPoint(indicator->width() / 2, 10)), frmMain->pm2)
         << "over the indicator column too";
     frmMain->N9->trigger();
     EXPECT_TRUE(dialogs.errors.isEmpty());

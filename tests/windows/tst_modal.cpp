@@ -46,8 +46,7 @@ TEST_F(ProgramTest, AModalWindowBlocksTheOthersAndIsHiddenNotDestroyedWhenClosed
         frmInsert->cbb1->lineEdit()->selectAll();
         QTest::keyClicks(frmInsert->cbb1->lineEdit(), QStringLiteral("x"));
         errorsInside = dialogs.errors;
-        openAfterFailure =
-            frmInsert->isVisible() && QApplication::activeModalWidget() == frmInsert;
+        openAfterFailure = frmInsert->isVisible() && QApplication::activeModalWidget() == frmInsert;
         frmInsert->cbb1->lineEdit()->selectAll();
         QTest::keyClicks(frmInsert->cbb1->lineEdit(), QStringLiteral("12"));
         day = DM->tblMain.FieldNamed(QStringLiteral("Число")).AsText();
@@ -102,11 +101,10 @@ TEST_F(ProgramTest, EveryWindowUsesTahomaBoldAtNineteenPixels)
     // window, each opened by a click on its arrow, show the window's font too.
     QStringList wrong;
     QTimer::singleShot(0, [&] {
-        for (QComboBox *box : {static_cast<QComboBox *>(frmInsert->cbb1),
-                               static_cast<QComboBox *>(frmInsert->cbb2),
-                               static_cast<QComboBox *>(frmInsert->dblkcbb1)}) {
-            QTest::mouseClick(box, Qt::LeftButton, {},
-                              QPoint(box->width() - 5, box->height() / 2));
+        for (QComboBox *box :
+             {static_cast<QComboBox *>(frmInsert->cbb1), static_cast<QComboBox *>(frmInsert->cbb2),
+              static_cast<QComboBox *>(frmInsert->dblkcbb1)}) {
+            QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(box->width() - 5, box->height() / 2));
             QAbstractItemView *list = box->view();
             const QFontInfo font(list->font());
             if (!list->isVisible() || font.family() != QStringLiteral("Tahoma") ||
@@ -139,7 +137,8 @@ TEST_F(ProgramTest, MinimisingOrHidingAModalWindowNeverEndsIt)
             QCoreApplication::processEvents();
             QTimer::singleShot(0, [&] {
                 stillRunning = QApplication::activeModalWidget() == window;
-                mainStillBlocked = !frmMain->isEnabled() || QApplication::activeModalWidget() != nullptr;
+                mainStillBlocked =
+                    !frmMain->isEnabled() || QApplication::activeModalWidget() != nullptr;
                 window->close();
             });
         });
@@ -230,7 +229,11 @@ TEST_F(ProgramTest, EveryRussianLetterOfTheWindowFontHasItsOwnWidthWithoutAGap)
         const int ink = right - left + 1;
         const int bearings = advance - ink;
         if (bearings > 4 || bearings < -2)
-            gaps << QStringLiteral("%1: advance %2, ink %3 from %4").arg(letter).arg(advance).arg(ink).arg(left - 20);
+            gaps << QStringLiteral("%1: advance %2, ink %3 from %4")
+                        .arg(letter)
+                        .arg(advance)
+                        .arg(ink)
+                        .arg(left - 20);
     }
     EXPECT_TRUE(gaps.isEmpty()) << gaps.join(QStringLiteral("; ")).toStdString();
     EXPECT_EQ(QFontInfo(font).pixelSize(), 19);

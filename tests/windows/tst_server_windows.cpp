@@ -196,16 +196,18 @@ TEST(ServerWindows, APersonTheServerRefusesEndsTheWalkThereThoughTheAnswerCameLa
                                     ? QStringLiteral("Человек 0001")
                                     : QStringLiteral("Человек 0600");
         ASSERT_EQ(dialogs.errors.size(), 1);
-        EXPECT_TRUE(dialogs.errors[0].startsWith(
-            QStringLiteral("Запись «%1» не сохранена: %2").arg(refused, QString::fromUtf8(c.reason))))
+        EXPECT_TRUE(dialogs.errors[0].startsWith(QStringLiteral("Запись «%1» не сохранена: %2")
+                                                     .arg(refused, QString::fromUtf8(c.reason))))
             << dialogs.errors[0].toStdString();
         // Another computer's view: everyone before the refused person, and no one else.
-        EXPECT_EQ(server.scalar(QStringLiteral(
-                      "SELECT count(*) FILTER (WHERE Возраст IS NOT NULL AND ФИО < '%1') || ' ' || "
-                      "count(*) FILTER (WHERE Возраст IS NOT NULL AND ФИО >= '%1') FROM Main")
-                      .arg(refused)),
-                  refused.endsWith(QLatin1String("0600")) ? QStringLiteral("599 0")
-                                                          : QStringLiteral("0 0"));
+        EXPECT_EQ(
+            server.scalar(
+                QStringLiteral(
+                    "SELECT count(*) FILTER (WHERE Возраст IS NOT NULL AND ФИО < '%1') || ' ' || "
+                    "count(*) FILTER (WHERE Возраст IS NOT NULL AND ФИО >= '%1') FROM Main")
+                    .arg(refused)),
+            refused.endsWith(QLatin1String("0600")) ? QStringLiteral("599 0")
+                                                    : QStringLiteral("0 0"));
         EXPECT_EQ(server.scalar(QStringLiteral(
                       "SELECT Возраст || Юбилей FROM Main WHERE ФИО = 'Человек 0599'")),
                   refused.endsWith(QLatin1String("0600")) ? QStringLiteral("31нет") : QString());
@@ -214,8 +216,9 @@ TEST(ServerWindows, APersonTheServerRefusesEndsTheWalkThereThoughTheAnswerCameLa
             EXPECT_EQ(frmMain->dbedt1->text(), QString::fromUtf8(c.shownAfter));
         }
         EXPECT_EQ(frmMain->dbedt6->text(), QString());
-        EXPECT_EQ(DM->tblMain.RecordTotal(), server.scalar(QStringLiteral("SELECT count(*) FROM "
-                                                                          "Main"))
+        EXPECT_EQ(DM->tblMain.RecordTotal(), server
+                                                 .scalar(QStringLiteral("SELECT count(*) FROM "
+                                                                        "Main"))
                                                  .toInt());
         stop();
     }
@@ -257,11 +260,13 @@ TEST(ServerWindows, TheServerLostDuringAWalkLeavesNothingHalfWritten)
     EXPECT_TRUE(dialogs.errors[0].startsWith(
         QStringLiteral("Расчёт возраста не сохранён в базе данных: Нет связи с сервером")))
         << dialogs.errors[0].toStdString();
-    EXPECT_EQ(server.scalar(QStringLiteral("SELECT count(Возраст) FROM Main")), QStringLiteral("0"));
+    EXPECT_EQ(server.scalar(QStringLiteral("SELECT count(Возраст) FROM Main")),
+              QStringLiteral("0"));
     // Read again from the server: no age shown anywhere.
     EXPECT_EQ(frmMain->dbedt6->text(), QString());
     const QStringList rows = rowsOf(frmMain->dbgrd1);
-    EXPECT_EQ(rows.filter(QRegularExpression(QStringLiteral("\\|\\d+\\|(да|нет)$"))), QStringList());
+    EXPECT_EQ(rows.filter(QRegularExpression(QStringLiteral("\\|\\d+\\|(да|нет)$"))),
+              QStringList());
     // And the next calculation works on a new connection.
     dialogs.errors.clear();
     calculate(QStringLiteral("2030"));
