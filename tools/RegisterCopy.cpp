@@ -15,6 +15,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
+#include <utility>
 #include <map>
 #include <memory>
 #include <unistd.h>
@@ -68,8 +70,10 @@ class Register
 public:
     virtual ~Register() = default;
     virtual QString where() const = 0;
-    virtual std::vector<Row> read(const Table &table) = 0;
+    // Gives the table's rows one at a time, in key order.
+    virtual void read(const Table &table, const std::function<void(const Row &)> &row) = 0;
     virtual void insert(const Table &table, const Row &row) = 0;
+    // The rows the table holds; a target's table is written whole first.
     virtual qint64 count(const Table &table) = 0;
     // The target made whole: committed, and for a file, given its name.
     virtual void finish() = 0;
@@ -111,18 +115,17 @@ public:
     {
         return QDir::toNativeSeparators(QFileInfo(m_path).absoluteFilePath());
     }
-    std::vector<Row> read(const Table &table) override
+    void read(const Table &table, const std::function<void(const Row &)> &give) override
     {
-        std::vector<Row> rows;
         SqliteStatement select =
             m_db->prepare(QStringLiteral("SELECT %1 FROM %2 ORDER BY rowid")
                               .arg(columnList(table), QString::fromUtf8(table.name)));
+        Row row(table.columns.size());
         while (select.step()) {
-            Row &row = rows.emplace_back();
             for (int column = 0; column < int(table.columns.size()); ++column)
-                row.push_back(select.columnValue(column));
+                row[size_t(column)] = select.columnValue(column);
+            give(row);
         }
-        return rows;
     }
     void insert(const Table &table, const Row &row) override
     {
@@ -201,39 +204,40 @@ public:
     }
 
     QString where() const override { return m_db.where(); }
-    std::vector<Row> read(const Table &table) override
+    void read(const Table &table, const std::function<void(const Row &)> &give) override
     {
         const PgResult result =
             m_db.exec(QStringLiteral("SELECT %1 FROM %2 ORDER BY %3")
                           .arg(columnList(table), QString::fromUtf8(table.name),
                                table.columns.size() > 1 ? QString::fromUtf8(table.columns[0])
                                                         : QStringLiteral("ctid")));
-        std::vector<Row> rows;
+        Row row(table.columns.size());
         for (int r = 0; r < result.rows(); ++r) {
-            Row &row = rows.emplace_back();
             for (int column = 0; column < int(table.columns.size()); ++column) {
                 if (result.isNull(r, column))
-                    row.emplace_back();
+                    row[size_t(column)] = Value();
                 else if (table.integer[size_t(column)])
-                    row.emplace_back(result.text(r, column).toLongLong());
+                    row[size_t(column)] = result.text(r, column).toLongLong();
                 else
-                    row.emplace_back(result.text(r, column));
+                    row[size_t(column)] = result.text(r, column);
             }
+            give(row);
         }
-        return rows;
     }
+    // Rows go in bulk, by COPY: one round trip per piece, not per row.
     void insert(const Table &table, const Row &row) override
     {
-        QStringList marks;
-        for (size_t i = 0; i < table.columns.size(); ++i)
-            marks << QStringLiteral("$%1").arg(i + 1);
-        m_db.exec(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                      .arg(QString::fromUtf8(table.name), columnList(table),
-                           marks.join(QStringLiteral(", "))),
-                  row);
+        if (m_copying != table.name) {
+            m_db.beginCopy(QStringLiteral("COPY %1 (%2) FROM STDIN")
+                               .arg(QString::fromUtf8(table.name), columnList(table)));
+            m_copying = table.name;
+        }
+        m_db.copyRow(row);
     }
     qint64 count(const Table &table) override
     {
+        if (std::exchange(m_copying, nullptr))
+            m_db.endCopy();
         return m_db
             .exec(QStringLiteral("SELECT count(*) FROM %1").arg(QString::fromUtf8(table.name)))
             .text(0, 0)
@@ -250,7 +254,7 @@ public:
 
 private:
     PgConnection m_db;
-
+    const char *m_copying = nullptr; // the table being written
     bool m_finished = false;
 };
 
@@ -272,17 +276,22 @@ QList<TableCount> copy(const Side &from, const Side &to, const Progress &progres
     QList<TableCount> counts;
     for (const Table &table : registerTables()) {
         const QString name = QString::fromUtf8(table.name);
-        const std::vector<Row> rows = source->read(table);
-        const qint64 total = qint64(rows.size());
+        const qint64 total = source->count(table);
         qint64 done = 0;
-        for (const Row &row : rows) {
+        source->read(table, [&](const Row &row) {
             stopIfInterrupted();
             target->insert(table, row);
-            if (progress && ++done % 1000 == 0)
+            if (++done % 1000 == 0 && progress)
                 progress(name, done, total);
-        }
+        });
         if (progress)
-            progress(name, total, total);
+            progress(name, done, total);
+        if (done != total) {
+            throw Error(QStringLiteral("Таблица %1: строк %2, прочитано %3")
+                            .arg(name)
+                            .arg(total)
+                            .arg(done));
+        }
         const qint64 written = target->count(table);
         if (written != total) {
             throw Error(QStringLiteral("Таблица %1: прочитано строк %2, записано %3")

@@ -308,6 +308,92 @@ void PgConnection::rollbackTransaction()
         exec(QStringLiteral("ROLLBACK"));
 }
 
+// --- bulk copy ---------------------------------------------------------------------------------
+
+namespace {
+
+// Rows are handed to libpq in pieces of about this size.
+constexpr qsizetype copyPiece = 256 * 1024;
+
+// A text value in COPY's text format: the characters that end a value or a row, escaped.
+void appendCopyText(QByteArray &buffer, const QByteArray &text)
+{
+    for (const char c : text) {
+        switch (c) {
+        case '\\':
+            buffer.append("\\\\");
+            break;
+        case '\t':
+            buffer.append("\\t");
+            break;
+        case '\n':
+            buffer.append("\\n");
+            break;
+        case '\r':
+            buffer.append("\\r");
+            break;
+        default:
+            buffer.append(c);
+        }
+    }
+}
+
+} // namespace
+
+void PgConnection::beginCopy(const QString &sql)
+{
+    settle();
+    PgResult result(PQexec(m_conn, sql.toUtf8().constData()));
+    if (PQresultStatus(result.get()) != PGRES_COPY_IN) {
+        if (PQstatus(m_conn) != CONNECTION_OK)
+            loseConnection();
+        throw Error(QString::fromUtf8(PQerrorMessage(m_conn)).trimmed());
+    }
+    m_copyBuffer.clear();
+}
+
+void PgConnection::copyRow(const std::vector<Value> &row)
+{
+    for (size_t i = 0; i < row.size(); ++i) {
+        if (i > 0)
+            m_copyBuffer.append('\t');
+        const Value &value = row[i];
+        if (const auto *integer = std::get_if<qint64>(&value))
+            m_copyBuffer.append(QByteArray::number(*integer));
+        else if (const auto *real = std::get_if<double>(&value))
+            m_copyBuffer.append(QByteArray::number(*real, 'g', 17));
+        else if (const auto *text = std::get_if<QString>(&value))
+            appendCopyText(m_copyBuffer, text->toUtf8());
+        else
+            m_copyBuffer.append("\\N");
+    }
+    m_copyBuffer.append('\n');
+    if (m_copyBuffer.size() >= copyPiece) {
+        if (PQputCopyData(m_conn, m_copyBuffer.constData(), int(m_copyBuffer.size())) != 1)
+            loseConnection();
+        m_copyBuffer.clear();
+    }
+}
+
+void PgConnection::endCopy()
+{
+    if (!m_copyBuffer.isEmpty() &&
+        PQputCopyData(m_conn, m_copyBuffer.constData(), int(m_copyBuffer.size())) != 1)
+        loseConnection();
+    m_copyBuffer.clear();
+    if (PQputCopyEnd(m_conn, nullptr) != 1)
+        loseConnection();
+    PgResult result(PQgetResult(m_conn));
+    for (PGresult *more; (more = PQgetResult(m_conn)) != nullptr;)
+        PQclear(more);
+    if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
+        if (PQstatus(m_conn) != CONNECTION_OK)
+            loseConnection();
+        const char *primary = PQresultErrorField(result.get(), PG_DIAG_MESSAGE_PRIMARY);
+        throw Error(QString::fromUtf8(primary ? primary : PQerrorMessage(m_conn)).trimmed());
+    }
+}
+
 // --- the pipeline ------------------------------------------------------------------------------
 
 namespace {

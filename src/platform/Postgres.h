@@ -69,6 +69,13 @@ public:
     // post (an error, or no row changed) is reported as a RefusedPost naming its key, from a
     // later post() or from settle(); the transaction is then made to hold exactly the posts
     // before it (rolled back and those sent again). Any other statement settles first.
+    // Rows sent in bulk by `COPY table (columns) FROM STDIN`: begun by beginCopy(), one row per
+    // copyRow() (the values in the statement's column order), and ended by endCopy(), which fails
+    // with the server's message when it refuses a row.
+    void beginCopy(const QString &sql);
+    void copyRow(const std::vector<Value> &row);
+    void endCopy();
+
     void startPipeline();
     bool pipelining() const { return m_pipeline.has_value(); }
     void post(const QString &sql, const std::vector<Value> &parameters, qint64 key);
@@ -122,6 +129,7 @@ private:
     bool m_inTransaction = false;
     std::map<QString, QByteArray> m_prepared; // statements prepared on this connection
     std::optional<Pipeline> m_pipeline;
+    QByteArray m_copyBuffer;
 };
 
 // A table or a select on the server. A table is written through its one whole-number primary key,

@@ -264,6 +264,9 @@ TEST(ReestrDbCopy, AFileRegisterGoesToTheServerAndBackUnchanged)
                             SqliteConnection::Mode::OpenExisting);
         db.exec(QStringLiteral("DELETE FROM Main WHERE Код IN (3, 40)"));
         db.exec(QStringLiteral("UPDATE Main SET Юбилей = '', Возраст = 61 WHERE Код = 5"));
+        // What ends a value or a row in a bulk copy, inside a text.
+        db.exec(QStringLiteral("UPDATE Main SET ФИО = 'a\\b' || char(9) || '\\N' || char(10) || "
+                               "'c' || char(13) WHERE Код = 6"));
         db.exec(QStringLiteral("DELETE FROM God WHERE Год = 1931"));
     }
     const QString original = dump(folder.file(QStringLiteral("Base.mdb")));
