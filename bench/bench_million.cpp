@@ -10,7 +10,10 @@
 #include "controls/DBGrid.h"
 #include "platform/Dialogs.h"
 
+#include "platform/Sqlite.h"
+
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -145,7 +148,20 @@ int main(int argc, char *argv[])
                 peak = std::min(peak, words.value(1).toDouble() / 1024);
         }
     }
-    reportRatio("million_register_shown_seconds", shown, 0.8);
+    // The floor: the same million rows read touch-only, in this process, the fastest of three.
+    double touched = 1e9;
+    {
+        SqliteConnection db(database, SqliteConnection::Mode::OpenExisting);
+        for (int run = 0; run < 3; ++run) {
+            QElapsedTimer timer;
+            timer.start();
+            const Touched rows = touchAll(db, QStringLiteral("SELECT rowid, * FROM Main"), false);
+            if (rows.rows != people)
+                return 1;
+            touched = std::min(touched, double(timer.nsecsElapsed()) / 1e9);
+        }
+    }
+    reportTimes("million_register_shown_vs_touch_only", shown, touched, 1.8);
     reportRatio("million_peak_mib_with_register_and_both_lists", peak, 160);
     return 0;
 }

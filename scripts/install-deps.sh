@@ -16,7 +16,7 @@ packages=("$@")
   dpkg-dev file lintian python3
   # tests and screenshots
   xvfb xauth openbox imagemagick sqlite3 unzip dbus dbus-daemon at-spi2-core python3-pyatspi mdbtools
-  strace poppler-utils openssh-server sshfs postgresql-15
+  strace poppler-utils openssh-server sshfs postgresql-15 openssl
 )
 
 missing=()

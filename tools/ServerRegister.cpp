@@ -42,9 +42,38 @@ void refuseExistingRegister(PgConnection &db)
         throw Error(QStringLiteral("В базе данных уже есть реестр (%1)").arg(db.where()));
 }
 
+namespace {
+
+// Two roles per register, named after its database: one that may read it and one that may also
+// change it. An office worker's own login role is made a member of one of them.
+constexpr char serverRolesSql[] = R"sql(
+DO $$
+DECLARE
+    reader text := current_database() || '_reader';
+    editor text := current_database() || '_editor';
+BEGIN
+    IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = reader) THEN
+        EXECUTE format('CREATE ROLE %I NOLOGIN', reader);
+    END IF;
+    IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = editor) THEN
+        EXECUTE format('CREATE ROLE %I NOLOGIN', editor);
+    END IF;
+    EXECUTE format('GRANT %I TO %I', reader, editor);
+    EXECUTE format('GRANT CONNECT ON DATABASE %I TO %I', current_database(), reader);
+    EXECUTE format('GRANT USAGE ON SCHEMA public TO %I', reader);
+    EXECUTE format('GRANT SELECT ON Main, God, Mesyats, Chislo TO %I', reader);
+    EXECUTE format('GRANT INSERT, UPDATE, DELETE ON Main, God, Mesyats, Chislo TO %I', editor);
+    EXECUTE format('GRANT USAGE ON SEQUENCE %s TO %I', pg_get_serial_sequence('main', 'Код'),
+                   editor);
+END $$;
+)sql";
+
+} // namespace
+
 void createServerTables(PgConnection &db)
 {
     db.exec(QString::fromUtf8(serverSchemaSql));
+    db.exec(QString::fromUtf8(serverRolesSql));
 }
 
 QString createServerRegister(const QString &conninfo, bool withDemo, int lastYear,

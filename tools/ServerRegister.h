@@ -18,7 +18,8 @@ QString createServerRegister(const QString &conninfo, bool withDemo, int lastYea
 
 // Fails with a message naming the server when the database already holds a register.
 void refuseExistingRegister(PgConnection &db);
-// Adds the register's tables, empty, and the comparison the month search needs.
+// Adds the register's tables, empty, the comparison the month search needs, and the roles
+// DATABASE_reader (may read the register) and DATABASE_editor (may also change it).
 void createServerTables(PgConnection &db);
 
 } // namespace DatabaseTool

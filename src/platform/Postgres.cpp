@@ -7,6 +7,7 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <string_view>
@@ -308,6 +309,42 @@ void PgConnection::rollbackTransaction()
         exec(QStringLiteral("ROLLBACK"));
 }
 
+// --- reading in pieces -------------------------------------------------------------------------
+
+namespace {
+
+// Rows fetched at a time: few round trips, and little held beside the record set.
+constexpr int rowsPerPiece = 4096;
+
+} // namespace
+
+void PgConnection::readInPieces(const QString &sql,
+                                const std::function<void(const PgResult &)> &piece)
+{
+    settle();
+    // A cursor lives in a transaction: the caller's, or one of its own that reads one snapshot.
+    const bool own = !m_inTransaction;
+    if (own)
+        exec(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
+    try {
+        exec(QStringLiteral("DECLARE reestr_rows NO SCROLL CURSOR FOR ") + sql);
+        const QString fetch = QStringLiteral("FETCH FORWARD %1 FROM reestr_rows").arg(rowsPerPiece);
+        for (;;) {
+            const PgResult rows = exec(fetch);
+            piece(rows);
+            if (rows.rows() < rowsPerPiece)
+                break;
+        }
+        exec(QStringLiteral("CLOSE reestr_rows"));
+        if (own)
+            exec(QStringLiteral("COMMIT"));
+    } catch (const Error &) {
+        if (own && m_conn && PQstatus(m_conn) == CONNECTION_OK)
+            PQclear(PQexec(m_conn, "ROLLBACK"));
+        throw;
+    }
+}
+
 // --- bulk copy ---------------------------------------------------------------------------------
 
 namespace {
@@ -318,6 +355,11 @@ constexpr qsizetype copyPiece = 256 * 1024;
 // A text value in COPY's text format: the characters that end a value or a row, escaped.
 void appendCopyText(QByteArray &buffer, const QByteArray &text)
 {
+    const auto special = [](char c) { return c == '\\' || c == '\t' || c == '\n' || c == '\r'; };
+    if (std::none_of(text.begin(), text.end(), special)) {
+        buffer.append(text);
+        return;
+    }
     for (const char c : text) {
         switch (c) {
         case '\\':
@@ -746,12 +788,13 @@ QString PgRowSource::selectList() const
 
 void PgRowSource::readAll(const RowReader &reader)
 {
-    const PgResult result = m_db->exec(m_selectSql);
-    PgCells cells(result, m_types, m_dataOffset);
-    for (int row = 0; row < result.rows(); ++row) {
-        cells.setRow(row);
-        reader(cells, keyOf(result, row, m_keyIndex));
-    }
+    m_db->readInPieces(m_selectSql, [&](const PgResult &result) {
+        PgCells cells(result, m_types, m_dataOffset);
+        for (int row = 0; row < result.rows(); ++row) {
+            cells.setRow(row);
+            reader(cells, keyOf(result, row, m_keyIndex));
+        }
+    });
 }
 
 bool PgRowSource::fetch(qint64 key, const RowReader &reader)

@@ -69,6 +69,10 @@ public:
     // post (an error, or no row changed) is reported as a RefusedPost naming its key, from a
     // later post() or from settle(); the transaction is then made to hold exactly the posts
     // before it (rolled back and those sent again). Any other statement settles first.
+    // Runs a select and gives its rows a piece at a time (through a cursor), so that a large
+    // result is never held whole beside what the caller makes of it.
+    void readInPieces(const QString &sql, const std::function<void(const PgResult &)> &piece);
+
     // Rows sent in bulk by `COPY table (columns) FROM STDIN`: begun by beginCopy(), one row per
     // copyRow() (the values in the statement's column order), and ended by endCopy(), which fails
     // with the server's message when it refuses a row.

@@ -9,7 +9,10 @@
 #include "recordset/Connection.h"
 #include "recordset/RecordSet.h"
 
+#include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -129,4 +132,95 @@ TEST(Server, APasswordTheServerAsksForIsAskedOfThePerson)
     }
     qunsetenv("PGPASSFILE");
     db.exec(QStringLiteral("DROP OWNED BY %1; DROP ROLE %1").arg(clerk));
+}
+
+// An office worker's own login, made a member of one of the register's two roles, reaches the
+// register from another building over TLS, the server's certificate checked against the office's
+// certificate authority (sslmode=verify-full): the reader's role sees the register read only and
+// the server refuses it a change; the editor's role changes it. A certificate the office's
+// authority did not sign is refused before any password is sent.
+TEST(Server, TheRegistersRolesLetAWorkerReadOrEditOverACheckedTlsConnection)
+{
+    ServerDatabase db(true, true);
+    REQUIRE_SERVER(db);
+    const QString serverFolder =
+        QRegularExpression(QStringLiteral("host=(\\S+)")).match(db.admin()).captured(1);
+    const QString authority = serverFolder + QStringLiteral("/ca.crt");
+    if (!QFile::exists(authority))
+        GTEST_SKIP() << "the tests' server has no TLS (no openssl)";
+    const QString worker = db.name() + QStringLiteral("_ivanova");
+    db.exec(QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD 'Пароль 2'; GRANT %2_reader TO %1")
+                .arg(worker, db.name()));
+    QString fromOutside = db.conninfo();
+    fromOutside.replace(QRegularExpression(QStringLiteral("host=\\S+")),
+                        QStringLiteral("host=localhost"));
+    fromOutside +=
+        QStringLiteral(" user=%1 sslmode=verify-full sslrootcert=%2").arg(worker, authority);
+    qputenv("PGPASSFILE", "/nonexistent");
+    RecordingDialogs dialogs;
+    dialogs.password = QStringLiteral("Пароль 2");
+
+    const auto changeFirstName = [&](Connection &connection) {
+        RecordSet people(QStringLiteral("tblMain"), connection, RecordSet::Kind::Table);
+        people.setTableName(QStringLiteral("Main"));
+        people.setActive(true);
+        EXPECT_EQ(people.RecordTotal(), 40);
+        PgConnection check(fromOutside, [](const QString &) { return QStringLiteral("Пароль 2"); });
+        EXPECT_EQ(check
+                      .exec(QStringLiteral("SELECT ssl::text FROM pg_stat_ssl WHERE pid = "
+                                           "pg_backend_pid()"))
+                      .text(0, 0),
+                  QStringLiteral("true"));
+        try {
+            check.exec(QStringLiteral("UPDATE Main SET ФИО = 'Петров' WHERE Код = 1"));
+            return QStringLiteral("changed");
+        } catch (const Error &e) {
+            return e.message();
+        }
+    };
+    {
+        Connection reader(QString(), fromOutside);
+        reader.open();
+        EXPECT_TRUE(reader.isReadOnly());
+        EXPECT_EQ(changeFirstName(reader), QStringLiteral("permission denied for table main"));
+    }
+    db.exec(
+        QStringLiteral("REVOKE %2_reader FROM %1; GRANT %2_editor TO %1").arg(worker, db.name()));
+    {
+        Connection editor(QString(), fromOutside);
+        editor.open();
+        EXPECT_FALSE(editor.isReadOnly());
+        EXPECT_EQ(changeFirstName(editor), QStringLiteral("changed"));
+        // New people are numbered by the register's own sequence, which the editor may use.
+        EXPECT_NO_THROW(PgConnection(fromOutside, [](const QString &) {
+                            return QStringLiteral("Пароль 2");
+                        }).exec(QStringLiteral("INSERT INTO Main (ФИО) VALUES ('Новая')")));
+    }
+    EXPECT_EQ(
+        db.scalar(QStringLiteral("SELECT count(*) FROM Main WHERE ФИО IN ('Петров', 'Новая')")),
+        QStringLiteral("2"));
+
+    // Another authority's certificate: refused, no password asked.
+    dialogs.passwordQuestions.clear();
+    QTemporaryDir elsewhere;
+    const QString otherAuthority = elsewhere.filePath(QStringLiteral("ca.crt"));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("openssl"),
+                                {QStringLiteral("req"), QStringLiteral("-x509"),
+                                 QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
+                                 QStringLiteral("-nodes"), QStringLiteral("-subj"),
+                                 QStringLiteral("/CN=localhost"), QStringLiteral("-keyout"),
+                                 elsewhere.filePath(QStringLiteral("ca.key")),
+                                 QStringLiteral("-out"), otherAuthority}),
+              0);
+    Connection impostor(QString(), QString(fromOutside).replace(authority, otherAuthority));
+    try {
+        impostor.open();
+        ADD_FAILURE() << "a certificate of another authority was taken";
+    } catch (const Error &e) {
+        EXPECT_TRUE(e.message().contains(QStringLiteral("certificate verify failed")))
+            << e.message().toStdString();
+    }
+    EXPECT_TRUE(dialogs.passwordQuestions.isEmpty());
+    qunsetenv("PGPASSFILE");
+    db.exec(QStringLiteral("DROP OWNED BY %1; DROP ROLE %1").arg(worker));
 }

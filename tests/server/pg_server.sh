@@ -41,8 +41,23 @@ start)
     echo "fail: initdb: $(tail -3 "$dir/initdb.log")" > "$state"
     exit 1
   fi
+  # TLS with a certificate for "localhost" signed by a certificate authority of the tests' own
+  # ($dir/ca.crt), as an office's server reached from outside the building would have.
+  tls=()
+  if command -v openssl >/dev/null; then
+    (cd "$dir" &&
+      openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=reestr test CA" \
+        -keyout ca.key -out ca.crt &&
+      openssl req -newkey rsa:2048 -nodes -subj "/CN=localhost" -keyout server.key -out server.csr &&
+      printf 'subjectAltName=DNS:localhost\n' > server.ext &&
+      openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 \
+        -extfile server.ext -out server.crt) > "$dir/openssl.log" 2>&1 &&
+      chmod 600 "$dir/server.key" && chmod 644 "$dir/ca.crt" &&
+      { [ ${#run[@]} -eq 0 ] || chown 65534 "$dir/server.key" "$dir/server.crt"; } &&
+      tls=(-c ssl=on -c "ssl_cert_file=$dir/server.crt" -c "ssl_key_file=$dir/server.key")
+  fi
   if ! "${run[@]}" "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w \
-        -o "-k $dir -p $port -c listen_addresses=127.0.0.1" start > /dev/null 2>&1; then
+        -o "-k $dir -p $port -c listen_addresses=127.0.0.1 ${tls[*]}" start > /dev/null 2>&1; then
     echo "fail: the server did not start: $(tail -3 "$dir/server.log")" > "$state"
     exit 1
   fi
