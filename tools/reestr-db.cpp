@@ -125,16 +125,20 @@ int init(const QStringList &arguments)
     return 0;
 }
 
-// Progress only where somebody watches it: a line per table, updated as rows are done.
+// Progress only where somebody watches it: a line per table, rewritten as rows are done and left
+// standing when the table is whole. Nothing when the errors go to a file or a pipe.
 void showProgress(const QString &table, qint64 done, qint64 total)
 {
     static const bool terminal = isatty(fileno(stderr));
-    if (!terminal || total < 10000)
+    static QString finished;
+    if (!terminal || table == finished)
         return;
-    err() << '\r' << table << ": " << done << " / " << total;
-    err().flush();
-    if (done == total)
+    err() << "\r  " << table << ": " << done << " из " << total << " строк";
+    if (done >= total) {
         err() << '\n';
+        finished = table;
+    }
+    err().flush();
 }
 
 // The rows of each table, under a heading.

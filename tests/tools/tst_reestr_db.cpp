@@ -268,6 +268,9 @@ TEST(ReestrDbCopy, AFileRegisterGoesToTheServerAndBackUnchanged)
         db.exec(QStringLiteral("UPDATE Main SET ФИО = 'a\\b' || char(9) || '\\N' || char(10) || "
                                "'c' || char(13) WHERE Код = 6"));
         db.exec(QStringLiteral("DELETE FROM God WHERE Год = 1931"));
+        db.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                               "WHERE i < 2462) INSERT INTO Main (ФИО, Год) "
+                               "SELECT 'Человек ' || i, 1950 + i % 50 FROM n"));
     }
     const QString original = dump(folder.file(QStringLiteral("Base.mdb")));
 
@@ -275,15 +278,25 @@ TEST(ReestrDbCopy, AFileRegisterGoesToTheServerAndBackUnchanged)
         reestrDb(folder.path(), {QStringLiteral("copy"), QStringLiteral("Base.mdb"),
                                  QStringLiteral("--server"), server.conninfo()});
     ASSERT_EQ(there.status, 0) << there.err.toStdString();
-    EXPECT_TRUE(there.out.contains(QStringLiteral("Main: 38 строк"))) << there.out.toStdString();
-    const ProgramRun back =
-        reestrDb(folder.path(), {QStringLiteral("copy"), QStringLiteral("--server"),
-                                 server.conninfo(), QStringLiteral("back.mdb")});
-    ASSERT_EQ(back.status, 0) << back.err.toStdString();
+    EXPECT_TRUE(there.out.contains(QStringLiteral("Main: 2500 строк"))) << there.out.toStdString();
+    EXPECT_EQ(there.err, QString()) << "no progress into a pipe";
+    // Back, watched on a terminal: a line per table, rewritten as its rows are done.
+    const ProgramRun back = runProgram(QStringLiteral("script"),
+                                       {QStringLiteral("-qec"),
+                                        QStringLiteral("'%1' copy --server '%2' back.mdb")
+                                            .arg(QStringLiteral(REESTR_DB_PATH), server.conninfo()),
+                                        QStringLiteral("/dev/null")},
+                                       folder.path(), 30000);
+    ASSERT_EQ(back.status, 0) << back.out.toStdString();
+    EXPECT_TRUE(back.out.contains(QStringLiteral("\r  Main: 1000 из 2500 строк\r  Main: 2000 из "
+                                                 "2500 строк\r  Main: 2500 из 2500 строк\r\n")))
+        << back.out.toStdString();
+    EXPECT_TRUE(back.out.contains(QStringLiteral("\r  God: 96 из 96 строк\r\n")))
+        << back.out.toStdString();
     EXPECT_EQ(dump(folder.file(QStringLiteral("back.mdb"))), original);
     EXPECT_EQ(
         server.scalar(QStringLiteral("INSERT INTO Main (ФИО) VALUES ('Новый') RETURNING Код")),
-        QStringLiteral("40"))
+        QStringLiteral("2503"))
         << "numbered after the highest key copied";
 
     // Targets that hold a register: refused, unchanged, nothing left beside them.
