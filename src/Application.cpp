@@ -70,6 +70,16 @@ QFont windowFont()
     return font;
 }
 
+WaitCursor::WaitCursor()
+{
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+WaitCursor::~WaitCursor()
+{
+    QGuiApplication::restoreOverrideCursor();
+}
+
 void setTabOrder(const QList<QWidget *> &controls)
 {
     for (qsizetype i = 1; i < controls.size(); ++i)

@@ -54,6 +54,17 @@ T *place(QWidget *parent, const char *name, int left, int top, int width, int he
     return widget;
 }
 
+// The wait cursor over every window for its lifetime, for work that keeps the person waiting
+// (the age calculation, the archive's snapshot of a server register); restored before any box.
+class WaitCursor
+{
+public:
+    WaitCursor();
+    ~WaitCursor();
+    WaitCursor(const WaitCursor &) = delete;
+    WaitCursor &operator=(const WaitCursor &) = delete;
+};
+
 // The order in which Tab visits the controls of a window.
 void setTabOrder(const QList<QWidget *> &controls);
 

@@ -11,7 +11,9 @@
 #include "recordset/Convert.h"
 #include "service/AgeCalculation.h"
 #include "service/Report.h"
-#include "service/Service.h"
+#include "service/About.h"
+#include "service/Archive.h"
+#include "service/Manual.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -277,6 +279,7 @@ void TfrmMain::btn4Click(QObject *)
     people.ToFirst();
     people.StartEdit();
     const int year = Convert::textToInt(cbb2->currentText());
+    const Application::WaitCursor waiting;
     AgeCalculation::walk(people, year);
 }
 
@@ -338,6 +341,8 @@ void TfrmMain::N2Click(QObject *)
 
 void TfrmMain::N7Click(QObject *)
 {
+    // On a server the archive first takes a snapshot of the register into a file.
+    const Application::WaitCursor waiting;
     Service::startArchive(DM->con1);
 }
 

@@ -2,7 +2,9 @@
 #include "ProgramFixture.h"
 
 #include "platform/Desktop.h"
-#include "service/Service.h"
+#include "service/About.h"
+#include "service/Archive.h"
+#include "service/Manual.h"
 
 #include <QAction>
 #include <QDate>

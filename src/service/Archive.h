@@ -7,7 +7,7 @@ class QDate;
 
 class Connection;
 
-// The service commands of the main window's menu.
+// "АРХИВАЦИЯ": the register packed into Archiv/ of the current folder.
 namespace Service {
 
 // The archiver and what it is given: the database in the current folder (or `database`, a file
@@ -26,13 +26,5 @@ QStringList sevenZipArguments(const QString &currentFolder, const QDate &day,
 // Fails when no archiver can be started; when the archiver later ends with an error, its own
 // message comes to the error box.
 void startArchive(Connection &connection);
-
-// The user manual: a PDF beside the program's executable, whatever the current folder.
-QString manualPath();
-void openManual();
-
-// The text of the About box: four blocks, centred by leading blanks, three carriage returns
-// between them.
-QString aboutText();
 
 } // namespace Service

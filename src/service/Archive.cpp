@@ -1,11 +1,10 @@
-#include "Service.h"
+#include "Archive.h"
 
 #include "platform/Desktop.h"
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
 #include "recordset/Connection.h"
 
-#include <QCoreApplication>
 #include <QDate>
 #include <QDir>
 #include <QTemporaryDir>
@@ -93,26 +92,6 @@ void startArchive(Connection &connection)
                            "не может быть запущен")
                 .arg(archiverProgram()));
     }
-}
-
-QString manualPath()
-{
-    return QDir(QCoreApplication::applicationDirPath())
-        .filePath(QStringLiteral("РУКОВОДСТВО ТЕРВАНОК.pdf"));
-}
-
-void openManual()
-{
-    Desktop::openDocument(manualPath());
-}
-
-QString aboutText()
-{
-    const QString gap = QStringLiteral("\r\r\r");
-    return QString(31, QLatin1Char(' ')) + QStringLiteral("РАЗРАБОТЧИК:") + gap +
-           QStringLiteral("СТУДЕНТЫ ЛАРВЕНСКОГО КОЛЛЕДЖА, Г. ЛАРВЕНСК") + gap +
-           QString(28, QLatin1Char(' ')) + QStringLiteral("КОМАНДА ПРОЕКТА «РЕЕСТР»") + gap +
-           QString(38, QLatin1Char(' ')) + QStringLiteral("Ларвенск, 2026");
 }
 
 } // namespace Service
