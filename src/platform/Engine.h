@@ -121,6 +121,10 @@ public:
     // data; false at once when another program is writing. A server has nothing to fold.
     virtual bool checkpointUnlessBusy() { return true; }
 
+    // Begins a transaction that only reads and sees the whole register as it was at one moment,
+    // whatever other computers commit meanwhile; ended by rollbackTransaction().
+    virtual void beginSnapshot() { beginTransaction(); }
+
     // Within a transaction, lets the posts that follow go ahead of their answers: on a server
     // every answer is a round trip, and a long run of posts (the age walk) would wait for each.
     // A post refused when its answer comes is reported as a RefusedPost from a later post or from

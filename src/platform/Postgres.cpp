@@ -279,6 +279,12 @@ void PgConnection::beginTransaction()
     m_inTransaction = true;
 }
 
+void PgConnection::beginSnapshot()
+{
+    exec(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
+    m_inTransaction = true;
+}
+
 void PgConnection::commitTransaction()
 {
     settle();

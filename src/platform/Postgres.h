@@ -63,6 +63,8 @@ public:
     void beginTransaction() override;
     void commitTransaction() override;
     void rollbackTransaction() override;
+    // A read-only transaction on one snapshot of the database.
+    void beginSnapshot();
 
     // Pipelined posts, within a transaction: post() sends a statement without waiting for its
     // answer, which must be exactly one changed row; answers are read as they come. A refused
@@ -191,6 +193,7 @@ public:
     bool isReadOnly() const override { return m_readOnly; }
     QString where() const override { return m_db.where(); }
     void beginTransaction() override { m_db.beginTransaction(); }
+    void beginSnapshot() override { m_db.beginSnapshot(); }
     void commitTransaction() override { m_db.commitTransaction(); }
     void rollbackTransaction() override { m_db.rollbackTransaction(); }
     void sendPostsAhead() override { m_db.startPipeline(); }

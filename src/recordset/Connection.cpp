@@ -106,6 +106,20 @@ Engine &Connection::engine()
 void Connection::snapshot(const QString &file)
 {
     Engine &source = engine();
+    // Every table as of one moment: a person another computer adds while the snapshot is written
+    // is in all of it or in none of it.
+    source.beginSnapshot();
+    const struct EndSnapshot
+    {
+        Engine &source;
+        ~EndSnapshot()
+        {
+            try {
+                source.rollbackTransaction(); // it only read
+            } catch (const Error &) {
+            }
+        }
+    } endSnapshot{source};
     try {
         SqliteConnection target(file, SqliteConnection::Mode::CreateNew);
         Transaction transaction(target, Transaction::Ending::AllOrNothing);
