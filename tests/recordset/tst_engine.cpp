@@ -1,4 +1,5 @@
 // Opening Base.mdb: what is refused and how it is told; sharing and durability of posts.
+#include "Fixtures.h"
 #include "Filesystems.h"
 #include "platform/FileSystems.h"
 #include "TempDatabase.h"
@@ -65,7 +66,9 @@ TEST(Engine, AnEmptyFileOrOneThatIsNotADatabaseIsRefusedAndLeftAsItWas)
 
 TEST(Engine, AnOldAccessFileIsRecognisedAndTheImportCommandGivenExactly)
 {
-    const QString message = openFailure(QStringLiteral(REESTR_FIXTURES "/jet4-Base.mdb"));
+    const QString old = sharedFixture("jet4-Base.mdb");
+    REQUIRE_FIXTURE(old);
+    const QString message = openFailure(old);
     EXPECT_TRUE(message.contains(QStringLiteral("старого формата"))) << message.toStdString();
     EXPECT_TRUE(message.contains(QStringLiteral("reestr-db import jet4-Base.mdb")))
         << message.toStdString();

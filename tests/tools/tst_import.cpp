@@ -1,5 +1,6 @@
 // reestr-db import: an Access file of the old program into the program's database, checked
 // against what mdbtools' own commands say of the same file.
+#include "Fixtures.h"
 #include "Filesystems.h"
 #include "Processes.h"
 #include "TempDatabase.h"
@@ -22,7 +23,7 @@
 
 namespace {
 
-const QString fixture = QStringLiteral(REESTR_FIXTURES "/jet4-Base.mdb");
+const QString fixture = sharedFixture("jet4-Base.mdb");
 
 ProgramRun reestrDb(const QStringList &arguments, const QString &folder)
 {
@@ -132,6 +133,7 @@ QStringList differencesFromMdbExport(const QString &source, const QString &impor
 
 TEST(ReestrDbImport, EveryRowAndTypeComesOverAsMdbtoolsReadsThem)
 {
+    REQUIRE_FIXTURE(fixture);
     TempFolder folder;
     const ProgramRun imported = reestrDb({QStringLiteral("import"), fixture}, folder.path());
     ASSERT_EQ(imported.status, 0) << imported.err.toStdString();
@@ -199,6 +201,7 @@ TEST(ReestrDbImport, EveryRowAndTypeComesOverAsMdbtoolsReadsThem)
 
 TEST(ReestrDbImport, FailuresSayWhyAndLeaveNothingBehind)
 {
+    REQUIRE_FIXTURE(fixture);
     TempFolder folder;
     const auto fails = [&](const QStringList &arguments, const QString &because) {
         const QStringList before = filesIn(folder.path());
@@ -351,6 +354,7 @@ std::vector<Damage> damagedCopies()
 
 TEST(ReestrDbImport, TheOldBaseMdbIsConvertedWhereItLiesAndKeptUnderANameThatSaysWhatItIs)
 {
+    REQUIRE_FIXTURE(fixture);
     TempFolder folder;
     const QByteArray old = fixtureBytes();
     writeFile(folder.file(QStringLiteral("Base.mdb")), old);
@@ -458,6 +462,7 @@ TEST(ReestrDbImport, SpecialFilesAreNamedForWhatTheyAre)
 
 TEST(ReestrDbImport, AnInterruptionAtAnyMomentLeavesNothingButAWholeTarget)
 {
+    REQUIRE_FIXTURE(fixture);
     for (int delayMs : {0, 2, 5, 10, 20, 40, 80}) {
         TempFolder folder;
         QProcess process;
@@ -483,6 +488,7 @@ TEST(ReestrDbImport, AnInterruptionAtAnyMomentLeavesNothingButAWholeTarget)
 
 TEST(ReestrDbImport, AFullDiskLeavesNoFileBehindForImportOrInit)
 {
+    REQUIRE_FIXTURE(fixture);
     TempFolder folder;
     SmallDisk disk(folder.file(QStringLiteral("disk")), 256);
     if (!disk.ok())
@@ -507,6 +513,7 @@ TEST(ReestrDbImport, AFullDiskLeavesNoFileBehindForImportOrInit)
 // the old file or the whole new one. The next import removes what the killed one left and says so.
 TEST(ReestrDbImport, KilledAtItsRenamesTheInPlaceConversionAlwaysLeavesABaseMdb)
 {
+    REQUIRE_FIXTURE(fixture);
     const QString strace = QStandardPaths::findExecutable(QStringLiteral("strace"));
     if (strace.isEmpty())
         GTEST_SKIP() << "strace is not installed";

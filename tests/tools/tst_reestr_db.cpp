@@ -1,4 +1,5 @@
 // reestr-db, run as the user runs it: a separate process in a folder of its own.
+#include "Fixtures.h"
 #include "DatabaseTool.h"
 #include "Processes.h"
 #include "TempDatabase.h"
@@ -365,7 +366,8 @@ TEST(ReestrDbCopy, AnOldAccessFileImportsStraightIntoAServer)
     ServerDatabase server(false);
     REQUIRE_SERVER(server);
     TempFolder folder;
-    const QString old = QStringLiteral(REESTR_FIXTURES "/jet4-Base.mdb");
+    const QString old = sharedFixture("jet4-Base.mdb");
+    REQUIRE_FIXTURE(old);
     ASSERT_EQ(
         reestrDb(folder.path(), {QStringLiteral("import"), old, QStringLiteral("file.mdb")}).status,
         0);

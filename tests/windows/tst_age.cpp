@@ -1,4 +1,5 @@
 // "СФОРМИРОВАТЬ СПИСОК" driven as the user does it: a year picked or typed in cbb2, btn4 clicked.
+#include "Fixtures.h"
 #include "LookupDriver.h"
 #include "ProgramFixture.h"
 
@@ -269,7 +270,8 @@ TEST_F(NoDatabaseTest, FiveErrorBoxesThenEveryCommandReportsTheClosedTable)
 TEST_F(NoDatabaseTest, ARegisterImportedFromTheOldProgramOpensAndTheCalculationRunsOnIt)
 {
     JetImport::Options options;
-    options.source = QStringLiteral(REESTR_FIXTURES "/jet4-Base.mdb");
+    options.source = sharedFixture("jet4-Base.mdb");
+    REQUIRE_FIXTURE(options.source);
     options.target = QStringLiteral("Base.mdb");
     JetImport::importDatabase(options);
     startProgram();
