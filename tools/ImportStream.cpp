@@ -77,6 +77,13 @@ void Writer::value(const SqlValue &value)
     }
 }
 
+void Writer::blob(const QByteArray &bytes)
+{
+    m_bytes.append('B');
+    appendNumber(m_bytes, static_cast<quint64>(bytes.size()), 4);
+    m_bytes.append(bytes);
+}
+
 QByteArray Reader::take(qsizetype size)
 {
     if (size < 0 || size > m_bytes.size() - m_at)
@@ -116,6 +123,16 @@ SqlValue Reader::value()
     default:
         throw Error(malformed);
     }
+}
+
+Cell Reader::cell()
+{
+    if (m_at < m_bytes.size() && m_bytes[m_at] == 'B') {
+        take(1);
+        const qsizetype size = static_cast<qsizetype>(numberFrom(take(4)));
+        return {std::monostate{}, take(size)};
+    }
+    return {value(), std::nullopt};
 }
 
 bool writeFrame(int fd, Kind kind, const QByteArray &payload)

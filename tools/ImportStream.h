@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 // What the reader of an old Access file sends to the importer over a pipe. The reader runs in a
 // process of its own (libmdb is not safe against damaged files); everything it sends is checked
@@ -16,7 +17,8 @@
 //   Table   a table and its columns: name, column count, then (name, SQL declaration) each
 //   Planned every table has been described
 //   Begin   the rows of table number n (in the order described) follow; then the expected count
-//   Row     one row: one value per column
+//   Row     one row: one value per column (a null, a number, a text or the bytes of a BLOB)
+//   Skipped a column left out (--skip-unsupported): table, column, type
 //   End     the table's rows are all sent
 //   Failure the reader stopped on purpose: a message for the user
 namespace ImportStream {
@@ -28,7 +30,15 @@ enum class Kind : char {
     Begin = 'B',
     Row = 'R',
     End = 'E',
+    Skipped = 'K',
     Failure = 'F'
+};
+
+// A value of a row as it travels: a BLOB's bytes, or any other value.
+struct Cell
+{
+    SqlValue value;
+    std::optional<QByteArray> bytes;
 };
 
 // Frames larger than this are taken for garbage: no row of the register comes near it.
@@ -41,6 +51,7 @@ public:
     void text(const QString &value);
     void number(qint64 value);
     void value(const SqlValue &value);
+    void blob(const QByteArray &bytes);
     const QByteArray &bytes() const { return m_bytes; }
 
 private:
@@ -55,6 +66,7 @@ public:
     QString text();
     qint64 number();
     SqlValue value();
+    Cell cell();
     bool atEnd() const { return m_at == m_bytes.size(); }
 
 private:

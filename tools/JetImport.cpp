@@ -34,11 +34,6 @@ constexpr int baseCpuSeconds = 10;
 constexpr int cpuSecondsPerMegabyte = 2;
 constexpr rlim_t memoryLimit = rlim_t(2) << 30;
 
-QString shown(const QString &path)
-{
-    return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
-}
-
 // What can be checked before libmdb sees the file: a readable regular file with an Access header
 // and a whole number of pages. Gives its size.
 qint64 checkSource(const QString &path)
@@ -49,30 +44,30 @@ qint64 checkSource(const QString &path)
     if (::lstat(QFile::encodeName(path).constData(), &status) != 0 && errno != ENOENT &&
         errno != ENOTDIR) {
         throw Error(QStringLiteral("Файл «%1» не читается: %2")
-                        .arg(shown(path), QString::fromLocal8Bit(std::strerror(errno))));
+                        .arg(shownPath(path), QString::fromLocal8Bit(std::strerror(errno))));
     }
     if (!info.exists() && !info.isSymLink())
-        throw Error(QStringLiteral("Файл «%1» не найден").arg(shown(path)));
+        throw Error(QStringLiteral("Файл «%1» не найден").arg(shownPath(path)));
     if (info.isDir())
-        throw Error(QStringLiteral("«%1» — папка, а не файл базы данных").arg(shown(path)));
+        throw Error(QStringLiteral("«%1» — папка, а не файл базы данных").arg(shownPath(path)));
     if (!info.isFile()) {
         throw Error(QStringLiteral("«%1» — не обычный файл (канал, устройство или сокет)")
-                        .arg(shown(path)));
+                        .arg(shownPath(path)));
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw Error(
-            QStringLiteral("Файл «%1» не читается: %2").arg(shown(path), file.errorString()));
+            QStringLiteral("Файл «%1» не читается: %2").arg(shownPath(path), file.errorString()));
     if (file.size() == 0)
-        throw Error(QStringLiteral("Файл «%1» пуст").arg(shown(path)));
+        throw Error(QStringLiteral("Файл «%1» пуст").arg(shownPath(path)));
     const QByteArray head = file.read(0x20);
     if (!isJetDatabaseFile(path))
-        throw Error(QStringLiteral("Файл «%1» — не база данных Access").arg(shown(path)));
+        throw Error(QStringLiteral("Файл «%1» — не база данных Access").arg(shownPath(path)));
     // Byte 0x14 is the Jet version: 0 for Jet 3 with pages of 2048 bytes, 4096 otherwise. A file
     // cut short (a broken copy) is not a whole number of pages.
     const qint64 pageSize = head.size() > 0x14 && head[0x14] == 0 ? 2048 : 4096;
     if (file.size() % pageSize != 0 || file.size() < 2 * pageSize)
-        throw Error(QStringLiteral("Файл «%1» повреждён или обрезан").arg(shown(path)));
+        throw Error(QStringLiteral("Файл «%1» повреждён или обрезан").arg(shownPath(path)));
     return file.size();
 }
 
@@ -166,12 +161,19 @@ private:
             if (null >= 0)
                 ::dup2(null, STDERR_FILENO);
         }
-        return JetReader::sendDatabase(options.source, options.codepage, fd);
+        return JetReader::sendDatabase(options.source, options.codepage, options.skipUnsupported,
+                                       fd);
     }
 
     pid_t m_pid = -1;
     int m_fd = -1;
 };
+
+// The one message of an import that Ctrl+C or a termination stopped.
+Error interrupted()
+{
+    return Error(QStringLiteral("Импорт прерван"));
+}
 
 struct PlannedTable
 {
@@ -183,187 +185,244 @@ struct PlannedTable
 // Only the declarations the reader makes are accepted into the SQL text.
 bool isKnownDeclaration(const QString &declaration)
 {
-    static const QRegularExpression known(
-        QStringLiteral("^(VARCHAR\\(\\d{1,5}\\)|TEXT|INTEGER PRIMARY KEY AUTOINCREMENT|INTEGER|"
-                       "SMALLINT|TINYINT|REAL|DOUBLE)$"));
+    static const QRegularExpression known(QStringLiteral(
+        "^(VARCHAR\\(\\d{1,5}\\)|TEXT|INTEGER PRIMARY KEY AUTOINCREMENT|INTEGER|SMALLINT|TINYINT|"
+        "REAL|DOUBLE|DATETIME|CURRENCY TEXT\\(19,4\\)|DECIMAL TEXT\\(\\d{1,2},\\d{1,2}\\)|BLOB)$"));
     return known.match(declaration).hasMatch();
 }
 
-// Writes what the reader sends into `db`, checking every frame; gives the tables copied. Throws
-// Error naming the file (and the table) when the stream or the reader fails.
-QList<TableSummary> receive(Reader &reader, SqliteConnection &db, const QString &source,
+// Writes what the reader sends into the new database, one method per kind of frame, checking
+// each against what came before: the reader's process may have been led astray by a damaged
+// file, and nothing it sends is trusted.
+class ImportWriter
+{
+public:
+    ImportWriter(SqliteConnection &db, const QString &source, const Options &options,
+                 const Progress &progress)
+        : m_db(db), m_file(shownPath(source)), m_options(options), m_progress(progress)
+    {}
+
+    void receive(ImportStream::Kind kind, ImportStream::Reader &in)
+    {
+        using ImportStream::Kind;
+        switch (kind) {
+        case Kind::Next:
+            m_current = in.text();
+            return;
+        case Kind::Table:
+            return table(in);
+        case Kind::Skipped:
+            return skipped(in);
+        case Kind::Planned:
+            return planned();
+        case Kind::Begin:
+            return begin(in);
+        case Kind::Row:
+            return row(in);
+        case Kind::End:
+            return end();
+        case Kind::Failure:
+            throw Error(QStringLiteral("Файл «%1»: %2").arg(m_file, in.text()));
+        }
+        throw damaged(QStringLiteral("поток данных чтения повреждён"));
+    }
+
+    // After the reader ended by itself with `status`: everything sent and whole, or why not.
+    void finish(int status)
+    {
+        const QString where = m_current.isEmpty() ? QStringLiteral("списка таблиц")
+                                                  : QStringLiteral("таблицы «%1»").arg(m_current);
+        if (WIFSIGNALED(status)) {
+            const int signal = WTERMSIG(status);
+            if (signal == SIGXCPU || signal == SIGKILL)
+                throw damaged(QStringLiteral("чтение %1 не заканчивается").arg(where));
+            throw damaged(
+                QStringLiteral("чтение %1 прервалось (сигнал %2)").arg(where).arg(signal));
+        }
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !m_planned ||
+            (!m_finished && !m_plans.empty()))
+            throw damaged(QStringLiteral("чтение %1 оборвалось").arg(where));
+        if (m_transaction)
+            m_transaction->commit();
+    }
+
+    const QList<TableSummary> &summary() const { return m_summary; }
+
+private:
+    Error damaged(const QString &what) const
+    {
+        return Error(QStringLiteral("Файл «%1» повреждён: %2").arg(m_file, what));
+    }
+
+    void table(ImportStream::Reader &in)
+    {
+        if (m_planned)
+            throw damaged(QStringLiteral("неожиданное описание таблицы"));
+        PlannedTable plan;
+        plan.name = in.text();
+        const qint64 count = in.number();
+        if (count <= 0 || count > 255)
+            throw damaged(QStringLiteral("таблица «%1»: %2 столбцов").arg(plan.name).arg(count));
+        for (qint64 i = 0; i < count; ++i) {
+            plan.columns << in.text();
+            plan.declarations << in.text();
+            if (!isKnownDeclaration(plan.declarations.last()))
+                throw damaged(
+                    QStringLiteral("таблица «%1»: неизвестный тип столбца").arg(plan.name));
+        }
+        m_plans.push_back(std::move(plan));
+    }
+
+    // A column the reader could not read and left out, as asked: the user is told of each.
+    void skipped(ImportStream::Reader &in)
+    {
+        const QString table = in.text();
+        const QString column = in.text();
+        const QString type = in.text();
+        if (m_options.notice) {
+            m_options.notice(QStringLiteral("Не перенесён столбец «%1» таблицы «%2» (тип %3)")
+                                 .arg(column, table, type));
+        }
+    }
+
+    void planned()
+    {
+        m_planned = true;
+        // The register itself must be there, whatever else the file holds.
+        for (const char *required : {"Main", "God", "Mesyats", "Chislo"}) {
+            const bool found = std::any_of(m_plans.begin(), m_plans.end(), [&](const auto &p) {
+                return p.name == QLatin1String(required);
+            });
+            if (!found) {
+                throw Error(QStringLiteral("В файле «%1» нет таблицы %2: файл повреждён, "
+                                           "обрезан или это не база реестра")
+                                .arg(m_file, QLatin1String(required)));
+            }
+        }
+        m_transaction.emplace(m_db, Transaction::Ending::AllOrNothing);
+        for (const PlannedTable &plan : m_plans) {
+            QStringList columns;
+            for (qsizetype i = 0; i < plan.columns.size(); ++i)
+                columns << quoteIdentifier(plan.columns[i]) + QLatin1Char(' ') +
+                               plan.declarations[i];
+            m_db.exec(QStringLiteral("CREATE TABLE %1 (%2)")
+                          .arg(quoteIdentifier(plan.name), columns.join(QStringLiteral(", "))));
+        }
+    }
+
+    void begin(ImportStream::Reader &in)
+    {
+        const qint64 number = in.number();
+        if (!m_planned || m_insert || number != m_table + 1 ||
+            number >= static_cast<qint64>(m_plans.size()))
+            throw damaged(QStringLiteral("таблицы идут не по порядку"));
+        m_table = static_cast<int>(number);
+        m_expected = in.number();
+        m_rows = 0;
+        const PlannedTable &plan = current();
+        QStringList names;
+        QStringList marks;
+        for (const QString &column : plan.columns) {
+            names << quoteIdentifier(column);
+            marks << QStringLiteral("?");
+        }
+        m_insert.emplace(
+            m_db.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                             .arg(quoteIdentifier(plan.name), names.join(QStringLiteral(", ")),
+                                  marks.join(QStringLiteral(", ")))));
+    }
+
+    void row(ImportStream::Reader &in)
+    {
+        if (!m_insert)
+            throw damaged(QStringLiteral("строка вне таблицы"));
+        const PlannedTable &plan = current();
+        for (qsizetype i = 0; i < plan.columns.size(); ++i) {
+            const ImportStream::Cell cell = in.cell();
+            if (cell.bytes)
+                m_insert->bindBlob(static_cast<int>(i) + 1, *cell.bytes);
+            else
+                m_insert->bind(static_cast<int>(i) + 1, cell.value);
+        }
+        if (!in.atEnd())
+            throw damaged(QStringLiteral("таблица «%1»: лишние значения в строке").arg(plan.name));
+        m_insert->run();
+        ++m_rows;
+        if (m_progress && m_rows % 1000 == 0)
+            m_progress(plan.name, m_rows, m_expected);
+    }
+
+    void end()
+    {
+        if (!m_insert)
+            throw damaged(QStringLiteral("конец таблицы вне таблицы"));
+        const PlannedTable &plan = current();
+        m_insert.reset();
+        if (m_progress)
+            m_progress(plan.name, m_rows, m_expected);
+        // A short read means a damaged or cut file: better nothing than part of the register.
+        if (m_rows != m_expected) {
+            throw Error(QStringLiteral("Таблица «%1»: прочитано %2 строк из %3 — файл «%4» "
+                                       "повреждён или обрезан")
+                            .arg(plan.name)
+                            .arg(m_rows)
+                            .arg(m_expected)
+                            .arg(m_file));
+        }
+        SqliteStatement count =
+            m_db.prepare(QStringLiteral("SELECT count(*) FROM %1").arg(quoteIdentifier(plan.name)));
+        count.step();
+        if (count.columnInt64(0) != m_rows)
+            throw Error(QStringLiteral("Таблица «%1»: записано не всё").arg(plan.name));
+        m_summary.append({plan.name, m_rows});
+        m_finished = m_table + 1 == static_cast<int>(m_plans.size());
+    }
+
+    const PlannedTable &current() const { return m_plans[static_cast<size_t>(m_table)]; }
+
+    SqliteConnection &m_db;
+    const QString m_file;
+    const Options &m_options;
+    const Progress &m_progress;
+    std::vector<PlannedTable> m_plans;
+    QList<TableSummary> m_summary;
+    QString m_current; // the table the reader is on
+    bool m_planned = false;
+    std::optional<Transaction> m_transaction; // from the plan on: the copy is all or nothing
+    int m_table = -1;                         // the table whose rows are arriving
+    qint64 m_expected = 0;
+    qint64 m_rows = 0;
+    std::optional<SqliteStatement> m_insert;
+    bool m_finished = false;
+};
+
+// Feeds what the reader sends to the writer until the reader is done; gives the tables copied.
+// Throws Error naming the file (and the table) when the stream or the reader fails.
+QList<TableSummary> receive(Reader &reader, SqliteConnection &db, const Options &options,
                             const Progress &progress)
 {
-    using ImportStream::Kind;
-    const QString file = shown(source);
-    std::vector<PlannedTable> plans;
-    QList<TableSummary> summary;
-    QString current; // the table the reader is on
-    bool planned = false;
-    std::optional<Transaction> transaction; // from the plan on: the copy is all or nothing
-    int table = -1;                         // the table whose rows are arriving
-    qint64 expected = 0;
-    qint64 rows = 0;
-    std::optional<SqliteStatement> insert;
-    bool finished = false;
-
-    const auto damaged = [&](const QString &what) {
-        return Error(QStringLiteral("Файл «%1» повреждён: %2").arg(file, what));
-    };
+    ImportWriter writer(db, options.source, options, progress);
     try {
-        Kind kind;
+        ImportStream::Kind kind;
         QByteArray payload;
         while (ImportStream::readFrame(reader.fd(), kind, payload)) {
             if (InterruptGuard::interrupted())
-                throw Error(QStringLiteral("Импорт прерван"));
+                throw interrupted();
             ImportStream::Reader in(payload);
-            switch (kind) {
-            case Kind::Next:
-                current = in.text();
-                break;
-            case Kind::Table: {
-                if (planned)
-                    throw damaged(QStringLiteral("неожиданное описание таблицы"));
-                PlannedTable plan;
-                plan.name = in.text();
-                const qint64 count = in.number();
-                if (count <= 0 || count > 255)
-                    throw damaged(
-                        QStringLiteral("таблица «%1»: %2 столбцов").arg(plan.name).arg(count));
-                for (qint64 i = 0; i < count; ++i) {
-                    plan.columns << in.text();
-                    plan.declarations << in.text();
-                    if (!isKnownDeclaration(plan.declarations.last()))
-                        throw damaged(
-                            QStringLiteral("таблица «%1»: неизвестный тип столбца").arg(plan.name));
-                }
-                plans.push_back(std::move(plan));
-                break;
-            }
-            case Kind::Planned: {
-                planned = true;
-                // The register itself must be there, whatever else the file holds.
-                for (const char *required : {"Main", "God", "Mesyats", "Chislo"}) {
-                    const bool found =
-                        std::any_of(plans.begin(), plans.end(), [&](const PlannedTable &p) {
-                            return p.name == QLatin1String(required);
-                        });
-                    if (!found) {
-                        throw Error(QStringLiteral("В файле «%1» нет таблицы %2: файл повреждён, "
-                                                   "обрезан или это не база реестра")
-                                        .arg(file, QLatin1String(required)));
-                    }
-                }
-                transaction.emplace(db, Transaction::Ending::AllOrNothing);
-                for (const PlannedTable &plan : plans) {
-                    QStringList columns;
-                    for (qsizetype i = 0; i < plan.columns.size(); ++i)
-                        columns << quoteIdentifier(plan.columns[i]) + QLatin1Char(' ') +
-                                       plan.declarations[i];
-                    db.exec(
-                        QStringLiteral("CREATE TABLE %1 (%2)")
-                            .arg(quoteIdentifier(plan.name), columns.join(QStringLiteral(", "))));
-                }
-                break;
-            }
-            case Kind::Begin: {
-                const qint64 number = in.number();
-                if (!planned || insert || number != table + 1 ||
-                    number >= static_cast<qint64>(plans.size()))
-                    throw damaged(QStringLiteral("таблицы идут не по порядку"));
-                table = static_cast<int>(number);
-                expected = in.number();
-                rows = 0;
-                const PlannedTable &plan = plans[static_cast<size_t>(table)];
-                QStringList names;
-                QStringList marks;
-                for (const QString &column : plan.columns) {
-                    names << quoteIdentifier(column);
-                    marks << QStringLiteral("?");
-                }
-                insert.emplace(db.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                              .arg(quoteIdentifier(plan.name),
-                                                   names.join(QStringLiteral(", ")),
-                                                   marks.join(QStringLiteral(", ")))));
-                break;
-            }
-            case Kind::Row: {
-                if (!insert)
-                    throw damaged(QStringLiteral("строка вне таблицы"));
-                const PlannedTable &plan = plans[static_cast<size_t>(table)];
-                for (qsizetype i = 0; i < plan.columns.size(); ++i)
-                    insert->bind(static_cast<int>(i) + 1, in.value());
-                if (!in.atEnd())
-                    throw damaged(
-                        QStringLiteral("таблица «%1»: лишние значения в строке").arg(plan.name));
-                insert->run();
-                ++rows;
-                if (progress && rows % 1000 == 0)
-                    progress(plan.name, rows, expected);
-                break;
-            }
-            case Kind::End: {
-                if (!insert)
-                    throw damaged(QStringLiteral("конец таблицы вне таблицы"));
-                const PlannedTable &plan = plans[static_cast<size_t>(table)];
-                insert.reset();
-                if (progress)
-                    progress(plan.name, rows, expected);
-                // A short read means a damaged or cut file: better nothing than part of the
-                // register.
-                if (rows != expected) {
-                    throw Error(QStringLiteral("Таблица «%1»: прочитано %2 строк из %3 — файл «%4» "
-                                               "повреждён или обрезан")
-                                    .arg(plan.name)
-                                    .arg(rows)
-                                    .arg(expected)
-                                    .arg(file));
-                }
-                SqliteStatement count = db.prepare(
-                    QStringLiteral("SELECT count(*) FROM %1").arg(quoteIdentifier(plan.name)));
-                count.step();
-                if (count.columnInt64(0) != rows)
-                    throw Error(QStringLiteral("Таблица «%1»: записано не всё").arg(plan.name));
-                summary.append({plan.name, rows});
-                finished = table + 1 == static_cast<int>(plans.size());
-                break;
-            }
-            case Kind::Failure:
-                throw Error(QStringLiteral("Файл «%1»: %2").arg(file, in.text()));
-            default:
-                throw damaged(QStringLiteral("поток данных чтения повреждён"));
-            }
+            writer.receive(kind, in);
         }
     } catch (const Error &) {
         if (InterruptGuard::interrupted())
-            throw Error(QStringLiteral("Импорт прерван"));
+            throw interrupted();
         // A reader that crashed mid-frame explains the broken stream better than the stream.
         reader.stop();
         throw;
     }
-
     const int status = reader.wait();
     if (InterruptGuard::interrupted())
-        throw Error(QStringLiteral("Импорт прерван"));
-    const QString where = current.isEmpty() ? QStringLiteral("списка таблиц")
-                                            : QStringLiteral("таблицы «%1»").arg(current);
-    if (WIFSIGNALED(status)) {
-        const int signal = WTERMSIG(status);
-        if (signal == SIGXCPU || signal == SIGKILL)
-            throw damaged(QStringLiteral("чтение %1 не заканчивается").arg(where));
-        throw damaged(QStringLiteral("чтение %1 прервалось (сигнал %2)").arg(where).arg(signal));
-    }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !planned || (!finished && !plans.empty()))
-        throw damaged(QStringLiteral("чтение %1 оборвалось").arg(where));
-    if (transaction)
-        transaction->commit();
-    return summary;
-}
-
-void removeDatabaseFiles(const QString &path)
-{
-    for (const char *suffix : {"", "-wal", "-shm", "-journal"})
-        QFile::remove(path + QLatin1String(suffix));
+        throw interrupted();
+    writer.finish(status);
+    return writer.summary();
 }
 
 } // namespace
@@ -390,9 +449,9 @@ void checkTargets(const Options &options)
     const QFileInfo target(options.target);
     if (options.keepOldAs.isEmpty()) {
         if (target.exists() || target.isSymLink())
-            throw Error(QStringLiteral("Файл «%1» уже существует").arg(shown(options.target)));
+            throw Error(QStringLiteral("Файл «%1» уже существует").arg(shownPath(options.target)));
     } else if (QFileInfo::exists(options.keepOldAs)) {
-        throw Error(QStringLiteral("Файл «%1» уже существует").arg(shown(options.keepOldAs)));
+        throw Error(QStringLiteral("Файл «%1» уже существует").arg(shownPath(options.keepOldAs)));
     }
 }
 
@@ -499,8 +558,8 @@ void moveIntoPlace(const QString &temporary, const Options &options, OldFile &ol
         if (!renameNoReplace(temporary, options.target)) {
             const QString reason = errno == EEXIST ? QStringLiteral("файл уже существует")
                                                    : QString::fromLocal8Bit(std::strerror(errno));
-            throw Error(
-                QStringLiteral("Не удается записать «%1»: %2").arg(shown(options.target), reason));
+            throw Error(QStringLiteral("Не удается записать «%1»: %2")
+                            .arg(shownPath(options.target), reason));
         }
         return;
     }
@@ -511,7 +570,7 @@ void moveIntoPlace(const QString &temporary, const Options &options, OldFile &ol
         if (options.notice) {
             options.notice(QStringLiteral("Файловая система не поддерживает жёсткие ссылки: «%1» "
                                           "сначала переименовывается")
-                               .arg(shown(options.target)));
+                               .arg(shownPath(options.target)));
         }
         if (!renameNoReplace(options.target, options.keepOldAs))
             old = OldFile::Untouched;
@@ -520,14 +579,15 @@ void moveIntoPlace(const QString &temporary, const Options &options, OldFile &ol
     }
     if (old == OldFile::Untouched) {
         throw Error(QStringLiteral("Не удается переименовать «%1» в «%2»: %3")
-                        .arg(shown(options.target), shown(options.keepOldAs),
+                        .arg(shownPath(options.target), shownPath(options.keepOldAs),
                              QString::fromLocal8Bit(std::strerror(errno))));
     }
     const bool moved = old == OldFile::Linked ? ::rename(from.constData(), to.constData()) == 0
                                               : renameNoReplace(temporary, options.target);
     if (!moved) {
-        throw Error(QStringLiteral("Не удается записать «%1»: %2")
-                        .arg(shown(options.target), QString::fromLocal8Bit(std::strerror(errno))));
+        throw Error(
+            QStringLiteral("Не удается записать «%1»: %2")
+                .arg(shownPath(options.target), QString::fromLocal8Bit(std::strerror(errno))));
     }
 }
 
@@ -550,9 +610,9 @@ QList<TableSummary> importDatabase(const Options &options, const Progress &progr
     OldFile old = OldFile::Untouched;
     try {
         if (InterruptGuard::interrupted())
-            throw Error(QStringLiteral("Импорт прерван"));
+            throw interrupted();
         Reader reader(options, size);
-        summary = receive(reader, *db, options.source, progress);
+        summary = receive(reader, *db, options, progress);
         db.reset();
         moveIntoPlace(temporary, options, old);
     } catch (...) {

@@ -13,8 +13,12 @@ struct Options
 {
     QString source;
     QString target;
-    // Jet 3 files carry no code page; the old program wrote Windows-1251.
-    QString codepage = QStringLiteral("CP1251");
+    // The code page of an Access 97 file's texts (an iconv name); empty: Windows-1251 when the
+    // texts are mostly Cyrillic in it, else the one the file's header names.
+    QString codepage;
+    // A column of a type that cannot be read (Access 2007 attachments and multi-value fields)
+    // is left out and named through `notice`, instead of stopping the import.
+    bool skipUnsupported = false;
     // The old file is the target itself (the old program's Base.mdb in its folder): it is kept
     // under this name, which must be free, and the new database takes its place.
     QString keepOldAs;

@@ -105,16 +105,11 @@ public:
     {
         m_inserts.clear();
         m_db.reset();
-        if (!m_temporary.isEmpty()) {
-            for (const char *suffix : {"", "-wal", "-shm", "-journal"})
-                QFile::remove(m_temporary + QLatin1String(suffix));
-        }
+        if (!m_temporary.isEmpty())
+            removeDatabaseFiles(m_temporary);
     }
 
-    QString where() const override
-    {
-        return QDir::toNativeSeparators(QFileInfo(m_path).absoluteFilePath());
-    }
+    QString where() const override { return shownPath(m_path); }
     void read(const Table &table, const std::function<void(const Row &)> &give) override
     {
         SqliteStatement select =

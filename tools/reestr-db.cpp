@@ -29,9 +29,13 @@ const char usage[] =
     "                                                (a libpq connection string or URI)\n"
     "  reestr-db copy FROM TO                        copy a register, keys kept, into a new one;\n"
     "                                                each side is a file or --server CONNINFO\n"
-    "  reestr-db import [--codepage CP] [--verbose] OLD [NEW | --server CONNINFO]\n"
+    "  reestr-db import [--codepage CP] [--skip-unsupported] [--verbose]\n"
+    "                   OLD [NEW | --server CONNINFO]\n"
     "                                                copy an old Access file into a new database\n"
-    "                                                (default NEW: Base.mdb; Jet 3 text: CP1251).\n"
+    "                                                (default NEW: Base.mdb; Access 97 texts:\n"
+    "                                                CP1251 when mostly Cyrillic, else the file's\n"
+    "                                                code page). --skip-unsupported leaves out,\n"
+    "                                                and names, columns that cannot be read.\n"
     "                                                With OLD the old Base.mdb itself and no NEW,\n"
     "                                                the old file is kept as Base.access.mdb.\n";
 
@@ -203,9 +207,10 @@ int import(const QStringList &arguments)
     QCommandLineParser parser;
     const QCommandLineOption codepage(QStringLiteral("codepage"), QString(), QStringLiteral("CP"));
     const QCommandLineOption verbose(QStringLiteral("verbose"));
+    const QCommandLineOption skipUnsupported(QStringLiteral("skip-unsupported"));
     const QCommandLineOption server(QStringLiteral("server"), QString(),
                                     QStringLiteral("CONNINFO"));
-    parser.addOptions({codepage, verbose, server});
+    parser.addOptions({codepage, verbose, skipUnsupported, server});
     if (!parse(parser, arguments, 2) || parser.positionalArguments().isEmpty() ||
         (parser.isSet(codepage) && parser.value(codepage).isEmpty()) ||
         (parser.isSet(server) && parser.positionalArguments().size() > 1))
@@ -214,6 +219,7 @@ int import(const QStringList &arguments)
     if (parser.isSet(codepage))
         options.codepage = parser.value(codepage);
     options.verbose = parser.isSet(verbose);
+    options.skipUnsupported = parser.isSet(skipUnsupported);
     const QStringList files = parser.positionalArguments();
     if (parser.isSet(server)) {
         options.source = files[0];

@@ -16,11 +16,6 @@
 
 namespace {
 
-QString nativePath(const QString &path)
-{
-    return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
-}
-
 // The one place an engine failure becomes a message, for statements and for plain executions
 // alike (a transaction's COMMIT is one): `text` is the engine's own, when it gave one apart.
 QString engineMessage(sqlite3 *db, const char *text = nullptr)
@@ -47,13 +42,18 @@ bool writable(const QString &path)
     return ::access(QFile::encodeName(path).constData(), W_OK) == 0;
 }
 
+} // namespace
+
+QString shownPath(const QString &path)
+{
+    return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+}
+
 void removeDatabaseFiles(const QString &path)
 {
     for (const char *suffix : {"", "-wal", "-shm", "-journal"})
         QFile::remove(path + QLatin1String(suffix));
 }
-
-} // namespace
 
 // --- SqliteStatement ---------------------------------------------------------------------------
 
@@ -123,6 +123,13 @@ void SqliteStatement::bind(int index, const SqlValue &value)
 void SqliteStatement::bindInt64(int index, qint64 value)
 {
     if (sqlite3_bind_int64(m_stmt, index, value) != SQLITE_OK)
+        fail();
+}
+
+void SqliteStatement::bindBlob(int index, const QByteArray &bytes)
+{
+    if (sqlite3_bind_blob64(m_stmt, index, bytes.constData(), sqlite3_uint64(bytes.size()),
+                            SQLITE_TRANSIENT) != SQLITE_OK)
         fail();
 }
 
@@ -264,7 +271,7 @@ void configureEngineOnce()
 SqliteConnection::SqliteConnection(const QString &path, Mode mode) : m_path(path)
 {
     configureEngineOnce();
-    const QString shown = nativePath(path);
+    const QString shown = shownPath(path);
     QByteArray name = path.toUtf8();
     int flags = SQLITE_OPEN_READWRITE;
     if (mode == Mode::CreateNew) {

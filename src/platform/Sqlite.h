@@ -4,6 +4,7 @@
 #include "Engine.h"
 #include "Values.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <string_view>
@@ -34,6 +35,7 @@ public:
     // Parameters count from 1, as in SQL.
     void bind(int index, const SqlValue &value);
     void bindInt64(int index, qint64 value);
+    void bindBlob(int index, const QByteArray &bytes);
 
     // Steps once: true while a row is available, false when done. Engine failures throw.
     bool step();
@@ -155,3 +157,9 @@ bool isJetDatabaseFile(const QString &path);
 
 // Puts a name in double quotes for SQL, doubling quotes inside it.
 QString quoteIdentifier(const QString &name);
+
+// A file's path as messages show it: absolute, with the system's separators.
+QString shownPath(const QString &path);
+
+// Removes a database file with the log, shared-memory and journal files SQLite keeps beside it.
+void removeDatabaseFiles(const QString &path);

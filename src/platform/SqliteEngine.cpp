@@ -335,7 +335,7 @@ std::unique_ptr<RowSource> SqliteEngine::query(const QString &sql)
 
 QString SqliteEngine::where() const
 {
-    return QDir::toNativeSeparators(QFileInfo(m_db.path()).absoluteFilePath());
+    return shownPath(m_db.path());
 }
 
 bool SqliteEngine::checkpointUnlessBusy()

@@ -73,8 +73,7 @@ QString Connection::where() const
 {
     if (m_engine)
         return m_engine->where();
-    return m_server.isEmpty() ? QDir::toNativeSeparators(QFileInfo(m_fileName).absoluteFilePath())
-                              : QStringLiteral("сервер баз данных");
+    return m_server.isEmpty() ? shownPath(m_fileName) : QStringLiteral("сервер баз данных");
 }
 
 bool Connection::isReadOnly() const
@@ -163,8 +162,7 @@ void Connection::snapshot(const QString &file)
         transaction.commit();
         target.checkpoint();
     } catch (const Error &) {
-        for (const char *suffix : {"", "-wal", "-shm", "-journal"})
-            QFile::remove(file + QLatin1String(suffix));
+        removeDatabaseFiles(file);
         throw;
     }
 }
