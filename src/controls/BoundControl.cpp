@@ -137,6 +137,11 @@ bool fieldAcceptsCharacter(const Field &field, QChar c)
     switch (field.DataType()) {
     case FieldType::Text:
         return true;
+    case FieldType::Date:
+        return c.isDigit() || c == QLatin1Char('.') || c == QLatin1Char('-') ||
+               c == QLatin1Char(':') || c == QLatin1Char(' ');
+    case FieldType::Blob:
+        return false;
     case FieldType::Double:
         if (c == QLatin1Char('E') || c == QLatin1Char('e') || QLocale::system().decimalPoint() == c)
             return true;

@@ -19,6 +19,7 @@ namespace {
 // The server's types the program reads (pg_type.oid).
 enum TypeOid : unsigned {
     BoolOid = 16,
+    ByteaOid = 17,
     Int8Oid = 20,
     Int2Oid = 21,
     Int4Oid = 23,
@@ -28,6 +29,8 @@ enum TypeOid : unsigned {
     BpcharOid = 1042,
     VarcharOid = 1043,
     NumericOid = 1700,
+    DateOid = 1082,
+    TimestampOid = 1114,
 };
 
 bool isInteger(unsigned type)
@@ -60,10 +63,15 @@ public:
         if (PQgetisnull(m_result, m_row, column + m_first))
             return Kind::Null;
         const unsigned type = m_types[static_cast<size_t>(column)];
-        return isInteger(type) ? Kind::Integer : isReal(type) ? Kind::Real : Kind::Text;
+        return isInteger(type) || type == ByteaOid ? Kind::Integer
+               : isReal(type)                      ? Kind::Real
+                                                   : Kind::Text;
     }
     qint64 integer(int column) const override
     {
+        // Binary data is lent as its size: the server sends it as "\x" and two hex digits a byte.
+        if (m_types[static_cast<size_t>(column)] == ByteaOid)
+            return std::max<qint64>(0, (qint64(utf8(column).size()) - 2) / 2);
         const std::string_view text = utf8(column);
         qint64 value = 0;
         std::from_chars(text.data(), text.data() + text.size(), value);
@@ -757,6 +765,10 @@ void PgRowSource::describe(const PgResult &result, int first)
             column.type = FieldType::Int32;
         else if (isReal(type))
             column.type = FieldType::Double;
+        else if (type == DateOid || type == TimestampOid)
+            column.type = FieldType::Date;
+        else if (type == ByteaOid)
+            column.type = FieldType::Blob;
         else if ((type == VarcharOid || type == BpcharOid) && modifier >= 4)
             column.size = modifier - 4; // the declared length and four bytes of header
     }

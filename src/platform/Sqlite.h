@@ -7,6 +7,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <vector>
+
 #include <string_view>
 #include <variant>
 
@@ -72,11 +74,19 @@ private:
 class StatementCells final : public RowCells
 {
 public:
-    StatementCells(const SqliteStatement &statement, int first)
-        : m_statement(statement), m_first(first)
+    // With `sizeOnly`, the columns it marks are lent as their size in bytes: binary data the
+    // program shows by its size and never reads.
+    StatementCells(const SqliteStatement &statement, int first,
+                   const std::vector<bool> *sizeOnly = nullptr)
+        : m_statement(statement), m_first(first), m_sizeOnly(sizeOnly)
     {}
     Kind kind(int column) const override;
-    qint64 integer(int column) const override { return m_statement.columnInt64(column + m_first); }
+    qint64 integer(int column) const override
+    {
+        if (isSizeOnly(column))
+            return static_cast<qint64>(m_statement.columnUtf8(column + m_first).size());
+        return m_statement.columnInt64(column + m_first);
+    }
     double real(int column) const override { return m_statement.columnDouble(column + m_first); }
     std::string_view utf8(int column) const override
     {
@@ -84,8 +94,14 @@ public:
     }
 
 private:
+    bool isSizeOnly(int column) const
+    {
+        return m_sizeOnly && (*m_sizeOnly)[static_cast<size_t>(column)];
+    }
+
     const SqliteStatement &m_statement;
     int m_first;
+    const std::vector<bool> *m_sizeOnly;
 };
 
 // One connection to a database file.

@@ -51,6 +51,10 @@ bool fieldTypeFromDeclared(const QString &declared, FieldType &type, int &size)
         const QRegularExpressionMatch match = sized.match(upper);
         if (match.hasMatch())
             size = match.captured(1).toInt();
+    } else if (has("DATE") || has("TIME")) {
+        type = FieldType::Date;
+    } else if (has("BLOB") || has("BINARY") || has("OLE") || has("IMAGE")) {
+        type = FieldType::Blob;
     } else if (has("SMALLINT") || has("SHORT") || has("INT16")) {
         type = has("UNSIGNED") ? FieldType::UInt16 : FieldType::Int16;
     } else if (has("WORD") || has("BYTE") || has("TINYINT") || has("UINT16")) {
@@ -140,11 +144,13 @@ void SqliteRowSource::describe(SqliteStatement &statement)
 {
     m_columns.clear();
     m_undeclared.clear();
+    m_sizeOnly.clear();
     for (int i = m_dataOffset; i < statement.columnCount(); ++i) {
         SourceColumn &column = m_columns.emplace_back();
         column.name = statement.columnName(i);
         m_undeclared.push_back(
             !fieldTypeFromDeclared(statement.columnDeclaredType(i), column.type, column.size));
+        m_sizeOnly.push_back(column.type == FieldType::Blob);
     }
 }
 
@@ -171,7 +177,7 @@ void SqliteRowSource::inferUndeclaredTypes(const RowCells &firstRow)
 void SqliteRowSource::readAll(const RowReader &reader)
 {
     SqliteStatement statement = m_db->prepare(m_selectSql);
-    const StatementCells cells(statement, m_dataOffset);
+    const StatementCells cells(statement, m_dataOffset, &m_sizeOnly);
     bool first = true;
     while (statement.step()) {
         if (first) {
@@ -199,7 +205,7 @@ bool SqliteRowSource::fetch(qint64 key, const RowReader &reader)
     statement.bindInt64(1, key);
     if (!statement.step())
         return false;
-    reader(StatementCells(statement, m_dataOffset), key);
+    reader(StatementCells(statement, m_dataOffset, &m_sizeOnly), key);
     return true;
 }
 

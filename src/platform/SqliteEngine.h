@@ -48,6 +48,7 @@ private:
     int m_dataOffset = 0;
     std::vector<SourceColumn> m_columns;
     std::vector<bool> m_undeclared;
+    std::vector<bool> m_sizeOnly; // binary columns, read as their size
     // One UPDATE per set of columns written, keyed by the columns in ascending order.
     std::map<std::vector<int>, SqliteStatement> m_updates;
     // The last one used, for columns assigned in this order: a walk writes the same each time.

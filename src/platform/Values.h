@@ -17,7 +17,9 @@ enum class FieldType {
     Int32,  // 32-bit whole number
     Int16,  // -32768 to 32767
     UInt16, // 0 to 65535
-    Double  // double-precision floating point
+    Double, // double-precision floating point
+    Date,   // a date, with a time of day or not, held as ISO 8601 text ("YYYY-MM-DD HH:MM:SS")
+    Blob    // binary data (an OLE object, a picture): held as its size in bytes, never changed
 };
 
 struct SourceColumn

@@ -2,8 +2,11 @@
 
 #include "platform/Error.h"
 
+#include <QDate>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QTextBoundaryFinder>
+#include <QTime>
 
 #include <cfenv>
 #include <cmath>
@@ -209,6 +212,84 @@ double roundHalfEven(double value)
     const double rounded = std::nearbyint(value);
     std::fesetround(mode);
     return rounded;
+}
+
+QString groupedDigits(qint64 value)
+{
+    QString digits = QString::number(value);
+    const int first = digits.startsWith(QLatin1Char('-')) ? 1 : 0;
+    for (qsizetype at = digits.size() - 3; at > first; at -= 3)
+        digits.insert(at, QLatin1Char(' '));
+    return digits;
+}
+
+namespace {
+
+const QRegularExpression &isoDate()
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("^(\\d{4})-(\\d{2})-(\\d{2})(?:[ T](\\d{2}):(\\d{2})(?::(\\d{2}))?)?$"));
+    return pattern;
+}
+
+// The ISO text of a date and time, checked to be a real one; empty otherwise.
+QString isoOf(int year, int month, int day, int hour, int minute, int second, bool timed)
+{
+    if (!QDate::isValid(year, month, day) || year < 1 || !QTime::isValid(hour, minute, second))
+        return QString();
+    QString text = QStringLiteral("%1-%2-%3")
+                       .arg(year, 4, 10, QLatin1Char('0'))
+                       .arg(month, 2, 10, QLatin1Char('0'))
+                       .arg(day, 2, 10, QLatin1Char('0'));
+    if (timed && (hour || minute || second)) {
+        text += QStringLiteral(" %1:%2:%3")
+                    .arg(hour, 2, 10, QLatin1Char('0'))
+                    .arg(minute, 2, 10, QLatin1Char('0'))
+                    .arg(second, 2, 10, QLatin1Char('0'));
+    }
+    return text;
+}
+
+} // namespace
+
+QString isoToShownDate(const QString &iso)
+{
+    const QRegularExpressionMatch match = isoDate().match(iso);
+    if (!match.hasMatch())
+        return iso;
+    QString shown =
+        QStringLiteral("%1.%2.%3").arg(match.captured(3), match.captured(2), match.captured(1));
+    if (match.hasCaptured(4)) {
+        shown += QStringLiteral(" %1:%2:%3")
+                     .arg(match.captured(4), match.captured(5),
+                          match.hasCaptured(6) ? match.captured(6) : QStringLiteral("00"));
+    }
+    return shown;
+}
+
+QString typedDateToIso(const QString &typed)
+{
+    const QString text = typed.trimmed();
+    static const QRegularExpression russian(QStringLiteral(
+        "^(\\d{1,2})\\.(\\d{1,2})\\.(\\d{4})(?:\\s+(\\d{1,2}):(\\d{2})(?::(\\d{2}))?)?$"));
+    QRegularExpressionMatch match = russian.match(text);
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    if (match.hasMatch()) {
+        day = match.captured(1).toInt();
+        month = match.captured(2).toInt();
+        year = match.captured(3).toInt();
+    } else {
+        match = isoDate().match(text);
+        if (!match.hasMatch())
+            return QString();
+        year = match.captured(1).toInt();
+        month = match.captured(2).toInt();
+        day = match.captured(3).toInt();
+    }
+    return isoOf(year, month, day, match.captured(4).toInt(), match.captured(5).toInt(),
+                 match.captured(6).toInt(), match.hasCaptured(4));
 }
 
 } // namespace Convert

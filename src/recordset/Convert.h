@@ -35,4 +35,14 @@ QString floatToText(double value);
 // Rounds to the nearest whole number, a half to the even neighbour.
 double roundHalfEven(double value);
 
+// Decimal digits in groups of three, a blank between groups: 12 345 678.
+QString groupedDigits(qint64 value);
+
+// A date held as ISO 8601 text ("YYYY-MM-DD", perhaps with " HH:MM:SS") as the user sees it:
+// "ДД.ММ.ГГГГ", with the time when it has one. Any other text is shown as it is.
+QString isoToShownDate(const QString &iso);
+// A date as the user types it, "ДД.ММ.ГГГГ" or ISO "ГГГГ-ММ-ДД", each with an optional time
+// "ЧЧ:ММ" or "ЧЧ:ММ:СС", as the ISO text it is held as; empty when it is no real date or time.
+QString typedDateToIso(const QString &typed);
+
 } // namespace Convert

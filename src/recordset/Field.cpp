@@ -33,6 +33,12 @@ Range rangeOf(FieldType type)
 
 QString displayText(const Value &value, FieldType type)
 {
+    if (type == FieldType::Blob && std::holds_alternative<qint64>(value)) {
+        return QStringLiteral("(двоичные данные, %1 байт)")
+            .arg(Convert::groupedDigits(std::get<qint64>(value)));
+    }
+    if (type == FieldType::Date && std::holds_alternative<QString>(value))
+        return Convert::isoToShownDate(std::get<QString>(value));
     if (auto integer = std::get_if<qint64>(&value)) {
         return type == FieldType::Double ? Convert::floatToText(static_cast<double>(*integer))
                                          : QString::number(*integer);
@@ -53,8 +59,16 @@ QString displayText(const Value &value, FieldType type)
 
 Field::Field(RecordSet &owner, int index, const SourceColumn &column)
     : m_owner(&owner), m_index(index), m_name(column.name), m_type(column.type),
-      m_size(column.size), m_readOnly(column.readOnly)
+      m_size(column.size), m_readOnly(column.readOnly || column.type == FieldType::Blob)
 {}
+
+void Field::requireNumber(const char *accessor) const
+{
+    if (m_type == FieldType::Date || m_type == FieldType::Blob) {
+        throw Error(QStringLiteral("Cannot access field '%1' as type %2")
+                        .arg(DisplayName(), QLatin1String(accessor)));
+    }
+}
 
 void Field::setVisible(bool visible)
 {
@@ -81,6 +95,7 @@ QString Field::AsText() const
 
 int Field::AsInt() const
 {
+    requireNumber("Integer");
     const Value v = value();
     if (std::holds_alternative<std::monostate>(v))
         return m_type == FieldType::Text ? Convert::decimalTextToInt(QString()) : 0;
@@ -102,6 +117,7 @@ int Field::AsInt() const
 
 double Field::AsNumber() const
 {
+    requireNumber("Float");
     const Value v = value();
     if (auto integer = std::get_if<qint64>(&v))
         return static_cast<double>(*integer);
@@ -140,6 +156,19 @@ void Field::setAsText(const QString &text)
     case FieldType::Text:
         write(m_size > 0 ? Convert::cutToCharacters(text, m_size) : text);
         return;
+    case FieldType::Date: {
+        if (text.trimmed().isEmpty()) {
+            write(std::monostate{});
+            return;
+        }
+        const QString iso = Convert::typedDateToIso(text);
+        if (iso.isEmpty()) {
+            throw Error(QStringLiteral("'%1' is not a valid date and time for field '%2'")
+                            .arg(text, DisplayName()));
+        }
+        write(iso);
+        return;
+    }
     case FieldType::Double: {
         if (text.isEmpty()) {
             write(std::monostate{});
@@ -171,6 +200,7 @@ void Field::setAsText(const QString &text)
 
 void Field::setAsInt(qint64 value)
 {
+    requireNumber("Integer");
     if (m_type == FieldType::Text) {
         setAsText(QString::number(value));
         return;
@@ -181,6 +211,7 @@ void Field::setAsInt(qint64 value)
 
 void Field::setAsNumber(double value)
 {
+    requireNumber("Float");
     if (m_type == FieldType::Text) {
         setAsText(Convert::floatToText(value));
         return;

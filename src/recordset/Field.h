@@ -25,7 +25,11 @@ public:
     // Text size in characters; 0 when unlimited or not a text.
     int Size() const { return m_size; }
     bool ReadOnly() const { return m_readOnly; }
-    bool isNumeric() const { return m_type != FieldType::Text; }
+    bool isNumeric() const
+    {
+        return m_type == FieldType::Int16 || m_type == FieldType::Int32 ||
+               m_type == FieldType::UInt16 || m_type == FieldType::Double;
+    }
     RecordSet &recordSet() const { return *m_owner; }
 
     bool Visible() const { return m_visible; }
@@ -44,6 +48,8 @@ public:
     void clear();
 
 private:
+    // Fails for a field whose type offers no number: "Cannot access field 'X' as type Integer".
+    void requireNumber(const char *accessor) const;
     // Fails with the range message, showing `shown`, unless value fits the field's type.
     void checkRange(double value, double shown) const;
     // The value a number has in this field, after the field's range check.
@@ -60,6 +66,7 @@ private:
     bool m_visible = true;
 };
 
-// The text a value shows for a field type: decimal digits, general floating-point form, or the
-// text itself; null shows as the empty text.
+// The text a value shows for a field type: decimal digits, general floating-point form, a date
+// as ДД.ММ.ГГГГ (with the time when it has one), binary data by its size, or the text itself;
+// null shows as the empty text.
 QString displayText(const Value &value, FieldType type);

@@ -9,9 +9,9 @@ protected:
     FieldTest()
     {
         db.exec(QStringLiteral("CREATE TABLE Kinds (Код INTEGER PRIMARY KEY, s SMALLINT, w WORD, "
-                               "d DOUBLE, t VARCHAR(5), memo TEXT)"));
-        db.exec(
-            QStringLiteral("INSERT INTO Kinds (s, w, d, t, memo) VALUES (1, 2, 2.5, 'abc', 'x')"));
+                               "d DOUBLE, t VARCHAR(5), memo TEXT, dt DATETIME, pic BLOB)"));
+        db.exec(QStringLiteral("INSERT INTO Kinds (s, w, d, t, memo, pic) VALUES (1, 2, 2.5, "
+                               "'abc', 'x', zeroblob(12345))"));
         kinds.setTableName(QStringLiteral("Kinds"));
         kinds.setActive(true);
         kinds.StartEdit();
@@ -199,4 +199,66 @@ TEST_F(FieldTest, WritesNeedEditingAndAWritableField)
     expectError([&] { kinds.PostRecord(); },
                 QStringLiteral("tblKinds: Dataset not in edit or insert mode"));
     EXPECT_EQ(kinds.state(), RecordSet::State::Browsing);
+}
+
+// Dates are typed in Russian or ISO form and held as ISO text; binary data shows by its size and
+// is never written; neither offers a number.
+TEST_F(FieldTest, DatesAreTypedInEitherFormAndBinaryDataShowsItsSize)
+{
+    const struct
+    {
+        const char *typed;
+        const char *held; // empty: refused
+        const char *shown;
+    } dates[] = {
+        {"02.12.2021", "'2021-12-02'", "02.12.2021"},
+        {"2.1.0632", "'0632-01-02'", "02.01.0632"},
+        {" 31.12.9999 23:59:59 ", "'9999-12-31 23:59:59'", "31.12.9999 23:59:59"},
+        {"2021-12-02 08:30", "'2021-12-02 08:30:00'", "02.12.2021 08:30:00"},
+        {"29.02.2024 00:00", "'2024-02-29'", "29.02.2024"},
+        {"", "NULL", ""},
+        {"29.02.2023", "", ""},
+        {"2021-13-01", "", ""},
+        {"01.01.2000 24:00", "", ""},
+        {"01.01.99", "", ""},
+        {"0000-01-01", "", ""},
+    };
+    for (const auto &c : dates) {
+        const QString typed = QString::fromUtf8(c.typed);
+        SCOPED_TRACE(c.typed);
+        kinds.StartEdit();
+        field("dt").setAsText(QStringLiteral("01.01.2000"));
+        if (*c.held == 0) {
+            expectError(
+                [&] { field("dt").setAsText(typed); },
+                QStringLiteral("'%1' is not a valid date and time for field 'dt'").arg(typed));
+            EXPECT_EQ(field("dt").AsText(), QStringLiteral("01.01.2000")) << "left as it was";
+            kinds.CancelRecord();
+            continue;
+        }
+        field("dt").setAsText(typed);
+        kinds.PostRecord();
+        EXPECT_EQ(stored(QStringLiteral("SELECT quote(dt) FROM Kinds")), QString::fromUtf8(c.held));
+        EXPECT_EQ(field("dt").AsText(), QString::fromUtf8(c.shown));
+    }
+
+    EXPECT_EQ(field("dt").DataType(), FieldType::Date);
+    EXPECT_EQ(field("pic").DataType(), FieldType::Blob);
+    EXPECT_EQ(field("pic").AsText(), QStringLiteral("(двоичные данные, 12 345 байт)"));
+    EXPECT_TRUE(field("pic").ReadOnly());
+    kinds.StartEdit();
+    expectError([&] { field("pic").setAsText(QStringLiteral("x")); },
+                QStringLiteral("Field 'pic' cannot be modified"));
+    for (const char *name : {"dt", "pic"}) {
+        expectError(
+            [&] { field(name).AsInt(); },
+            QStringLiteral("Cannot access field '%1' as type Integer").arg(QLatin1String(name)));
+        expectError(
+            [&] { field(name).AsNumber(); },
+            QStringLiteral("Cannot access field '%1' as type Float").arg(QLatin1String(name)));
+    }
+    expectError([&] { field("dt").setAsInt(5); },
+                QStringLiteral("Cannot access field 'dt' as type Integer"));
+    kinds.PostRecord();
+    EXPECT_EQ(stored(QStringLiteral("SELECT length(pic) FROM Kinds")), QStringLiteral("12345"));
 }

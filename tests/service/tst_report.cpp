@@ -1,6 +1,7 @@
 // "ПЕЧАТЬ": the spreadsheet report of the month list and of the jubilee list, read back from the
 // file it writes.
 #include "ProgramFixture.h"
+#include "Processes.h"
 #include "XlsxReader.h"
 
 #include "controls/DBGrid.h"
@@ -8,6 +9,7 @@
 #include "platform/Desktop.h"
 #include "platform/Spreadsheet.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -207,4 +209,91 @@ TEST(SpreadsheetTest, CellsWrittenInAnyOrderLandInPlaceAndTheLastValueAtAPlaceSt
                                       {QStringLiteral("A3"), QStringLiteral("третья строка")},
                                       {QStringLiteral("B1"), QStringLiteral("5")}}));
     EXPECT_TRUE(book.isNumber().value(QStringLiteral("B1")));
+}
+
+// A register moved in from an Access file whose Main carries columns of the office's own beside
+// the register's: a date and binary data, declared as the import declares them. The month list
+// shows them (the date in Russian form, the binary data by its size), a date typed in the grid is
+// stored as a date, the binary data cannot be changed, and the report keeps its four columns.
+class ImportedColumnsTest : public ProgramTest
+{
+protected:
+    ImportedColumnsTest()
+    {
+        Spreadsheet::Session::setOutputFolder(m_reports.path());
+        Desktop::setDocumentOpener([this](const QString &path) { opened << path; });
+        exec(QStringLiteral("ALTER TABLE Main ADD COLUMN Принят DATETIME"));
+        exec(QStringLiteral("ALTER TABLE Main ADD COLUMN Фото BLOB"));
+        exec(
+            QStringLiteral("INSERT INTO Main (ФИО, Дата_рождения, Год, Месяц, Принят, Фото) VALUES "
+                           "('Иванов', '12.03.1975', 1975, 3, '2021-12-02 08:30:00', "
+                           "zeroblob(12345)), ('Петров', '01.03.1990', 1990, 3, '0632-01-01', "
+                           "NULL)"));
+        startProgram();
+    }
+    ~ImportedColumnsTest() override
+    {
+        Desktop::setDocumentOpener(nullptr);
+        Spreadsheet::Session::setOutputFolder(QString());
+    }
+    // The grid's cells of one column, top to bottom.
+    QStringList column(const QString &title)
+    {
+        catchUp();
+        DBGrid *grid = frmMain->dbgrd2;
+        for (int c = 0; c < grid->columnCount(); ++c) {
+            if (grid->columnTitle(c) != title)
+                continue;
+            QStringList cells;
+            for (int row = 0; row < grid->model()->rowCount(); ++row)
+                cells << grid->model()->index(row, c).data().toString();
+            return cells;
+        }
+        return {QStringLiteral("no column %1").arg(title)};
+    }
+    void type(const QString &text)
+    {
+        for (const QChar c : text)
+            QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_unknown,
+                                QString(c), Qt::NoModifier);
+    }
+
+    TempFolder m_reports;
+    QStringList opened;
+};
+
+TEST_F(ImportedColumnsTest, TheMonthListShowsThemAndTheReportKeepsItsFourColumns)
+{
+    frmMain->edt2->setText(QStringLiteral("март"));
+    QTest::mouseClick(frmMain->btn8, Qt::LeftButton);
+    EXPECT_EQ(column(QStringLiteral("Принят")),
+              QStringList({QStringLiteral("02.12.2021 08:30:00"), QStringLiteral("01.01.0632")}));
+    EXPECT_EQ(column(QStringLiteral("Фото")),
+              QStringList({QStringLiteral("(двоичные данные, 12 345 байт)"), QString()}));
+
+    // Typed over in the grid: Иванов's date in Russian form, then an attempt on his photo.
+    DBGrid *grid = frmMain->dbgrd2;
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_Home);
+    for (int i = 0; i < 7; ++i)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+    type(QStringLiteral("15.01.2022 09:05"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+    type(QStringLiteral("12"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    catchUp();
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(stored(QStringLiteral("SELECT Принят || ' ' || length(Фото) FROM Main "
+                                    "WHERE ФИО = 'Иванов'")),
+              QStringLiteral("2022-01-15 09:05:00 12345"));
+    EXPECT_EQ(column(QStringLiteral("Принят")).value(0), QStringLiteral("15.01.2022 09:05:00"));
+
+    QTest::mouseClick(frmMain->btn1, Qt::LeftButton);
+    ASSERT_EQ(opened.size(), 1);
+    const XlsxReader sheet(opened[0]);
+    const QMap<QString, QString> cells = sheet.cells();
+    EXPECT_EQ(cells.value(QStringLiteral("D2")), QStringLiteral("Юбилей"));
+    EXPECT_FALSE(cells.contains(QStringLiteral("E2")));
+    EXPECT_FALSE(cells.contains(QStringLiteral("E3")));
+    EXPECT_EQ(cells.value(QStringLiteral("A3")), QStringLiteral("Иванов"));
 }
