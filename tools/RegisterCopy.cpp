@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -299,6 +300,39 @@ QList<TableCount> copy(const Side &from, const Side &to, const Progress &progres
     stopIfInterrupted();
     target->finish();
     return counts;
+}
+
+QStringList leftOut(const Side &from)
+{
+    if (from.onServer())
+        return {};
+    SqliteConnection db(from.file, SqliteConnection::Mode::OpenExisting);
+    QStringList left;
+    SqliteStatement tables = db.prepare(QStringLiteral(
+        "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%' "
+        "ORDER BY name"));
+    while (tables.step()) {
+        const QString name = tables.columnText(0);
+        const auto table =
+            std::find_if(registerTables().begin(), registerTables().end(), [&](const Table &t) {
+                return name.compare(QString::fromUtf8(t.name), Qt::CaseInsensitive) == 0;
+            });
+        if (table == registerTables().end()) {
+            left << QStringLiteral("таблица %1").arg(name);
+            continue;
+        }
+        SqliteStatement columns =
+            db.prepare(QStringLiteral("PRAGMA table_info(%1)").arg(quoteIdentifier(name)));
+        while (columns.step()) {
+            const QString column = columns.columnText(1);
+            const bool known =
+                std::any_of(table->columns.begin(), table->columns.end(),
+                            [&](const char *c) { return column == QString::fromUtf8(c); });
+            if (!known)
+                left << QStringLiteral("столбец %1.%2").arg(name, column);
+        }
+    }
+    return left;
 }
 
 } // namespace RegisterCopy

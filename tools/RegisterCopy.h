@@ -3,6 +3,7 @@
 #include "platform/Engine.h"
 
 #include <QList>
+#include <QStringList>
 #include <QString>
 
 #include <functional>
@@ -35,5 +36,10 @@ using Progress = std::function<void(const QString &table, qint64 done, qint64 to
 // failure, Ctrl+C or a termination leaves the target as it was. Throws Error.
 QList<TableCount> copy(const Side &from, const Side &to, const Progress &progress = {},
                        const PasswordPrompt &prompt = {});
+
+// What a copy from this side leaves out, since a register holds only its own tables and
+// columns: "таблица X" for another table, "столбец Main.Y" for another column. Only a file is
+// looked at (a register on a server is made with the register's tables alone).
+QStringList leftOut(const Side &from);
 
 } // namespace RegisterCopy

@@ -145,6 +145,18 @@ void showProgress(const QString &table, qint64 done, qint64 total)
     err().flush();
 }
 
+// A register holds only its own tables and columns: what a copy leaves out is named, never
+// dropped in silence.
+void tellLeftOut(const RegisterCopy::Side &from)
+{
+    const QStringList left = RegisterCopy::leftOut(from);
+    if (!left.isEmpty()) {
+        err() << "Не копируются (реестр хранит только свои таблицы и столбцы): "
+              << left.join(QStringLiteral(", ")) << '\n'
+              << Qt::flush;
+    }
+}
+
 // The rows of each table, under a heading.
 template <typename Tables> void printTables(const QString &heading, const Tables &tables)
 {
@@ -169,6 +181,7 @@ int copy(const QStringList &arguments)
                               QFileInfo(sides[0].file) == QFileInfo(sides[1].file)))
         return usageError();
     try {
+        tellLeftOut(sides[0]);
         const QList<RegisterCopy::TableCount> tables =
             RegisterCopy::copy(sides[0], sides[1], showProgress, askPasswordOnTerminal);
         printTables(QStringLiteral("Реестр скопирован"), tables);
@@ -192,6 +205,7 @@ int importToServer(JetImport::Options options, const QString &server)
     options.notice = [](const QString &text) { err() << text << '\n' << Qt::flush; };
     try {
         JetImport::importDatabase(options, showProgress);
+        tellLeftOut({options.target, QString()});
         const QList<RegisterCopy::TableCount> tables = RegisterCopy::copy(
             {options.target, QString()}, {QString(), server}, showProgress, askPasswordOnTerminal);
         printTables(QStringLiteral("Импортировано на сервер"), tables);

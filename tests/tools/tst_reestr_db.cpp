@@ -384,3 +384,28 @@ TEST(ReestrDbCopy, AnOldAccessFileImportsStraightIntoAServer)
     EXPECT_EQ(dump(folder.file(QStringLiteral("back.mdb"))),
               dump(folder.file(QStringLiteral("file.mdb"))));
 }
+
+// A file whose Main carries a column of the office's own and which holds a table of its own: the
+// copy to a server takes the register and names what it leaves out.
+TEST(ReestrDbCopy, WhatARegisterDoesNotHoldIsNamedNotDroppedInSilence)
+{
+    ServerDatabase server(false);
+    REQUIRE_SERVER(server);
+    TempFolder folder;
+    ASSERT_EQ(reestrDb(folder.path(), {QStringLiteral("init"), QStringLiteral("--demo")}).status,
+              0);
+    {
+        SqliteConnection db(folder.file(QStringLiteral("Base.mdb")),
+                            SqliteConnection::Mode::OpenExisting);
+        db.exec(QStringLiteral("ALTER TABLE Main ADD COLUMN Принят DATETIME"));
+        db.exec(QStringLiteral("CREATE TABLE Заметки (Текст TEXT)"));
+    }
+    const ProgramRun copied =
+        reestrDb(folder.path(), {QStringLiteral("copy"), QStringLiteral("Base.mdb"),
+                                 QStringLiteral("--server"), server.conninfo()});
+    ASSERT_EQ(copied.status, 0) << copied.err.toStdString();
+    EXPECT_EQ(copied.err.trimmed(),
+              QStringLiteral("Не копируются (реестр хранит только свои таблицы и столбцы): "
+                             "столбец Main.Принят, таблица Заметки"));
+    EXPECT_EQ(server.scalar(QStringLiteral("SELECT count(*) FROM Main")), QStringLiteral("40"));
+}
