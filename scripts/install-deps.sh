@@ -11,7 +11,7 @@ packages=("$@")
   libpq-dev
   libgtest-dev libgmock-dev libbenchmark-dev clang-format
   # run
-  fonts-wine 7zip xdg-utils
+  fonts-wine 7zip xdg-utils qt6-translations-l10n
   # the package and its test, the structure check
   dpkg-dev file lintian python3
   # tests and screenshots

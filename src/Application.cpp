@@ -6,6 +6,9 @@
 #include <QWindow>
 #include <QFontDatabase>
 #include <QLabel>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
@@ -68,6 +71,18 @@ QFont windowFont()
     font.setPixelSize(scaled(19));
     font.setBold(true);
     return font;
+}
+
+std::unique_ptr<QTranslator> installQtTranslations(const QLocale &locale)
+{
+    if (locale.language() != QLocale::Russian)
+        return nullptr;
+    auto translator = std::make_unique<QTranslator>();
+    if (!translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+        !QCoreApplication::installTranslator(translator.get()))
+        return nullptr;
+    return translator;
 }
 
 WaitCursor::WaitCursor()

@@ -6,7 +6,11 @@
 #include <QFont>
 #include <QRect>
 
+#include <memory>
+
 class QLabel;
+class QLocale;
+class QTranslator;
 class QWidget;
 
 // The program's application object. Handlers catch their own failures through the guard; what
@@ -53,6 +57,12 @@ T *place(QWidget *parent, const char *name, int left, int top, int width, int he
     widget->setGeometry(scaled(QRect(left, top, width, height)));
     return widget;
 }
+
+// Qt's own texts (the file dialog, the edit boxes' and grids' context menus, the scroll bars'
+// menus) in the desktop's language where it is Russian, from Qt's translations; the program's own
+// texts are its own already. Gives the translator installed, removed again when it is destroyed;
+// none when the language is another or the translations are not installed.
+std::unique_ptr<QTranslator> installQtTranslations(const QLocale &locale);
 
 // The wait cursor over every window for its lifetime, for work that keeps the person waiting
 // (the age calculation, the archive's snapshot of a server register); restored before any box.

@@ -1,6 +1,7 @@
 // Start-up and exit: the windows and the data module are made in a fixed order, the event loop
 // runs until the main window closes, and they are destroyed in the reverse order.
 #include "Application.h"
+#include "FirstStart.h"
 #include "Startup.h"
 #include "controls/MessageDialogs.h"
 #include "platform/Dialogs.h"
@@ -8,8 +9,10 @@
 #include "recordset/Connection.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFileInfo>
-#include <QSettings>
+#include <QLocale>
+#include <QTranslator>
 
 #include <cstdio>
 #include <typeinfo>
@@ -42,6 +45,8 @@ int main(int argc, char *argv[])
     MessageDialogs dialogs;
     Dialogs::install(&dialogs);
 
+    const std::unique_ptr<QTranslator> qtTexts = Application::installQtTranslations(QLocale());
+
     // The register: a server given on the command line, else the one in the settings (the
     // user's, then the computer's), else Base.mdb in the current folder.
     QCommandLineParser parser;
@@ -51,13 +56,29 @@ int main(int argc, char *argv[])
         QStringLiteral("server"),
         QStringLiteral("Реестр на сервере PostgreSQL: строка подключения libpq или URI."),
         QStringLiteral("CONNINFO"));
+    const QCommandLineOption fromMenuOption(
+        QStringLiteral("from-menu"),
+        QStringLiteral("Запуск из меню: реестр в папке ~/Реестр; при первом запуске программа "
+                       "предлагает создать реестр, перенести старую базу или подключиться к "
+                       "серверу."));
     parser.addOption(serverOption);
+    parser.addOption(fromMenuOption);
     parser.process(app);
     QString server = parser.value(serverOption);
-    if (server.isEmpty()) {
-        const QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
-                                 QStringLiteral("reestr"), QStringLiteral("reestr"));
-        server = settings.value(QStringLiteral("server")).toString();
+    if (server.isEmpty())
+        server = FirstStart::savedServer();
+    if (parser.isSet(fromMenuOption)) {
+        // From the menu the program works in ~/Реестр; with no register there yet (and none on a
+        // server) the person is asked what to do before anything is made.
+        const QString folder = FirstStart::registerFolder();
+        if (FirstStart::needed(folder, server)) {
+            FirstStartWindow first(folder);
+            if (first.exec() != QDialog::Accepted)
+                return 0;
+            server = first.server();
+        }
+        if (QFileInfo(folder).isDir())
+            QDir::setCurrent(folder);
     }
     if (Connection::serverNamesAPassword(server)) {
         Dialogs::current().showFatal(

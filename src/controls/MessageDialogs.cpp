@@ -1,5 +1,8 @@
 #include "MessageDialogs.h"
 
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QLineEdit>
@@ -76,4 +79,10 @@ std::optional<QString> MessageDialogs::askPassword(const QString &question)
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.textValue();
+}
+
+QString MessageDialogs::chooseFile(const QString &title, const QString &filter)
+{
+    return QFileDialog::getOpenFileName(QApplication::activeWindow(), title, QDir::homePath(),
+                                        filter);
 }

@@ -12,4 +12,5 @@ public:
     bool confirm(const QString &text) override;
     void showFatal(const QString &caption, const QString &text) override;
     std::optional<QString> askPassword(const QString &question) override;
+    QString chooseFile(const QString &title, const QString &filter) override;
 };

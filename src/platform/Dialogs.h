@@ -29,6 +29,15 @@ public:
         return std::nullopt;
     }
 
+    // Asks for a file to open, with the file dialog; empty when declined. A service that cannot
+    // ask gives nothing.
+    virtual QString chooseFile(const QString &title, const QString &filter)
+    {
+        (void)title;
+        (void)filter;
+        return QString();
+    }
+
     // The service in use. Installing one returns the one it replaces.
     static Dialogs &current();
     static Dialogs *install(Dialogs *dialogs);

@@ -285,8 +285,13 @@ SqliteConnection::SqliteConnection(const QString &path, Mode mode) : m_path(path
                                   .arg(shown, file.errorString()));
         }
     } else {
-        if (!QFileInfo(path).isFile())
-            throw Error(QStringLiteral("Файл базы данных «%1» не найден").arg(shown));
+        if (!QFileInfo(path).isFile()) {
+            throw Error(QStringLiteral("Файл базы данных «%1» не найден. Создайте реестр, "
+                                       "выполнив в этой папке команду reestr-db init, или "
+                                       "перенесите базу старой программы командой "
+                                       "reestr-db import СТАРЫЙ.mdb")
+                            .arg(shown));
+        }
         if (isJetDatabaseFile(path)) {
             throw Error(QStringLiteral("Файл «%1» — база данных Access старого формата. "
                                        "Преобразуйте её, выполнив в этой папке команду: "

@@ -20,6 +20,11 @@ for needed in fonts-wine xdg-utils 7zip libqt6widgets6 libsqlite3-0 libxlsxwrite
   grep -qE "(^|, )$needed( |,|$)" <<<"$depends" || fail "Depends lacks $needed: $depends"
 done
 [ "$(dpkg-deb -f "$deb" Suggests)" = "rar" ] || fail "Suggests is '$(dpkg-deb -f "$deb" Suggests)'"
+[ "$(dpkg-deb -f "$deb" Recommends)" = "qt6-translations-l10n" ] ||
+  fail "Recommends is '$(dpkg-deb -f "$deb" Recommends)'"
+# The menu entry tells the program it came from the menu, so that a first start asks.
+dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/applications/reestr.desktop |
+  grep -qx 'Exec=reestr --from-menu' || fail "the menu entry does not start reestr --from-menu"
 
 # Every file the package must hold, with its mode; everything belongs to root.
 listing=$(dpkg-deb -c "$deb")

@@ -1,6 +1,7 @@
 // Loaded into the real program with LD_PRELOAD by the start-up tests. It answers every message box
-// (writing its caption and text to stderr) and, once the main window is up, writes its caption and
-// closes it, so a test can check what a user would have seen without the program knowing.
+// (writing its caption and text to stderr), makes the choice REESTR_ROBOT_CHOICE names in the first
+// start's window, and, once the main window is up, writes its caption and closes it, so a test can
+// check what a user would have seen without the program knowing.
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QApplication>
@@ -22,6 +23,15 @@ void print(const char *kind, const QString &caption, const QString &text)
 
 void step()
 {
+    // The first start's window: the choice named by REESTR_ROBOT_CHOICE (a button's name).
+    if (QWidget *modal = QApplication::activeModalWidget();
+        modal && modal->objectName() == QLatin1String("FirstStartWindow")) {
+        const QString choice = qEnvironmentVariable("REESTR_ROBOT_CHOICE");
+        print("FIRSTSTART", modal->windowTitle(), choice);
+        if (auto *button = modal->findChild<QAbstractButton *>(choice))
+            button->click();
+        return;
+    }
     if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
         print("BOX", box->windowTitle(),
               QStringLiteral("icon=%1 buttons=%2 %3")

@@ -19,6 +19,8 @@ public:
     bool answer = true;
     QStringList passwordQuestions;
     std::optional<QString> password; // the reply to a password question
+    QStringList fileQuestions;
+    QString chosenFile; // the reply to the file dialog
 
     void showError(const QString &message) override { errors << errorBoxText(message); }
     void showNotice(const QString &text) override { notices << text; }
@@ -36,6 +38,12 @@ public:
     {
         passwordQuestions << question;
         return password;
+    }
+
+    QString chooseFile(const QString &title, const QString &) override
+    {
+        fileQuestions << title;
+        return chosenFile;
     }
 
 private:

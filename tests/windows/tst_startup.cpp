@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QProcess>
 #include <QProcessEnvironment>
 
@@ -26,13 +27,16 @@ struct Session
 };
 
 Session startProgram(const QString &folder, const QString &extraPreload = QString(),
-                     const QStringList &arguments = {}, const QString &configHome = QString())
+                     const QStringList &arguments = {}, const QString &configHome = QString(),
+                     const QMap<QString, QString> &environment = {})
 {
     QProcess process;
     process.setWorkingDirectory(folder);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (!configHome.isEmpty())
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+    for (auto it = environment.begin(); it != environment.end(); ++it)
+        env.insert(it.key(), it.value());
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     QString preload = QStringLiteral(REESTR_BOX_ROBOT);
     if (!extraPreload.isEmpty())
@@ -59,6 +63,8 @@ Session startProgram(const QString &folder, const QString &extraPreload = QStrin
         if (line.startsWith(QLatin1String("BOX "))) {
             session.boxes << line.mid(4);
             session.shown << QStringLiteral("box");
+        } else if (line.startsWith(QLatin1String("FIRSTSTART "))) {
+            session.shown << QStringLiteral("first start");
         } else if (line.startsWith(QLatin1String("WINDOW "))) {
             session.windows << line.mid(7);
             session.shown << QStringLiteral("window");
@@ -302,4 +308,59 @@ TEST(Startup, ARegisterOnAServerStartsAsTheFileDoes)
     EXPECT_FALSE(session.boxes[0].contains(QStringLiteral("secret")));
     EXPECT_TRUE(session.windows.isEmpty());
     EXPECT_EQ(session.status, 1);
+}
+
+// Started from the menu in a fresh home with no register: the first start's window comes first.
+// Creating a register there makes ~/Реестр/Base.mdb with its reference tables and the program
+// starts on it; quitting leaves nothing behind; with the register there the next start from the
+// menu goes straight to it; a start from a terminal stays as it was.
+TEST(Startup, FromTheMenuTheFirstStartAsksAndOnlyThePersonsChoiceMakesARegister)
+{
+    TempFolder home;
+    TempFolder elsewhere;
+    const QString folder = home.file(QStringLiteral("Реестр"));
+    const auto fromMenu = [&](const char *choice) {
+        return startProgram(elsewhere.path(), QString(), {QStringLiteral("--from-menu")},
+                            home.file(QStringLiteral(".config")),
+                            {{QStringLiteral("HOME"), home.path()},
+                             {QStringLiteral("REESTR_ROBOT_CHOICE"), QString::fromLatin1(choice)}});
+    };
+
+    Session session = fromMenu("quitButton");
+    EXPECT_EQ(session.status, 0);
+    EXPECT_EQ(session.shown, QStringList({QStringLiteral("first start")}));
+    EXPECT_EQ(QDir(home.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList())
+        << "quitting leaves nothing behind";
+
+    session = fromMenu("createButton");
+    EXPECT_EQ(session.status, 0) << session.stderrText.toStdString();
+    EXPECT_EQ(session.shown,
+              QStringList({QStringLiteral("first start"), QStringLiteral("window")}));
+    EXPECT_TRUE(session.boxes.isEmpty()) << session.boxes.join(QLatin1Char('\n')).toStdString();
+    ASSERT_EQ(session.windows.size(), 1);
+    EXPECT_TRUE(session.windows[0].contains(QStringLiteral("rows=0")))
+        << session.windows[0].toStdString();
+    {
+        SqliteConnection db(QDir(folder).filePath(QStringLiteral("Base.mdb")),
+                            SqliteConnection::Mode::OpenExisting);
+        SqliteStatement counts = db.prepare(QStringLiteral(
+            "SELECT (SELECT count(*) FROM Main) || ' ' || (SELECT count(*) FROM Mesyats) || ' ' || "
+            "(SELECT count(*) FROM Chislo) || ' ' || (SELECT min(Год) FROM God)"));
+        ASSERT_TRUE(counts.step());
+        EXPECT_EQ(counts.columnText(0), QStringLiteral("0 12 31 1930"));
+    }
+
+    session = fromMenu("quitButton");
+    EXPECT_EQ(session.shown, QStringList({QStringLiteral("window")}))
+        << "with its register the menu start asks nothing";
+
+    // From a terminal in a folder without a register: the boxes as ever, each saying what to do.
+    session = startProgram(elsewhere.path(), QString(), {}, home.file(QStringLiteral(".config")),
+                           {{QStringLiteral("HOME"), home.path()}});
+    EXPECT_FALSE(session.shown.contains(QStringLiteral("first start")));
+    ASSERT_FALSE(session.boxes.isEmpty());
+    EXPECT_TRUE(session.boxes[0].contains(QStringLiteral("не найден. Создайте реестр, выполнив в "
+                                                         "этой папке команду reestr-db init")))
+        << session.boxes[0].toStdString();
 }

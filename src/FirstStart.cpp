@@ -1,0 +1,260 @@
+#include "FirstStart.h"
+
+#include "DatabaseTool.h"
+#include "JetImport.h"
+#include "platform/Dialogs.h"
+#include "platform/Engine.h"
+#include "platform/Error.h"
+#include "recordset/Connection.h"
+
+#include <QCoreApplication>
+#include <QDate>
+#include <QDir>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include <climits>
+#include <memory>
+
+namespace FirstStart {
+
+namespace {
+
+std::unique_ptr<QSettings> userSettings()
+{
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                       QStringLiteral("reestr"), QStringLiteral("reestr"));
+}
+
+} // namespace
+
+QString conninfoValue(const QString &value)
+{
+    if (!value.isEmpty() && !value.contains(QLatin1Char(' ')) &&
+        !value.contains(QLatin1Char('\'')) && !value.contains(QLatin1Char('\\')))
+        return value;
+    QString quoted = value;
+    quoted.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+    quoted.replace(QLatin1Char('\''), QLatin1String("\\'"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
+QString registerFolder()
+{
+    return QDir::home().filePath(QStringLiteral("Реестр"));
+}
+
+bool needed(const QString &folder, const QString &server)
+{
+    return server.isEmpty() &&
+           !QFileInfo::exists(QDir(folder).filePath(QStringLiteral("Base.mdb")));
+}
+
+QString savedServer()
+{
+    return userSettings()->value(QStringLiteral("server")).toString();
+}
+
+void saveServer(const QString &conninfo)
+{
+    const std::unique_ptr<QSettings> settings = userSettings();
+    settings->setValue(QStringLiteral("server"), conninfo);
+    settings->sync();
+    if (settings->status() != QSettings::NoError) {
+        throw Error(QStringLiteral("Не удаётся записать настройки в «%1»")
+                        .arg(QDir::toNativeSeparators(settings->fileName())));
+    }
+}
+
+} // namespace FirstStart
+
+FirstStartWindow::FirstStartWindow(QString folder, QWidget *parent)
+    : QDialog(parent), m_folder(std::move(folder))
+{
+    setObjectName(QStringLiteral("FirstStartWindow"));
+    setWindowTitle(applicationTitle());
+    m_pages = new QStackedWidget(this);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(m_pages);
+
+    // The choices.
+    auto *choices = new QWidget(m_pages);
+    auto *choiceLayout = new QVBoxLayout(choices);
+    auto *question = new QLabel(
+        QStringLiteral("Реестр ещё не создан. Программа будет хранить его в папке «%1».\n"
+                       "Что сделать?")
+            .arg(QDir::toNativeSeparators(m_folder)),
+        choices);
+    question->setWordWrap(true);
+    choiceLayout->addWidget(question);
+    const auto button = [&](const char *name, const QString &caption) {
+        auto *made = new QPushButton(caption, choices);
+        made->setObjectName(QLatin1String(name));
+        choiceLayout->addWidget(made);
+        return made;
+    };
+    createButton = button("createButton", QStringLiteral("Создать пустой реестр"));
+    importButton =
+        button("importButton", QStringLiteral("Перенести базу старой программы (файл .mdb)…"));
+    serverButton = button("serverButton", QStringLiteral("Работать с реестром на сервере…"));
+    quitButton = button("quitButton", QStringLiteral("Выйти"));
+    m_progressText = new QLabel(choices);
+    progress = new QProgressBar(choices);
+    progress->setObjectName(QStringLiteral("progress"));
+    progress->setAccessibleName(QStringLiteral("Перенос базы"));
+    progress->hide();
+    choiceLayout->addWidget(m_progressText);
+    choiceLayout->addWidget(progress);
+    m_pages->addWidget(choices);
+
+    // The server.
+    auto *serverPage = new QWidget(m_pages);
+    auto *serverLayout = new QVBoxLayout(serverPage);
+    auto *explanation =
+        new QLabel(QStringLiteral("Адрес сервера и имя базы данных реестра даёт администратор. "
+                                  "Пароль, если сервер его спросит, не сохраняется."),
+                   serverPage);
+    explanation->setWordWrap(true);
+    serverLayout->addWidget(explanation);
+    auto *form = new QFormLayout;
+    serverAddress = new QLineEdit(serverPage);
+    serverAddress->setObjectName(QStringLiteral("serverAddress"));
+    serverAddress->setAccessibleName(QStringLiteral("Адрес сервера"));
+    serverDatabase = new QLineEdit(QStringLiteral("reestr"), serverPage);
+    serverDatabase->setObjectName(QStringLiteral("serverDatabase"));
+    serverDatabase->setAccessibleName(QStringLiteral("База данных"));
+    form->addRow(QStringLiteral("Адрес сервера (имя или адрес, можно с «:порт»):"), serverAddress);
+    form->addRow(QStringLiteral("База данных:"), serverDatabase);
+    serverLayout->addLayout(form);
+    connectButton = new QPushButton(QStringLiteral("Подключиться"), serverPage);
+    connectButton->setObjectName(QStringLiteral("connectButton"));
+    backButton = new QPushButton(QStringLiteral("Назад"), serverPage);
+    backButton->setObjectName(QStringLiteral("backButton"));
+    serverLayout->addWidget(connectButton);
+    serverLayout->addWidget(backButton);
+    m_pages->addWidget(serverPage);
+
+    connect(createButton, &QPushButton::clicked, this, &FirstStartWindow::createRegister);
+    connect(importButton, &QPushButton::clicked, this, &FirstStartWindow::importOldFile);
+    connect(serverButton, &QPushButton::clicked, this, [this, serverPage] {
+        m_pages->setCurrentWidget(serverPage);
+        serverAddress->setFocus();
+    });
+    connect(quitButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(connectButton, &QPushButton::clicked, this, &FirstStartWindow::useServer);
+    connect(backButton, &QPushButton::clicked, this,
+            [this, choices] { m_pages->setCurrentWidget(choices); });
+}
+
+bool FirstStartWindow::inFolder(const std::function<void(const QString &database)> &make)
+{
+    const QDir parent = QFileInfo(m_folder).dir();
+    const bool made = !QFileInfo::exists(m_folder);
+    try {
+        if (made && !parent.mkpath(QFileInfo(m_folder).fileName()))
+            throw Error(QStringLiteral("Не удаётся создать папку «%1»")
+                            .arg(QDir::toNativeSeparators(m_folder)));
+        make(QDir(m_folder).filePath(QStringLiteral("Base.mdb")));
+        return true;
+    } catch (const Error &e) {
+        // Nothing of a failed attempt stays: the folder goes again when this made it.
+        if (made)
+            parent.rmdir(QFileInfo(m_folder).fileName());
+        Dialogs::current().showError(e.message());
+        return false;
+    }
+}
+
+void FirstStartWindow::createRegister()
+{
+    if (inFolder([](const QString &database) {
+            DatabaseTool::createDatabase(database, false, QDate::currentDate().year());
+        }))
+        accept();
+}
+
+void FirstStartWindow::importOldFile()
+{
+    const QString old = Dialogs::current().chooseFile(
+        QStringLiteral("База данных старой программы"),
+        QStringLiteral("Базы данных Access (*.mdb *.accdb *.MDB *.ACCDB);;Все файлы (*)"));
+    if (old.isEmpty())
+        return;
+    JetImport::Options options;
+    options.source = old;
+    QStringList leftOut;
+    options.notice = [&](const QString &text) { leftOut << text; };
+    const auto shown = [this](const QString &table, qint64 done, qint64 total) {
+        m_progressText->setText(
+            QStringLiteral("%1: %2 из %3 строк").arg(table).arg(done).arg(total));
+        progress->setRange(0, static_cast<int>(std::min<qint64>(total, INT_MAX)));
+        progress->setValue(static_cast<int>(std::min<qint64>(done, INT_MAX)));
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    };
+    const auto import = [&](const QString &database) {
+        options.target = database;
+        try {
+            JetImport::importDatabase(options, shown);
+        } catch (const Error &e) {
+            // Columns of a type that cannot be read: the rest may come over without them.
+            if (options.skipUnsupported ||
+                !e.message().contains(QLatin1String("--skip-unsupported")))
+                throw;
+            const QString column = e.message().section(QStringLiteral("; импорт остановлен"), 0, 0);
+            if (!Dialogs::current().confirm(
+                    column + QStringLiteral(".\nПеренести всё остальное без таких столбцов?")))
+                throw Error(QStringLiteral("Импорт отменён"));
+            options.skipUnsupported = true;
+            JetImport::importDatabase(options, shown);
+        }
+    };
+    setEnabled(false);
+    progress->show();
+    const bool imported = inFolder(import);
+    progress->hide();
+    m_progressText->clear();
+    setEnabled(true);
+    if (!imported)
+        return;
+    if (!leftOut.isEmpty())
+        Dialogs::current().showNotice(leftOut.join(QLatin1Char('\n')));
+    accept();
+}
+
+void FirstStartWindow::useServer()
+{
+    const QString address = serverAddress->text().trimmed();
+    const QString database = serverDatabase->text().trimmed();
+    if (address.isEmpty() || database.isEmpty()) {
+        Dialogs::current().showError(QStringLiteral("Укажите адрес сервера и имя базы данных"));
+        return;
+    }
+    QString host = address;
+    QString conninfo;
+    const qsizetype colon = address.lastIndexOf(QLatin1Char(':'));
+    if (colon > 0 && !address.contains(QLatin1Char(']')) && address.count(QLatin1Char(':')) == 1) {
+        host = address.left(colon);
+        conninfo = QStringLiteral("port=%1 ").arg(FirstStart::conninfoValue(address.mid(colon + 1)));
+    }
+    conninfo = QStringLiteral("host=%1 %2dbname=%3")
+                   .arg(FirstStart::conninfoValue(host), conninfo, FirstStart::conninfoValue(database));
+    try {
+        // Connected, and the register is there: its people's table opens.
+        Connection connection(QString(), conninfo);
+        connection.open();
+        connection.engine().table(QStringLiteral("Main"));
+        FirstStart::saveServer(conninfo);
+    } catch (const Error &e) {
+        Dialogs::current().showError(e.message());
+        return;
+    }
+    m_server = conninfo;
+    accept();
+}
