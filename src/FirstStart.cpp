@@ -80,6 +80,7 @@ FirstStartWindow::FirstStartWindow(QString folder, QWidget *parent)
 {
     setObjectName(QStringLiteral("FirstStartWindow"));
     setWindowTitle(applicationTitle());
+    setMinimumWidth(560); // the folder's path on one line
     m_pages = new QStackedWidget(this);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(m_pages);
