@@ -270,15 +270,43 @@ void ageWalk(RecordSet &tblMain, int year)
     AgeCalculation::walk(tblMain, year);
 }
 
-void detachedWalkBenchmark(benchmark::State &state)
+qint64 peakKiB()
 {
-    Connection connection(benchDatabaseCopy(int(state.range(0))));
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+void openTableRepeatedly(benchmark::State &state, Connection &connection)
+{
+    connection.open();
+    for (auto _ : state) {
+        RecordSet tblMain(QStringLiteral("tblMain"), connection, RecordSet::Kind::Table);
+        tblMain.setTableName(QStringLiteral("Main"));
+        tblMain.setActive(true);
+        benchmark::DoNotOptimize(tblMain.RecordTotal());
+    }
+}
+
+void walkRepeatedly(benchmark::State &state, Connection &connection)
+{
     RecordSet tblMain(QStringLiteral("tblMain"), connection, RecordSet::Kind::Table);
     tblMain.setTableName(QStringLiteral("Main"));
     tblMain.setActive(true);
     int year = 2030;
     for (auto _ : state)
         ageWalk(tblMain, year++);
+}
+
+void detachedWalkBenchmark(benchmark::State &state)
+{
+    Connection connection(benchDatabaseCopy(int(state.range(0))));
+    walkRepeatedly(state, connection);
 }
 
 void setUpdateBenchmark(benchmark::State &state)

@@ -11,6 +11,7 @@
 class RecordSet;
 class SqliteConnection;
 class Engine;
+class Connection;
 
 // Collects the times of every benchmark run, so the program can end with its target lines.
 class RatioReporter : public benchmark::ConsoleReporter
@@ -74,6 +75,14 @@ void setBasedAgeUpdate(SqliteConnection &db, int year);
 Touched agesWritten(SqliteConnection &db);
 // The same, read through the register's engine (a file).
 Touched agesWritten(Engine &engine);
+
+// The most memory this process has held, in KiB (VmHWM); -1 where it cannot be read.
+qint64 peakKiB();
+
+// Opens tblMain of the register `connection` names once per iteration, as the program does.
+void openTableRepeatedly(benchmark::State &state, Connection &connection);
+// The age walk over tblMain of the register `connection` names, one year after another.
+void walkRepeatedly(benchmark::State &state, Connection &connection);
 
 // Benchmarks over a copy of the bench database of state.range(0) people, one year after another:
 // the age walk over tblMain as a record set attached to nothing, and the set-based update.

@@ -57,18 +57,6 @@ double secondsSinceProcessStart()
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9 - started;
 }
 
-qint64 peakKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
 // Tells when a widget has been painted.
 class PaintWatch : public QObject
 {

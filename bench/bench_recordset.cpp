@@ -20,13 +20,7 @@ const QString tableSelect = QStringLiteral("SELECT rowid, * FROM Main");
 void openTable(benchmark::State &state)
 {
     Connection connection(benchDatabase(int(state.range(0))));
-    connection.open();
-    for (auto _ : state) {
-        RecordSet tblMain(QStringLiteral("tblMain"), connection, RecordSet::Kind::Table);
-        tblMain.setTableName(QStringLiteral("Main"));
-        tblMain.setActive(true);
-        benchmark::DoNotOptimize(tblMain.RecordTotal());
-    }
+    openTableRepeatedly(state, connection);
 }
 
 void touchFloor(benchmark::State &state)

@@ -336,13 +336,7 @@ void pipelinedUpdates(PGconn *conn, const std::vector<std::pair<QByteArray, qint
 void openTable(benchmark::State &state)
 {
     Connection connection(QString(), registerConninfo());
-    connection.open();
-    for (auto _ : state) {
-        RecordSet tblMain(QStringLiteral("tblMain"), connection, RecordSet::Kind::Table);
-        tblMain.setTableName(QStringLiteral("Main"));
-        tblMain.setActive(true);
-        benchmark::DoNotOptimize(tblMain.RecordTotal());
-    }
+    openTableRepeatedly(state, connection);
 }
 
 void touchFloor(benchmark::State &state)
@@ -352,26 +346,17 @@ void touchFloor(benchmark::State &state)
         benchmark::DoNotOptimize(touchServer(db.conn));
 }
 
-void walkOn(benchmark::State &state, const QString &conninfo)
-{
-    Connection connection(QString(), conninfo);
-    RecordSet tblMain(QStringLiteral("tblMain"), connection, RecordSet::Kind::Table);
-    tblMain.setTableName(QStringLiteral("Main"));
-    tblMain.setActive(true);
-    int year = 2030;
-    for (auto _ : state)
-        ageWalk(tblMain, year++);
-}
-
 void walk(benchmark::State &state)
 {
-    walkOn(state, registerConninfo());
+    Connection connection(QString(), registerConninfo());
+    walkRepeatedly(state, connection);
 }
 
 void relayedWalk(benchmark::State &state)
 {
     DelayingRelay relay(serverSocket(), std::chrono::milliseconds(2));
-    walkOn(state, throughRelay(registerConninfo(), relay.port()));
+    Connection connection(QString(), throughRelay(registerConninfo(), relay.port()));
+    walkRepeatedly(state, connection);
 }
 
 void pipelinedFloor(benchmark::State &state)
@@ -485,18 +470,6 @@ QByteArray copiedRows()
 }
 
 // --- memory ------------------------------------------------------------------------------------
-
-qint64 peakKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
 
 // A process of its own that opens tblMain from the file or the server and prints its peak.
 int holdRegister(const QString &file, const QString &server)

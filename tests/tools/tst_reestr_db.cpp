@@ -24,6 +24,18 @@ ProgramRun reestrDb(const QString &folder, const QStringList &arguments)
     return runProgram(QStringLiteral(REESTR_DB_PATH), arguments, folder, 30000);
 }
 
+// The demo register made by `reestr-db init --demo` in the folder, then changed by `statements`.
+bool demoRegister(const TempFolder &folder, const QStringList &statements)
+{
+    if (reestrDb(folder.path(), {QStringLiteral("init"), QStringLiteral("--demo")}).status != 0)
+        return false;
+    SqliteConnection db(folder.file(QStringLiteral("Base.mdb")),
+                        SqliteConnection::Mode::OpenExisting);
+    for (const QString &statement : statements)
+        db.exec(statement);
+    return true;
+}
+
 struct Column
 {
     QString name;
@@ -258,21 +270,17 @@ TEST(ReestrDbCopy, AFileRegisterGoesToTheServerAndBackUnchanged)
     ServerDatabase server(false);
     REQUIRE_SERVER(server);
     TempFolder folder;
-    ASSERT_EQ(reestrDb(folder.path(), {QStringLiteral("init"), QStringLiteral("--demo")}).status,
-              0);
-    {
-        SqliteConnection db(folder.file(QStringLiteral("Base.mdb")),
-                            SqliteConnection::Mode::OpenExisting);
-        db.exec(QStringLiteral("DELETE FROM Main WHERE Код IN (3, 40)"));
-        db.exec(QStringLiteral("UPDATE Main SET Юбилей = '', Возраст = 61 WHERE Код = 5"));
-        // What ends a value or a row in a bulk copy, inside a text.
-        db.exec(QStringLiteral("UPDATE Main SET ФИО = 'a\\b' || char(9) || '\\N' || char(10) || "
-                               "'c' || char(13) WHERE Код = 6"));
-        db.exec(QStringLiteral("DELETE FROM God WHERE Год = 1931"));
-        db.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
-                               "WHERE i < 2462) INSERT INTO Main (ФИО, Год) "
-                               "SELECT 'Человек ' || i, 1950 + i % 50 FROM n"));
-    }
+    ASSERT_TRUE(demoRegister(
+        folder,
+        {QStringLiteral("DELETE FROM Main WHERE Код IN (3, 40)"),
+         QStringLiteral("UPDATE Main SET Юбилей = '', Возраст = 61 WHERE Код = 5"),
+         // What ends a value or a row in a bulk copy, inside a text.
+         QStringLiteral("UPDATE Main SET ФИО = 'a\\b' || char(9) || '\\N' || char(10) || 'c' || "
+                        "char(13) WHERE Код = 6"),
+         QStringLiteral("DELETE FROM God WHERE Год = 1931"),
+         QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < "
+                        "2462) INSERT INTO Main (ФИО, Год) SELECT 'Человек ' || i, 1950 + i % 50 "
+                        "FROM n")}));
     const QString original = dump(folder.file(QStringLiteral("Base.mdb")));
 
     const ProgramRun there =
@@ -392,14 +400,8 @@ TEST(ReestrDbCopy, WhatARegisterDoesNotHoldIsNamedNotDroppedInSilence)
     ServerDatabase server(false);
     REQUIRE_SERVER(server);
     TempFolder folder;
-    ASSERT_EQ(reestrDb(folder.path(), {QStringLiteral("init"), QStringLiteral("--demo")}).status,
-              0);
-    {
-        SqliteConnection db(folder.file(QStringLiteral("Base.mdb")),
-                            SqliteConnection::Mode::OpenExisting);
-        db.exec(QStringLiteral("ALTER TABLE Main ADD COLUMN Принят DATETIME"));
-        db.exec(QStringLiteral("CREATE TABLE Заметки (Текст TEXT)"));
-    }
+    ASSERT_TRUE(demoRegister(folder, {QStringLiteral("ALTER TABLE Main ADD COLUMN Принят DATETIME"),
+                                      QStringLiteral("CREATE TABLE Заметки (Текст TEXT)")}));
     const ProgramRun copied =
         reestrDb(folder.path(), {QStringLiteral("copy"), QStringLiteral("Base.mdb"),
                                  QStringLiteral("--server"), server.conninfo()});
