@@ -442,9 +442,9 @@ double serverCopy(const QByteArray &rows)
             "ФИО varchar(60), Дата_рождения varchar(20), Год integer, Месяц integer, "
             "Число integer, Возраст integer, Юбилей varchar(10))");
     PQclear(PQexec(db.conn, QByteArray("COPY Main (") + mainColumns + ") FROM STDIN"));
-    for (qsizetype at = 0; at < rows.size(); at += 256 * 1024)
+    for (qsizetype at = 0; at < rows.size(); at += 32 * 1024)
         PQputCopyData(db.conn, rows.constData() + at,
-                      int(std::min<qsizetype>(256 * 1024, rows.size() - at)));
+                      int(std::min<qsizetype>(32 * 1024, rows.size() - at)));
     PQputCopyEnd(db.conn, nullptr);
     for (PGresult *result; (result = PQgetResult(db.conn)) != nullptr;)
         PQclear(result);

@@ -363,8 +363,10 @@ void PgConnection::readInPieces(const QString &sql,
 
 namespace {
 
-// Rows are handed to libpq in pieces of about this size.
-constexpr qsizetype copyPiece = 256 * 1024;
+// Rows are handed to libpq in pieces of about this size. The server reads a whole piece before it
+// takes its rows, so small pieces let it work while the next is made: 256 KiB took twice as long
+// as 32 KiB for a million rows here.
+constexpr qsizetype copyPiece = 32 * 1024;
 
 // A text value in COPY's text format: the characters that end a value or a row, escaped.
 void appendCopyText(QByteArray &buffer, const QByteArray &text)
