@@ -391,6 +391,7 @@ TEST(ReestrDbImport, TheOldBaseMdbIsConvertedWhereItLiesAndKeptUnderANameThatSay
 
 TEST(ReestrDbImport, DamagedFilesEndWithAMessageNeverACrashAHangOrALeftoverFile)
 {
+    REQUIRE_FIXTURE(fixture);
     const std::vector<Damage> copies = damagedCopies();
     ASSERT_GT(copies.size(), 100u);
     int refused = 0;
