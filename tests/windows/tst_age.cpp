@@ -14,6 +14,7 @@
 #include "controls/TextComboBox.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -221,6 +222,7 @@ TEST_F(AgeTest, AnAgeThatDoesNotFitTheColumnStopsTheWalkThereAndKeepsWhatWasDone
                              "The allowed range is -2147483648 to 2147483647."));
     EXPECT_EQ(ageOf(QStringLiteral("first")), QStringLiteral("25 да"));
     EXPECT_EQ(ageOf(QStringLiteral("last")), QStringLiteral("null null"));
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr) << "the wait cursor ends with the walk";
     EXPECT_EQ(DM->tblMain.state(), RecordSet::State::Editing);
     EXPECT_EQ(shown(), QStringLiteral("odd   1 "))
         << "the window stands on the record that failed, its refused age not taken";
