@@ -17,23 +17,35 @@
 #include <QPushButton>
 #include <QTest>
 
-class ReportTest : public ProgramTest
+// The program with its reports written into a folder of the test's own and "opened" into a list.
+class ReportsCaught : public ProgramTest
+{
+protected:
+    ReportsCaught()
+    {
+        Spreadsheet::Session::setOutputFolder(m_reports.path());
+        Desktop::setDocumentOpener([this](const QString &path) { opened << path; });
+    }
+    ~ReportsCaught() override
+    {
+        Desktop::setDocumentOpener(nullptr);
+        Spreadsheet::Session::setOutputFolder(QString());
+    }
+
+    TempFolder m_reports;
+    QStringList opened;
+};
+
+class ReportTest : public ReportsCaught
 {
 protected:
     ReportTest()
     {
-        Spreadsheet::Session::setOutputFolder(m_reports.path());
-        Desktop::setDocumentOpener([this](const QString &path) { opened << path; });
         exec(QStringLiteral(
             "INSERT INTO Main (ФИО, Дата_рождения, Год, Месяц) VALUES "
             "('Иванов Сергей', '12.03.1975', 1975, 3), ('Петрова Анна', '01.03.2000', 2000, 3), "
             "('Сидоров Олег', '05.07.1990', 1990, 7)"));
         startProgram();
-    }
-    ~ReportTest() override
-    {
-        Desktop::setDocumentOpener(nullptr);
-        Spreadsheet::Session::setOutputFolder(QString());
     }
     void search(const QString &month)
     {
@@ -41,9 +53,6 @@ protected:
         QTest::mouseClick(frmMain->btn8, Qt::LeftButton);
     }
     void print(QPushButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
-
-    TempFolder m_reports;
-    QStringList opened;
 };
 
 TEST_F(ReportTest, TheMonthListBecomesASheetWithTitleHeadersAndOneRowPerPerson)
@@ -215,13 +224,11 @@ TEST(SpreadsheetTest, CellsWrittenInAnyOrderLandInPlaceAndTheLastValueAtAPlaceSt
 // the register's: a date and binary data, declared as the import declares them. The month list
 // shows them (the date in Russian form, the binary data by its size), a date typed in the grid is
 // stored as a date, the binary data cannot be changed, and the report keeps its four columns.
-class ImportedColumnsTest : public ProgramTest
+class ImportedColumnsTest : public ReportsCaught
 {
 protected:
     ImportedColumnsTest()
     {
-        Spreadsheet::Session::setOutputFolder(m_reports.path());
-        Desktop::setDocumentOpener([this](const QString &path) { opened << path; });
         exec(QStringLiteral("ALTER TABLE Main ADD COLUMN Принят DATETIME"));
         exec(QStringLiteral("ALTER TABLE Main ADD COLUMN Фото BLOB"));
         exec(
@@ -230,11 +237,6 @@ protected:
                            "zeroblob(12345)), ('Петров', '01.03.1990', 1990, 3, '0632-01-01', "
                            "NULL)"));
         startProgram();
-    }
-    ~ImportedColumnsTest() override
-    {
-        Desktop::setDocumentOpener(nullptr);
-        Spreadsheet::Session::setOutputFolder(QString());
     }
     // The grid's cells of one column, top to bottom.
     QStringList column(const QString &title)
@@ -257,9 +259,6 @@ protected:
             QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_unknown,
                                 QString(c), Qt::NoModifier);
     }
-
-    TempFolder m_reports;
-    QStringList opened;
 };
 
 TEST_F(ImportedColumnsTest, TheMonthListShowsThemAndTheReportKeepsItsFourColumns)
