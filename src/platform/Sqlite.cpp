@@ -511,20 +511,14 @@ RowCells::Kind StatementCells::kind(int column) const
     switch (m_statement.columnType(column + m_first)) {
     case SqliteStatement::Type::Null:
         return Kind::Null;
-    default:
-        if (isSizeOnly(column))
-            return Kind::Integer;
-        break;
-    }
-    switch (m_statement.columnType(column + m_first)) {
-    case SqliteStatement::Type::Null:
-        return Kind::Null;
     case SqliteStatement::Type::Integer:
         return Kind::Integer;
     case SqliteStatement::Type::Real:
-        return Kind::Real;
+        return isSizeOnly(column) ? Kind::Integer : Kind::Real;
     case SqliteStatement::Type::Text:
     case SqliteStatement::Type::Blob:
+        if (isSizeOnly(column))
+            return Kind::Integer;
         break;
     }
     return Kind::Text;
