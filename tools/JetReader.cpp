@@ -339,6 +339,18 @@ void sendRows(MdbHandle *mdb, int number, TablePlan &plan, Sender &sender)
     sender.send(Kind::End);
 }
 
+// The file's own tables, collected first: mdb_read_table re-reads the catalogue.
+std::vector<MdbCatalogEntry *> userTables(MdbHandle *mdb)
+{
+    std::vector<MdbCatalogEntry *> entries;
+    for (unsigned i = 0; i < mdb->num_catalog; ++i) {
+        auto *entry = static_cast<MdbCatalogEntry *>(g_ptr_array_index(mdb->catalog, i));
+        if (entry && entry->object_type == MDB_TABLE && !mdb_is_system_table(entry))
+            entries.push_back(entry);
+    }
+    return entries;
+}
+
 // The code page of an Access 97 file's texts, read from the texts themselves: opened once with
 // every byte taken as the character of the same number, its table and column names and a sample
 // of its texts give their bytes back. Empty for a later format (its texts are Unicode).
@@ -352,13 +364,7 @@ QString detectCodePage(const QString &source)
     constexpr int sampledRows = 2000;
     QList<QByteArray> texts;
     const auto bytesOf = [](const char *text) { return QString::fromUtf8(text).toLatin1(); };
-    std::vector<MdbCatalogEntry *> entries;
-    for (unsigned i = 0; i < mdb->num_catalog; ++i) {
-        auto *entry = static_cast<MdbCatalogEntry *>(g_ptr_array_index(mdb->catalog, i));
-        if (entry && entry->object_type == MDB_TABLE && !mdb_is_system_table(entry))
-            entries.push_back(entry);
-    }
-    for (MdbCatalogEntry *entry : entries) {
+    for (MdbCatalogEntry *entry : userTables(mdb.get())) {
         texts << bytesOf(entry->object_name);
         std::unique_ptr<MdbTableDef, TableDeleter> table(mdb_read_table(entry));
         if (!table || !mdb_read_columns(table.get()) || !table->columns)
@@ -403,15 +409,8 @@ int sendDatabase(const QString &source, const QString &codepage, bool skipUnsupp
                            .arg(formatName(mdb.get()))};
         }
 
-        // mdb_read_table re-reads the catalogue: the entries are collected first.
-        std::vector<MdbCatalogEntry *> entries;
-        for (unsigned i = 0; i < mdb->num_catalog; ++i) {
-            auto *entry = static_cast<MdbCatalogEntry *>(g_ptr_array_index(mdb->catalog, i));
-            if (entry && entry->object_type == MDB_TABLE && !mdb_is_system_table(entry))
-                entries.push_back(entry);
-        }
         std::vector<TablePlan> plans;
-        for (MdbCatalogEntry *entry : entries)
+        for (MdbCatalogEntry *entry : userTables(mdb.get()))
             plans.push_back(planTable(mdb.get(), entry, skipUnsupported, sender));
         sender.send(Kind::Planned);
         for (size_t i = 0; i < plans.size(); ++i)

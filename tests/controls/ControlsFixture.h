@@ -1,5 +1,6 @@
 #pragma once
 
+#include "LookupDriver.h"
 #include "RecordingDialogs.h"
 #include "Processes.h"
 #include "TempDatabase.h"
@@ -13,18 +14,6 @@
 #include <QWidget>
 
 #include <gtest/gtest.h>
-
-// Types text one character at a time: QTest::keyClicks only handles Latin-1. A letter outside
-// the basic plane is one key press carrying both of its UTF-16 units, as a keyboard sends it.
-inline void typeText(QWidget *widget, const QString &text)
-{
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const qsizetype units = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
-        QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, text.mid(i, units),
-                            Qt::NoModifier);
-        i += units - 1;
-    }
-}
 
 // tblMain over a fresh database with dsMain, and a window to put controls on.
 class ControlsTest : public ::testing::Test

@@ -1,5 +1,6 @@
 // "ПЕЧАТЬ": the spreadsheet report of the month list and of the jubilee list, read back from the
 // file it writes.
+#include "LookupDriver.h"
 #include "ProgramFixture.h"
 #include "Processes.h"
 #include "XlsxReader.h"
@@ -253,11 +254,11 @@ protected:
         }
         return {QStringLiteral("no column %1").arg(title)};
     }
+    // Each letter to whichever widget has the focus then: the grid opens its editor on the first.
     void type(const QString &text)
     {
         for (const QChar c : text)
-            QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_unknown,
-                                QString(c), Qt::NoModifier);
+            typeText(QApplication::focusWidget(), QString(c));
     }
 };
 

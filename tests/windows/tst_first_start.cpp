@@ -2,6 +2,7 @@
 // file that is not one), and choosing the office's server; checked in the folder, in the user's
 // settings and, for the server, by starting the program on the register chosen.
 #include "Fixtures.h"
+#include "LookupDriver.h"
 #include "Processes.h"
 #include "RecordingDialogs.h"
 #include "TempDatabase.h"
@@ -39,15 +40,6 @@ QByteArray hashOf(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
-}
-
-void typeInto(QLineEdit *box, const QString &text)
-{
-    box->setFocus();
-    box->selectAll();
-    QTest::keyClick(box, Qt::Key_Delete);
-    for (const QChar c : text)
-        QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(c), Qt::NoModifier);
 }
 
 // The user's settings in a folder of the test's own.
@@ -136,15 +128,15 @@ TEST(FirstStart, TheOfficesServerIsCheckedByConnectingThenKeptAndTheProgramStart
     const QString port =
         QRegularExpression(QStringLiteral("port=(\\S+)")).match(server.admin()).captured(1);
     qputenv("PGUSER", "reestr");
-    typeInto(window.serverAddress, host + QLatin1Char(':') + port);
-    typeInto(window.serverDatabase, QStringLiteral("нет_такой_базы"));
+    typeOver(window.serverAddress, host + QLatin1Char(':') + port);
+    typeOver(window.serverDatabase, QStringLiteral("нет_такой_базы"));
     QTest::mouseClick(window.connectButton, Qt::LeftButton);
     ASSERT_EQ(dialogs.errors.size(), 1);
     EXPECT_TRUE(dialogs.errors[0].startsWith(QStringLiteral("Нет связи с сервером баз данных")))
         << dialogs.errors[0].toStdString();
     EXPECT_FALSE(QFile::exists(settings.file())) << "nothing kept before the check passes";
 
-    typeInto(window.serverDatabase, server.name());
+    typeOver(window.serverDatabase, server.name());
     QTest::mouseClick(window.connectButton, Qt::LeftButton);
     EXPECT_EQ(dialogs.errors.size(), 1) << dialogs.errors.join(QLatin1Char('\n')).toStdString();
     ASSERT_EQ(window.result(), QDialog::Accepted);
