@@ -72,8 +72,8 @@ END $$;
 
 void createServerTables(PgConnection &db)
 {
-    db.exec(QString::fromUtf8(serverSchemaSql));
-    db.exec(QString::fromUtf8(serverRolesSql));
+    db.execScript(QString::fromUtf8(serverSchemaSql));
+    db.execScript(QString::fromUtf8(serverRolesSql));
 }
 
 QString createServerRegister(const QString &conninfo, bool withDemo, int lastYear,

@@ -70,12 +70,15 @@ private:
 
 // The rows of a table or of a select statement, with what is needed to write them back: every row
 // is identified by a key, and changes are written through that key.
+//
+// A write succeeds only while the row is still as the program read it: a row another computer
+// changed or deleted meanwhile fails with RowChangedElsewhere, the engine having changed nothing.
+// So two computers never overwrite each other's work without a word.
 class RowSource
 {
 public:
-    // Given one row at a time, its columns as the source's; the key is the row's identity (0 if
-    // it has none).
-    using RowReader = std::function<void(const RowCells &row, qint64 key)>;
+    // Given one row at a time, its columns as the source's.
+    using RowReader = std::function<void(const RowCells &row, const RowId &id)>;
 
     virtual ~RowSource() = default;
 
@@ -87,14 +90,16 @@ public:
     // Reads one row again; false when it no longer exists.
     virtual bool fetch(qint64 key, const RowReader &reader) = 0;
 
-    // Writes the given columns of one row and gives its key afterwards: an engine whose row
-    // identity moves with every change (a server table without a key) gives the new one. Fails
-    // with the engine's message, or when the row is gone; the engine has then changed nothing.
-    virtual qint64 update(qint64 key, const std::vector<int> &columns,
-                          const std::vector<Value> &values) = 0;
+    // Writes the given columns of a row read as `read` (its id and every value as read) and gives
+    // its id afterwards: the version of what is stored now, and the key, which moves with every
+    // change where the row's place is its identity (a server table without a key). Fails with the
+    // engine's message, or RowChangedElsewhere; the engine has then changed nothing.
+    virtual RowId update(const RowId &id, const RowCells &read, const std::vector<int> &columns,
+                         const std::vector<Value> &values) = 0;
     // Adds a row with the given columns, the others left to the table's defaults; gives its key.
     virtual qint64 insert(const std::vector<int> &columns, const std::vector<Value> &values) = 0;
-    virtual void remove(qint64 key) = 0;
+    // Deletes a row read as `read`; fails as update() does.
+    virtual void remove(const RowId &id, const RowCells &read) = 0;
 };
 
 // One open register.
@@ -133,6 +138,12 @@ public:
     virtual void sendPostsAhead() {}
     // Waits for the answers of every post sent ahead; fails as above.
     virtual void settlePosts() {}
+
+    // Within a write transaction, takes a table for it alone: another computer's writes to it,
+    // and its own such transactions, wait until this one ends (at most as long as any wait for
+    // another computer, then they fail saying the register is busy). Where the transaction's
+    // begin already locks every writer out (a file), nothing more is needed.
+    virtual void takeTable(const QString &table) { (void)table; }
 
 protected:
     Engine() = default;

@@ -21,15 +21,47 @@ private:
     std::string m_utf8;
 };
 
+// A write refused because the row is no longer as the program read it: another computer changed or
+// deleted it since. The user's change is kept; it can be made again on what the register holds.
+class RowChangedElsewhere : public Error
+{
+public:
+    RowChangedElsewhere()
+        : Error(QStringLiteral(
+              "Запись изменена или удалена на другом компьютере после того, как программа её "
+              "прочитала; изменение не сохранено. Отмените его (кнопка ✗), обновите данные "
+              "(кнопка с круговой стрелкой) и внесите изменение снова"))
+    {}
+};
+
+// How long any statement waits for another computer's lock before it gives up.
+inline constexpr int lockWaitSeconds = 15;
+
+// A wait for another computer's lock that lasted longer than the program waits.
+class RegisterBusy : public Error
+{
+public:
+    RegisterBusy()
+        : Error(QStringLiteral("Реестр занят на другом компьютере: он не освободился за %1 "
+                               "секунд, и ничего не сохранено. Попробуйте ещё раз немного позже")
+                    .arg(lockWaitSeconds))
+    {}
+};
+
 // A change an engine took ahead of its answer (a server's pipelined post) and refused when the
 // answer came: names the row by its key, since the program has moved on since.
 class RefusedPost : public Error
 {
 public:
-    RefusedPost(QString message, qint64 key) : Error(std::move(message)), m_key(key) {}
+    RefusedPost(QString message, qint64 key, bool changedElsewhere = false)
+        : Error(std::move(message)), m_key(key), m_changedElsewhere(changedElsewhere)
+    {}
 
     qint64 key() const noexcept { return m_key; }
+    // Refused because the row was no longer as read (see RowChangedElsewhere).
+    bool changedElsewhere() const noexcept { return m_changedElsewhere; }
 
 private:
     qint64 m_key;
+    bool m_changedElsewhere;
 };

@@ -98,6 +98,32 @@ private:
     int m_row = 0;
 };
 
+// The server's refusal as the person reads it: a wait for another computer's lock that ran out,
+// or a deadlock with one, in the program's words; anything else in the server's.
+QString refusalText(const PGresult *result, const pg_conn *conn)
+{
+    const char *state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    if (state && (qstrcmp(state, "55P03") == 0 || qstrcmp(state, "40P01") == 0))
+        return RegisterBusy().message();
+    const char *primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    return QString::fromUtf8(primary ? primary : PQerrorMessage(conn)).trimmed();
+}
+
+// The server options of a connection string (or of PGOPTIONS), with the program's limit on any
+// wait for another computer's lock added.
+QByteArray optionsWithLockTimeout(const QByteArray &conninfo)
+{
+    QByteArray options = qgetenv("PGOPTIONS");
+    if (PQconninfoOption *parsed = PQconninfoParse(conninfo.constData(), nullptr)) {
+        for (PQconninfoOption *option = parsed; option->keyword; ++option) {
+            if (qstrcmp(option->keyword, "options") == 0 && option->val)
+                options = option->val;
+        }
+        PQconninfoFree(parsed);
+    }
+    return options + " -c lock_timeout=" + QByteArray::number(lockWaitSeconds * 1000);
+}
+
 // A row's physical place, "(block,offset)", as a key and back.
 qint64 placeKey(const QString &text)
 {
@@ -199,9 +225,11 @@ void PgConnection::connect()
     PQfinish(m_conn);
     const QByteArray conninfo = m_conninfo.toUtf8();
     const QByteArray password = m_password ? m_password->toUtf8() : QByteArray();
-    const char *keywords[] = {"dbname", "password", "client_encoding", "application_name", nullptr};
+    const QByteArray options = optionsWithLockTimeout(conninfo);
+    const char *keywords[] = {"dbname",         "password", "client_encoding",
+                              "application_name", "options",  nullptr};
     const char *values[] = {conninfo.constData(), m_password ? password.constData() : nullptr,
-                            "UTF8", "reestr", nullptr};
+                            "UTF8", "reestr", options.constData(), nullptr};
     m_conn = PQconnectdbParams(keywords, values, 1);
     m_inTransaction = false;
     m_prepared.clear();
@@ -247,6 +275,16 @@ std::vector<const char *> PgConnection::Parameters::pointers() const
 
 PgResult PgConnection::exec(const QString &sql, const std::vector<Value> &parameters)
 {
+    return run(sql, parameters, false);
+}
+
+void PgConnection::execScript(const QString &sql)
+{
+    run(sql, {}, true);
+}
+
+PgResult PgConnection::run(const QString &sql, const std::vector<Value> &parameters, bool script)
+{
     settle();
     if (!m_conn || PQstatus(m_conn) != CONNECTION_OK) {
         // The connection was lost: the next action connects again. A transaction that was open
@@ -261,12 +299,13 @@ PgResult PgConnection::exec(const QString &sql, const std::vector<Value> &parame
     }
     const Parameters encoded(parameters);
     const std::vector<const char *> values = encoded.pointers();
-    // Without parameters a text may hold several statements (a schema).
+    // Only a script may hold several statements: the extended protocol refuses more than one,
+    // so a text pasted into a statement can never run a second.
     const QByteArray text = sql.toUtf8();
-    PgResult result(parameters.empty() ? PQexec(m_conn, text.constData())
-                                       : PQexecParams(m_conn, text.constData(),
-                                                      static_cast<int>(parameters.size()), nullptr,
-                                                      values.data(), nullptr, nullptr, 0));
+    PgResult result(script ? PQexec(m_conn, text.constData())
+                           : PQexecParams(m_conn, text.constData(),
+                                          static_cast<int>(parameters.size()), nullptr,
+                                          values.data(), nullptr, nullptr, 0));
     const ExecStatusType status = result.get() ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
         return result;
@@ -276,9 +315,7 @@ PgResult PgConnection::exec(const QString &sql, const std::vector<Value> &parame
         fail(lostTransaction ? QStringLiteral("соединение потеряно, начатое изменение отменено")
                              : QString::fromUtf8(PQerrorMessage(m_conn)).trimmed());
     }
-    const char *primary =
-        result.get() ? PQresultErrorField(result.get(), PG_DIAG_MESSAGE_PRIMARY) : nullptr;
-    throw Error(QString::fromUtf8(primary ? primary : PQerrorMessage(m_conn)).trimmed());
+    throw Error(refusalText(result.get(), m_conn));
 }
 
 void PgConnection::beginTransaction()
@@ -447,8 +484,7 @@ void PgConnection::endCopy()
     if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
         if (PQstatus(m_conn) != CONNECTION_OK)
             loseConnection();
-        const char *primary = PQresultErrorField(result.get(), PG_DIAG_MESSAGE_PRIMARY);
-        throw Error(QString::fromUtf8(primary ? primary : PQerrorMessage(m_conn)).trimmed());
+        throw Error(refusalText(result.get(), m_conn));
     }
 }
 
@@ -477,9 +513,13 @@ void PgConnection::startPipeline()
     settle();
     if (!m_conn || PQstatus(m_conn) != CONNECTION_OK)
         return; // the next statement finds the connection gone and says so
+    // Every row the posts write carries the transaction's id as its version.
+    const quint64 transaction =
+        exec(QStringLiteral("SELECT pg_current_xact_id()::xid::text")).text(0, 0).toULongLong();
     if (!PQenterPipelineMode(m_conn) || PQsetnonblocking(m_conn, 1) != 0)
         fail(QString::fromUtf8(PQerrorMessage(m_conn)).trimmed());
     m_pipeline.emplace();
+    m_pipeline->transaction = transaction;
 }
 
 QByteArray PgConnection::prepared(const QString &sql, int parameters)
@@ -578,11 +618,11 @@ void PgConnection::readAnswers()
             continue; // after the first refusal only its consequences follow
         QString refusal;
         if (status == PGRES_FATAL_ERROR) {
-            const char *primary = PQresultErrorField(result.get(), PG_DIAG_MESSAGE_PRIMARY);
-            refusal = QString::fromUtf8(primary ? primary : PQerrorMessage(m_conn)).trimmed();
+            refusal = refusalText(result.get(), m_conn);
         } else if (awaited.kind == Awaited::Kind::Post && qstrcmp(PQcmdTuples(result.get()), "1")) {
-            refusal = QStringLiteral("Row cannot be located for updating. "
-                                     "Some values may have been changed since it was last read.");
+            // The row is gone or is no longer the version read.
+            refusal = RowChangedElsewhere().message();
+            pipeline.changedElsewhere = true;
         }
         if (!refusal.isEmpty()) {
             // A statement that could not be prepared refuses the first post that uses it.
@@ -625,7 +665,7 @@ void PgConnection::settle()
         }
         settle(); // a refusal now names an earlier post
     }
-    throw RefusedPost(pipeline.refusal, pipeline.posts[refused].key);
+    throw RefusedPost(pipeline.refusal, pipeline.posts[refused].key, pipeline.changedElsewhere);
 }
 
 // --- PgRowSource -------------------------------------------------------------------------------
@@ -673,16 +713,18 @@ std::unique_ptr<PgRowSource> PgRowSource::forTable(PgConnection &db, const QStri
     const QString sqlName = named.text(0, 0);
     const TableKey key = keyOfTable(db, Value(sqlName));
     const QString keyColumn = key.column.isEmpty() ? QString() : quoteIdentifier(key.column);
-    // Rows in the key's order, as the file gives them: the server moves a changed row.
+    // Rows in the key's order, as the file gives them: the server moves a changed row. Each row
+    // comes with its version, which every change of the row changes.
     const QString select =
         keyColumn.isEmpty()
-            ? QStringLiteral("SELECT ctid::text, * FROM %1").arg(sqlName)
-            : QStringLiteral("SELECT %2, * FROM %1 ORDER BY %2").arg(sqlName, keyColumn);
+            ? QStringLiteral("SELECT ctid::text, *, xmin::text FROM %1").arg(sqlName)
+            : QStringLiteral("SELECT %2, *, xmin::text FROM %1 ORDER BY %2").arg(sqlName, keyColumn);
     std::unique_ptr<PgRowSource> source(new PgRowSource(db, select, readOnly));
     source->m_table = sqlName;
     source->m_keyColumn = keyColumn;
     source->m_keyIndex = 0;
     source->m_dataOffset = 1;
+    source->m_versioned = true;
     const PgResult shape = db.exec(select + QStringLiteral(" LIMIT 0"));
     source->describe(shape, 1);
     for (SourceColumn &column : source->m_columns) {
@@ -701,8 +743,20 @@ std::unique_ptr<PgRowSource> PgRowSource::forQuery(PgConnection &db, const QStri
     QString body = sql.trimmed();
     if (body.endsWith(QLatin1Char(';')))
         body.chop(1);
-    const PgResult shape =
-        db.exec(QStringLiteral("SELECT * FROM (%1) AS result LIMIT 0").arg(body));
+    // In a transaction that may only read: a select never changes data, whatever its text.
+    const bool own = !db.inTransaction();
+    if (own)
+        db.exec(QStringLiteral("BEGIN READ ONLY"));
+    PgResult shape;
+    try {
+        shape = db.exec(QStringLiteral("SELECT * FROM (%1) AS result LIMIT 0").arg(body));
+    } catch (const Error &) {
+        if (own)
+            db.rollbackTransaction();
+        throw;
+    }
+    if (own)
+        db.exec(QStringLiteral("COMMIT"));
     source->describe(shape, 0);
 
     // Editable only when every column that comes from a table comes from the same one, and that
@@ -747,6 +801,13 @@ std::unique_ptr<PgRowSource> PgRowSource::forQuery(PgConnection &db, const QStri
     if (source->m_keyIndex >= 0) {
         source->m_table = named.text(0, 0);
         source->m_keyColumn = quoteIdentifier(key.column);
+        // Each row with its version, read in the same statement and so of the same moment.
+        source->m_versioned = true;
+        source->m_selectSql =
+            QStringLiteral("SELECT result.*, (SELECT xmin::text FROM %1 WHERE %2 = result.%3) "
+                           "FROM (%4) AS result")
+                .arg(source->m_table, source->m_keyColumn,
+                     quoteIdentifier(source->m_columns[size_t(source->m_keyIndex)].name), body);
     }
     return source;
 }
@@ -755,7 +816,8 @@ void PgRowSource::describe(const PgResult &result, int first)
 {
     m_columns.clear();
     m_types.clear();
-    for (int i = first; i < result.columns(); ++i) {
+    const int end = result.columns() - (m_versioned ? 1 : 0);
+    for (int i = first; i < end; ++i) {
         SourceColumn &column = m_columns.emplace_back();
         column.name = QString::fromUtf8(PQfname(result.get(), i));
         const unsigned type = PQftype(result.get(), i);
@@ -774,6 +836,11 @@ void PgRowSource::describe(const PgResult &result, int first)
         else if ((type == VarcharOid || type == BpcharOid) && modifier >= 4)
             column.size = modifier - 4; // the declared length and four bytes of header
     }
+}
+
+QString PgRowSource::versionCondition(int parameter) const
+{
+    return m_versioned ? QStringLiteral(" AND xmin = $%1::xid").arg(parameter) : QString();
 }
 
 QString PgRowSource::keyCondition(int parameter) const
@@ -795,6 +862,14 @@ qint64 PgRowSource::keyOf(const PgResult &result, int row, int column) const
     return m_keyColumn.isEmpty() ? placeKey(text) : text.toLongLong();
 }
 
+RowId PgRowSource::idOf(const PgResult &result, int row, int keyColumn) const
+{
+    const int version = result.columns() - 1;
+    return {keyOf(result, row, keyColumn),
+            m_versioned && !result.isNull(row, version) ? result.text(row, version).toULongLong()
+                                                       : 0};
+}
+
 QString PgRowSource::selectList() const
 {
     QStringList select;
@@ -803,6 +878,8 @@ QString PgRowSource::selectList() const
     for (const SourceColumn &column : m_columns)
         select << (column.origin.isEmpty() ? QStringLiteral("NULL")
                                            : quoteIdentifier(column.origin));
+    if (m_versioned)
+        select << QStringLiteral("xmin::text");
     return select.join(QStringLiteral(", "));
 }
 
@@ -812,7 +889,7 @@ void PgRowSource::readAll(const RowReader &reader)
         PgCells cells(result, m_types, m_dataOffset);
         for (int row = 0; row < result.rows(); ++row) {
             cells.setRow(row);
-            reader(cells, keyOf(result, row, m_keyIndex));
+            reader(cells, idOf(result, row, m_keyIndex));
         }
     });
 }
@@ -827,15 +904,15 @@ bool PgRowSource::fetch(qint64 key, const RowReader &reader)
     if (result.rows() == 0)
         return false;
     PgCells cells(result, m_types, m_dataOffset);
-    reader(cells, keyOf(result, 0, m_dataOffset > 0 ? 0 : m_keyIndex));
+    reader(cells, idOf(result, 0, m_dataOffset > 0 ? 0 : m_keyIndex));
     return true;
 }
 
-qint64 PgRowSource::update(qint64 key, const std::vector<int> &columns,
-                           const std::vector<Value> &values)
+RowId PgRowSource::update(const RowId &id, const RowCells &, const std::vector<int> &columns,
+                          const std::vector<Value> &values)
 {
     if (columns.empty())
-        return key;
+        return id;
     QStringList assignments;
     int parameter = 1;
     for (int column : columns) {
@@ -843,26 +920,27 @@ qint64 PgRowSource::update(qint64 key, const std::vector<int> &columns,
                            .arg(quoteIdentifier(m_columns[static_cast<size_t>(column)].origin))
                            .arg(parameter++);
     }
+    // Only the row as read is written: the key finds it, its version tells it is unchanged.
     std::vector<Value> parameters = values;
-    parameters.push_back(keyParameter(key));
+    parameters.push_back(keyParameter(id.key));
+    if (m_versioned)
+        parameters.push_back(Value(QString::number(id.version)));
+    const QString where = keyCondition(parameter) + versionCondition(parameter + 1);
     if (m_db->pipelining() && !m_keyColumn.isEmpty()) {
         // The key stays what it was; the answer is checked when it comes.
-        m_db->post(
-            QStringLiteral("UPDATE %1 SET %2 WHERE %3")
-                .arg(m_table, assignments.join(QStringLiteral(", ")), keyCondition(parameter)),
-            parameters, key);
-        return key;
+        m_db->post(QStringLiteral("UPDATE %1 SET %2 WHERE %3")
+                       .arg(m_table, assignments.join(QStringLiteral(", ")), where),
+                   parameters, id.key);
+        return {id.key, m_db->pipelineTransaction()};
     }
     const PgResult result = m_db->exec(
-        QStringLiteral("UPDATE %1 SET %2 WHERE %3 RETURNING %4")
-            .arg(m_table, assignments.join(QStringLiteral(", ")), keyCondition(parameter),
+        QStringLiteral("UPDATE %1 SET %2 WHERE %3 RETURNING %4, xmin::text")
+            .arg(m_table, assignments.join(QStringLiteral(", ")), where,
                  m_keyColumn.isEmpty() ? QStringLiteral("ctid::text") : m_keyColumn),
         parameters);
-    if (result.rows() == 0) {
-        throw Error(QStringLiteral("Row cannot be located for updating. "
-                                   "Some values may have been changed since it was last read."));
-    }
-    return keyOf(result, 0, 0);
+    if (result.rows() == 0)
+        throw RowChangedElsewhere();
+    return {keyOf(result, 0, 0), result.text(0, 1).toULongLong()};
 }
 
 qint64 PgRowSource::insert(const std::vector<int> &columns, const std::vector<Value> &values)
@@ -886,10 +964,23 @@ qint64 PgRowSource::insert(const std::vector<int> &columns, const std::vector<Va
     return keyOf(result, 0, 0);
 }
 
-void PgRowSource::remove(qint64 key)
+void PgRowSource::remove(const RowId &id, const RowCells &)
 {
-    m_db->exec(QStringLiteral("DELETE FROM %1 WHERE %2").arg(m_table, keyCondition(1)),
-               {keyParameter(key)});
+    std::vector<Value> parameters = {keyParameter(id.key)};
+    if (m_versioned)
+        parameters.push_back(Value(QString::number(id.version)));
+    const PgResult result = m_db->exec(QStringLiteral("DELETE FROM %1 WHERE %2%3")
+                                           .arg(m_table, keyCondition(1), versionCondition(2)),
+                                       parameters);
+    if (qstrcmp(PQcmdTuples(result.get()), "0") == 0)
+        throw RowChangedElsewhere();
+}
+
+void PostgresEngine::takeTable(const QString &table)
+{
+    // Others may read it meanwhile; their writes and their own such transactions wait.
+    const PgResult named = m_db.exec(QStringLiteral("SELECT to_regclass($1)::text"), {table});
+    m_db.exec(QStringLiteral("LOCK TABLE %1 IN SHARE ROW EXCLUSIVE MODE").arg(named.text(0, 0)));
 }
 
 // --- PostgresEngine ----------------------------------------------------------------------------

@@ -54,9 +54,11 @@ public:
     // "сервер «host:port», база данных «name»".
     const QString &where() const { return m_where; }
 
-    // Runs a statement with its parameters (null for a null value) and gives its result; fails
-    // with the server's message.
+    // Runs one statement with its parameters (null for a null value) and gives its result; fails
+    // with the server's message. A text of several statements is refused by the server.
     PgResult exec(const QString &sql, const std::vector<Value> &parameters = {});
+    // Runs a script of several statements (a schema), without parameters.
+    void execScript(const QString &sql);
 
     // A commit the server turned into a rollback (the transaction had failed), or one whose
     // transaction went with a lost connection, fails: nothing of it is stored.
@@ -65,6 +67,7 @@ public:
     void rollbackTransaction() override;
     // A read-only transaction on one snapshot of the database.
     void beginSnapshot();
+    bool inTransaction() const { return m_inTransaction; }
 
     // Pipelined posts, within a transaction: post() sends a statement without waiting for its
     // answer, which must be exactly one changed row; answers are read as they come. A refused
@@ -84,6 +87,8 @@ public:
 
     void startPipeline();
     bool pipelining() const { return m_pipeline.has_value(); }
+    // The id of the transaction the pipeline's posts run in: the version of every row they write.
+    quint64 pipelineTransaction() const { return m_pipeline ? m_pipeline->transaction : 0; }
     void post(const QString &sql, const std::vector<Value> &parameters, qint64 key);
     void settle();
 
@@ -116,6 +121,8 @@ private:
         int sinceSync = 0;
         std::optional<size_t> refused; // the first post refused
         QString refusal;
+        bool changedElsewhere = false; // refused because its row was not as read
+        quint64 transaction = 0;
     };
 
     void connect();
@@ -127,6 +134,7 @@ private:
     void pump(bool drain);
     void readAnswers();
     void resendBefore(size_t refused);
+    PgResult run(const QString &sql, const std::vector<Value> &parameters, bool script);
 
     QString m_conninfo;
     std::optional<QString> m_password;
@@ -154,18 +162,22 @@ public:
     bool isModifiable() const override { return !m_table.isEmpty() && !m_readOnly; }
     void readAll(const RowReader &reader) override;
     bool fetch(qint64 key, const RowReader &reader) override;
-    qint64 update(qint64 key, const std::vector<int> &columns,
-                  const std::vector<Value> &values) override;
+    RowId update(const RowId &id, const RowCells &read, const std::vector<int> &columns,
+                 const std::vector<Value> &values) override;
     qint64 insert(const std::vector<int> &columns, const std::vector<Value> &values) override;
-    void remove(qint64 key) override;
+    void remove(const RowId &id, const RowCells &read) override;
 
 private:
     PgRowSource(PgConnection &db, QString selectSql, bool readOnly);
+    // The columns of the result from `first` on, but for the row version last where there is one.
     void describe(const PgResult &result, int first);
-    // The key column as SQL, and the key as a parameter.
+    // The key column as SQL, and the key as a parameter; with a version, also that the row is
+    // still that version.
     QString keyCondition(int parameter) const;
+    QString versionCondition(int parameter) const;
     Value keyParameter(qint64 key) const;
     qint64 keyOf(const PgResult &result, int row, int column) const;
+    RowId idOf(const PgResult &result, int row, int keyColumn) const;
     QString selectList() const;
 
     PgConnection *m_db;
@@ -175,6 +187,7 @@ private:
     QString m_keyColumn; // its key column as SQL; empty: the row's physical place
     int m_keyIndex = -1; // the result column that holds the key
     int m_dataOffset = 0;
+    bool m_versioned = false; // the result's last column is the row's version (xmin)
     std::vector<SourceColumn> m_columns;
     std::vector<unsigned> m_types; // the server's type of each column
 };
@@ -198,6 +211,7 @@ public:
     void rollbackTransaction() override { m_db.rollbackTransaction(); }
     void sendPostsAhead() override { m_db.startPipeline(); }
     void settlePosts() override { m_db.settle(); }
+    void takeTable(const QString &table) override;
 
 private:
     PgConnection m_db;

@@ -24,6 +24,9 @@ QString engineMessage(sqlite3 *db, const char *text = nullptr)
     // operating system's code tells it apart.
     if (sqlite3_errcode(db) == SQLITE_FULL || sqlite3_system_errno(db) == ENOSPC)
         return QStringLiteral("на диске нет свободного места");
+    // Another program held the file longer than the busy timeout.
+    if ((sqlite3_errcode(db) & 0xFF) == SQLITE_BUSY)
+        return RegisterBusy().message();
     return QString::fromUtf8(text ? text : sqlite3_errmsg(db));
 }
 
@@ -65,6 +68,27 @@ SqliteStatement::SqliteStatement(sqlite3 *db, const QString &sql) : m_db(db)
         fail();
     if (!m_stmt) // an empty text or only a comment
         throw Error(QStringLiteral("SQL text is empty"));
+}
+
+SqliteStatement::SqliteStatement(sqlite3 *db, const QString &sql, Only) : m_db(db)
+{
+    const QByteArray utf8 = sql.toUtf8();
+    const char *tail = nullptr;
+    if (sqlite3_prepare_v2(db, utf8.constData(), static_cast<int>(utf8.size()), &m_stmt, &tail) !=
+        SQLITE_OK)
+        fail();
+    if (!m_stmt)
+        throw Error(QStringLiteral("SQL text is empty"));
+    // What follows the first statement must be blanks and comments only: preparing the rest
+    // gives no statement then.
+    sqlite3_stmt *second = nullptr;
+    const int rest = static_cast<int>(utf8.constData() + utf8.size() - tail);
+    const bool more = sqlite3_prepare_v2(db, tail, rest, &second, nullptr) != SQLITE_OK || second;
+    sqlite3_finalize(second);
+    if (more)
+        throw Error(QStringLiteral("Текст запроса содержит больше одной команды SQL"));
+    if (!sqlite3_stmt_readonly(m_stmt))
+        throw Error(QStringLiteral("Запрос должен только читать данные, а не изменять их"));
 }
 
 SqliteStatement::SqliteStatement(SqliteStatement &&other) noexcept
@@ -130,6 +154,30 @@ void SqliteStatement::bindBlob(int index, const QByteArray &bytes)
 {
     if (sqlite3_bind_blob64(m_stmt, index, bytes.constData(), sqlite3_uint64(bytes.size()),
                             SQLITE_TRANSIENT) != SQLITE_OK)
+        fail();
+}
+
+void SqliteStatement::bindCell(int index, const RowCells &row, int column)
+{
+    int rc = SQLITE_OK;
+    switch (row.kind(column)) {
+    case RowCells::Kind::Null:
+        rc = sqlite3_bind_null(m_stmt, index);
+        break;
+    case RowCells::Kind::Integer:
+        rc = sqlite3_bind_int64(m_stmt, index, row.integer(column));
+        break;
+    case RowCells::Kind::Real:
+        rc = sqlite3_bind_double(m_stmt, index, row.real(column));
+        break;
+    case RowCells::Kind::Text: {
+        const std::string_view text = row.utf8(column);
+        rc = sqlite3_bind_text(m_stmt, index, text.data(), static_cast<int>(text.size()),
+                               SQLITE_TRANSIENT);
+        break;
+    }
+    }
+    if (rc != SQLITE_OK)
         fail();
 }
 
@@ -425,6 +473,26 @@ void SqliteConnection::exec(const QString &sql)
 SqliteStatement SqliteConnection::prepare(const QString &sql)
 {
     return SqliteStatement(m_db, sql);
+}
+
+SqliteStatement SqliteConnection::prepareQuery(const QString &sql)
+{
+    return SqliteStatement(m_db, sql, SqliteStatement::Only::OneQuery);
+}
+
+bool SqliteConnection::inTransaction() const
+{
+    return sqlite3_get_autocommit(m_db) == 0;
+}
+
+quint64 SqliteConnection::dataVersion()
+{
+    if (!m_dataVersion.isValid())
+        m_dataVersion = prepare(QStringLiteral("PRAGMA data_version"));
+    m_dataVersion.step();
+    const auto version = static_cast<quint64>(m_dataVersion.columnInt64(0));
+    m_dataVersion.reset();
+    return version;
 }
 
 qint64 SqliteConnection::lastInsertRowId() const

@@ -26,6 +26,9 @@ public:
 
     SqliteStatement() = default;
     SqliteStatement(sqlite3 *db, const QString &sql);
+    // Refuses a text that holds more than one statement, or one that would change the database.
+    enum class Only { OneQuery };
+    SqliteStatement(sqlite3 *db, const QString &sql, Only);
     SqliteStatement(SqliteStatement &&other) noexcept;
     SqliteStatement &operator=(SqliteStatement &&other) noexcept;
     SqliteStatement(const SqliteStatement &) = delete;
@@ -38,6 +41,8 @@ public:
     void bind(int index, const SqlValue &value);
     void bindInt64(int index, qint64 value);
     void bindBlob(int index, const QByteArray &bytes);
+    // One cell of a row as it was read, kind and bytes unchanged.
+    void bindCell(int index, const RowCells &row, int column);
 
     // Steps once: true while a row is available, false when done. Engine failures throw.
     bool step();
@@ -114,7 +119,7 @@ public:
     };
 
     // How long a statement waits for another process's lock before it fails.
-    static constexpr int busyTimeoutMs = 3000;
+    static constexpr int busyTimeoutMs = lockWaitSeconds * 1000;
 
     SqliteConnection(const QString &path, Mode mode);
     SqliteConnection(const SqliteConnection &) = delete;
@@ -132,13 +137,24 @@ public:
     // program has it open, so it could not be switched.
     bool logInUseOnShare() const { return m_logInUseOnShare; }
 
+    // Runs one or several statements (a schema).
     void exec(const QString &sql);
     SqliteStatement prepare(const QString &sql);
+    // A select of a record set: one statement, which only reads.
+    SqliteStatement prepareQuery(const QString &sql);
 
     // BEGIN IMMEDIATE: the write lock is taken at once.
     void beginTransaction() override;
     void commitTransaction() override;
     void rollbackTransaction() override;
+
+    bool inTransaction() const;
+    // Changes whenever another connection commits a change to the file, never with this one's.
+    quint64 dataVersion();
+    // Writes made through this connection, so that a reader of the file can tell whether another
+    // part of the program wrote since it read.
+    quint64 writesMade() const { return m_writesMade; }
+    void countWrite() { ++m_writesMade; }
 
     qint64 lastInsertRowId() const;
     int changes() const;
@@ -162,6 +178,8 @@ private:
     sqlite3 *m_db = nullptr;
     bool m_readOnly = false;
     bool m_logInUseOnShare = false;
+    SqliteStatement m_dataVersion;
+    quint64 m_writesMade = 0;
 };
 
 // Makes sure the SQLite library can be used: it initialises and is recent enough. Fails with

@@ -98,7 +98,7 @@ std::unique_ptr<SqliteRowSource> SqliteRowSource::forQuery(SqliteConnection &db,
 {
     std::unique_ptr<SqliteRowSource> made(new SqliteRowSource(db, sql));
     SqliteRowSource &source = *made;
-    SqliteStatement statement = db.prepare(sql);
+    SqliteStatement statement = db.prepareQuery(sql);
     source.describe(statement);
 
     // Editable only when every column that comes from a table comes from the same one, and that
@@ -176,7 +176,14 @@ void SqliteRowSource::inferUndeclaredTypes(const RowCells &firstRow)
 
 void SqliteRowSource::readAll(const RowReader &reader)
 {
-    SqliteStatement statement = m_db->prepare(m_selectSql);
+    // A table's own select is the program's; a query's text is checked to be one select.
+    SqliteStatement statement =
+        m_dataOffset > 0 ? m_db->prepare(m_selectSql) : m_db->prepareQuery(m_selectSql);
+    // Taken before the rows are read: a commit in between makes the rows look older than they
+    // are, which costs a check, never a missed change.
+    const quint64 version = m_db->dataVersion();
+    m_writesWhenRead = m_db->writesMade();
+    m_ownWrites = 0;
     const StatementCells cells(statement, m_dataOffset, &m_sizeOnly);
     bool first = true;
     while (statement.step()) {
@@ -184,7 +191,7 @@ void SqliteRowSource::readAll(const RowReader &reader)
             inferUndeclaredTypes(cells);
             first = false;
         }
-        reader(cells, m_keyIndex >= 0 ? statement.columnInt64(m_keyIndex) : 0);
+        reader(cells, RowId{m_keyIndex >= 0 ? statement.columnInt64(m_keyIndex) : 0, version});
     }
 }
 
@@ -203,9 +210,10 @@ bool SqliteRowSource::fetch(qint64 key, const RowReader &reader)
         QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
             .arg(select.join(QStringLiteral(", ")), quoteIdentifier(m_table), m_keyColumn));
     statement.bindInt64(1, key);
+    const quint64 version = m_db->dataVersion();
     if (!statement.step())
         return false;
-    reader(StatementCells(statement, m_dataOffset, &m_sizeOnly), key);
+    reader(StatementCells(statement, m_dataOffset, &m_sizeOnly), RowId{key, version});
     return true;
 }
 
@@ -217,24 +225,88 @@ QString SqliteRowSource::columnList(const std::vector<int> &columns) const
     return names.join(QStringLiteral(", "));
 }
 
-qint64 SqliteRowSource::update(qint64 key, const std::vector<int> &columns,
-                               const std::vector<Value> &values)
+template <typename Write> auto SqliteRowSource::locked(Write write)
+{
+    if (m_db->inTransaction())
+        return write();
+    Transaction transaction(*m_db, Transaction::Ending::AllOrNothing);
+    auto result = write();
+    transaction.commit();
+    return result;
+}
+
+bool SqliteRowSource::mayHaveChanged(const RowId &id, quint64 version) const
+{
+    return id.version != version || m_db->writesMade() != m_writesWhenRead + m_ownWrites;
+}
+
+QString SqliteRowSource::rowCheck() const
+{
+    QString check;
+    for (size_t i = 0; i < m_columns.size(); ++i) {
+        if (m_columns[i].origin.isEmpty())
+            continue;
+        const QString column = quoteIdentifier(m_columns[i].origin);
+        // Binary data was read as its size in bytes.
+        check += m_sizeOnly[i] ? QStringLiteral(" AND length(CAST(%1 AS BLOB)) IS ?").arg(column)
+                               : QStringLiteral(" AND %1 IS ?").arg(column);
+    }
+    return check;
+}
+
+void SqliteRowSource::bindRowCheck(SqliteStatement &statement, int first,
+                                   const RowCells &read) const
+{
+    for (size_t i = 0; i < m_columns.size(); ++i) {
+        if (!m_columns[i].origin.isEmpty())
+            statement.bindCell(first++, read, static_cast<int>(i));
+    }
+}
+
+RowId SqliteRowSource::update(const RowId &id, const RowCells &read,
+                              const std::vector<int> &columns, const std::vector<Value> &values)
 {
     if (columns.empty())
-        return key;
+        return id;
     if (columns != m_chosenUpdate.columns)
         chooseUpdate(columns);
-    SqliteStatement &statement = *m_chosenUpdate.statement;
-    int parameter = 1;
-    for (size_t i : m_chosenUpdate.order)
-        statement.bind(parameter++, values[i]);
-    statement.bindInt64(parameter, key);
-    statement.run();
-    if (m_db->changes() == 0) {
-        throw Error(QStringLiteral("Row cannot be located for updating. "
-                                   "Some values may have been changed since it was last read."));
-    }
-    return key;
+    return locked([&] {
+        // While nobody else wrote since the row was read it is as read, and the update by key
+        // alone is exact; otherwise every column is compared with what was read.
+        const quint64 version = m_db->dataVersion();
+        const bool check = mayHaveChanged(id, version);
+        Update &update = *m_chosenUpdate.statements;
+        if (check && !update.checked.isValid()) {
+            update.checked =
+                m_db->prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?%4")
+                                  .arg(quoteIdentifier(m_table), assignments(columns),
+                                       m_keyColumn, rowCheck()));
+        }
+        SqliteStatement &statement = check ? update.checked : update.byKey;
+        int parameter = 1;
+        for (size_t i : m_chosenUpdate.order)
+            statement.bind(parameter++, values[i]);
+        statement.bindInt64(parameter++, id.key);
+        if (check)
+            bindRowCheck(statement, parameter, read);
+        statement.run();
+        if (m_db->changes() == 0)
+            throw RowChangedElsewhere();
+        m_db->countWrite();
+        ++m_ownWrites;
+        return RowId{id.key, version};
+    });
+}
+
+QString SqliteRowSource::assignments(std::vector<int> columns) const
+{
+    // In ascending order, as the values are bound.
+    std::sort(columns.begin(), columns.end());
+    QStringList assignments;
+    for (int column : columns)
+        assignments << quoteIdentifier(m_columns[static_cast<size_t>(column)].origin) +
+                           QStringLiteral(" = ?");
+    return assignments.join(QStringLiteral(", "));
 }
 
 void SqliteRowSource::chooseUpdate(const std::vector<int> &columns)
@@ -254,15 +326,11 @@ void SqliteRowSource::chooseUpdate(const std::vector<int> &columns)
 
     auto cached = m_updates.find(written);
     if (cached == m_updates.end()) {
-        QStringList assignments;
-        for (int column : written)
-            assignments << quoteIdentifier(m_columns[static_cast<size_t>(column)].origin) +
-                               QStringLiteral(" = ?");
-        SqliteStatement prepared =
-            m_db->prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
-                              .arg(quoteIdentifier(m_table), assignments.join(QStringLiteral(", ")),
-                                   m_keyColumn));
-        cached = m_updates.emplace(std::move(written), std::move(prepared)).first;
+        Update update;
+        update.byKey = m_db->prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
+                                         .arg(quoteIdentifier(m_table), assignments(written),
+                                              m_keyColumn));
+        cached = m_updates.emplace(std::move(written), std::move(update)).first;
     }
     m_chosenUpdate = {columns, std::move(order), &cached->second};
 }
@@ -285,15 +353,29 @@ qint64 SqliteRowSource::insert(const std::vector<int> &columns, const std::vecto
     for (const Value &value : values)
         statement.bind(parameter++, value);
     statement.run();
+    m_db->countWrite();
+    ++m_ownWrites;
     return m_db->lastInsertRowId();
 }
 
-void SqliteRowSource::remove(qint64 key)
+void SqliteRowSource::remove(const RowId &id, const RowCells &read)
 {
-    SqliteStatement statement = m_db->prepare(
-        QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(quoteIdentifier(m_table), m_keyColumn));
-    statement.bindInt64(1, key);
-    statement.run();
+    locked([&] {
+        const bool check = mayHaveChanged(id, m_db->dataVersion());
+        SqliteStatement statement =
+            m_db->prepare(QStringLiteral("DELETE FROM %1 WHERE %2 = ?%3")
+                              .arg(quoteIdentifier(m_table), m_keyColumn,
+                                   check ? rowCheck() : QString()));
+        statement.bindInt64(1, id.key);
+        if (check)
+            bindRowCheck(statement, 2, read);
+        statement.run();
+        if (m_db->changes() == 0)
+            throw RowChangedElsewhere();
+        m_db->countWrite();
+        ++m_ownWrites;
+        return true;
+    });
 }
 
 // --- the register's tables -------------------------------------------------------------------

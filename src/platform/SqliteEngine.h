@@ -28,10 +28,10 @@ public:
     bool isModifiable() const override { return !m_table.isEmpty() && !m_db->isReadOnly(); }
     void readAll(const RowReader &reader) override;
     bool fetch(qint64 key, const RowReader &reader) override;
-    qint64 update(qint64 key, const std::vector<int> &columns,
-                  const std::vector<Value> &values) override;
+    RowId update(const RowId &id, const RowCells &read, const std::vector<int> &columns,
+                 const std::vector<Value> &values) override;
     qint64 insert(const std::vector<int> &columns, const std::vector<Value> &values) override;
-    void remove(qint64 key) override;
+    void remove(const RowId &id, const RowCells &read) override;
 
 private:
     SqliteRowSource(SqliteConnection &db, const QString &selectSql);
@@ -39,6 +39,18 @@ private:
     void inferUndeclaredTypes(const RowCells &firstRow);
     QString columnList(const std::vector<int> &columns) const;
     void chooseUpdate(const std::vector<int> &columns);
+    // "a = ?, b = ?" for the columns, named in ascending order.
+    QString assignments(std::vector<int> columns) const;
+    // Whether the row may differ from what was read: another connection committed since (the
+    // row's version is the file's data version it was read at; `version` is the file's now), or
+    // another part of this program wrote through this connection since this source read its rows.
+    bool mayHaveChanged(const RowId &id, quint64 version) const;
+    // " AND <column> IS ?" for every column read from the table, and their values as read.
+    QString rowCheck() const;
+    void bindRowCheck(SqliteStatement &statement, int first, const RowCells &read) const;
+    // Runs `write` in a write transaction of its own unless one is open, so that nobody commits
+    // between the check of the row and the write.
+    template <typename Write> auto locked(Write write);
 
     SqliteConnection *m_db;
     QString m_selectSql;
@@ -49,15 +61,24 @@ private:
     std::vector<SourceColumn> m_columns;
     std::vector<bool> m_undeclared;
     std::vector<bool> m_sizeOnly; // binary columns, read as their size
-    // One UPDATE per set of columns written, keyed by the columns in ascending order.
-    std::map<std::vector<int>, SqliteStatement> m_updates;
+    // The UPDATEs for a set of columns written, keyed by the columns in ascending order: by key
+    // alone, and by key with every column compared with what was read.
+    struct Update
+    {
+        SqliteStatement byKey;
+        SqliteStatement checked;
+    };
+    std::map<std::vector<int>, Update> m_updates;
     // The last one used, for columns assigned in this order: a walk writes the same each time.
     struct ChosenUpdate
     {
         std::vector<int> columns;  // in the order assigned
         std::vector<size_t> order; // the assigned values, in the statement's order
-        SqliteStatement *statement = nullptr;
+        Update *statements = nullptr;
     } m_chosenUpdate;
+    // The connection's count of writes when the rows were read, and this source's own since.
+    quint64 m_writesWhenRead = 0;
+    quint64 m_ownWrites = 0;
 };
 
 // Adds the register's four tables, empty, to an open, empty database file: Main with its

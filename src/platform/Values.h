@@ -31,6 +31,14 @@ struct SourceColumn
     QString origin;        // the column of the source table it comes from; empty if none
 };
 
+// A row as the program read it: its key (0 if it has none) and the version the engine read it
+// at, by which the engine tells whether another computer changed the row since.
+struct RowId
+{
+    qint64 key = 0;
+    quint64 version = 0;
+};
+
 // One row of a result as an engine adapter lends it to a reader, its columns counted from 0 in
 // the result's order. Valid only while the reader runs; nothing is copied until it is read.
 class RowCells

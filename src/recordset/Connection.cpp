@@ -136,7 +136,7 @@ void Connection::snapshot(const QString &file)
                                    .arg(QString::fromUtf8(table), names.join(QStringLiteral(", ")),
                                         marks.join(QStringLiteral(", "))));
             const int columns = static_cast<int>(rows->columns().size());
-            rows->readAll([&](const RowCells &row, qint64) {
+            rows->readAll([&](const RowCells &row, const RowId &) {
                 for (int column = 0; column < columns; ++column) {
                     switch (row.kind(column)) {
                     case RowCells::Kind::Null:

@@ -11,6 +11,12 @@ qint64 Record::key() const
     return partsOf(m_block).key;
 }
 
+RowId Record::id() const
+{
+    const Parts parts = partsOf(m_block);
+    return {parts.key, parts.version};
+}
+
 quint32 Record::ordinal() const
 {
     return partsOf(m_block).ordinal;
@@ -40,6 +46,11 @@ QString Record::text(int column) const
 {
     const std::string_view text = cellOf(m_block, column).text;
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string_view Record::utf8(int column) const
+{
+    return cellOf(m_block, column).text;
 }
 
 Value Record::value(int column) const

@@ -20,6 +20,8 @@ public:
     Record() = default;
 
     qint64 key() const;
+    // The key and the engine's version of the row as it was read or last written.
+    RowId id() const;
     // The position in the engine's order, for going back to it.
     quint32 ordinal() const;
     int columns() const;
@@ -29,12 +31,29 @@ public:
     double real(int column) const;
     QString text(int column) const;
     Value value(int column) const;
+    std::string_view utf8(int column) const;
 
 private:
     friend class RecordArena;
     explicit Record(std::byte *block) : m_block(block) {}
 
     std::byte *m_block = nullptr;
+};
+
+// A held row lent as cells, the way an engine lends the rows it reads: what a write gives the
+// engine as the row it read, to check that nobody changed it since.
+class RecordCells final : public RowCells
+{
+public:
+    explicit RecordCells(Record record) : m_record(record) {}
+
+    Kind kind(int column) const override { return m_record.kind(column); }
+    qint64 integer(int column) const override { return m_record.integer(column); }
+    double real(int column) const override { return m_record.real(column); }
+    std::string_view utf8(int column) const override { return m_record.utf8(column); }
+
+private:
+    Record m_record;
 };
 
 // The memory of a record set's rows: large chunks filled one row after another. A row is named by
@@ -63,10 +82,10 @@ public:
     // A row of `columns` null values.
     Handle blank(int columns, quint32 ordinal);
     // The first `columns` cells of a row read from the engine.
-    Handle fromCells(const RowCells &row, int columns, qint64 key, quint32 ordinal);
-    // The row with a key and some values replaced, the others kept. Written over the old row
+    Handle fromCells(const RowCells &row, int columns, const RowId &id, quint32 ordinal);
+    // The row with its id and some values replaced, the others kept. Written over the old row
     // when it fits there; otherwise the old row is given up and a new one made.
-    Handle replace(Handle row, qint64 key, const std::vector<int> &columns,
+    Handle replace(Handle row, const RowId &id, const std::vector<int> &columns,
                    const std::vector<Value> &values);
     // Gives up a row that is no longer held.
     void release(Handle row);

@@ -131,16 +131,16 @@ RecordArena::Handle RecordArena::write(const std::vector<std::byte> &encoded)
 
 RecordArena::Handle RecordArena::blank(int columns, quint32 ordinal)
 {
-    Encoder encoder(m_encoded, ordinal, 0, columns);
+    Encoder encoder(m_encoded, ordinal, RowId(), columns);
     for (int i = 0; i < columns; ++i)
         encoder.null();
     return write(encoder.bytes());
 }
 
-RecordArena::Handle RecordArena::fromCells(const RowCells &row, int columns, qint64 key,
+RecordArena::Handle RecordArena::fromCells(const RowCells &row, int columns, const RowId &id,
                                            quint32 ordinal)
 {
-    Encoder encoder(m_encoded, ordinal, key, columns);
+    Encoder encoder(m_encoded, ordinal, id, columns);
     for (int i = 0; i < columns; ++i) {
         switch (row.kind(i)) {
         case RowCells::Kind::Null:
@@ -160,15 +160,16 @@ RecordArena::Handle RecordArena::fromCells(const RowCells &row, int columns, qin
     return write(encoder.bytes());
 }
 
-RecordArena::Handle RecordArena::replace(Handle row, qint64 key, const std::vector<int> &columns,
+RecordArena::Handle RecordArena::replace(Handle row, const RowId &id,
+                                         const std::vector<int> &columns,
                                          const std::vector<Value> &values)
 {
     std::byte *block = at(row).m_block;
     const Parts parts = partsOf(block);
-    Encoder encoder(m_encoded, parts.ordinal, key, parts.columns);
+    Encoder encoder(m_encoded, parts.ordinal, id, parts.columns);
     const std::byte *at = parts.cells;
     // With the same key a kept cell means the same as it stands: runs of them are copied whole.
-    const bool sameKey = key == parts.key;
+    const bool sameKey = id.key == parts.key;
     const std::byte *kept = at;
     for (int i = 0; i < parts.columns; ++i) {
         const std::byte *start = at;

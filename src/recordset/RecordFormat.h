@@ -13,6 +13,7 @@
 //              over a longer one, so that it can grow back in place
 //   ordinal    unsigned LEB128
 //   key        a cell
+//   version    unsigned LEB128: the engine's version of the row as read
 //   columns    unsigned LEB128
 //   cells      one after another
 // A cell is a tag byte and what it says follows:
@@ -139,6 +140,7 @@ struct Parts
     size_t spare = 0;
     quint32 ordinal = 0;
     qint64 key = 0;
+    quint64 version = 0;
     int columns = 0;
     const std::byte *cells = nullptr;
 };
@@ -150,6 +152,7 @@ inline Parts partsOf(const std::byte *block)
     parts.spare = static_cast<size_t>(*at++);
     parts.ordinal = static_cast<quint32>(readVarint(at));
     parts.key = readCell(at, 0).integer;
+    parts.version = readVarint(at);
     parts.columns = static_cast<int>(readVarint(at));
     parts.cells = at;
     return parts;
@@ -178,13 +181,14 @@ inline size_t runSize(const std::byte *block)
 class Encoder
 {
 public:
-    Encoder(std::vector<std::byte> &out, quint32 ordinal, qint64 key, int columns)
-        : m_out(out), m_key(key)
+    Encoder(std::vector<std::byte> &out, quint32 ordinal, const RowId &id, int columns)
+        : m_out(out), m_key(id.key)
     {
         m_out.clear();
         m_out.push_back(std::byte{0}); // no spare room
         writeVarint(m_out, ordinal);
-        integer(key, false);
+        integer(id.key, false);
+        writeVarint(m_out, id.version);
         writeVarint(m_out, static_cast<quint64>(columns));
     }
 

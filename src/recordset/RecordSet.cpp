@@ -160,8 +160,8 @@ void RecordSet::readRows(std::vector<RecordArena::Handle> &into, RecordArena &ar
     const int columns = static_cast<int>(m_source->columns().size());
     quint32 ordinal = 0;
     into.reserve(m_rows.size()); // a refresh reads about as many rows as it holds
-    m_source->readAll([&](const RowCells &row, qint64 key) {
-        into.push_back(arena.fromCells(row, columns, key, ordinal++));
+    m_source->readAll([&](const RowCells &row, const RowId &id) {
+        into.push_back(arena.fromCells(row, columns, id, ordinal++));
     });
     m_nextOrdinal = ordinal;
 }
@@ -430,17 +430,19 @@ void RecordSet::PostRecord()
         const qint64 key = m_source->insert(m_assignedColumns, m_assignedValues);
         const RecordArena::Handle blank = row;
         const quint32 ordinal = m_arena.at(blank).ordinal();
-        const bool fetched = m_source->fetch(key, [&](const RowCells &read, qint64 rowKey) {
-            row = m_arena.fromCells(read, FieldCount(), rowKey, ordinal);
+        // Read back, so that the record holds what the engine stored, with its version.
+        const bool fetched = m_source->fetch(key, [&](const RowCells &read, const RowId &id) {
+            row = m_arena.fromCells(read, FieldCount(), id, ordinal);
         });
         if (fetched)
             m_arena.release(blank);
         else
-            row = m_arena.replace(row, key, m_assignedColumns, m_assignedValues);
+            row = m_arena.replace(row, RowId{key, 0}, m_assignedColumns, m_assignedValues);
     } else {
-        const qint64 key =
-            m_source->update(m_arena.at(row).key(), m_assignedColumns, m_assignedValues);
-        row = m_arena.replace(row, key, m_assignedColumns, m_assignedValues);
+        const Record read = m_arena.at(row);
+        const RowId stored =
+            m_source->update(read.id(), RecordCells(read), m_assignedColumns, m_assignedValues);
+        row = m_arena.replace(row, stored, m_assignedColumns, m_assignedValues);
     }
     m_arena.packIfWasteful(m_rows);
     dropPending();
@@ -472,7 +474,8 @@ void RecordSet::DeleteRecord()
     if (empty())
         fail(QStringLiteral("Cannot perform this operation on an empty dataset"));
     requireModifiable();
-    m_source->remove(record(m_current).key());
+    const Record read = record(m_current);
+    m_source->remove(read.id(), RecordCells(read));
     m_arena.release(handle(m_current));
     m_rows.erase(m_rows.begin() + m_current);
     m_current = std::min(m_current, rowCount() - 1);

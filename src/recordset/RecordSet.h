@@ -72,6 +72,8 @@ public:
     int MoveTo(int row);
     // Makes the record with this engine key current (after settling); false when none has it.
     bool ToKey(qint64 key);
+    // The engine key of the current record; 0 for none or a new one not yet posted.
+    qint64 currentKey() const { return m_current < 0 ? 0 : record(m_current).key(); }
     // Posts or drops the pending record, as every move does first.
     void Settle();
     bool AtEnd() const { return m_atEnd; }

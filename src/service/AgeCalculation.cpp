@@ -23,6 +23,14 @@ void commitOrShowTheFile(Transaction &transaction, RecordSet &people)
     }
 }
 
+QString changedElsewhere(const QString &who)
+{
+    return QStringLiteral("Запись «%1» изменена или удалена на другом компьютере после того, как "
+                          "программа прочитала реестр; возраст сохранён для записей до неё. "
+                          "Реестр прочитан заново: нажмите «СФОРМИРОВАТЬ СПИСОК» ещё раз")
+        .arg(who);
+}
+
 } // namespace
 
 void walk(RecordSet &people, int year)
@@ -39,6 +47,9 @@ void walk(RecordSet &people, int year)
     // answers, one per person still.
     Engine &engine = people.connection().engine();
     Transaction transaction(engine, Transaction::Ending::KeepWhatWasPosted);
+    // One calculation at a time: another computer's waits until this one is committed, and then
+    // finds the register changed under what it read.
+    engine.takeTable(people.tableName());
     engine.sendPostsAhead();
     // The grid and the detail panel follow the walk to its last record, or to the one that
     // failed, with one refresh: nothing is painted while the walk runs.
@@ -70,7 +81,19 @@ void walk(RecordSet &people, int year)
         commitOrShowTheFile(transaction, people);
         people.Reread();
         people.ToKey(refused.key());
+        if (refused.changedElsewhere())
+            throw Error(changedElsewhere(who));
         throw Error(QStringLiteral("Запись «%1» не сохранена: %2").arg(who, refused.message()));
+    } catch (const RowChangedElsewhere &) {
+        // An age from a year read before another computer changed it is never stored: the walk
+        // keeps everyone before this person and shows what the register holds now.
+        const qint64 key = people.currentKey();
+        const QString who = name.AsText().trimmed();
+        people.CancelRecord();
+        commitOrShowTheFile(transaction, people);
+        people.Reread();
+        people.ToKey(key);
+        throw Error(changedElsewhere(who));
     } catch (const Error &) {
         // Everyone posted before the failure is kept.
         commitOrShowTheFile(transaction, people);

@@ -97,6 +97,7 @@ struct ModelRow
     qint64 key = 0;       // 0 while a new record is pending
     quint64 identity = 0; // tells rows apart for as long as the model lives
     Values values;
+    int changesSeen = 0; // another program's changes of the row when it was read
 };
 
 struct Outcome
@@ -130,6 +131,10 @@ class Model
 {
 public:
     std::map<qint64, Values> file;
+    // How often another program changed each row, and whether the engine calls a row changed
+    // on any such change (a server's row version) or only when a value differs (the file).
+    std::map<qint64, int> changesElsewhere;
+    bool everyChangeCounts = false;
     qint64 lastKey = 0; // the table numbers keys without ever reusing one
     std::vector<ModelRow> rows;
     int current = -1;
@@ -328,6 +333,8 @@ public:
         }
         if (rows.empty())
             return {QStringLiteral("tblMain: Cannot perform this operation on an empty dataset")};
+        if (changedSinceRead(rows[size_t(current)]))
+            return {RowChangedElsewhere().message()};
         file.erase(rows[size_t(current)].key);
         rows.erase(rows.begin() + current);
         current = std::min(current, count() - 1);
@@ -411,10 +418,8 @@ private:
             file[row.key] = values;
             row.values = values;
         } else if (!assigned.empty()) {
-            if (!file.count(row.key)) {
-                return {QStringLiteral("Row cannot be located for updating. Some values may have "
-                                       "been changed since it was last read.")};
-            }
+            if (changedSinceRead(row))
+                return {RowChangedElsewhere().message()};
             for (const auto &[column, value] : assigned) {
                 file[row.key][size_t(column)] = value;
                 row.values[size_t(column)] = value;
@@ -424,6 +429,16 @@ private:
         setState(State::Browsing);
         resynchronise();
         return {};
+    }
+
+    bool changedSinceRead(const ModelRow &row) const
+    {
+        const auto stored = file.find(row.key);
+        if (stored == file.end())
+            return true;
+        const auto changes = changesElsewhere.find(row.key);
+        const int changed = changes == changesElsewhere.end() ? 0 : changes->second;
+        return everyChangeCounts ? changed != row.changesSeen : stored->second != row.values;
     }
 
     void setState(State next)
@@ -447,8 +462,11 @@ private:
     void readFile()
     {
         rows.clear();
-        for (const auto &[key, values] : file)
-            rows.push_back({key, ++m_identities, values});
+        for (const auto &[key, values] : file) {
+            const auto changes = changesElsewhere.find(key);
+            rows.push_back({key, ++m_identities, values,
+                            changes == changesElsewhere.end() ? 0 : changes->second});
+        }
         m_engineOrder.clear();
         for (const ModelRow &row : rows)
             m_engineOrder[row.identity] = m_engineOrder.size();

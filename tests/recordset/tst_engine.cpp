@@ -132,7 +132,7 @@ TEST(Engine, AFileLockedByAnotherProgramFailsWithItsName)
     holder->exec(QStringLiteral("BEGIN EXCLUSIVE"));
     const QString message = openFailure(db.path());
     EXPECT_TRUE(message.contains(QDir::toNativeSeparators(db.path()))) << message.toStdString();
-    EXPECT_TRUE(message.contains(QStringLiteral("locked"))) << message.toStdString();
+    EXPECT_TRUE(message.contains(QStringLiteral("занят"))) << message.toStdString();
     holder->exec(QStringLiteral("ROLLBACK"));
 }
 

@@ -60,6 +60,8 @@ public:
     virtual std::vector<SqlValue> valuesFor(int column) const = 0;
     // Every row of Main by key.
     virtual std::vector<std::pair<qint64, Values>> rows() = 0;
+    // Whether the register calls a row changed by any write, also of the value it held.
+    virtual bool everyChangeCounts() const = 0;
 };
 
 class FileProgram final : public OtherProgram
@@ -100,6 +102,7 @@ public:
         return reread.columnValue(0);
     }
     std::vector<SqlValue> valuesFor(int) const override { return foreignValues(); }
+    bool everyChangeCounts() const override { return false; }
     std::vector<std::pair<qint64, Values>> rows() override
     {
         std::vector<std::pair<qint64, Values>> rows;
@@ -144,6 +147,7 @@ public:
                    {value, SqlValue(key)});
         return value;
     }
+    bool everyChangeCounts() const override { return true; }
     std::vector<SqlValue> valuesFor(int column) const override
     {
         // The server keeps every column's type: only values of that type go in.
@@ -249,6 +253,7 @@ std::optional<QString> RecordSetModelTest::walk(RecordSet &tblMain, OtherProgram
     };
 
     Model model;
+    model.everyChangeCounts = other.everyChangeCounts();
     const int initial = below(5);
     for (int i = 0; i < initial; ++i) {
         const qint64 key = model.insertedElsewhere();
@@ -431,6 +436,7 @@ std::optional<QString> RecordSetModelTest::walk(RecordSet &tblMain, OtherProgram
                            .arg(key)
                            .arg(describe(value));
                 row->second[size_t(column)] = other.set(key, column, value);
+                ++model.changesElsewhere[key];
             }
         }
         log << QStringLiteral("%1. %2").arg(step + 1).arg(what);

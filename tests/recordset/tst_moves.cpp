@@ -115,12 +115,14 @@ TEST_F(RecordSetTest, AssigningTheValueAFieldAlreadyHoldsStillWritesTheRecord)
 {
     addPeople({{"Иванов", 1980}, {"Петров", 1990}});
     openMain();
-    db.exec(QStringLiteral("UPDATE Main SET ФИО = 'Другой' WHERE ФИО = 'Иванов'"));
+    db.exec(QStringLiteral("CREATE TABLE Written (ФИО TEXT)"));
+    db.exec(QStringLiteral("CREATE TRIGGER written AFTER UPDATE ON Main BEGIN "
+                           "INSERT INTO Written VALUES (NEW.ФИО); END"));
     tblMain.StartEdit();
     tblMain.FieldNamed(QStringLiteral("ФИО")).setAsText(QStringLiteral("Иванов"));
     EXPECT_TRUE(tblMain.IsModified());
     tblMain.ToNext();
-    EXPECT_EQ(stored(QStringLiteral("SELECT ФИО FROM Main ORDER BY Код LIMIT 1")),
+    EXPECT_EQ(stored(QStringLiteral("SELECT group_concat(ФИО) FROM Written")),
               QStringLiteral("Иванов"));
 }
 

@@ -55,7 +55,7 @@ std::unique_ptr<PgConnection> ServerDatabase::connect() const
 
 void ServerDatabase::exec(const QString &sql) const
 {
-    connect()->exec(sql);
+    connect()->execScript(sql);
 }
 
 QString ServerDatabase::scalar(const QString &sql) const

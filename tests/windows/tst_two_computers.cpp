@@ -1,0 +1,192 @@
+// Two computers on one register, on the file and on the server. A write never overwrites what the
+// other computer changed since this one read the row: it fails, saying so, with what was typed
+// kept. The age calculation never stores an age computed from a year read before another computer
+// changed it, and two calculations never mix their years. A lock another computer holds ends the
+// wait with a message.
+#include "TempDatabase.h"
+#include "TestServer.h"
+#include "platform/Error.h"
+#include "platform/Sqlite.h"
+#include "recordset/Connection.h"
+#include "recordset/RecordSet.h"
+#include "service/AgeCalculation.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+// One computer: its own connection to the register and its own tblMain, read when it starts.
+struct Computer
+{
+    Computer(const QString &file, const QString &server) : connection(file, server)
+    {
+        tblMain.setTableName(QStringLiteral("Main"));
+        tblMain.setActive(true);
+    }
+    Field &field(const char *name) { return tblMain.FieldNamed(QString::fromUtf8(name)); }
+    void select(const char *name)
+    {
+        tblMain.ToFirst();
+        while (!tblMain.AtEnd() && field("ФИО").AsText() != QString::fromUtf8(name))
+            tblMain.ToNext();
+    }
+    void set(const char *name, const char *column, const QString &text)
+    {
+        select(name);
+        tblMain.StartEdit();
+        field(column).setAsText(text);
+    }
+    // As «СФОРМИРОВАТЬ СПИСОК» does.
+    void calculate(int year)
+    {
+        tblMain.ToFirst();
+        tblMain.StartEdit();
+        AgeCalculation::walk(tblMain, year);
+    }
+    QString shown() { return field("ФИО").AsText() + u'/' + field("Год").AsText(); }
+
+    Connection connection;
+    RecordSet tblMain{QStringLiteral("tblMain"), connection, RecordSet::Kind::Table};
+};
+
+class TwoComputers : public ::testing::TestWithParam<bool>
+{
+protected:
+    // A register of three people of its own, on the file or on the server.
+    void freshRegister()
+    {
+        m_serverLock.reset();
+        m_fileLock.reset();
+        if (GetParam()) {
+            m_server = std::make_unique<ServerDatabase>();
+            REQUIRE_SERVER(*m_server);
+            m_server->exec(QStringLiteral("INSERT INTO Main (ФИО, Год) VALUES ('Андреев', 1960), "
+                                          "('Борисов', 1970), ('Васильев', 1980)"));
+        } else {
+            m_file = std::make_unique<TempDatabase>();
+            m_file->addPeople({{"Андреев", 1960}, {"Борисов", 1970}, {"Васильев", 1980}});
+        }
+    }
+    std::unique_ptr<Computer> computer()
+    {
+        return m_server ? std::make_unique<Computer>(QString(), m_server->conninfo())
+                        : std::make_unique<Computer>(m_file->path(), QString());
+    }
+    // What the register holds, as a third computer reads it: ФИО/Год/Возраст of each person.
+    QString stored()
+    {
+        QStringList people;
+        for (int key = 1; key <= 3; ++key) {
+            const QString sql =
+                QStringLiteral("SELECT ФИО || '/' || coalesce(CAST(Год AS TEXT), '') || '/' || "
+                               "coalesce(CAST(Возраст AS TEXT), '') FROM Main WHERE Код = %1")
+                    .arg(key);
+            const QString person = m_server ? m_server->scalar(sql) : m_file->scalar(sql);
+            if (!person.isEmpty() && person != QLatin1String("<no row>"))
+                people << person;
+        }
+        return people.join(QStringLiteral(", "));
+    }
+
+public:
+    // Another program holds Борисов's row (the file's write lock, a server's row lock) until
+    // the test ends.
+    void lockBorisov()
+    {
+        if (m_server) {
+            m_serverLock = m_server->connect();
+            m_serverLock->beginTransaction();
+            m_serverLock->exec(QStringLiteral("UPDATE Main SET Год = Год WHERE ФИО = 'Борисов'"));
+        } else {
+            m_fileLock = m_file->connect();
+            m_fileLock->beginTransaction();
+        }
+    }
+
+private:
+    std::unique_ptr<TempDatabase> m_file;
+    std::unique_ptr<ServerDatabase> m_server;
+    std::unique_ptr<PgConnection> m_serverLock;
+    std::unique_ptr<SqliteConnection> m_fileLock;
+};
+
+} // namespace
+
+TEST_P(TwoComputers, NeitherOverwritesWhatTheOtherChangedSinceItRead)
+{
+    using Action = std::function<void(TwoComputers &, Computer &)>;
+    struct Case
+    {
+        const char *what;
+        Action first;  // by computer A, after B has read the register
+        Action second; // then by B, which must fail
+        const char *said;
+        bool stillEditing; // B's change kept, to be made again
+        const char *shownByB;
+        const char *stored;
+    };
+    const auto rename = [](const char *name) {
+        return [=](TwoComputers &, Computer &c) { c.set("Борисов", "ФИО", QString::fromUtf8(name)); };
+    };
+    const auto post = [](const Action &edit) {
+        return [=](TwoComputers &t, Computer &c) {
+            edit(t, c);
+            c.tblMain.PostRecord();
+        };
+    };
+    const Action newYear = [](TwoComputers &, Computer &c) {
+        c.set("Борисов", "Год", QStringLiteral("1971"));
+    };
+    const Action remove = [](TwoComputers &, Computer &c) {
+        c.select("Борисов");
+        c.tblMain.DeleteRecord();
+    };
+    const auto calculate = [](int year) {
+        return [=](TwoComputers &, Computer &c) { c.calculate(year); };
+    };
+    const char *untouched = "Андреев/1960/, Борисов/1970/, Васильев/1980/";
+    const Case cases[] = {
+        {"the same field", post(rename("Борисова")), post(rename("Борисов-Иванов")), "изменена",
+         true, "Борисов-Иванов/1970", "Андреев/1960/, Борисова/1970/, Васильев/1980/"},
+        {"another field", post(newYear), post(rename("Борисов-Иванов")), "изменена", true,
+         "Борисов-Иванов/1970", "Андреев/1960/, Борисов/1971/, Васильев/1980/"},
+        {"a deletion while B edits", remove, post(rename("Борисов-Иванов")), "удалена", true,
+         "Борисов-Иванов/1970", "Андреев/1960/, Васильев/1980/"},
+        {"a deletion of a row A changed", post(newYear), remove, "изменена", false,
+         "Борисов/1970", "Андреев/1960/, Борисов/1971/, Васильев/1980/"},
+        {"a calculation after A changed a year", post(newYear), calculate(2030), "Борисов",
+         false, "Борисов/1971", "Андреев/1960/70, Борисов/1971/, Васильев/1980/"},
+        {"a calculation after A's calculation", calculate(2030), calculate(2035), "Андреев",
+         false, "Андреев/1960", "Андреев/1960/70, Борисов/1970/60, Васильев/1980/50"},
+        {"a row another program holds locked", [](TwoComputers &t, Computer &) { t.lockBorisov(); },
+         post(rename("Борисов-Иванов")), "занят", true, "Борисов-Иванов/1970", untouched},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        freshRegister();
+        if (HasFatalFailure() || IsSkipped())
+            return;
+        const std::unique_ptr<Computer> a = computer();
+        const std::unique_ptr<Computer> b = computer();
+        c.first(*this, *a);
+        QString said;
+        try {
+            c.second(*this, *b);
+        } catch (const Error &e) {
+            said = e.message();
+        }
+        EXPECT_TRUE(said.contains(QStringLiteral("другом компьютере")) &&
+                    said.contains(QString::fromUtf8(c.said)))
+            << said.toStdString();
+        EXPECT_EQ(b->tblMain.isEditing(), c.stillEditing);
+        EXPECT_EQ(b->shown(), QString::fromUtf8(c.shownByB));
+        EXPECT_EQ(stored(), QString::fromUtf8(c.stored));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, TwoComputers, ::testing::Values(false, true),
+                         [](const auto &info) {
+                             return info.param ? std::string("Server") : std::string("File");
+                         });
