@@ -244,7 +244,8 @@ struct Libpq
     PGconn *conn;
 };
 
-const char tableSelect[] = "SELECT Код, * FROM Main ORDER BY Код";
+// Every row with its version, as the program reads it to tell another computer's change.
+const char tableSelect[] = "SELECT Код, *, xmin::text FROM Main ORDER BY Код";
 
 // The rows of the select, every cell read, nothing held: the floor of opening tblMain.
 Touched touchServer(PGconn *conn)
@@ -264,28 +265,42 @@ Touched touchServer(PGconn *conn)
     return touched;
 }
 
-// Every person's key and year of birth, read before a timing starts.
-std::vector<std::pair<QByteArray, qint64>> keysAndYears(PGconn *conn)
+// A person as the floor reads them before a timing starts: key, year of birth and the row's
+// version, which every update checks as the program's does.
+struct Person
 {
-    PGresult *result = PQexec(conn, "SELECT Код, coalesce(Год, 0) FROM Main ORDER BY Код");
-    std::vector<std::pair<QByteArray, qint64>> rows;
+    QByteArray key;
+    qint64 born = 0;
+    QByteArray version;
+};
+
+std::vector<Person> keysAndYears(PGconn *conn)
+{
+    PGresult *result =
+        PQexec(conn, "SELECT Код, coalesce(Год, 0), xmin::text FROM Main ORDER BY Код");
+    std::vector<Person> rows;
     for (int row = 0; row < PQntuples(result); ++row)
-        rows.emplace_back(PQgetvalue(result, row, 0),
-                          QByteArray(PQgetvalue(result, row, 1)).toLongLong());
+        rows.push_back({PQgetvalue(result, row, 0),
+                        QByteArray(PQgetvalue(result, row, 1)).toLongLong(),
+                        PQgetvalue(result, row, 2)});
     PQclear(result);
     return rows;
 }
 
 // One prepared UPDATE per person, sent pipelined without waiting, in one transaction, the
-// answers read as they come: the least a walk that posts every person can do on a server.
-void pipelinedUpdates(PGconn *conn, const std::vector<std::pair<QByteArray, qint64>> &rows,
-                      int year)
+// answers read as they come: the least a walk that posts every person, each only if the row is
+// still the version read, can do on a server. The rows then carry the transaction's version.
+void pipelinedUpdates(PGconn *conn, std::vector<Person> &rows, int year)
 {
     PQclear(PQexec(conn, "BEGIN"));
+    PGresult *transaction = PQexec(conn, "SELECT pg_current_xact_id()::xid::text");
+    const QByteArray written = PQgetvalue(transaction, 0, 0);
+    PQclear(transaction);
     PQenterPipelineMode(conn);
     PQsetnonblocking(conn, 1);
-    PQsendPrepare(conn, "floor", "UPDATE Main SET Возраст = $1, Юбилей = $2 WHERE Код = $3", 3,
-                  nullptr);
+    PQsendPrepare(conn, "floor",
+                  "UPDATE Main SET Возраст = $1, Юбилей = $2 WHERE Код = $3 AND xmin = $4::xid",
+                  4, nullptr);
     int answers = 1; // statements and sync points not yet answered
     const auto readReady = [&] {
         PQconsumeInput(conn);
@@ -294,7 +309,9 @@ void pipelinedUpdates(PGconn *conn, const std::vector<std::pair<QByteArray, qint
             if (!result)
                 continue; // the end of one statement's answer
             const ExecStatusType status = PQresultStatus(result);
-            if (status != PGRES_COMMAND_OK && status != PGRES_PIPELINE_SYNC)
+            if ((status != PGRES_COMMAND_OK && status != PGRES_PIPELINE_SYNC) ||
+                (status == PGRES_COMMAND_OK && qstrcmp(PQcmdTuples(result), "1") != 0 &&
+                 qstrcmp(PQcmdTuples(result), "") != 0))
                 stop(QStringLiteral("the floor's update failed: %1")
                          .arg(QString::fromUtf8(PQresultErrorMessage(result))));
             --answers;
@@ -302,11 +319,13 @@ void pipelinedUpdates(PGconn *conn, const std::vector<std::pair<QByteArray, qint
         }
     };
     int sent = 0;
-    for (const auto &[key, born] : rows) {
-        const qint64 age = year - born;
+    for (Person &person : rows) {
+        const qint64 age = year - person.born;
         const QByteArray ageText = QByteArray::number(age);
-        const char *values[] = {ageText.constData(), age % 5 == 0 ? "да" : "нет", key.constData()};
-        PQsendQueryPrepared(conn, "floor", 3, values, nullptr, nullptr, 0);
+        const char *values[] = {ageText.constData(), age % 5 == 0 ? "да" : "нет",
+                                person.key.constData(), person.version.constData()};
+        PQsendQueryPrepared(conn, "floor", 4, values, nullptr, nullptr, 0);
+        person.version = written;
         ++answers;
         if (++sent % 256 == 0) {
             PQpipelineSync(conn);
@@ -362,7 +381,7 @@ void relayedWalk(benchmark::State &state)
 void pipelinedFloor(benchmark::State &state)
 {
     Libpq db(registerConninfo());
-    const auto rows = keysAndYears(db.conn);
+    auto rows = keysAndYears(db.conn);
     int year = 2030;
     for (auto _ : state)
         pipelinedUpdates(db.conn, rows, year++);
@@ -408,7 +427,8 @@ void checkSameRows()
 
     ageWalk(tblMain, 2031);
     const QString walked = agesOnServer(conninfo);
-    pipelinedUpdates(db.conn, keysAndYears(db.conn), 2031);
+    auto rows = keysAndYears(db.conn);
+    pipelinedUpdates(db.conn, rows, 2031);
     const QString floored = agesOnServer(conninfo);
     if (walked != floored)
         stop(QStringLiteral("the walk wrote %1, the floor %2").arg(walked, floored));

@@ -16,6 +16,11 @@ namespace DatabaseTool {
 QString createServerRegister(const QString &conninfo, bool withDemo, int lastYear,
                              const PasswordPrompt &prompt = {});
 
+// Brings a register an earlier version made on a server up to date: its text columns hold any
+// text the program accepts, the program's size kept in their comments. Gives what was done.
+// Throws Error.
+QString upgradeServerRegister(const QString &conninfo, const PasswordPrompt &prompt = {});
+
 // Fails with a message naming the server when the database already holds a register.
 void refuseExistingRegister(PgConnection &db);
 // Adds the register's tables, empty, the comparison the month search needs, and the roles

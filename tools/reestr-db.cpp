@@ -27,6 +27,8 @@ const char usage[] =
     "  reestr-db init [--demo] [FILE]                create a new database (default: Base.mdb)\n"
     "  reestr-db init [--demo] --server CONNINFO     create the register in a PostgreSQL database\n"
     "                                                (a libpq connection string or URI)\n"
+    "  reestr-db upgrade --server CONNINFO          bring a register made on a server by an\n"
+    "                                                earlier version up to date\n"
     "  reestr-db copy FROM TO                        copy a register, keys kept, into a new one;\n"
     "                                                each side is a file or --server CONNINFO\n"
     "  reestr-db import [--codepage CP] [--skip-unsupported] [--verbose]\n"
@@ -269,6 +271,24 @@ int import(const QStringList &arguments)
     return 0;
 }
 
+int upgrade(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption server(QStringLiteral("server"), QString(),
+                                    QStringLiteral("CONNINFO"));
+    parser.addOption(server);
+    if (!parse(parser, arguments, 0) || !parser.isSet(server))
+        return usageError();
+    try {
+        out() << DatabaseTool::upgradeServerRegister(parser.value(server), askPasswordOnTerminal)
+              << "\n";
+    } catch (const Error &e) {
+        err() << "reestr-db: " << e.message() << '\n';
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -286,6 +306,8 @@ int main(int argc, char *argv[])
         status = 0;
     } else if (command == QLatin1String("init")) {
         status = init(arguments.mid(1));
+    } else if (command == QLatin1String("upgrade")) {
+        status = upgrade(arguments.mid(1));
     } else if (command == QLatin1String("copy")) {
         status = copy(arguments.mid(1));
     } else if (command == QLatin1String("import")) {

@@ -18,7 +18,7 @@ struct Kind
 
 // The network file systems by the magic numbers statfs reports (linux/magic.h and the file
 // systems' own sources).
-constexpr std::array<Kind, 11> networkKinds = {{
+constexpr std::array<Kind, 12> networkKinds = {{
     {0x6969, "nfs"},
     {0x517B, "smb"},
     {0xFF534D42, "cifs"},
@@ -30,6 +30,7 @@ constexpr std::array<Kind, 11> networkKinds = {{
     {0x00C36400, "ceph"},
     {0x0BD00BD0, "lustre"},
     {0x47504653, "gpfs"},
+    {0x01021997, "9p"}, // a virtual machine's shared folder
 }};
 
 constexpr quint64 fuseMagic = 0x65735546;
@@ -44,6 +45,8 @@ bool remoteFuse(const QString &type)
         QStringLiteral("fuse.davfs"),     QStringLiteral("fuse.glusterfs"),
         QStringLiteral("fuse.ceph-fuse"), QStringLiteral("fuse.cifs"),
         QStringLiteral("fuse.nfs"),       QStringLiteral("fuse.fuse-nfs"),
+        // A mount that names no serving program may be any of them: taken as remote.
+        QStringLiteral("fuse"),
     };
     return remote.contains(type);
 }
@@ -105,11 +108,17 @@ QString networkFileSystem(quint64 magic, const QString &canonicalPath, const QSt
     return remoteFuse(type) ? type : QString();
 }
 
+QString dataFolder(const QString &path)
+{
+    // SQLite follows a link to its target and keeps its log and journal beside the target.
+    const QString target = QFileInfo(path).canonicalFilePath();
+    return QFileInfo(target.isEmpty() ? path : target).absolutePath();
+}
+
 QString networkFileSystem(const QString &path)
 {
     // The folder decides: the file itself may not exist yet.
-    const QFileInfo info(path);
-    const QString folder = info.absolutePath();
+    const QString folder = dataFolder(path);
     struct statfs status = {};
     if (::statfs(QFile::encodeName(folder).constData(), &status) != 0)
         return {};

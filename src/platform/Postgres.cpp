@@ -105,6 +105,10 @@ QString refusalText(const PGresult *result, const pg_conn *conn)
     const char *state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
     if (state && (qstrcmp(state, "55P03") == 0 || qstrcmp(state, "40P01") == 0))
         return RegisterBusy().message();
+    // A register made before its texts were counted as the program counts them.
+    if (state && qstrcmp(state, "22001") == 0)
+        return QStringLiteral("Текст длиннее, чем принимает столбец реестра на сервере. Реестр "
+                              "нужно обновить командой reestr-db upgrade --server");
     const char *primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
     return QString::fromUtf8(primary ? primary : PQerrorMessage(conn)).trimmed();
 }
@@ -672,26 +676,46 @@ void PgConnection::settle()
 
 namespace {
 
-struct TableKey
+// What the catalogue says of a table's columns beyond a result's description.
+struct TableColumns
 {
-    QString column; // its one whole-number primary key column; empty: none
-    int number = 0; // its position in the table (attnum)
+    QString key;       // its one whole-number primary key column; empty: none
+    int keyNumber = 0; // its position in the table (attnum)
+    std::map<int, QString> names;
+    // A text column's size in characters as the program counts them, where the server's column
+    // is unbounded and its comment carries the size ("знаков: 60"): the server's own varchar(n)
+    // counts code points, which a letter with a combining mark spends two of.
+    std::map<int, int> sizes;
 };
 
-TableKey keyOfTable(PgConnection &db, const Value &table)
+TableColumns columnsOfTable(PgConnection &db, const Value &table)
 {
-    const PgResult keys =
-        db.exec(QStringLiteral(
-                    "SELECT a.attname, a.atttypid::int, a.attnum FROM pg_index i "
-                    "JOIN pg_attribute a ON a.attrelid = i.indrelid AND a.attnum = ANY(i.indkey) "
-                    "WHERE i.indrelid = $1::regclass AND i.indisprimary"),
-                {table});
-    TableKey key;
-    if (keys.rows() == 1 && isInteger(keys.text(0, 1).toUInt())) {
-        key.column = keys.text(0, 0);
-        key.number = keys.text(0, 2).toInt();
+    const PgResult columns = db.exec(
+        QStringLiteral("SELECT a.attnum, a.attname, a.atttypid::int, "
+                       "coalesce(a.attnum = ANY(i.indkey), false), "
+                       "substring(col_description(a.attrelid, a.attnum) from '^знаков: (\\d+)$') "
+                       "FROM pg_attribute a LEFT JOIN pg_index i "
+                       "ON i.indrelid = a.attrelid AND i.indisprimary "
+                       "WHERE a.attrelid = $1::regclass AND a.attnum > 0 AND NOT a.attisdropped"),
+        {table});
+    TableColumns found;
+    int keyColumns = 0;
+    for (int row = 0; row < columns.rows(); ++row) {
+        const int number = columns.text(row, 0).toInt();
+        found.names[number] = columns.text(row, 1);
+        if (columns.text(row, 3) == QLatin1String("t")) {
+            ++keyColumns;
+            if (isInteger(columns.text(row, 2).toUInt())) {
+                found.key = columns.text(row, 1);
+                found.keyNumber = number;
+            }
+        }
+        if (!columns.isNull(row, 4))
+            found.sizes[number] = columns.text(row, 4).toInt();
     }
-    return key;
+    if (keyColumns != 1)
+        found.key.clear();
+    return found;
 }
 
 } // namespace
@@ -711,8 +735,8 @@ std::unique_ptr<PgRowSource> PgRowSource::forTable(PgConnection &db, const QStri
                         .arg(table, db.where()));
     }
     const QString sqlName = named.text(0, 0);
-    const TableKey key = keyOfTable(db, Value(sqlName));
-    const QString keyColumn = key.column.isEmpty() ? QString() : quoteIdentifier(key.column);
+    const TableColumns catalogue = columnsOfTable(db, Value(sqlName));
+    const QString keyColumn = catalogue.key.isEmpty() ? QString() : quoteIdentifier(catalogue.key);
     // Rows in the key's order, as the file gives them: the server moves a changed row. Each row
     // comes with its version, which every change of the row changes.
     const QString select =
@@ -729,8 +753,12 @@ std::unique_ptr<PgRowSource> PgRowSource::forTable(PgConnection &db, const QStri
     source->describe(shape, 1);
     for (SourceColumn &column : source->m_columns) {
         column.origin = column.name;
-        if (!key.column.isEmpty() && column.name == key.column)
+        if (!catalogue.key.isEmpty() && column.name == catalogue.key)
             column.readOnly = true; // numbered by the server
+        for (const auto &[number, size] : catalogue.sizes) {
+            if (catalogue.names.at(number) == column.name)
+                column.size = size;
+        }
     }
     return source;
 }
@@ -778,21 +806,18 @@ std::unique_ptr<PgRowSource> PgRowSource::forQuery(PgConnection &db, const QStri
         return source;
     const Value tableOid(static_cast<qint64>(table));
     const PgResult named = db.exec(QStringLiteral("SELECT $1::oid::regclass::text"), {tableOid});
-    const PgResult names =
-        db.exec(QStringLiteral("SELECT attnum, attname FROM pg_attribute WHERE attrelid = $1::oid"),
-                {tableOid});
-    const TableKey key = keyOfTable(db, Value(named.text(0, 0)));
+    const TableColumns catalogue = columnsOfTable(db, Value(named.text(0, 0)));
     for (int i = 0; i < shape.columns(); ++i) {
         SourceColumn &column = source->m_columns[static_cast<size_t>(i)];
         if (PQftable(shape.get(), i) != table)
             continue;
         const int number = PQftablecol(shape.get(), i);
-        for (int row = 0; row < names.rows(); ++row) {
-            if (names.text(row, 0).toInt() == number)
-                column.origin = names.text(row, 1);
-        }
+        if (const auto name = catalogue.names.find(number); name != catalogue.names.end())
+            column.origin = name->second;
+        if (const auto size = catalogue.sizes.find(number); size != catalogue.sizes.end())
+            column.size = size->second;
         column.readOnly = column.origin.isEmpty();
-        if (!key.column.isEmpty() && number == key.number) {
+        if (!catalogue.key.isEmpty() && number == catalogue.keyNumber) {
             column.readOnly = true;
             if (source->m_keyIndex < 0)
                 source->m_keyIndex = i;
@@ -800,7 +825,7 @@ std::unique_ptr<PgRowSource> PgRowSource::forQuery(PgConnection &db, const QStri
     }
     if (source->m_keyIndex >= 0) {
         source->m_table = named.text(0, 0);
-        source->m_keyColumn = quoteIdentifier(key.column);
+        source->m_keyColumn = quoteIdentifier(catalogue.key);
         // Each row with its version, read in the same statement and so of the same moment.
         source->m_versioned = true;
         source->m_selectSql =
@@ -854,19 +879,33 @@ Value PgRowSource::keyParameter(qint64 key) const
     return m_keyColumn.isEmpty() ? Value(placeText(key)) : Value(key);
 }
 
+namespace {
+
+// A whole number of a result, read where it lies: every row has its key and version.
+template <typename Number> Number numberAt(const PgResult &result, int row, int column)
+{
+    const char *text = PQgetvalue(result.get(), row, column);
+    Number value = 0;
+    std::from_chars(text, text + PQgetlength(result.get(), row, column), value);
+    return value;
+}
+
+} // namespace
+
 qint64 PgRowSource::keyOf(const PgResult &result, int row, int column) const
 {
     if (column < 0 || result.isNull(row, column))
         return 0;
-    const QString text = result.text(row, column);
-    return m_keyColumn.isEmpty() ? placeKey(text) : text.toLongLong();
+    if (m_keyColumn.isEmpty())
+        return placeKey(result.text(row, column));
+    return numberAt<qint64>(result, row, column);
 }
 
 RowId PgRowSource::idOf(const PgResult &result, int row, int keyColumn) const
 {
     const int version = result.columns() - 1;
     return {keyOf(result, row, keyColumn),
-            m_versioned && !result.isNull(row, version) ? result.text(row, version).toULongLong()
+            m_versioned && !result.isNull(row, version) ? numberAt<quint64>(result, row, version)
                                                        : 0};
 }
 

@@ -85,10 +85,13 @@ SqliteStatement::SqliteStatement(sqlite3 *db, const QString &sql, Only) : m_db(d
     const int rest = static_cast<int>(utf8.constData() + utf8.size() - tail);
     const bool more = sqlite3_prepare_v2(db, tail, rest, &second, nullptr) != SQLITE_OK || second;
     sqlite3_finalize(second);
-    if (more)
-        throw Error(QStringLiteral("Текст запроса содержит больше одной команды SQL"));
-    if (!sqlite3_stmt_readonly(m_stmt))
-        throw Error(QStringLiteral("Запрос должен только читать данные, а не изменять их"));
+    const bool writes = !sqlite3_stmt_readonly(m_stmt);
+    if (more || writes) {
+        // A constructor that throws has no destructor to finalise the statement.
+        sqlite3_finalize(std::exchange(m_stmt, nullptr));
+        throw Error(more ? QStringLiteral("Текст запроса содержит больше одной команды SQL")
+                         : QStringLiteral("Запрос должен только читать данные, а не изменять их"));
+    }
 }
 
 SqliteStatement::SqliteStatement(SqliteStatement &&other) noexcept

@@ -198,7 +198,8 @@ TEST(Engine, NetworkFileSystemsAreToldByTheKernelsKindOrTheFuseMountsProgram)
         "40 22 0:35 / /home/office/Общая\\040папка rw,nosuid - fuse.sshfs server:/srv rw\n"
         "41 22 0:36 / /media/usb rw - fuse.exfat /dev/sdb1 rw\n"
         "42 40 0:37 / /home/office/Общая\\040папка/local rw - fuse.exfat /dev/sdc1 rw\n"
-        "43 22 0:38 / /run/user/1000/gvfs rw - fuse.gvfsd-fuse gvfsd-fuse rw\n");
+        "43 22 0:38 / /run/user/1000/gvfs rw - fuse.gvfsd-fuse gvfsd-fuse rw\n"
+        "44 22 0:39 / /mnt/share rw - fuse share rw\n");
     constexpr quint64 fuse = 0x65735546;
     const struct
     {
@@ -215,10 +216,19 @@ TEST(Engine, NetworkFileSystemsAreToldByTheKernelsKindOrTheFuseMountsProgram)
         {fuse, "/home/office/Общая папкаX", ""},
         {fuse, "/media/usb/Реестр", ""},
         {fuse, "/run/user/1000/gvfs/smb-share:server=srv,share=office", "fuse.gvfsd-fuse"},
+        {fuse, "/mnt/share/Реестр", "fuse"},
+        {0x01021997, "/mnt/host", "9p"},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(networkFileSystem(c.magic, QString::fromUtf8(c.path), mounts),
                   QString::fromUtf8(c.kind))
             << c.path;
     }
+    // A Base.mdb that is a link is judged by where its target lies.
+    TempFolder here;
+    TempFolder there;
+    QFile(there.file(QStringLiteral("Base.mdb"))).open(QIODevice::WriteOnly);
+    QFile::link(there.file(QStringLiteral("Base.mdb")), here.file(QStringLiteral("Base.mdb")));
+    EXPECT_EQ(dataFolder(here.file(QStringLiteral("Base.mdb"))),
+              QFileInfo(there.path()).canonicalFilePath());
 }

@@ -414,3 +414,41 @@ TEST(ReestrDbCopy, WhatARegisterDoesNotHoldIsNamedNotDroppedInSilence)
                              "столбец Main.Принят, таблица Заметки"));
     EXPECT_EQ(server.scalar(QStringLiteral("SELECT count(*) FROM Main")), QStringLiteral("40"));
 }
+
+// A register an earlier version made on a server counts a name's characters as code points: a
+// name the program accepts, 60 letters й each written as и and a combining breve, is refused
+// there in Russian until `reestr-db upgrade` makes its texts unbounded; the program's size stays.
+TEST(ReestrDbUpgrade, AnOldServerRegisterThenTakesEveryNameTheProgramAccepts)
+{
+    ServerDatabase server;
+    REQUIRE_SERVER(server);
+    server.exec(QStringLiteral(
+        "ALTER TABLE Main ALTER COLUMN ФИО TYPE varchar(60), ALTER COLUMN Дата_рождения TYPE "
+        "varchar(20), ALTER COLUMN Юбилей TYPE varchar(10); COMMENT ON COLUMN Main.ФИО IS NULL; "
+        "COMMENT ON COLUMN Main.Дата_рождения IS NULL; COMMENT ON COLUMN Main.Юбилей IS NULL"));
+    const QString name = QStringLiteral("и\u0306").repeated(60);
+    const auto insertName = [&] {
+        PostgresEngine engine(server.conninfo(), {});
+        const std::unique_ptr<RowSource> main = engine.table(QStringLiteral("Main"));
+        EXPECT_EQ(main->columns()[1].size, 60);
+        try {
+            main->insert({1}, {Value(name)});
+        } catch (const Error &e) {
+            return e.message();
+        }
+        return QString();
+    };
+    EXPECT_TRUE(insertName().contains(QStringLiteral("reestr-db upgrade")));
+
+    TempFolder folder;
+    const QStringList upgrade{QStringLiteral("upgrade"), QStringLiteral("--server"),
+                              server.conninfo()};
+    const ProgramRun upgraded = reestrDb(folder.path(), upgrade);
+    ASSERT_EQ(upgraded.status, 0) << upgraded.err.toStdString();
+    EXPECT_EQ(insertName(), QString());
+    EXPECT_EQ(server.scalar(QStringLiteral("SELECT count(*) FROM Main WHERE ФИО = '%1'").arg(name)),
+              QStringLiteral("1"));
+    const ProgramRun again = reestrDb(folder.path(), upgrade);
+    EXPECT_EQ(again.status, 0);
+    EXPECT_NE(again.out, upgraded.out) << "nothing left to do the second time";
+}

@@ -190,3 +190,25 @@ INSTANTIATE_TEST_SUITE_P(Engines, TwoComputers, ::testing::Values(false, true),
                          [](const auto &info) {
                              return info.param ? std::string("Server") : std::string("File");
                          });
+
+// The searches paste a box's text into their statements: whatever the text, a statement of a
+// record set runs as one statement that only reads.
+TEST_P(TwoComputers, ASearchStatementNeverRunsASecondStatementOrChangesData)
+{
+    freshRegister();
+    if (HasFatalFailure() || IsSkipped())
+        return;
+    const std::unique_ptr<Computer> c = computer();
+    const char *const texts[] = {
+        "select * from Main where Месяц like  '' ; DELETE FROM Main; --' ",
+        "select * from Main where Месяц like  '') AS r; COMMIT; DELETE FROM Main; --' ",
+        "WITH gone AS (DELETE FROM Main RETURNING *) SELECT * FROM gone",
+    };
+    for (const char *text : texts) {
+        SCOPED_TRACE(text);
+        RecordSet query(QStringLiteral("qryZapros1"), c->connection, RecordSet::Kind::Query);
+        query.SQL().add(QString::fromUtf8(text));
+        EXPECT_THROW(query.setActive(true), Error);
+        EXPECT_EQ(stored(), QStringLiteral("Андреев/1960/, Борисов/1970/, Васильев/1980/"));
+    }
+}
