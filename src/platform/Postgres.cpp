@@ -952,34 +952,38 @@ RowId PgRowSource::update(const RowId &id, const RowCells &, const std::vector<i
 {
     if (columns.empty())
         return id;
-    QStringList assignments;
-    int parameter = 1;
-    for (int column : columns) {
-        assignments << QStringLiteral("%1 = $%2")
-                           .arg(quoteIdentifier(m_columns[static_cast<size_t>(column)].origin))
-                           .arg(parameter++);
+    // A walk writes the same columns each time: the statement is made once for them.
+    const int keyAt = static_cast<int>(columns.size()) + 1;
+    if (columns != m_updated.columns) {
+        QStringList assignments;
+        int parameter = 1;
+        for (int column : columns) {
+            assignments << QStringLiteral("%1 = $%2")
+                               .arg(quoteIdentifier(m_columns[static_cast<size_t>(column)].origin))
+                               .arg(parameter++);
+        }
+        // Only the row as read is written: the key finds it, its version tells it is unchanged.
+        m_updated = {columns,
+                     QStringLiteral("UPDATE %1 SET %2 WHERE %3")
+                         .arg(m_table, assignments.join(QStringLiteral(", ")),
+                              keyCondition(keyAt) + versionCondition(keyAt + 1))};
     }
-    // Only the row as read is written: the key finds it, its version tells it is unchanged.
     std::vector<Value> parameters = values;
     parameters.push_back(keyParameter(id.key));
     if (m_versioned)
         parameters.push_back(Value(QString::number(id.version)));
-    const QString where = keyCondition(parameter) + versionCondition(parameter + 1);
     if (m_db->pipelining() && !m_keyColumn.isEmpty()) {
         // The key stays what it was; the answer is checked when it comes.
-        m_db->post(QStringLiteral("UPDATE %1 SET %2 WHERE %3")
-                       .arg(m_table, assignments.join(QStringLiteral(", ")), where),
-                   parameters, id.key);
+        m_db->post(m_updated.sql, parameters, id.key);
         return {id.key, m_db->pipelineTransaction()};
     }
     const PgResult result = m_db->exec(
-        QStringLiteral("UPDATE %1 SET %2 WHERE %3 RETURNING %4, xmin::text")
-            .arg(m_table, assignments.join(QStringLiteral(", ")), where,
-                 m_keyColumn.isEmpty() ? QStringLiteral("ctid::text") : m_keyColumn),
+        m_updated.sql + QStringLiteral(" RETURNING %1, xmin::text")
+                            .arg(m_keyColumn.isEmpty() ? QStringLiteral("ctid::text") : m_keyColumn),
         parameters);
     if (result.rows() == 0)
         throw RowChangedElsewhere();
-    return {keyOf(result, 0, 0), result.text(0, 1).toULongLong()};
+    return {keyOf(result, 0, 0), numberAt<quint64>(result, 0, 1)};
 }
 
 qint64 PgRowSource::insert(const std::vector<int> &columns, const std::vector<Value> &values)

@@ -188,6 +188,11 @@ private:
     int m_keyIndex = -1; // the result column that holds the key
     int m_dataOffset = 0;
     bool m_versioned = false; // the result's last column is the row's version (xmin)
+    struct Updated
+    {
+        std::vector<int> columns;
+        QString sql;
+    } m_updated; // the UPDATE last made, for the columns it writes
     std::vector<SourceColumn> m_columns;
     std::vector<unsigned> m_types; // the server's type of each column
 };

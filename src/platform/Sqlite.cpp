@@ -490,6 +490,8 @@ bool SqliteConnection::inTransaction() const
 
 quint64 SqliteConnection::dataVersion()
 {
+    if (m_versionWhileWriting)
+        return *m_versionWhileWriting;
     if (!m_dataVersion.isValid())
         m_dataVersion = prepare(QStringLiteral("PRAGMA data_version"));
     m_dataVersion.step();
@@ -537,15 +539,20 @@ void SqliteConnection::checkpoint()
 void SqliteConnection::beginTransaction()
 {
     exec(QStringLiteral("BEGIN IMMEDIATE"));
+    // Nobody else can commit while this transaction holds the write lock.
+    m_versionWhileWriting.reset();
+    m_versionWhileWriting = dataVersion();
 }
 
 void SqliteConnection::commitTransaction()
 {
+    m_versionWhileWriting.reset();
     exec(QStringLiteral("COMMIT"));
 }
 
 void SqliteConnection::rollbackTransaction()
 {
+    m_versionWhileWriting.reset();
     exec(QStringLiteral("ROLLBACK"));
 }
 

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
 #include <vector>
 
 #include <string_view>
@@ -179,6 +180,7 @@ private:
     bool m_readOnly = false;
     bool m_logInUseOnShare = false;
     SqliteStatement m_dataVersion;
+    std::optional<quint64> m_versionWhileWriting; // within a transaction begun here
     quint64 m_writesMade = 0;
 };
 
