@@ -38,6 +38,7 @@ public:
     }
     void showNotice(const QString &m) override { showError(m); }
     void showInformation(const QString &) override {}
+    void showNote(const QString &) override {}
     bool confirm(const QString &) override { return true; }
     void showFatal(const QString &, const QString &m) override { showError(m); }
 };

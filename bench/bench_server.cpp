@@ -6,6 +6,7 @@
 // COPY of the same rows, and the memory of holding the register read from the server against
 // reading it from the file.
 #include "BenchSupport.h"
+#include "DelayingRelay.h"
 
 #include "RegisterCopy.h"
 #include "platform/Error.h"
@@ -81,120 +82,6 @@ const QString &registerConninfo()
     return conninfo;
 }
 
-// --- a relay that delays every round trip ------------------------------------------------------
-
-// Listens on a local TCP port and joins each connection to the server's socket, holding every
-// piece of data for half the delay in each direction: as a network between two computers would.
-class DelayingRelay
-{
-public:
-    DelayingRelay(QString serverSocket, std::chrono::microseconds roundTrip)
-        : m_serverSocket(std::move(serverSocket)), m_oneWay(roundTrip / 2)
-    {
-        m_listener = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (bind(m_listener, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
-            listen(m_listener, 8) != 0 ||
-            getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-            stop(QStringLiteral("the relay cannot listen"));
-        m_port = ntohs(address.sin_port);
-        m_acceptor = std::thread([this] { accept(); });
-    }
-    ~DelayingRelay()
-    {
-        m_stopping = true;
-        ::shutdown(m_listener, SHUT_RDWR);
-        ::close(m_listener);
-        m_acceptor.join();
-        for (std::thread &pump : m_pumps)
-            pump.join();
-    }
-    int port() const { return m_port; }
-
-private:
-    using Clock = std::chrono::steady_clock;
-    struct Piece
-    {
-        Clock::time_point due;
-        QByteArray data;
-    };
-
-    void accept()
-    {
-        for (;;) {
-            const int client = ::accept(m_listener, nullptr, nullptr);
-            if (client < 0)
-                return;
-            const int server = socket(AF_UNIX, SOCK_STREAM, 0);
-            sockaddr_un address{};
-            address.sun_family = AF_UNIX;
-            const QByteArray path = QFile::encodeName(m_serverSocket);
-            std::memcpy(address.sun_path, path.constData(),
-                        std::min<size_t>(size_t(path.size()), sizeof address.sun_path - 1));
-            if (::connect(server, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
-                stop(QStringLiteral("the relay cannot reach %1").arg(m_serverSocket));
-            m_pumps.emplace_back([this, client, server] { pump(client, server); });
-            m_pumps.emplace_back([this, client, server] { pump(server, client); });
-        }
-    }
-
-    // Carries one direction: reads as it comes, writes each piece once it is due.
-    void pump(int from, int to)
-    {
-        std::deque<Piece> pieces;
-        std::mutex lock;
-        std::condition_variable arrived;
-        bool ended = false;
-        std::thread writer([&] {
-            std::unique_lock<std::mutex> held(lock);
-            for (;;) {
-                arrived.wait(held, [&] { return ended || !pieces.empty(); });
-                if (pieces.empty())
-                    break;
-                Piece piece = std::move(pieces.front());
-                pieces.pop_front();
-                held.unlock();
-                std::this_thread::sleep_until(piece.due);
-                for (qsizetype sent = 0; sent < piece.data.size();) {
-                    const ssize_t n = ::send(to, piece.data.constData() + sent,
-                                             size_t(piece.data.size() - sent), MSG_NOSIGNAL);
-                    if (n <= 0)
-                        break;
-                    sent += n;
-                }
-                held.lock();
-            }
-            ::shutdown(to, SHUT_WR);
-        });
-        char buffer[65536];
-        for (;;) {
-            const ssize_t n = ::recv(from, buffer, sizeof buffer, 0);
-            if (n <= 0)
-                break;
-            std::lock_guard<std::mutex> held(lock);
-            pieces.push_back({Clock::now() + m_oneWay, QByteArray(buffer, int(n))});
-            arrived.notify_one();
-        }
-        {
-            std::lock_guard<std::mutex> held(lock);
-            ended = true;
-            arrived.notify_one();
-        }
-        writer.join();
-    }
-
-    QString m_serverSocket;
-    std::chrono::microseconds m_oneWay;
-    int m_listener = -1;
-    int m_port = 0;
-    std::atomic<bool> m_stopping{false};
-    std::thread m_acceptor;
-    std::vector<std::thread> m_pumps;
-};
-
 // The server's socket file, from the administrator's connection string (host=DIR port=N).
 QString serverSocket()
 {
@@ -207,20 +94,6 @@ QString serverSocket()
             port = word.mid(5);
     }
     return QStringLiteral("%1/.s.PGSQL.%2").arg(dir, port);
-}
-
-QString throughRelay(const QString &conninfo, int port)
-{
-    QString relayed;
-    for (const QString &word : conninfo.split(QLatin1Char(' '))) {
-        if (word.startsWith(QLatin1String("host=")))
-            relayed += QStringLiteral("host=127.0.0.1 ");
-        else if (word.startsWith(QLatin1String("port=")))
-            relayed += QStringLiteral("port=%1 ").arg(port);
-        else
-            relayed += word + QLatin1Char(' ');
-    }
-    return relayed.trimmed();
 }
 
 // --- plain libpq -------------------------------------------------------------------------------
@@ -374,7 +247,7 @@ void walk(benchmark::State &state)
 void relayedWalk(benchmark::State &state)
 {
     DelayingRelay relay(serverSocket(), std::chrono::milliseconds(2));
-    Connection connection(QString(), throughRelay(registerConninfo(), relay.port()));
+    Connection connection(QString(), relay.through(registerConninfo()));
     walkRepeatedly(state, connection);
 }
 
@@ -521,6 +394,29 @@ double heldPeakMiB(const QStringList &arguments)
     return least;
 }
 
+// The round trips of opening the register as start-up does (the connection, then the four tables)
+// for an office of 3,000 people, counted by a relay with a branch office's 100 ms round trip.
+int startupRoundTrips()
+{
+    static const QString office = freshDatabase(QStringLiteral("reestr_bench_office"), 3000);
+    DelayingRelay relay(serverSocket(), std::chrono::milliseconds(100));
+    QElapsedTimer timer;
+    timer.start();
+    {
+        Connection connection(QString(), relay.through(office));
+        connection.open();
+        std::vector<std::unique_ptr<RecordSet>> tables;
+        for (const char *table : registerTables) {
+            tables.push_back(std::make_unique<RecordSet>(QStringLiteral("tbl") + QLatin1String(table),
+                                                         connection, RecordSet::Kind::Table));
+            tables.back()->setTableName(QLatin1String(table));
+            tables.back()->setActive(true);
+        }
+    }
+    std::printf("start-up over a 100 ms link: %.2f s\n", double(timer.elapsed()) / 1000);
+    return relay.roundTrips();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -569,6 +465,7 @@ int main(int argc, char *argv[])
                     1.3);
         reportTimes("server_copy_1m_vs_server_copy", program, floor, 2);
         reportRatio("server_peak_100k_vs_file", fromServer / fromFile, 1.1);
+        reportRatio("server_startup_round_trips", startupRoundTrips(), 10);
     } catch (const Error &e) {
         stop(e.message());
     }

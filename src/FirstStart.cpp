@@ -5,6 +5,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Engine.h"
 #include "platform/Error.h"
+#include "platform/Russian.h"
 #include "recordset/Connection.h"
 
 #include <QCoreApplication>
@@ -60,6 +61,15 @@ bool needed(const QString &folder, const QString &server)
 QString savedServer()
 {
     return userSettings()->value(QStringLiteral("server")).toString();
+}
+
+std::chrono::seconds savedAnswerLimit()
+{
+    // A slower link may need more than the usual limit; a value that is not a number of seconds
+    // keeps it.
+    bool number = false;
+    const int seconds = userSettings()->value(QStringLiteral("timeout")).toInt(&number);
+    return number && seconds > 0 ? std::chrono::seconds(seconds) : defaultAnswerLimit;
 }
 
 void saveServer(const QString &conninfo)
@@ -131,11 +141,17 @@ FirstStartWindow::FirstStartWindow(QString folder, QWidget *parent)
     serverDatabase = new QLineEdit(QStringLiteral("reestr"), serverPage);
     serverDatabase->setObjectName(QStringLiteral("serverDatabase"));
     serverDatabase->setAccessibleName(QStringLiteral("База данных"));
+    serverRole = new QLineEdit(serverPage);
+    serverRole->setObjectName(QStringLiteral("serverRole"));
+    serverRole->setAccessibleName(QStringLiteral("Имя пользователя (роль)"));
+    serverRole->setPlaceholderText(QStringLiteral("пусто: имя входа в систему"));
     form->addRow(QStringLiteral("Адрес сервера (имя или адрес, можно с «:порт»):"), serverAddress);
     form->addRow(QStringLiteral("База данных:"), serverDatabase);
+    form->addRow(QStringLiteral("Имя пользователя (роль):"), serverRole);
     serverLayout->addLayout(form);
     connectButton = new QPushButton(QStringLiteral("Подключиться"), serverPage);
     connectButton->setObjectName(QStringLiteral("connectButton"));
+    connectButton->setDefault(true); // Return in a field connects
     backButton = new QPushButton(QStringLiteral("Назад"), serverPage);
     backButton->setObjectName(QStringLiteral("backButton"));
     serverLayout->addWidget(connectButton);
@@ -194,7 +210,7 @@ void FirstStartWindow::importOldFile()
     options.notice = [&](const QString &text) { leftOut << text; };
     const auto shown = [this](const QString &table, qint64 done, qint64 total) {
         m_progressText->setText(
-            QStringLiteral("%1: %2 из %3 строк").arg(table).arg(done).arg(total));
+            QStringLiteral("%1: %2 %3").arg(table).arg(done).arg(ofRows(total)));
         progress->setRange(0, static_cast<int>(std::min<qint64>(total, INT_MAX)));
         progress->setValue(static_cast<int>(std::min<qint64>(done, INT_MAX)));
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
@@ -246,6 +262,9 @@ void FirstStartWindow::useServer()
     }
     conninfo = QStringLiteral("host=%1 %2dbname=%3")
                    .arg(FirstStart::conninfoValue(host), conninfo, FirstStart::conninfoValue(database));
+    // Without a role libpq takes the login name.
+    if (const QString role = serverRole->text().trimmed(); !role.isEmpty())
+        conninfo += QStringLiteral(" user=") + FirstStart::conninfoValue(role);
     try {
         // Connected, and the register is there: its people's table opens.
         Connection connection(QString(), conninfo);

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 
 class QLabel;
@@ -34,6 +35,7 @@ public:
     QPushButton *quitButton;
     QLineEdit *serverAddress;
     QLineEdit *serverDatabase;
+    QLineEdit *serverRole;
     QPushButton *connectButton;
     QPushButton *backButton;
     QProgressBar *progress;
@@ -65,6 +67,8 @@ QString conninfoValue(const QString &value);
 
 // The setting that names the register on a server, in the user's settings file.
 QString savedServer();
+// How long the program waits for any answer of the server: the setting `timeout`, in seconds.
+std::chrono::seconds savedAnswerLimit();
 void saveServer(const QString &conninfo);
 
 } // namespace FirstStart

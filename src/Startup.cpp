@@ -7,6 +7,8 @@
 #include "Unit4.h"
 #include "controls/DBGrid.h"
 
+#include <QGuiApplication>
+
 #include <utility>
 
 namespace Startup {
@@ -19,6 +21,12 @@ QString &server()
     return chosen;
 }
 
+QString &file()
+{
+    static QString chosen = QStringLiteral("Base.mdb");
+    return chosen;
+}
+
 void createMainWindow()
 {
     frmMain = new TfrmMain;
@@ -28,8 +36,20 @@ void createMainWindow()
 // a field a table lacks is reported by its control as the table opens, and is not fatal.
 void createDataModule()
 {
-    DM = new TDM(server());
+    DM = new TDM(server(), file());
     frmMain->linkDataControls(*DM);
+    // Reaching a server and reading its tables may take the network's time.
+    if (!server().isEmpty())
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const struct RestoreCursor
+    {
+        bool set;
+        ~RestoreCursor()
+        {
+            if (set)
+                QGuiApplication::restoreOverrideCursor();
+        }
+    } restoreCursor{!server().isEmpty()};
     DM->open();
 }
 void createInsertWindow()
@@ -48,6 +68,11 @@ void createReferenceWindow()
 void setServer(const QString &chosen)
 {
     server() = chosen;
+}
+
+void setFile(const QString &chosen)
+{
+    file() = chosen;
 }
 
 bool createAll(const std::function<void(const std::exception &, Step)> &failed)

@@ -16,6 +16,8 @@ using Step = void (*)();
 // The register the data module opens: empty for Base.mdb in the current folder, or a server's
 // libpq connection string. Set before createAll().
 void setServer(const QString &server);
+// The register's file when no server is set: Base.mdb (in the current folder) unless given.
+void setFile(const QString &file);
 
 // Makes the four in order. When a step fails, `failed` is told the failure and the step, what was
 // made is destroyed again and false is returned.

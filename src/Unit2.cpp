@@ -5,8 +5,8 @@
 
 TDM *DM = nullptr;
 
-TDM::TDM(const QString &server, QObject *parent)
-    : QObject(parent), con1(QStringLiteral("Base.mdb"), server),
+TDM::TDM(const QString &server, const QString &file, QObject *parent)
+    : QObject(parent), con1(file, server),
       tblMain(QStringLiteral("tblMain"), con1, RecordSet::Kind::Table),
       tblGod(QStringLiteral("tblGod"), con1, RecordSet::Kind::Table),
       tblMesyats(QStringLiteral("tblMesyats"), con1, RecordSet::Kind::Table),
@@ -42,9 +42,10 @@ void TDM::open()
                            "показываются; закройте все копии программы и запустите её снова")
                 .arg(where));
     } else if (con1.isReadOnly() && con1.onServer()) {
-        Dialogs::current().showError(
+        // Nothing is wrong: the role was given to read.
+        Dialogs::current().showNote(
             QStringLiteral("Реестр (%1) открыт только для чтения: ваша роль на сервере не может "
-                           "изменять его. Данные только показываются, изменения сохранить нельзя")
+                           "изменять его. Данные только показываются, изменения сохранить нельзя.")
                 .arg(where));
     } else if (con1.isReadOnly()) {
         // Every change would be refused later.

@@ -14,9 +14,10 @@ class TDM : public QObject
 
 public:
     // Makes the connection, the record sets and their data sources, all closed: the register is
-    // Base.mdb in the current folder, or the one on `server` when given. An engine that cannot be
-    // used at all throws.
-    explicit TDM(const QString &server = QString(), QObject *parent = nullptr);
+    // `file` (Base.mdb in the current folder), or the one on `server` when given. An engine that
+    // cannot be used at all throws.
+    explicit TDM(const QString &server = QString(),
+                 const QString &file = QStringLiteral("Base.mdb"), QObject *parent = nullptr);
     // Opens the connection and the four tables, once the controls are linked. A database that
     // cannot be opened is reported in the error box, once for the connection and once for each
     // table, and the program goes on with everything closed. A control whose field a table lacks

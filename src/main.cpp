@@ -56,18 +56,26 @@ int main(int argc, char *argv[])
         QStringLiteral("server"),
         QStringLiteral("Реестр на сервере PostgreSQL: строка подключения libpq или URI."),
         QStringLiteral("CONNINFO"));
+    const QCommandLineOption fileOption(
+        QStringLiteral("file"),
+        QStringLiteral("Реестр в файле (например, снимок или Base.mdb из архива) на этот запуск, "
+                       "даже если в настройках указан сервер."),
+        QStringLiteral("PATH"));
     const QCommandLineOption fromMenuOption(
         QStringLiteral("from-menu"),
         QStringLiteral("Запуск из меню: реестр в папке ~/Реестр; при первом запуске программа "
                        "предлагает создать реестр, перенести старую базу или подключиться к "
                        "серверу."));
     parser.addOption(serverOption);
+    parser.addOption(fileOption);
     parser.addOption(fromMenuOption);
     parser.process(app);
+    // `--server ""` and `--file` both mean a file register for this start.
     QString server = parser.value(serverOption);
-    if (server.isEmpty())
+    if (!parser.isSet(serverOption) && !parser.isSet(fileOption))
         server = FirstStart::savedServer();
-    if (parser.isSet(fromMenuOption)) {
+    Connection::setAnswerLimit(FirstStart::savedAnswerLimit());
+    if (parser.isSet(fromMenuOption) && !parser.isSet(fileOption)) {
         // From the menu the program works in ~/Реестр; with no register there yet (and none on a
         // server) the person is asked what to do before anything is made.
         const QString folder = FirstStart::registerFolder();
@@ -80,9 +88,15 @@ int main(int argc, char *argv[])
         if (QFileInfo(folder).isDir())
             QDir::setCurrent(folder);
     }
+    if (parser.isSet(fileOption)) {
+        // The program works in the file's folder, as it does in Base.mdb's.
+        const QFileInfo file(parser.value(fileOption));
+        QDir::setCurrent(file.absolutePath());
+        Startup::setFile(file.fileName());
+    }
     if (Connection::serverNamesAPassword(server)) {
         Dialogs::current().showFatal(
-            QStringLiteral("Application Error"),
+            QStringLiteral("Ошибка запуска"),
             QStringLiteral("Пароль не пишут в строке подключения к серверу: его хранят в файле "
                            "~/.pgpass или вводят, когда сервер его спросит."));
         return 1;

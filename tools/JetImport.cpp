@@ -362,7 +362,7 @@ private:
             m_progress(plan.name, m_rows, m_expected);
         // A short read means a damaged or cut file: better nothing than part of the register.
         if (m_rows != m_expected) {
-            throw Error(QStringLiteral("Таблица «%1»: прочитано %2 строк из %3 — файл «%4» "
+            throw Error(QStringLiteral("Таблица «%1»: прочитано строк: %2 из %3 — файл «%4» "
                                        "повреждён или обрезан")
                             .arg(plan.name)
                             .arg(m_rows)

@@ -6,6 +6,7 @@
 #include "ServerRegister.h"
 #include "platform/Error.h"
 #include "platform/FileSystems.h"
+#include "platform/Russian.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -139,7 +140,7 @@ void showProgress(const QString &table, qint64 done, qint64 total)
     static QString finished;
     if (!terminal || table == finished)
         return;
-    err() << "\r  " << table << ": " << done << " из " << total << " строк";
+    err() << "\r  " << table << ": " << done << ' ' << ofRows(total);
     if (done >= total) {
         err() << '\n';
         finished = table;
@@ -164,7 +165,7 @@ template <typename Tables> void printTables(const QString &heading, const Tables
 {
     out() << heading << ":\n";
     for (const auto &table : tables)
-        out() << "  " << table.table << ": " << table.rows << " строк\n";
+        out() << "  " << table.table << ": " << rowsCount(table.rows) << '\n';
 }
 
 int copy(const QStringList &arguments)
@@ -263,7 +264,7 @@ int import(const QStringList &arguments)
         }
         out() << "Импортировано в " << options.target << ":\n";
         for (const JetImport::TableSummary &table : tables)
-            out() << "  " << table.name << ": " << table.rows << " строк\n";
+            out() << "  " << table.name << ": " << rowsCount(table.rows) << '\n';
     } catch (const Error &e) {
         err() << "reestr-db: " << e.message() << '\n';
         return 1;

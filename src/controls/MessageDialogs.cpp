@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -34,6 +35,9 @@ int show(QMessageBox::Icon icon, const QString &caption, const QString &text)
 
 } // namespace
 
+MessageDialogs::MessageDialogs() = default;
+MessageDialogs::~MessageDialogs() = default;
+
 void MessageDialogs::showError(const QString &message)
 {
     show(QMessageBox::Critical, applicationTitle(), errorBoxText(message));
@@ -50,6 +54,42 @@ void MessageDialogs::showInformation(const QString &text)
     QString shown = text;
     shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     show(QMessageBox::Information, QStringLiteral("Information"), shown);
+}
+
+void MessageDialogs::showNote(const QString &text)
+{
+    show(QMessageBox::Information, applicationTitle(), text);
+}
+
+void MessageDialogs::showWaiting(const QString &where, std::chrono::milliseconds waited,
+                                 bool connecting)
+{
+    using namespace std::chrono_literals;
+    if (waited == 0ms) {
+        m_waitWindow.reset();
+        if (std::exchange(m_waitCursor, false))
+            QGuiApplication::restoreOverrideCursor();
+        return;
+    }
+    if (!m_waitCursor) {
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        m_waitCursor = true;
+    }
+    // Only while connecting does nothing else of the program run: then, and only then, the
+    // window's own events are handled (timers and the person's input wait).
+    if (!connecting || waited < 1s)
+        return;
+    if (!m_waitWindow) {
+        auto *label = new QLabel(QStringLiteral("Подключение к серверу баз данных: %1…").arg(where));
+        label->setWindowTitle(applicationTitle());
+        label->setObjectName(QStringLiteral("waitWindow"));
+        label->setMargin(16);
+        label->setWindowModality(Qt::ApplicationModal);
+        m_waitWindow.reset(label);
+        label->show();
+    }
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                    QEventLoop::X11ExcludeTimers);
 }
 
 bool MessageDialogs::confirm(const QString &text)

@@ -2,15 +2,30 @@
 
 #include "platform/Dialogs.h"
 
+#include <memory>
+
+class QWidget;
+
 // The dialog service of the running program: modal message boxes centred on the screen.
 class MessageDialogs : public Dialogs
 {
 public:
+    MessageDialogs();
+    ~MessageDialogs() override;
     void showError(const QString &message) override;
     void showNotice(const QString &text) override;
     void showInformation(const QString &text) override;
+    void showNote(const QString &text) override;
+    // The wait cursor while the program waits for a server; past a second of connecting, also a
+    // small window that names the server being reached.
+    void showWaiting(const QString &where, std::chrono::milliseconds waited,
+                     bool connecting) override;
     bool confirm(const QString &text) override;
     void showFatal(const QString &caption, const QString &text) override;
     std::optional<QString> askPassword(const QString &question) override;
     QString chooseFile(const QString &title, const QString &filter) override;
+
+private:
+    bool m_waitCursor = false;
+    std::unique_ptr<QWidget> m_waitWindow;
 };

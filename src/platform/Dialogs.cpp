@@ -13,6 +13,11 @@ Dialogs &Dialogs::current()
     return *g_dialogs;
 }
 
+bool Dialogs::isInstalled()
+{
+    return g_dialogs != nullptr;
+}
+
 Dialogs *Dialogs::install(Dialogs *dialogs)
 {
     return std::exchange(g_dialogs, dialogs);

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <optional>
 
 // Every message box and question of the program goes through this service, so that tests can
@@ -19,6 +20,8 @@ public:
     virtual void showInformation(const QString &text) = 0;
     // A question with "OK" (the default) and "Cancel"; true when OK was chosen.
     virtual bool confirm(const QString &text) = 0;
+    // A note that is not an error: the application title as caption, the information icon, "OK".
+    virtual void showNote(const QString &text) = 0;
     // The stop box of a fatal start-up error, with its own caption.
     virtual void showFatal(const QString &caption, const QString &text) = 0;
     // Asks for the database server's password, the typing hidden; nothing when declined. A
@@ -27,6 +30,18 @@ public:
     {
         (void)question;
         return std::nullopt;
+    }
+
+    // While the program waits for a server (`connecting`: to reach it): how long it has waited
+    // so far, about ten times a second, and zero when the wait is over. While it connects nothing
+    // else of the program runs, so a window may show which server it reaches. A service that
+    // cannot show it does nothing.
+    virtual void showWaiting(const QString &where, std::chrono::milliseconds waited,
+                             bool connecting)
+    {
+        (void)where;
+        (void)waited;
+        (void)connecting;
     }
 
     // Asks for a file to open, with the file dialog; empty when declined. A service that cannot
@@ -41,6 +56,8 @@ public:
     // The service in use. Installing one returns the one it replaces.
     static Dialogs &current();
     static Dialogs *install(Dialogs *dialogs);
+    // Whether one is installed: what only shows progress is skipped without one.
+    static bool isInstalled();
 };
 
 // The error box text: a full stop is appended when the text is not empty and its last character

@@ -6,6 +6,7 @@ class Engine;
 
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -17,10 +18,30 @@ class Engine;
 // Asks the person at the computer for a server's password; nothing when they decline.
 using PasswordPrompt = std::function<std::optional<QString>(const QString &question)>;
 
+// Told, about ten times a second, how long the program has waited for a server's answer (or, with
+// `connecting`, to reach it), and once more with zero when the wait is over.
+using WaitObserver =
+    std::function<void(const QString &where, std::chrono::milliseconds waited, bool connecting)>;
+
+// How long the program waits for any answer of a server before it gives the connection up.
+inline constexpr std::chrono::seconds defaultAnswerLimit{30};
+
+// How the program reaches a register on a server beyond its connection string.
+struct ServerAccess
+{
+    PasswordPrompt prompt;           // asked when the server wants a password no file gave
+    std::optional<QString> password; // one the person already gave in this run, kept in memory
+    std::chrono::seconds answerLimit = defaultAnswerLimit;
+    WaitObserver waiting;
+};
+
+// The register's tables, in the order the program opens them.
+inline constexpr const char *registerTables[] = {"Main", "God", "Mesyats", "Chislo"};
+
 // The server engine lives in a module of its own, loaded only when a register on a server is
 // opened, so that a program working on a file never loads libpq and what it brings. These are the
 // functions it gives, by these names.
-using OpenServerEngine = Engine *(*)(const QString &conninfo, const PasswordPrompt &prompt);
+using OpenServerEngine = Engine *(*)(const QString &conninfo, const ServerAccess &access);
 using ServerNamesAPassword = bool (*)(const QString &conninfo);
 inline constexpr char openServerEngineName[] = "reestrOpenServerEngine";
 inline constexpr char serverNamesAPasswordName[] = "reestrServerNamesAPassword";

@@ -65,3 +65,11 @@ private:
     qint64 m_key;
     bool m_changedElsewhere;
 };
+
+// The person declined to give a server's password (or gave an empty one): the program asks no more
+// in this run, and every later attempt to open the register fails with this message at once.
+class PasswordDeclined : public Error
+{
+public:
+    using Error::Error;
+};

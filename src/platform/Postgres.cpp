@@ -98,36 +98,6 @@ private:
     int m_row = 0;
 };
 
-// The server's refusal as the person reads it: a wait for another computer's lock that ran out,
-// or a deadlock with one, in the program's words; anything else in the server's.
-QString refusalText(const PGresult *result, const pg_conn *conn)
-{
-    const char *state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
-    if (state && (qstrcmp(state, "55P03") == 0 || qstrcmp(state, "40P01") == 0))
-        return RegisterBusy().message();
-    // A register made before its texts were counted as the program counts them.
-    if (state && qstrcmp(state, "22001") == 0)
-        return QStringLiteral("Текст длиннее, чем принимает столбец реестра на сервере. Реестр "
-                              "нужно обновить командой reestr-db upgrade --server");
-    const char *primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
-    return QString::fromUtf8(primary ? primary : PQerrorMessage(conn)).trimmed();
-}
-
-// The server options of a connection string (or of PGOPTIONS), with the program's limit on any
-// wait for another computer's lock added.
-QByteArray optionsWithLockTimeout(const QByteArray &conninfo)
-{
-    QByteArray options = qgetenv("PGOPTIONS");
-    if (PQconninfoOption *parsed = PQconninfoParse(conninfo.constData(), nullptr)) {
-        for (PQconninfoOption *option = parsed; option->keyword; ++option) {
-            if (qstrcmp(option->keyword, "options") == 0 && option->val)
-                options = option->val;
-        }
-        PQconninfoFree(parsed);
-    }
-    return options + " -c lock_timeout=" + QByteArray::number(lockWaitSeconds * 1000);
-}
-
 // A row's physical place, "(block,offset)", as a key and back.
 qint64 placeKey(const QString &text)
 {
@@ -142,20 +112,6 @@ QString placeText(qint64 key)
 }
 
 } // namespace
-
-bool conninfoHasPassword(const QString &conninfo)
-{
-    PQconninfoOption *options = PQconninfoParse(conninfo.toUtf8().constData(), nullptr);
-    if (!options)
-        return false;
-    bool has = false;
-    for (PQconninfoOption *option = options; option->keyword; ++option) {
-        if (qstrcmp(option->keyword, "password") == 0 && option->val && *option->val)
-            has = true;
-    }
-    PQconninfoFree(options);
-    return has;
-}
 
 // --- PgResult ----------------------------------------------------------------------------------
 
@@ -197,60 +153,6 @@ QString PgResult::text(int row, int column) const
 
 // --- PgConnection ------------------------------------------------------------------------------
 
-PgConnection::PgConnection(const QString &conninfo, const PasswordPrompt &prompt)
-    : m_conninfo(conninfo)
-{
-    connect();
-    // The server asks for a password that no password file gave: the person is asked, never
-    // the command line or the settings.
-    for (int attempt = 0; PQstatus(m_conn) != CONNECTION_OK && attempt < 3; ++attempt) {
-        if (!prompt || !PQconnectionNeedsPassword(m_conn))
-            break;
-        m_password = prompt(QStringLiteral("Пароль для входа на %1:").arg(m_where));
-        if (!m_password)
-            break;
-        connect();
-    }
-    if (PQstatus(m_conn) != CONNECTION_OK) {
-        const QString reason = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
-        PQfinish(m_conn);
-        m_conn = nullptr;
-        fail(reason);
-    }
-}
-
-PgConnection::~PgConnection()
-{
-    PQfinish(m_conn);
-}
-
-void PgConnection::connect()
-{
-    PQfinish(m_conn);
-    const QByteArray conninfo = m_conninfo.toUtf8();
-    const QByteArray password = m_password ? m_password->toUtf8() : QByteArray();
-    const QByteArray options = optionsWithLockTimeout(conninfo);
-    const char *keywords[] = {"dbname",         "password", "client_encoding",
-                              "application_name", "options",  nullptr};
-    const char *values[] = {conninfo.constData(), m_password ? password.constData() : nullptr,
-                            "UTF8", "reestr", options.constData(), nullptr};
-    m_conn = PQconnectdbParams(keywords, values, 1);
-    m_inTransaction = false;
-    m_prepared.clear();
-    // The server's notices (a warning, say) are not the program's to print.
-    PQsetNoticeProcessor(
-        m_conn, [](void *, const char *) {}, nullptr);
-    const QString host = QString::fromUtf8(PQhost(m_conn));
-    m_where = QStringLiteral("сервер «%1:%2», база данных «%3»")
-                  .arg(host.isEmpty() ? QStringLiteral("localhost") : host,
-                       QString::fromUtf8(PQport(m_conn)), QString::fromUtf8(PQdb(m_conn)));
-}
-
-void PgConnection::fail(const QString &reason) const
-{
-    throw Error(QStringLiteral("Нет связи с сервером баз данных (%1): %2").arg(m_where, reason));
-}
-
 PgConnection::Parameters::Parameters(const std::vector<Value> &values)
     : texts(values.size()), nulls(values.size(), false)
 {
@@ -287,39 +189,89 @@ void PgConnection::execScript(const QString &sql)
     run(sql, {}, true);
 }
 
+void PgConnection::reconnectIfLost()
+{
+    if (m_conn && PQstatus(m_conn) == CONNECTION_OK)
+        return;
+    // The connection was lost: the next action connects again. A transaction that was open
+    // went with it, and the server has rolled it back.
+    if (m_inTransaction) {
+        m_inTransaction = false;
+        fail(QStringLiteral("соединение потеряно, начатое изменение отменено. Повторите действие: "
+                            "программа подключится снова"));
+    }
+    connect();
+    if (PQstatus(m_conn) != CONNECTION_OK) {
+        const QString reason = connectionFailure();
+        PQfinish(m_conn);
+        m_conn = nullptr;
+        fail(reason);
+    }
+}
+
 PgResult PgConnection::run(const QString &sql, const std::vector<Value> &parameters, bool script)
 {
     settle();
-    if (!m_conn || PQstatus(m_conn) != CONNECTION_OK) {
-        // The connection was lost: the next action connects again. A transaction that was open
-        // went with it, and the server has rolled it back.
-        if (m_inTransaction) {
-            m_inTransaction = false;
-            fail(QStringLiteral("соединение потеряно, начатое изменение отменено"));
-        }
-        connect();
-        if (PQstatus(m_conn) != CONNECTION_OK)
-            fail(QString::fromUtf8(PQerrorMessage(m_conn)).trimmed());
-    }
+    reconnectIfLost();
     const Parameters encoded(parameters);
     const std::vector<const char *> values = encoded.pointers();
     // Only a script may hold several statements: the extended protocol refuses more than one,
     // so a text pasted into a statement can never run a second.
     const QByteArray text = sql.toUtf8();
-    PgResult result(script ? PQexec(m_conn, text.constData())
-                           : PQexecParams(m_conn, text.constData(),
-                                          static_cast<int>(parameters.size()), nullptr,
-                                          values.data(), nullptr, nullptr, 0));
+    const int sent = script ? PQsendQuery(m_conn, text.constData())
+                            : PQsendQueryParams(m_conn, text.constData(),
+                                                static_cast<int>(parameters.size()), nullptr,
+                                                values.data(), nullptr, nullptr, 0);
+    // Every answer is read; the first refusal is the one that counts, as with PQexec.
+    PgResult result;
+    bool refused = false;
+    for (PgResult next; sent && (next = nextResult()).get();) {
+        const bool fatal = PQresultStatus(next.get()) == PGRES_FATAL_ERROR;
+        if (!refused)
+            result = std::move(next);
+        refused = refused || fatal;
+    }
     const ExecStatusType status = result.get() ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
         return result;
-    if (PQstatus(m_conn) != CONNECTION_OK) {
-        const bool lostTransaction = m_inTransaction;
-        m_inTransaction = false;
-        fail(lostTransaction ? QStringLiteral("соединение потеряно, начатое изменение отменено")
-                             : QString::fromUtf8(PQerrorMessage(m_conn)).trimmed());
+    if (PQstatus(m_conn) != CONNECTION_OK)
+        loseConnection(result.get());
+    throw Error(refusal(result.get()));
+}
+
+std::vector<PgResult> PgConnection::execTogether(const std::vector<QString> &statements)
+{
+    settle();
+    reconnectIfLost();
+    if (!PQenterPipelineMode(m_conn))
+        loseConnection();
+    for (const QString &statement : statements) {
+        if (!PQsendQueryParams(m_conn, statement.toUtf8().constData(), 0, nullptr, nullptr,
+                               nullptr, nullptr, 0))
+            loseConnection();
     }
-    throw Error(refusalText(result.get(), m_conn));
+    if (!PQpipelineSync(m_conn))
+        loseConnection();
+    std::vector<PgResult> results;
+    std::optional<QString> refused;
+    for (size_t i = 0; i < statements.size(); ++i) {
+        PgResult result = nextResult();
+        if (!result.get())
+            loseConnection();
+        const ExecStatusType status = PQresultStatus(result.get());
+        if (status == PGRES_FATAL_ERROR && PQstatus(m_conn) != CONNECTION_OK)
+            loseConnection(result.get());
+        if (!refused && status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+            refused = refusal(result.get());
+        while (PgResult(nextResult()).get()) {
+        } // the end of this statement's answers
+        results.push_back(std::move(result));
+    }
+    if (PQresultStatus(nextResult().get()) != PGRES_PIPELINE_SYNC || !PQexitPipelineMode(m_conn))
+        loseConnection();
+    if (refused)
+        throw Error(*refused);
+    return results;
 }
 
 void PgConnection::beginTransaction()
@@ -378,24 +330,33 @@ void PgConnection::readInPieces(const QString &sql,
 {
     settle();
     // A cursor lives in a transaction: the caller's, or one of its own that reads one snapshot.
+    // Its opening goes with the first piece, and its closing with the end of the transaction.
     const bool own = !m_inTransaction;
+    const QString fetch = QStringLiteral("FETCH FORWARD %1 FROM reestr_rows").arg(rowsPerPiece);
+    std::vector<QString> opening = {QStringLiteral("DECLARE reestr_rows NO SCROLL CURSOR FOR ") +
+                                        sql,
+                                    fetch};
     if (own)
-        exec(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
+        opening.insert(opening.begin(),
+                       QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
     try {
-        exec(QStringLiteral("DECLARE reestr_rows NO SCROLL CURSOR FOR ") + sql);
-        const QString fetch = QStringLiteral("FETCH FORWARD %1 FROM reestr_rows").arg(rowsPerPiece);
-        for (;;) {
-            const PgResult rows = exec(fetch);
+        std::vector<PgResult> opened = execTogether(opening);
+        for (PgResult rows = std::move(opened.back());; rows = exec(fetch)) {
             piece(rows);
             if (rows.rows() < rowsPerPiece)
                 break;
         }
-        exec(QStringLiteral("CLOSE reestr_rows"));
         if (own)
-            exec(QStringLiteral("COMMIT"));
+            execTogether({QStringLiteral("CLOSE reestr_rows"), QStringLiteral("COMMIT")});
+        else
+            exec(QStringLiteral("CLOSE reestr_rows"));
     } catch (const Error &) {
-        if (own && m_conn && PQstatus(m_conn) == CONNECTION_OK)
-            PQclear(PQexec(m_conn, "ROLLBACK"));
+        if (own && m_conn && PQstatus(m_conn) == CONNECTION_OK) {
+            try {
+                exec(QStringLiteral("ROLLBACK"));
+            } catch (const Error &) {
+            }
+        }
         throw;
     }
 }
@@ -442,11 +403,17 @@ void appendCopyText(QByteArray &buffer, const QByteArray &text)
 void PgConnection::beginCopy(const QString &sql)
 {
     settle();
-    PgResult result(PQexec(m_conn, sql.toUtf8().constData()));
+    reconnectIfLost();
+    PgResult result;
+    if (PQsendQuery(m_conn, sql.toUtf8().constData()))
+        result = nextResult();
     if (PQresultStatus(result.get()) != PGRES_COPY_IN) {
         if (PQstatus(m_conn) != CONNECTION_OK)
-            loseConnection();
-        throw Error(QString::fromUtf8(PQerrorMessage(m_conn)).trimmed());
+            loseConnection(result.get());
+        const QString refused = refusal(result.get());
+        while (PgResult(nextResult()).get()) {
+        }
+        throw Error(refused);
     }
     m_copyBuffer.clear();
 }
@@ -482,13 +449,13 @@ void PgConnection::endCopy()
     m_copyBuffer.clear();
     if (PQputCopyEnd(m_conn, nullptr) != 1)
         loseConnection();
-    PgResult result(PQgetResult(m_conn));
-    for (PGresult *more; (more = PQgetResult(m_conn)) != nullptr;)
-        PQclear(more);
+    PgResult result = nextResult();
+    while (PgResult(nextResult()).get()) {
+    }
     if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
         if (PQstatus(m_conn) != CONNECTION_OK)
-            loseConnection();
-        throw Error(refusalText(result.get(), m_conn));
+            loseConnection(result.get());
+        throw Error(refusal(result.get()));
     }
 }
 
@@ -502,14 +469,23 @@ constexpr int postsPerSync = 256;
 
 } // namespace
 
-void PgConnection::loseConnection()
+void PgConnection::loseConnection(const pg_result *result)
 {
+    const bool lostTransaction = m_inTransaction;
     m_pipeline.reset();
     m_inTransaction = false;
-    const QString reason = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
+    const char *state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    const bool administrator = state && qstrncmp(state, "57P0", 4) == 0;
+    const char *primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    const QString detail = libpqDetail(primary ? primary : PQerrorMessage(m_conn));
     PQfinish(m_conn);
     m_conn = nullptr; // the next statement connects again
-    fail(QStringLiteral("соединение потеряно, начатое изменение отменено (%1)").arg(reason));
+    fail(QStringLiteral("%1%2. Повторите действие%3: программа подключится снова"
+                        "\nСообщение сервера: %4")
+             .arg(administrator ? QStringLiteral("сервер остановлен или перезапущен администратором")
+                                : QStringLiteral("соединение потеряно"),
+                  lostTransaction ? QStringLiteral(", начатое изменение отменено") : QString(),
+                  administrator ? QStringLiteral(" через минуту") : QString(), detail));
 }
 
 void PgConnection::startPipeline()
@@ -578,9 +554,8 @@ void PgConnection::pump(bool drain)
             return;
         // Wait for the server to take more or to answer; answers are read meanwhile, so that
         // neither side's buffers fill while the other waits.
-        pollfd socket{PQsocket(m_conn), short(POLLIN | (unsent ? POLLOUT : 0)), 0};
-        if (poll(&socket, 1, -1) < 0 && errno != EINTR)
-            loseConnection();
+        if (!await(short(POLLIN | (unsent ? POLLOUT : 0))))
+            timedOut();
     }
 }
 
@@ -617,12 +592,12 @@ void PgConnection::readAnswers()
         Awaited &awaited = pipeline.awaited.front();
         awaited.answered = true;
         if (status == PGRES_FATAL_ERROR && PQstatus(m_conn) != CONNECTION_OK)
-            loseConnection();
+            loseConnection(result.get());
         if (pipeline.refused || status == PGRES_PIPELINE_ABORTED)
             continue; // after the first refusal only its consequences follow
         QString refusal;
         if (status == PGRES_FATAL_ERROR) {
-            refusal = refusalText(result.get(), m_conn);
+            refusal = this->refusal(result.get());
         } else if (awaited.kind == Awaited::Kind::Post && qstrcmp(PQcmdTuples(result.get()), "1")) {
             // The row is gone or is no longer the version read.
             refusal = RowChangedElsewhere().message();
@@ -676,87 +651,107 @@ void PgConnection::settle()
 
 namespace {
 
-// What the catalogue says of a table's columns beyond a result's description.
-struct TableColumns
+// The catalogue's description of the tables an array names: one row per column (or one with nulls
+// for a table that is not there), in the columns PgTable::read takes.
+QString catalogueSql(const QString &tables)
 {
-    QString key;       // its one whole-number primary key column; empty: none
-    int keyNumber = 0; // its position in the table (attnum)
-    std::map<int, QString> names;
-    // A text column's size in characters as the program counts them, where the server's column
-    // is unbounded and its comment carries the size ("знаков: 60"): the server's own varchar(n)
-    // counts code points, which a letter with a combining mark spends two of.
-    std::map<int, int> sizes;
-};
-
-TableColumns columnsOfTable(PgConnection &db, const Value &table)
-{
-    const PgResult columns = db.exec(
-        QStringLiteral("SELECT a.attnum, a.attname, a.atttypid::int, "
-                       "coalesce(a.attnum = ANY(i.indkey), false), "
-                       "substring(col_description(a.attrelid, a.attnum) from '^знаков: (\\d+)$') "
-                       "FROM pg_attribute a LEFT JOIN pg_index i "
-                       "ON i.indrelid = a.attrelid AND i.indisprimary "
-                       "WHERE a.attrelid = $1::regclass AND a.attnum > 0 AND NOT a.attisdropped"),
-        {table});
-    TableColumns found;
-    int keyColumns = 0;
-    for (int row = 0; row < columns.rows(); ++row) {
-        const int number = columns.text(row, 0).toInt();
-        found.names[number] = columns.text(row, 1);
-        if (columns.text(row, 3) == QLatin1String("t")) {
-            ++keyColumns;
-            if (isInteger(columns.text(row, 2).toUInt())) {
-                found.key = columns.text(row, 1);
-                found.keyNumber = number;
-            }
-        }
-        if (!columns.isNull(row, 4))
-            found.sizes[number] = columns.text(row, 4).toInt();
-    }
-    if (keyColumns != 1)
-        found.key.clear();
-    return found;
+    return QStringLiteral(
+               "SELECT t.name, to_regclass(t.name)::text, a.attnum, a.attname, a.atttypid::int, "
+               "coalesce(a.attnum = ANY(i.indkey), false), "
+               "substring(col_description(a.attrelid, a.attnum) from '^знаков: (\\d+)$') "
+               "FROM unnest(%1) AS t(name) "
+               "LEFT JOIN pg_attribute a ON a.attrelid = to_regclass(t.name) "
+               "AND a.attnum > 0 AND NOT a.attisdropped "
+               "LEFT JOIN pg_index i ON i.indrelid = a.attrelid AND i.indisprimary")
+        .arg(tables);
 }
 
 } // namespace
+
+std::map<QString, PgTable> PgTable::read(const PgResult &columns)
+{
+    std::map<QString, PgTable> tables;
+    std::map<QString, int> keyColumns;
+    for (int row = 0; row < columns.rows(); ++row) {
+        PgTable &found = tables[columns.text(row, 0)];
+        if (columns.isNull(row, 1) || columns.isNull(row, 2))
+            continue;
+        found.sqlName = columns.text(row, 1);
+        const int number = columns.text(row, 2).toInt();
+        found.names[number] = columns.text(row, 3);
+        if (columns.text(row, 5) == QLatin1String("t")) {
+            ++keyColumns[columns.text(row, 0)];
+            if (isInteger(columns.text(row, 4).toUInt())) {
+                found.key = columns.text(row, 3);
+                found.keyNumber = number;
+            }
+        }
+        if (!columns.isNull(row, 6))
+            found.sizes[number] = columns.text(row, 6).toInt();
+    }
+    for (auto &[name, table] : tables) {
+        if (keyColumns[name] != 1)
+            table.key.clear();
+    }
+    return tables;
+}
+
+PgTable PgTable::read(PgConnection &db, const QString &table)
+{
+    std::map<QString, PgTable> found =
+        read(db.exec(catalogueSql(QStringLiteral("ARRAY[$1::text]")), {Value(table)}));
+    return std::move(found[table]);
+}
+
+QString PgTable::select(const QString &after) const
+{
+    // Rows in the key's order, as the file gives them: the server moves a changed row. Each row
+    // comes with its version, which every change of the row changes.
+    if (key.isEmpty())
+        return QStringLiteral("SELECT ctid::text, *, xmin::text FROM %1").arg(sqlName);
+    const QString keyColumn = quoteIdentifier(key);
+    return QStringLiteral("SELECT %2, *, xmin::text FROM %1%3 ORDER BY %2")
+        .arg(sqlName, keyColumn,
+             after.isEmpty() ? QString() : QStringLiteral(" WHERE %1 > %2").arg(keyColumn, after));
+}
+
+QString PgTable::firstRowsSql() const
+{
+    return select() + QStringLiteral(" LIMIT %1").arg(rowsPerPiece);
+}
 
 PgRowSource::PgRowSource(PgConnection &db, QString selectSql, bool readOnly)
     : m_db(&db), m_selectSql(std::move(selectSql)), m_readOnly(readOnly)
 {}
 
 std::unique_ptr<PgRowSource> PgRowSource::forTable(PgConnection &db, const QString &table,
-                                                   bool readOnly)
+                                                   bool readOnly, PgTable known)
 {
     // The table as the server names it, folding an unquoted name as a statement would.
-    const PgResult named = db.exec(QStringLiteral("SELECT to_regclass($1)::text"), {Value(table)});
-    if (named.isNull(0, 0)) {
+    PgTable catalogue = known.sqlName.isEmpty() ? PgTable::read(db, table) : std::move(known);
+    if (catalogue.sqlName.isEmpty()) {
         throw Error(QStringLiteral("В базе данных нет таблицы %1 реестра (%2); реестр на сервере "
                                    "создаёт команда reestr-db init --server")
                         .arg(table, db.where()));
     }
-    const QString sqlName = named.text(0, 0);
-    const TableColumns catalogue = columnsOfTable(db, Value(sqlName));
-    const QString keyColumn = catalogue.key.isEmpty() ? QString() : quoteIdentifier(catalogue.key);
-    // Rows in the key's order, as the file gives them: the server moves a changed row. Each row
-    // comes with its version, which every change of the row changes.
-    const QString select =
-        keyColumn.isEmpty()
-            ? QStringLiteral("SELECT ctid::text, *, xmin::text FROM %1").arg(sqlName)
-            : QStringLiteral("SELECT %2, *, xmin::text FROM %1 ORDER BY %2").arg(sqlName, keyColumn);
-    std::unique_ptr<PgRowSource> source(new PgRowSource(db, select, readOnly));
-    source->m_table = sqlName;
-    source->m_keyColumn = keyColumn;
+    std::unique_ptr<PgRowSource> source(new PgRowSource(db, catalogue.select(), readOnly));
+    source->m_table = catalogue.sqlName;
+    source->m_keyColumn = catalogue.key.isEmpty() ? QString() : quoteIdentifier(catalogue.key);
     source->m_keyIndex = 0;
     source->m_dataOffset = 1;
     source->m_versioned = true;
-    const PgResult shape = db.exec(select + QStringLiteral(" LIMIT 0"));
-    source->describe(shape, 1);
+    // A table shows its first rows at once: they are read now, with its description.
+    if (!catalogue.firstRows)
+        catalogue.firstRows = db.exec(catalogue.firstRowsSql());
+    source->describe(*catalogue.firstRows, 1);
+    source->m_firstRows = std::move(catalogue.firstRows);
+    source->m_catalogue = std::move(catalogue);
     for (SourceColumn &column : source->m_columns) {
         column.origin = column.name;
-        if (!catalogue.key.isEmpty() && column.name == catalogue.key)
+        if (!source->m_catalogue.key.isEmpty() && column.name == source->m_catalogue.key)
             column.readOnly = true; // numbered by the server
-        for (const auto &[number, size] : catalogue.sizes) {
-            if (catalogue.names.at(number) == column.name)
+        for (const auto &[number, size] : source->m_catalogue.sizes) {
+            if (source->m_catalogue.names.at(number) == column.name)
                 column.size = size;
         }
     }
@@ -806,7 +801,7 @@ std::unique_ptr<PgRowSource> PgRowSource::forQuery(PgConnection &db, const QStri
         return source;
     const Value tableOid(static_cast<qint64>(table));
     const PgResult named = db.exec(QStringLiteral("SELECT $1::oid::regclass::text"), {tableOid});
-    const TableColumns catalogue = columnsOfTable(db, Value(named.text(0, 0)));
+    const PgTable catalogue = PgTable::read(db, named.text(0, 0));
     for (int i = 0; i < shape.columns(); ++i) {
         SourceColumn &column = source->m_columns[static_cast<size_t>(i)];
         if (PQftable(shape.get(), i) != table)
@@ -924,13 +919,31 @@ QString PgRowSource::selectList() const
 
 void PgRowSource::readAll(const RowReader &reader)
 {
-    m_db->readInPieces(m_selectSql, [&](const PgResult &result) {
+    const auto readPiece = [&](const PgResult &result) {
         PgCells cells(result, m_types, m_dataOffset);
         for (int row = 0; row < result.rows(); ++row) {
             cells.setRow(row);
             reader(cells, idOf(result, row, m_keyIndex));
         }
-    });
+    };
+    if (m_catalogue.sqlName.isEmpty()) {
+        m_db->readInPieces(m_selectSql, readPiece);
+        return;
+    }
+    // A table: its first rows in one statement (most tables end there); the rest, through a
+    // cursor, after the last of them by the key, or without a key all anew.
+    const PgResult first =
+        m_firstRows ? std::move(*m_firstRows) : m_db->exec(m_catalogue.firstRowsSql());
+    m_firstRows.reset();
+    if (first.rows() < rowsPerPiece || !m_catalogue.key.isEmpty())
+        readPiece(first);
+    if (first.rows() < rowsPerPiece)
+        return;
+    if (m_catalogue.key.isEmpty())
+        m_db->readInPieces(m_selectSql, readPiece);
+    else
+        m_db->readInPieces(m_catalogue.select(QString::number(keyOf(first, first.rows() - 1, 0))),
+                           readPiece);
 }
 
 bool PgRowSource::fetch(qint64 key, const RowReader &reader)
@@ -1028,20 +1041,45 @@ void PostgresEngine::takeTable(const QString &table)
 
 // --- PostgresEngine ----------------------------------------------------------------------------
 
-PostgresEngine::PostgresEngine(const QString &conninfo, const PasswordPrompt &prompt)
-    : m_db(conninfo, prompt)
+PostgresEngine::PostgresEngine(const QString &conninfo, const ServerAccess &access)
+    : m_db(conninfo, access)
 {
-    // A role that may not change the register's people sees it read only.
-    const PgResult writable = m_db.exec(QStringLiteral(
-        "SELECT coalesce(has_table_privilege(t, 'INSERT') AND has_table_privilege(t, 'UPDATE') "
-        "AND has_table_privilege(t, 'DELETE'), true) FROM (SELECT to_regclass('Main') AS t) s"));
-    m_readOnly = writable.text(0, 0) != QLatin1String("t");
+    // What every start needs, in two round trips: whether the role may change the register's
+    // people and what its tables are; then the first rows of each.
+    QStringList names;
+    for (const char *table : registerTables)
+        names << QLatin1Char('\'') + QLatin1String(table) + QLatin1Char('\'');
+    const std::vector<PgResult> first = m_db.execTogether(
+        {QStringLiteral("SELECT coalesce(has_table_privilege(t, 'INSERT') AND "
+                        "has_table_privilege(t, 'UPDATE') AND has_table_privilege(t, 'DELETE'), "
+                        "true) FROM (SELECT to_regclass('Main') AS t) s"),
+         catalogueSql(QStringLiteral("ARRAY[%1]").arg(names.join(QLatin1Char(','))))});
+    m_readOnly = first[0].text(0, 0) != QLatin1String("t");
+    m_tables = PgTable::read(first[1]);
+    std::vector<QString> firstRows;
+    std::vector<PgTable *> asked;
+    for (auto &[name, table] : m_tables) {
+        if (!table.sqlName.isEmpty()) {
+            firstRows.push_back(table.firstRowsSql());
+            asked.push_back(&table);
+        }
+    }
+    std::vector<PgResult> rows = m_db.execTogether(firstRows);
+    for (size_t i = 0; i < asked.size(); ++i)
+        asked[i]->firstRows = std::move(rows[i]);
 }
 
 std::unique_ptr<RowSource> PostgresEngine::table(const QString &name)
 {
-    return PgRowSource::forTable(m_db, name, m_readOnly);
+    // A register table opens on what start-up read of it, once; later it is read anew.
+    const auto known = m_tables.find(name);
+    if (known == m_tables.end())
+        return PgRowSource::forTable(m_db, name, m_readOnly);
+    PgTable table = std::move(known->second);
+    m_tables.erase(known);
+    return PgRowSource::forTable(m_db, name, m_readOnly, std::move(table));
 }
+
 
 std::unique_ptr<RowSource> PostgresEngine::query(const QString &sql)
 {

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
@@ -34,25 +35,40 @@ private:
     pg_result *m_result;
 };
 
+// libpq's or the server's own words for a failure, on one line: without the severity word
+// ("FATAL:  ", "ВАЖНО:  ") and tabs.
+QString libpqDetail(const char *text);
+
 // Whether a libpq connection string or URI carries a password (which never belongs on a command
 // line or in a settings file: the password file, a service file or the person give it).
 bool conninfoHasPassword(const QString &conninfo);
 
 // One connection to a PostgreSQL server, by a libpq connection string or URI. Texts travel as
 // UTF-8. A connection the server dropped (a restart, the network) is made again at the next
-// statement; the statement that found it gone fails with a message naming the server.
+// statement; the statement that found it gone fails with a message naming the server. No wait on
+// the server lasts longer than the answer limit: past it the connection is dropped and the
+// statement fails with «Нет связи с сервером…»; TCP keepalives notice a silent network sooner.
 class PgConnection : public TransactionTarget
 {
 public:
-    // Connects; when the server asks for a password, `prompt` is asked for one. Fails with a
-    // message naming the server (host, port, database; never a password) and its reason.
-    PgConnection(const QString &conninfo, const PasswordPrompt &prompt = {});
+    // Connects; when the server asks for a password, the person is asked through `access.prompt`,
+    // again after a refused one, until the server takes it or they decline (PasswordDeclined).
+    // Fails with a message naming the server (host, port, database; never a password), what
+    // happened and what to do.
+    explicit PgConnection(const QString &conninfo, ServerAccess access = {});
+    PgConnection(const QString &conninfo, const PasswordPrompt &prompt);
     ~PgConnection();
     PgConnection(const PgConnection &) = delete;
     PgConnection &operator=(const PgConnection &) = delete;
 
     // "сервер «host:port», база данных «name»".
     const QString &where() const { return m_where; }
+    // The password the server took, when the person gave one: kept in memory only.
+    const std::optional<QString> &password() const { return m_password; }
+
+    // Statements sent together, their answers read together: one round trip for all. Each gives
+    // its result or fails as exec() would, the first failure reported after all are read.
+    std::vector<PgResult> execTogether(const std::vector<QString> &statements);
 
     // Runs one statement with its parameters (null for a null value) and gives its result; fails
     // with the server's message. A text of several statements is refused by the server.
@@ -125,9 +141,23 @@ private:
         quint64 transaction = 0;
     };
 
+    using Clock = std::chrono::steady_clock;
+
+    // Connects, asking for the password as the server requires; see the constructor.
+    void open();
     void connect();
+    // Why the connection could not be made, in the person's words.
+    QString connectionFailure() const;
+    // Waits until the socket is ready for `events`; false when the answer limit passed first. The waiting observer hears of a wait that takes long.
+    bool await(short events, bool connecting = false);
+    // Reads the answers of what was sent up to the next one that is whole.
+    PgResult nextResult();
+    // The connection is given up after the answer limit: the next statement connects anew.
+    [[noreturn]] void timedOut();
+    QString refusal(const pg_result *result) const;
     [[noreturn]] void fail(const QString &reason) const;
-    [[noreturn]] void loseConnection();
+    [[noreturn]] void loseConnection(const pg_result *result = nullptr);
+    void reconnectIfLost();
     QByteArray prepared(const QString &sql, int parameters);
     void send(size_t post);
     // Sends what is buffered and reads what has come; with `drain`, until every answer is in.
@@ -137,13 +167,38 @@ private:
     PgResult run(const QString &sql, const std::vector<Value> &parameters, bool script);
 
     QString m_conninfo;
+    ServerAccess m_access;
     std::optional<QString> m_password;
+    bool m_connected = false; // the host took the connection (it is not an address that is silent)
+    bool m_timedOut = false;  // the last connection attempt ran out of time
     pg_conn *m_conn = nullptr;
     QString m_where;
     bool m_inTransaction = false;
     std::map<QString, QByteArray> m_prepared; // statements prepared on this connection
     std::optional<Pipeline> m_pipeline;
     QByteArray m_copyBuffer;
+};
+
+// What the catalogue says of a table beyond a result's description, and its first rows when they
+// were asked for ahead.
+struct PgTable
+{
+    QString sqlName;   // as the server names it; empty: there is no such table
+    QString key;       // its one whole-number primary key column; empty: none
+    int keyNumber = 0; // its position in the table (attnum)
+    std::map<int, QString> names;
+    // A text column's size in characters as the program counts them, where the server's column
+    // is unbounded and its comment carries the size ("знаков: 60"): the server's own varchar(n)
+    // counts code points, which a letter with a combining mark spends two of.
+    std::map<int, int> sizes;
+    std::optional<PgResult> firstRows;
+
+    // The tables of a catalogue result, by the names asked for.
+    static std::map<QString, PgTable> read(const PgResult &columns);
+    static PgTable read(PgConnection &db, const QString &table);
+    // Its rows (after the key `after`, when given) with key and version, in the key's order.
+    QString select(const QString &after = QString()) const;
+    QString firstRowsSql() const;
 };
 
 // A table or a select on the server. A table is written through its one whole-number primary key,
@@ -154,7 +209,7 @@ class PgRowSource final : public RowSource
 {
 public:
     static std::unique_ptr<PgRowSource> forTable(PgConnection &db, const QString &table,
-                                                 bool readOnly);
+                                                 bool readOnly, PgTable known = {});
     static std::unique_ptr<PgRowSource> forQuery(PgConnection &db, const QString &sql,
                                                  bool readOnly);
 
@@ -195,13 +250,15 @@ private:
     } m_updated; // the UPDATE last made, for the columns it writes
     std::vector<SourceColumn> m_columns;
     std::vector<unsigned> m_types; // the server's type of each column
+    PgTable m_catalogue;           // of a table
+    std::optional<PgResult> m_firstRows; // read with the description, not yet lent
 };
 
 // A register on a PostgreSQL server as the register's engine.
 class PostgresEngine final : public Engine
 {
 public:
-    PostgresEngine(const QString &conninfo, const PasswordPrompt &prompt);
+    PostgresEngine(const QString &conninfo, const ServerAccess &access);
 
     PgConnection &connection() { return m_db; }
 
@@ -221,4 +278,5 @@ public:
 private:
     PgConnection m_db;
     bool m_readOnly = false;
+    std::map<QString, PgTable> m_tables; // the register's tables as start-up read them
 };

@@ -3,9 +3,9 @@
 
 extern "C" {
 
-Q_DECL_EXPORT Engine *reestrOpenServerEngine(const QString &conninfo, const PasswordPrompt &prompt)
+Q_DECL_EXPORT Engine *reestrOpenServerEngine(const QString &conninfo, const ServerAccess &access)
 {
-    return new PostgresEngine(conninfo, prompt);
+    return new PostgresEngine(conninfo, access);
 }
 
 Q_DECL_EXPORT bool reestrServerNamesAPassword(const QString &conninfo)

@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QLibrary>
 
+#include <map>
+
 namespace {
 
 // A function of the server engine's module, which lies beside the program and is loaded once, on
@@ -30,7 +32,26 @@ template <typename Function> Function serverModuleFunction(const char *name)
     return function;
 }
 
+// Passwords the person gave in this run, by server: a reconnect, or the start that follows the
+// first start's check, does not ask again. Kept in memory only, never written anywhere.
+std::map<QString, QString> &givenPasswords()
+{
+    static std::map<QString, QString> given;
+    return given;
+}
+
+std::chrono::seconds &answerLimit()
+{
+    static std::chrono::seconds limit = defaultAnswerLimit;
+    return limit;
+}
+
 } // namespace
+
+void Connection::setAnswerLimit(std::chrono::seconds limit)
+{
+    answerLimit() = limit;
+}
 
 Connection::Connection(QString fileName, QString server)
     : m_fileName(std::move(fileName)), m_server(std::move(server))
@@ -46,11 +67,31 @@ void Connection::open()
         m_engine = std::make_unique<SqliteEngine>(m_fileName);
         return;
     }
-    // A password the server asks for is asked of the person, never stored.
+    // A person who declined to give the password is not asked again in this run.
+    if (!m_declined.isEmpty())
+        throw PasswordDeclined(m_declined);
     const auto open = serverModuleFunction<OpenServerEngine>(openServerEngineName);
-    m_engine.reset(open(m_server, [](const QString &question) {
-        return Dialogs::current().askPassword(question);
-    }));
+    ServerAccess access;
+    std::optional<QString> given;
+    access.prompt = [&given](const QString &question) {
+        given = Dialogs::current().askPassword(question);
+        return given;
+    };
+    if (const auto known = givenPasswords().find(m_server); known != givenPasswords().end())
+        access.password = known->second;
+    access.answerLimit = answerLimit();
+    access.waiting = [](const QString &where, std::chrono::milliseconds waited, bool connecting) {
+        if (Dialogs::isInstalled())
+            Dialogs::current().showWaiting(where, waited, connecting);
+    };
+    try {
+        m_engine.reset(open(m_server, access));
+    } catch (const PasswordDeclined &e) {
+        m_declined = e.message();
+        throw;
+    }
+    if (given)
+        givenPasswords()[m_server] = *given;
 }
 
 void Connection::close()
@@ -123,7 +164,7 @@ void Connection::snapshot(const QString &file)
         SqliteConnection target(file, SqliteConnection::Mode::CreateNew);
         Transaction transaction(target, Transaction::Ending::AllOrNothing);
         createRegisterTables(target);
-        for (const char *table : {"Main", "God", "Mesyats", "Chislo"}) {
+        for (const char *table : registerTables) {
             const std::unique_ptr<RowSource> rows = source.table(QString::fromUtf8(table));
             QStringList names;
             QStringList marks;

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <memory>
 
 class Engine;
@@ -17,6 +18,8 @@ public:
 
     // Makes sure the engine can be used; fails with "Error creating object. ..." otherwise.
     static void initializeEngine();
+    // How long the program waits for any answer of a server (the setting `timeout`).
+    static void setAnswerLimit(std::chrono::seconds limit);
     // Whether a server's connection string carries a password, which never belongs on a command
     // line or in a settings file.
     static bool serverNamesAPassword(const QString &server);
@@ -35,7 +38,9 @@ public:
     // of the program has it open.
     bool logInUseOnShare() const;
 
-    // Opens the file, never creating it; fails with the engine's message. No effect when open.
+    // Opens the file, never creating it; fails with the engine's message. No effect when open. A
+    // server's password is asked of the person when no file gives it, and kept in memory for
+    // the rest of the run; once they decline, every later open fails at once without asking.
     void open();
     void close();
 
@@ -56,4 +61,5 @@ private:
     QString m_fileName;
     QString m_server;
     std::unique_ptr<Engine> m_engine;
+    QString m_declined; // why the server cannot be reached: the person gave no password
 };

@@ -7,6 +7,7 @@
 
 #include <QDate>
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -66,6 +67,8 @@ void startArchive(Connection &connection)
             throw Error(snapshot->errorString());
         database = snapshot->filePath(QStringLiteral("Base.mdb"));
         connection.snapshot(database);
+    } else if (connection.fileName() != QLatin1String("Base.mdb")) {
+        database = QFileInfo(connection.fileName()).absoluteFilePath(); // opened by `--file`
     }
     QString program = archiverProgram();
     QStringList arguments = archiverArguments(here, database);

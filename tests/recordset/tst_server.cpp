@@ -2,9 +2,11 @@
 // post on a row another computer deleted fails with the engine's message, and a connection the
 // server dropped fails the action that found it gone, naming the server, and is made again by the
 // next one, the record still pending.
+#include "DelayingRelay.h"
 #include "RecordingDialogs.h"
 #include "TestServer.h"
 
+#include "platform/Engine.h"
 #include "platform/Error.h"
 #include "recordset/Connection.h"
 #include "recordset/RecordSet.h"
@@ -90,9 +92,58 @@ TEST(Server, TwoComputersShareOneRegisterAndALostConnectionIsMadeAgain)
               QStringLiteral("1"));
 }
 
-// A server that asks for a password: the person is asked in a dialog, the question naming the
-// server; a declined question ends in the connection's box, never with a password shown.
-TEST(Server, APasswordTheServerAsksForIsAskedOfThePerson)
+// Over a branch office's slow link the register opens in a few round trips, whatever it holds;
+// a link that goes silent with the connection open ends the post in the connection's box within
+// the answer limit, the edit kept, and the next post connects anew.
+TEST(Server, OverASlowLinkTheRegisterOpensInAFewRoundTripsAndASilentLinkEndsInABox)
+{
+    ServerDatabase db(true, true);
+    REQUIRE_SERVER(db);
+    const QString admin = db.admin();
+    const auto value = [&](const char *key) {
+        return QRegularExpression(QLatin1String(key) + QStringLiteral("=(\\S+)"))
+            .match(admin)
+            .captured(1);
+    };
+    DelayingRelay relay(QStringLiteral("%1/.s.PGSQL.%2").arg(value("host"), value("port")),
+                        std::chrono::milliseconds(10));
+    RecordingDialogs dialogs;
+    Connection::setAnswerLimit(std::chrono::seconds(2));
+    {
+        Connection connection(QString(), relay.through(db.conninfo()));
+        std::vector<std::unique_ptr<RecordSet>> tables;
+        for (const char *table : registerTables) {
+            tables.push_back(std::make_unique<RecordSet>(QLatin1String(table), connection,
+                                                         RecordSet::Kind::Table));
+            tables.back()->setTableName(QLatin1String(table));
+            tables.back()->setActive(true);
+            EXPECT_GT(tables.back()->RecordTotal(), 0) << table;
+        }
+        EXPECT_LE(relay.roundTrips(), 6);
+        RecordSet &people = *tables.front();
+        people.StartEdit();
+        people.FieldNamed(QStringLiteral("ФИО")).setAsText(QStringLiteral("Кузнецова"));
+        relay.setSilent(true);
+        try {
+            people.PostRecord();
+            ADD_FAILURE() << "posted through a silent link";
+        } catch (const Error &e) {
+            EXPECT_TRUE(e.message().startsWith(QStringLiteral("Нет связи с сервером")))
+                << e.message().toStdString();
+        }
+        relay.setSilent(false);
+        EXPECT_EQ(people.state(), RecordSet::State::Editing);
+        EXPECT_NO_THROW(people.PostRecord());
+    }
+    Connection::setAnswerLimit(defaultAnswerLimit);
+    EXPECT_EQ(db.scalar(QStringLiteral("SELECT count(*) FROM Main WHERE ФИО = 'Кузнецова'")),
+              QStringLiteral("1"));
+}
+
+// A server that asks for a password: the person is asked in a box naming the role and the server;
+// a wrong password is asked for again, and a refused one from ~/.pgpass once; «Отмена» or an empty
+// password ends the asking for the run; a password given is kept in memory for the run.
+TEST(Server, APasswordIsAskedAgainWhenWrongAndTheAskingEndsWhenDeclined)
 {
     ServerDatabase db(true, true);
     REQUIRE_SERVER(db);
@@ -106,38 +157,65 @@ TEST(Server, APasswordTheServerAsksForIsAskedOfThePerson)
     overNetwork.replace(QRegularExpression(QStringLiteral("host=\\S+")),
                         QStringLiteral("host=127.0.0.1"));
     overNetwork += QStringLiteral(" user=") + clerk;
-    qputenv("PGPASSFILE", "/nonexistent");
-    RecordingDialogs dialogs;
-    dialogs.password = QStringLiteral("Пароль 1");
+    QTemporaryDir home;
+    const QString passFile = home.filePath(QStringLiteral("pgpass"));
+    qputenv("PGPASSFILE", QFile::encodeName(passFile));
+    const struct
     {
-        Connection connection(QString(), overNetwork);
-        RecordSet people(QStringLiteral("tblMain"), connection, RecordSet::Kind::Table);
-        people.setTableName(QStringLiteral("Main"));
-        people.setActive(true);
-        EXPECT_EQ(people.RecordTotal(), 40);
-        EXPECT_FALSE(connection.isReadOnly());
-    }
-    ASSERT_EQ(dialogs.passwordQuestions.size(), 1);
-    EXPECT_TRUE(dialogs.passwordQuestions[0].contains(QStringLiteral("сервер «127.0.0.1:")));
-
-    dialogs.password.reset();
-    Connection declined(QString(), overNetwork);
-    try {
-        declined.open();
-        ADD_FAILURE() << "connected without a password";
-    } catch (const Error &e) {
-        EXPECT_TRUE(e.message().startsWith(QStringLiteral("Нет связи с сервером баз данных")))
-            << e.message().toStdString();
-        EXPECT_FALSE(e.message().contains(QStringLiteral("Пароль 1")));
+        const char *inPassFile;
+        std::vector<std::optional<QString>> replies;
+        int questions;
+        bool opens;
+    } cases[] = {
+        {nullptr, {QStringLiteral("неверный"), QStringLiteral("Пароль 1")}, 2, true},
+        {nullptr, {std::nullopt}, 1, false},
+        {nullptr, {QStringLiteral("неверный"), QString()}, 2, false},
+        {"старый", {QStringLiteral("Пароль 1")}, 1, true},
+    };
+    int n = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(n);
+        n++;
+        QFile::remove(passFile);
+        if (c.inPassFile) {
+            QFile file(passFile);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write("*:*:*:" + clerk.toUtf8() + ':' + c.inPassFile + '\n');
+            file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        }
+        RecordingDialogs dialogs;
+        dialogs.replies.assign(c.replies.begin(), c.replies.end());
+        // Each case a server of its own for the passwords the run keeps.
+        const QString server = overNetwork + QStringLiteral(" connect_timeout=%1").arg(10 + n);
+        Connection connection(QString(), server);
+        const auto opens = [&] {
+            try {
+                connection.open();
+                return true;
+            } catch (const Error &e) {
+                EXPECT_FALSE(e.message().contains(QStringLiteral("Пароль 1")));
+                return false;
+            }
+        };
+        EXPECT_EQ(opens(), c.opens);
+        ASSERT_EQ(dialogs.passwordQuestions.size(), c.questions);
+        EXPECT_TRUE(dialogs.passwordQuestions[0].contains(clerk));
+        EXPECT_TRUE(dialogs.passwordQuestions[0].contains(QStringLiteral("сервер «127.0.0.1:")));
+        if (c.questions > 1) {
+            EXPECT_TRUE(dialogs.passwordQuestions[1].startsWith(QStringLiteral("Неверный пароль")));
+        }
+        // Declined: fails at once; given: kept in memory, for the start that follows too.
+        connection.close();
+        EXPECT_EQ(opens(), c.opens);
+        if (c.opens) {
+            EXPECT_NO_THROW(Connection(QString(), server).open());
+        }
+        EXPECT_EQ(dialogs.passwordQuestions.size(), c.questions);
     }
     qunsetenv("PGPASSFILE");
     db.exec(QStringLiteral("DROP OWNED BY %1; DROP ROLE %1").arg(clerk));
 }
 
-// An office worker's own login, made a member of one of the register's two roles, reaches the
-// register from another building over TLS, the server's certificate checked against the office's
-// certificate authority (sslmode=verify-full): the reader's role sees the register read only and
-// the server refuses it a change; the editor's role changes it. A certificate the office's
 // authority did not sign is refused before any password is sent.
 TEST(Server, TheRegistersRolesLetAWorkerReadOrEditOverACheckedTlsConnection)
 {
@@ -182,7 +260,7 @@ TEST(Server, TheRegistersRolesLetAWorkerReadOrEditOverACheckedTlsConnection)
         Connection reader(QString(), fromOutside);
         reader.open();
         EXPECT_TRUE(reader.isReadOnly());
-        EXPECT_EQ(changeFirstName(reader), QStringLiteral("permission denied for table main"));
+        EXPECT_TRUE(changeFirstName(reader).contains(QStringLiteral("не разрешено")));
     }
     db.exec(
         QStringLiteral("REVOKE %2_reader FROM %1; GRANT %2_editor TO %1").arg(worker, db.name()));

@@ -4,6 +4,8 @@
 
 #include <QStringList>
 
+#include <deque>
+
 // Stands in for the message boxes: writes down what each would show and answers questions with
 // a preset reply, so no test ever blocks.
 class RecordingDialogs : public Dialogs
@@ -15,16 +17,26 @@ public:
     QStringList errors;      // as the error box shows them, full stop included
     QStringList notices;     // plain notices, without an icon
     QStringList information; // information boxes
+    QStringList notes;       // notes that are not errors
+    QStringList waits;       // the servers waited for, once per wait that was shown
     QStringList questions;
     bool answer = true;
     QStringList passwordQuestions;
     std::optional<QString> password; // the reply to a password question
+    std::deque<std::optional<QString>> replies; // replies to come first, one per question
     QStringList fileQuestions;
     QString chosenFile; // the reply to the file dialog
 
     void showError(const QString &message) override { errors << errorBoxText(message); }
     void showNotice(const QString &text) override { notices << text; }
     void showInformation(const QString &text) override { information << text; }
+    void showNote(const QString &text) override { notes << text; }
+    void showWaiting(const QString &where, std::chrono::milliseconds waited, bool) override
+    {
+        if (waited.count() > 0 && !m_waiting)
+            waits << where;
+        m_waiting = waited.count() > 0;
+    }
     bool confirm(const QString &text) override
     {
         questions << text;
@@ -37,7 +49,11 @@ public:
     std::optional<QString> askPassword(const QString &question) override
     {
         passwordQuestions << question;
-        return password;
+        if (replies.empty())
+            return password;
+        const std::optional<QString> reply = replies.front();
+        replies.pop_front();
+        return reply;
     }
 
     QString chooseFile(const QString &title, const QString &) override
@@ -48,4 +64,5 @@ public:
 
 private:
     Dialogs *m_previous;
+    bool m_waiting = false;
 };

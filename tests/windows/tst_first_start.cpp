@@ -111,7 +111,7 @@ TEST(FirstStart, TheOldProgramsFileIsMovedInWithProgressAndAFileThatIsNotOneCrea
     EXPECT_GT(people.columnInt64(0), 0);
 }
 
-TEST(FirstStart, TheOfficesServerIsCheckedByConnectingThenKeptAndTheProgramStartsOnIt)
+TEST(FirstStart, TheOfficesServerAndRoleAreCheckedByConnectingThenKeptAndTheProgramStartsOnThem)
 {
     ServerDatabase server(true, true);
     REQUIRE_SERVER(server);
@@ -127,7 +127,8 @@ TEST(FirstStart, TheOfficesServerIsCheckedByConnectingThenKeptAndTheProgramStart
         QRegularExpression(QStringLiteral("host=(\\S+)")).match(server.admin()).captured(1);
     const QString port =
         QRegularExpression(QStringLiteral("port=(\\S+)")).match(server.admin()).captured(1);
-    qputenv("PGUSER", "reestr");
+    // The role is the one typed on the page, not the login's.
+    qputenv("PGUSER", "no_such_role");
     typeOver(window.serverAddress, host + QLatin1Char(':') + port);
     typeOver(window.serverDatabase, QStringLiteral("нет_такой_базы"));
     QTest::mouseClick(window.connectButton, Qt::LeftButton);
@@ -136,8 +137,9 @@ TEST(FirstStart, TheOfficesServerIsCheckedByConnectingThenKeptAndTheProgramStart
         << dialogs.errors[0].toStdString();
     EXPECT_FALSE(QFile::exists(settings.file())) << "nothing kept before the check passes";
 
+    typeOver(window.serverRole, QStringLiteral("reestr"));
     typeOver(window.serverDatabase, server.name());
-    QTest::mouseClick(window.connectButton, Qt::LeftButton);
+    QTest::keyClick(window.serverDatabase, Qt::Key_Return);
     EXPECT_EQ(dialogs.errors.size(), 1) << dialogs.errors.join(QLatin1Char('\n')).toStdString();
     ASSERT_EQ(window.result(), QDialog::Accepted);
     EXPECT_EQ(FirstStart::savedServer(), window.server());

@@ -1,0 +1,299 @@
+// Reaching the server: connecting without blocking, the password asked of the person, every wait
+// limited, and the server's refusals in the person's words.
+#include "Postgres.h"
+
+#include "Error.h"
+
+#include <QRegularExpression>
+
+#include <libpq-fe.h>
+
+#include <cerrno>
+
+#include <poll.h>
+#include <sys/socket.h>
+
+using namespace std::chrono_literals;
+
+QString libpqDetail(const char *text)
+{
+    static const QRegularExpression severity(QStringLiteral("\\b\\p{Lu}+:\\s\\s+"));
+    QString detail = QString::fromUtf8(text).replace(severity, QString());
+    detail.replace(QLatin1Char('\t'), QLatin1Char(' '));
+    return detail.split(QLatin1Char('\n'), Qt::SkipEmptyParts).join(QLatin1Char(' ')).simplified();
+}
+
+namespace {
+
+// The server options of a connection string (or of PGOPTIONS), with the program's limit on any
+// wait for another computer's lock added.
+QByteArray optionsWithLockTimeout(const QByteArray &conninfo)
+{
+    QByteArray options = qgetenv("PGOPTIONS");
+    if (PQconninfoOption *parsed = PQconninfoParse(conninfo.constData(), nullptr)) {
+        for (PQconninfoOption *option = parsed; option->keyword; ++option) {
+            if (qstrcmp(option->keyword, "options") == 0 && option->val)
+                options = option->val;
+        }
+        PQconninfoFree(parsed);
+    }
+    return options + " -c lock_timeout=" + QByteArray::number(lockWaitSeconds * 1000);
+}
+
+// How many times a wrong password is asked for again before the program gives up.
+constexpr int passwordQuestions = 5;
+
+} // namespace
+
+bool conninfoHasPassword(const QString &conninfo)
+{
+    PQconninfoOption *options = PQconninfoParse(conninfo.toUtf8().constData(), nullptr);
+    if (!options)
+        return false;
+    bool has = false;
+    for (PQconninfoOption *option = options; option->keyword; ++option) {
+        if (qstrcmp(option->keyword, "password") == 0 && option->val && *option->val)
+            has = true;
+    }
+    PQconninfoFree(options);
+    return has;
+}
+
+PgConnection::PgConnection(const QString &conninfo, ServerAccess access)
+    : m_conninfo(conninfo), m_access(std::move(access))
+{
+    open();
+}
+
+PgConnection::PgConnection(const QString &conninfo, const PasswordPrompt &prompt)
+    : PgConnection(conninfo, ServerAccess{prompt, std::nullopt, defaultAnswerLimit, {}})
+{}
+
+PgConnection::~PgConnection()
+{
+    PQfinish(m_conn);
+}
+
+void PgConnection::open()
+{
+    std::optional<QString> password = m_access.password;
+    for (int asked = 0;; ++asked) {
+        m_password = password;
+        connect();
+        if (PQstatus(m_conn) == CONNECTION_OK)
+            return;
+        // A password the server wants and no file gave, or one it refused: the person is asked,
+        // never the command line or the settings.
+        const bool needed = !m_timedOut && PQconnectionNeedsPassword(m_conn);
+        const bool refused = !m_timedOut && !needed && PQconnectionUsedPassword(m_conn);
+        if (!(needed || refused) || !m_access.prompt || asked == passwordQuestions)
+            break;
+        const QString role = QString::fromUtf8(PQuser(m_conn));
+        QString question = QStringLiteral("Пароль роли «%1» (%2):").arg(role, m_where);
+        if (refused && password)
+            question = QStringLiteral("Неверный пароль. Введите его ещё раз.\n") + question;
+        else if (refused)
+            question = QStringLiteral("Сервер не принял сохранённый пароль (файл ~/.pgpass). "
+                                      "Введите пароль.\n") +
+                       question;
+        password = m_access.prompt(question);
+        if (!password || password->isEmpty()) {
+            PQfinish(m_conn);
+            m_conn = nullptr;
+            throw PasswordDeclined(
+                QStringLiteral("Нет связи с сервером баз данных (%1): пароль роли «%2» не введён. "
+                               "Чтобы открыть реестр, запустите программу снова и введите пароль")
+                    .arg(m_where, role));
+        }
+    }
+    const QString reason = connectionFailure();
+    PQfinish(m_conn);
+    m_conn = nullptr;
+    fail(reason);
+}
+
+void PgConnection::connect()
+{
+    PQfinish(m_conn);
+    m_conn = nullptr;
+    m_inTransaction = false;
+    m_prepared.clear();
+    m_connected = false;
+    m_timedOut = false;
+    const QByteArray conninfo = m_conninfo.toUtf8();
+    const QByteArray password = m_password ? m_password->toUtf8() : QByteArray();
+    const QByteArray options = optionsWithLockTimeout(conninfo);
+    const QByteArray userTimeout = QByteArray::number(qint64(m_access.answerLimit.count()) * 1000);
+    // Keepalives and the TCP limit come first, so that the connection string may set its own;
+    // a network that goes silent is noticed in well under a minute either way.
+    const char *keywords[] = {"keepalives", "keepalives_idle", "keepalives_interval",
+                              "keepalives_count", "tcp_user_timeout", "dbname",
+                              "password", "client_encoding", "application_name",
+                              "options", nullptr};
+    const char *values[] = {"1",
+                            "10",
+                            "5",
+                            "3",
+                            userTimeout.constData(),
+                            conninfo.constData(),
+                            m_password ? password.constData() : nullptr,
+                            "UTF8",
+                            "reestr",
+                            options.constData(),
+                            nullptr};
+    m_conn = PQconnectStartParams(keywords, values, 1);
+    if (!m_conn)
+        throw Error(QStringLiteral("Нет памяти для соединения с сервером баз данных"));
+    const auto whereNow = [this] {
+        const QString host = QString::fromUtf8(PQhost(m_conn));
+        m_where = QStringLiteral("сервер «%1:%2», база данных «%3»")
+                      .arg(host.isEmpty() || host.startsWith(QLatin1Char('/'))
+                               ? QStringLiteral("localhost")
+                               : host,
+                           QString::fromUtf8(PQport(m_conn)), QString::fromUtf8(PQdb(m_conn)));
+    };
+    whereNow();
+    // Connecting without blocking, so that a host that never answers costs the answer limit and
+    // no more.
+    PostgresPollingStatusType polling = PGRES_POLLING_WRITING;
+    while (PQstatus(m_conn) != CONNECTION_BAD && polling != PGRES_POLLING_OK &&
+           polling != PGRES_POLLING_FAILED) {
+        if (!await(polling == PGRES_POLLING_READING ? POLLIN : POLLOUT, true)) {
+            m_timedOut = true;
+            break;
+        }
+        polling = PQconnectPoll(m_conn);
+        const ConnStatusType status = PQstatus(m_conn);
+        if (status != CONNECTION_STARTED && status != CONNECTION_BAD)
+            m_connected = true;
+    }
+    whereNow();
+    // The server's notices (a warning, say) are not the program's to print.
+    PQsetNoticeProcessor(
+        m_conn, [](void *, const char *) {}, nullptr);
+}
+
+QString PgConnection::connectionFailure() const
+{
+    const QString role = QString::fromUtf8(PQuser(m_conn));
+    const QString detail =
+        QStringLiteral("\nСообщение сервера: ") + libpqDetail(PQerrorMessage(m_conn));
+    if (m_timedOut) {
+        return QStringLiteral("сервер не ответил за %1 с. Проверьте сеть (и VPN) и адрес сервера "
+                              "и запустите программу снова")
+            .arg(m_access.answerLimit.count());
+    }
+    if (PQconnectionNeedsPassword(m_conn)) {
+        return QStringLiteral("сервер требует пароль роли «%1». Введите его, когда программа "
+                              "спросит, или запишите его в файл ~/.pgpass")
+            .arg(role);
+    }
+    if (PQconnectionUsedPassword(m_conn)) {
+        return QStringLiteral("сервер не принял пароль роли «%1». Проверьте имя роли и пароль "
+                              "(и файл ~/.pgpass); их даёт администратор сервера")
+                   .arg(role) +
+               detail;
+    }
+    if (!m_connected) {
+        return QStringLiteral("по этому адресу и порту сервер не отвечает. Проверьте адрес и "
+                              "порт, включён ли компьютер-сервер и запущен ли на нём PostgreSQL") +
+               detail;
+    }
+    return QStringLiteral("сервер отказал в соединении. Проверьте имя базы данных и роль; если "
+                          "не поможет, обратитесь к администратору сервера") +
+           detail;
+}
+
+bool PgConnection::await(short events, bool connecting)
+{
+    const int socket = PQsocket(m_conn);
+    if (socket < 0)
+        return true; // libpq reports what became of the connection
+    const auto start = Clock::now();
+    bool told = false;
+    const auto endWait = [&](bool answered) {
+        if (told && m_access.waiting)
+            m_access.waiting(m_where, 0ms, connecting);
+        return answered;
+    };
+    for (;;) {
+        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+        if (waited >= m_access.answerLimit)
+            return endWait(false);
+        pollfd ready{socket, events, 0};
+        const auto slice = std::min<std::chrono::milliseconds>(m_access.answerLimit - waited, 100ms);
+        const int found = poll(&ready, 1, int(slice.count()));
+        if (found > 0 || (found < 0 && errno != EINTR))
+            return endWait(true);
+        if (m_access.waiting && waited >= 100ms) {
+            told = true;
+            m_access.waiting(m_where, waited, connecting);
+        }
+    }
+}
+
+PgResult PgConnection::nextResult()
+{
+    while (PQisBusy(m_conn)) {
+        if (!await(POLLIN))
+            timedOut();
+        if (!PQconsumeInput(m_conn))
+            break; // the connection failed: the result says how
+    }
+    return PgResult(PQgetResult(m_conn));
+}
+
+void PgConnection::timedOut()
+{
+    const bool lostTransaction = m_inTransaction;
+    m_pipeline.reset();
+    m_inTransaction = false;
+    // Closed at once, whatever is still unsent dropped: a statement held up on the way must not
+    // reach the server after the program gave it up.
+    if (const int socket = PQsocket(m_conn); socket >= 0) {
+        const linger abort{1, 0};
+        setsockopt(socket, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    }
+    PQsetnonblocking(m_conn, 1);
+    PQfinish(m_conn);
+    m_conn = nullptr; // the next statement connects anew
+    fail(QStringLiteral("сервер не ответил за %1 с%2. Проверьте сеть (и VPN) и повторите действие; "
+                        "программа подключится снова")
+             .arg(m_access.answerLimit.count())
+             .arg(lostTransaction ? QStringLiteral(", начатое изменение отменено") : QString()));
+}
+
+void PgConnection::fail(const QString &reason) const
+{
+    throw Error(QStringLiteral("Нет связи с сервером баз данных (%1): %2").arg(m_where, reason));
+}
+
+QString PgConnection::refusal(const pg_result *result) const
+{
+    const char *state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    const QByteArray code(state ? state : "");
+    // A wait for another computer's lock that ran out, or a deadlock with one.
+    if (code == "55P03" || code == "40P01")
+        return RegisterBusy().message();
+    // A register made before its texts were counted as the program counts them.
+    if (code == "22001")
+        return QStringLiteral("Текст длиннее, чем принимает столбец реестра на сервере. Реестр "
+                              "нужно обновить командой reestr-db upgrade --server");
+    const char *primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    const QString detail = QStringLiteral("\nСообщение сервера: ") +
+                           libpqDetail(primary ? primary : PQerrorMessage(m_conn));
+    if (code == "57P01" || code == "57P02" || code == "57P03") {
+        return QStringLiteral("Сервер баз данных (%1) остановлен или перезапускается "
+                              "администратором; изменение не сохранено. Повторите действие "
+                              "через минуту; если не выйдет, обратитесь к администратору")
+                   .arg(m_where) +
+               detail;
+    }
+    if (code == "42501") {
+        return QStringLiteral("Вашей роли на сервере это не разрешено (%1). Права даёт "
+                              "администратор сервера")
+                   .arg(m_where) +
+               detail;
+    }
+    return libpqDetail(primary ? primary : PQerrorMessage(m_conn));
+}
