@@ -275,6 +275,22 @@ TEST(Startup, ARegisterOnAServerStartsAsTheFileDoes)
     EXPECT_TRUE(session.boxes.isEmpty()) << session.boxes.join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(shows40(session)) << session.stderrText.toStdString();
 
+    // A file register for one start, the settings naming the server all the same.
+    TempFolder snapshot;
+    ASSERT_EQ(runProgram(QStringLiteral(REESTR_DB_PATH), {QStringLiteral("init")}, snapshot.path())
+                  .status,
+              0);
+    for (const QStringList &file :
+         {QStringList{QStringLiteral("--file"), snapshot.file(QStringLiteral("Base.mdb"))},
+          QStringList{QStringLiteral("--server"), QString()}}) {
+        session = startProgram(file[0] == QLatin1String("--file") ? folder.path() : snapshot.path(),
+                               QString(), file, folder.file(QStringLiteral("config")));
+        ASSERT_EQ(session.windows.size(), 1) << session.stderrText.toStdString();
+        EXPECT_TRUE(session.windows[0].contains(QStringLiteral(" rows=0 ")))
+            << session.windows[0].toStdString();
+        EXPECT_TRUE(session.boxes.isEmpty()) << session.boxes.join(QLatin1Char('\n')).toStdString();
+    }
+
     // A worker given the register's role that may only read.
     const QString reader = db.name() + QStringLiteral("_clerk");
     db.exec(QStringLiteral("CREATE ROLE %1 LOGIN IN ROLE %2_reader").arg(reader, db.name()));
@@ -283,6 +299,7 @@ TEST(Startup, ARegisterOnAServerStartsAsTheFileDoes)
         {QStringLiteral("--server"), db.conninfo() + QStringLiteral(" user=") + reader});
     ASSERT_EQ(session.boxes.size(), 1) << session.boxes.join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(session.boxes[0].contains(QStringLiteral("только для чтения")));
+    EXPECT_TRUE(session.boxes[0].contains(QStringLiteral(" icon=1 "))) << "nothing is wrong";
     EXPECT_TRUE(shows40(session));
     db.exec(QStringLiteral("DROP ROLE %1").arg(reader));
 
