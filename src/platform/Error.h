@@ -73,3 +73,11 @@ class PasswordDeclined : public Error
 public:
     using Error::Error;
 };
+
+// A server that did not answer within the program's limit: trying again at once would only wait as
+// long again.
+class ServerSilent : public Error
+{
+public:
+    using Error::Error;
+};

@@ -109,6 +109,8 @@ void PgConnection::open()
     const QString reason = connectionFailure();
     PQfinish(m_conn);
     m_conn = nullptr;
+    if (m_timedOut)
+        throw ServerSilent(QStringLiteral("Нет связи с сервером баз данных (%1): %2").arg(m_where, reason));
     fail(reason);
 }
 
@@ -257,10 +259,12 @@ void PgConnection::timedOut()
     PQsetnonblocking(m_conn, 1);
     PQfinish(m_conn);
     m_conn = nullptr; // the next statement connects anew
-    fail(QStringLiteral("сервер не ответил за %1 с%2. Проверьте сеть (и VPN) и повторите действие; "
-                        "программа подключится снова")
-             .arg(m_access.answerLimit.count())
-             .arg(lostTransaction ? QStringLiteral(", начатое изменение отменено") : QString()));
+    throw ServerSilent(
+        QStringLiteral("Нет связи с сервером баз данных (%1): сервер не ответил за %2 с%3. "
+                       "Проверьте сеть (и VPN) и повторите действие; программа подключится снова")
+            .arg(m_where)
+            .arg(m_access.answerLimit.count())
+            .arg(lostTransaction ? QStringLiteral(", начатое изменение отменено") : QString()));
 }
 
 void PgConnection::fail(const QString &reason) const

@@ -70,6 +70,10 @@ void Connection::open()
     // A person who declined to give the password is not asked again in this run.
     if (!m_declined.isEmpty())
         throw PasswordDeclined(m_declined);
+    // A server that just did not answer is not waited for again at once (each table of the
+    // start-up asks): the same message comes until as long again has passed.
+    if (m_silent && m_silent->since.elapsed() < std::chrono::milliseconds(answerLimit()).count())
+        throw ServerSilent(m_silent->message);
     const auto open = serverModuleFunction<OpenServerEngine>(openServerEngineName);
     ServerAccess access;
     std::optional<QString> given;
@@ -89,7 +93,13 @@ void Connection::open()
     } catch (const PasswordDeclined &e) {
         m_declined = e.message();
         throw;
+    } catch (const ServerSilent &e) {
+        m_silent.emplace();
+        m_silent->message = e.message();
+        m_silent->since.start();
+        throw;
     }
+    m_silent.reset();
     if (given)
         givenPasswords()[m_server] = *given;
 }

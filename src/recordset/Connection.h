@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 
 #include <chrono>
 #include <memory>
+#include <optional>
 
 class Engine;
 
@@ -62,4 +64,10 @@ private:
     QString m_server;
     std::unique_ptr<Engine> m_engine;
     QString m_declined; // why the server cannot be reached: the person gave no password
+    struct Silent
+    {
+        QString message;
+        QElapsedTimer since;
+    };
+    std::optional<Silent> m_silent; // the server did not answer the last attempt to connect
 };
