@@ -543,6 +543,33 @@ std::unique_ptr<SqliteConnection> createBeside(const QFileInfo &target, QString 
     }
 }
 
+// Closes the finished copy once it is whole on the disk: its log written back into it (where a full
+// disk fails loudly; left to the close it would fail in silence and the file go out without its
+// data) and the file synced. Fails naming the target.
+void publishWhole(std::unique_ptr<SqliteConnection> &db, const QString &temporary,
+                  const QString &target)
+{
+    const auto failed = [&](const QString &why) {
+        return Error(QStringLiteral("Не удается записать «%1»: %2").arg(shownPath(target), why));
+    };
+    try {
+        db->checkpoint();
+    } catch (const Error &e) {
+        throw failed(e.message());
+    }
+    db.reset();
+    const int fd = ::open(QFile::encodeName(temporary).constData(), O_RDONLY | O_CLOEXEC);
+    const bool synced = fd >= 0 && ::fsync(fd) == 0;
+    const int why = errno;
+    if (fd >= 0)
+        ::close(fd);
+    if (!synced)
+        throw failed(why == ENOSPC ? QStringLiteral("на диске нет свободного места")
+                                   : QString::fromLocal8Bit(std::strerror(why)));
+    if (QFileInfo(temporary + QStringLiteral("-wal")).size() > 0)
+        throw failed(QStringLiteral("журнал базы данных не перенесён в файл"));
+}
+
 // How far moving into place got, so a failure knows what to undo.
 enum class OldFile { Untouched, Linked, Moved };
 
@@ -613,7 +640,7 @@ QList<TableSummary> importDatabase(const Options &options, const Progress &progr
             throw interrupted();
         Reader reader(options, size);
         summary = receive(reader, *db, options, progress);
-        db.reset();
+        publishWhole(db, temporary, options.target);
         moveIntoPlace(temporary, options, old);
     } catch (...) {
         db.reset();

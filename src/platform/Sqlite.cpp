@@ -530,10 +530,14 @@ bool SqliteConnection::checkpointWithoutWaiting()
 
 void SqliteConnection::checkpoint()
 {
-    if (sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr) !=
+    int logged = 0;
+    int written = 0;
+    if (sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, &logged, &written) !=
         SQLITE_OK) {
         throw Error(engineMessage(m_db));
     }
+    if (logged != written)
+        throw Error(QStringLiteral("не все изменения перенесены из журнала в файл"));
 }
 
 void SqliteConnection::beginTransaction()

@@ -9,6 +9,7 @@
 
 #include <csignal>
 
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -91,16 +92,24 @@ SmallDisk::~SmallDisk()
         runCommand(QStringLiteral("umount"), {m_path});
 }
 
-void SmallDisk::fill() const
+void SmallDisk::fill(int keepKilobytes) const
 {
     QFile filler(m_path + QStringLiteral("/filler"));
     if (!filler.open(QIODevice::WriteOnly))
         return;
+    const auto freeBytes = [this] {
+        struct statvfs disk{};
+        return ::statvfs(QFile::encodeName(m_path).constData(), &disk) == 0
+                   ? qint64(disk.f_bavail) * qint64(disk.f_frsize)
+                   : 0;
+    };
+    const qint64 keep = qint64(keepKilobytes) * 1024;
     const QByteArray block(4096, 'f');
-    while (filler.write(block) == block.size() && filler.flush()) {
+    while (freeBytes() >= keep + block.size() && filler.write(block) == block.size() &&
+           filler.flush()) {
     }
     // The last partial block: byte by byte until nothing more fits.
-    while (filler.write("f", 1) == 1 && filler.flush()) {
+    while (keep == 0 && filler.write("f", 1) == 1 && filler.flush()) {
     }
 }
 

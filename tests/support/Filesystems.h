@@ -37,8 +37,8 @@ public:
 
     bool ok() const { return m_ok; }
     const QString &why() const { return m_why; }
-    // Writes a file that takes up every free byte.
-    void fill() const;
+    // Writes a file that takes up every free byte but `keepKilobytes`.
+    void fill(int keepKilobytes = 0) const;
 
 private:
     QString m_path;

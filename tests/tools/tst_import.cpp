@@ -509,6 +509,56 @@ TEST(ReestrDbImport, AFullDiskLeavesNoFileBehindForImportOrInit)
         << "no empty Base.mdb to block the next init";
 }
 
+// With little room left, at every amount of it, to a new file and in place: the import publishes
+// a whole register, or fails with the full-disk message leaving the target absent or the old file
+// as it was. (The data fitting but not their write-back from the log once published a broken file.)
+TEST(ReestrDbImport, OnANearlyFullDiskTheImportPublishesAWholeRegisterOrNothing)
+{
+    REQUIRE_FIXTURE(fixture);
+    TempFolder folder;
+    const QString onDisk = folder.file(QStringLiteral("disk"));
+    const QString target = onDisk + QStringLiteral("/Base.mdb");
+    const QByteArray old = fixtureBytes();
+    for (const bool inPlace : {false, true}) {
+        for (int room = 8; room <= 240; room += 8) {
+            SCOPED_TRACE(QStringLiteral("%1 KiB free, in place: %2").arg(room).arg(inPlace).toStdString());
+            SmallDisk disk(onDisk, 1024);
+            if (!disk.ok())
+                GTEST_SKIP() << "no small file system here: " << disk.why().toStdString();
+            if (inPlace)
+                writeFile(target, old);
+            disk.fill(room);
+            const ProgramRun run = reestrDb(
+                {QStringLiteral("import"), inPlace ? QStringLiteral("Base.mdb") : fixture}, onDisk);
+            if (run.status == 0) {
+                // The published file alone, away from the full disk and from any log beside it.
+                const QString published = folder.file(QStringLiteral("published.mdb"));
+                QFile::remove(published);
+                ASSERT_TRUE(QFile::copy(target, published));
+                try {
+                    SqliteConnection db(published, SqliteConnection::Mode::OpenExisting);
+                    SqliteStatement check = db.prepare(QStringLiteral(
+                        "SELECT (SELECT count(*) FROM Main) || ' ' || integrity_check FROM "
+                        "pragma_integrity_check"));
+                    ASSERT_TRUE(check.step());
+                    EXPECT_EQ(check.columnText(0), QStringLiteral("20 ok"));
+                } catch (const Error &e) {
+                    ADD_FAILURE() << "published broken: " << e.what();
+                }
+                continue;
+            }
+            EXPECT_TRUE(run.err.contains(QStringLiteral("нет свободного места"))) << run.err.toStdString();
+            QStringList left = {QStringLiteral("filler")};
+            if (inPlace)
+                left.prepend(QStringLiteral("Base.mdb"));
+            EXPECT_EQ(filesIn(onDisk), left);
+            QFile kept(target);
+            EXPECT_EQ(kept.open(QIODevice::ReadOnly) ? kept.readAll() : QByteArray(),
+                      inPlace ? old : QByteArray());
+        }
+    }
+}
+
 // The old Base.mdb converted where it lies, the importer killed just before each rename it makes
 // (strace makes the rename fail and kills the process on it): Base.mdb is there at every moment,
 // the old file or the whole new one. The next import removes what the killed one left and says so.
