@@ -5,6 +5,8 @@
 #include "recordset/Connection.h"
 #include "recordset/RecordSet.h"
 
+#include <optional>
+
 namespace AgeCalculation {
 
 namespace {
@@ -45,12 +47,25 @@ void walk(RecordSet &people, int year)
     // One transaction for the whole walk: another computer never sees half of it, and a failure
     // keeps every person posted before it. On a server the posts go without waiting for their
     // answers, one per person still.
-    Engine &engine = people.connection().engine();
-    Transaction transaction(engine, Transaction::Ending::KeepWhatWasPosted);
-    // One calculation at a time: another computer's waits until this one is committed, and then
-    // finds the register changed under what it read.
-    engine.takeTable(people.tableName());
-    engine.sendPostsAhead();
+    // A walk that cannot begin (the register busy, the server gone) leaves no record in editing
+    // that the user had not changed.
+    const auto unlessTheUsersOwn = [&people, usersOwn = people.IsModified()] {
+        if (!usersOwn)
+            people.CancelRecord();
+    };
+    Engine *engine = nullptr;
+    std::optional<Transaction> transaction;
+    try {
+        engine = &people.connection().engine();
+        transaction.emplace(*engine, Transaction::Ending::KeepWhatWasPosted);
+        // One calculation at a time: another computer's waits until this one is committed, and
+        // then finds the register changed under what it read.
+        engine->takeTable(people.tableName());
+        engine->sendPostsAhead();
+    } catch (const Error &) {
+        unlessTheUsersOwn();
+        throw;
+    }
     // The grid and the detail panel follow the walk to its last record, or to the one that
     // failed, with one refresh: nothing is painted while the walk runs.
     DisabledControls quiet(people);
@@ -68,17 +83,17 @@ void walk(RecordSet &people, int year)
             throw;
         } catch (const Error &) {
             // A post sent earlier and refused ends the walk there instead.
-            engine.settlePosts();
+            engine->settlePosts();
             throw;
         }
-        engine.settlePosts();
+        engine->settlePosts();
     } catch (const RefusedPost &refused) {
         // The walk had gone past the refused person: the transaction holds everyone before
         // them, and the records after them hold in memory what was never stored.
         people.CancelRecord();
         people.ToKey(refused.key());
         const QString who = name.AsText().trimmed(); // before another computer's deletion shows
-        commitOrShowTheFile(transaction, people);
+        commitOrShowTheFile(*transaction, people);
         people.Reread();
         people.ToKey(refused.key());
         if (refused.changedElsewhere())
@@ -90,16 +105,16 @@ void walk(RecordSet &people, int year)
         const qint64 key = people.currentKey();
         const QString who = name.AsText().trimmed();
         people.CancelRecord();
-        commitOrShowTheFile(transaction, people);
+        commitOrShowTheFile(*transaction, people);
         people.Reread();
         people.ToKey(key);
         throw Error(changedElsewhere(who));
     } catch (const Error &) {
         // Everyone posted before the failure is kept.
-        commitOrShowTheFile(transaction, people);
+        commitOrShowTheFile(*transaction, people);
         throw;
     }
-    commitOrShowTheFile(transaction, people);
+    commitOrShowTheFile(*transaction, people);
     quiet.enable();
 }
 

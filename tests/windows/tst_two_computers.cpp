@@ -133,6 +133,9 @@ TEST_P(TwoComputers, NeitherOverwritesWhatTheOtherChangedSinceItRead)
          "Андреев/1960/70, Борисов/1970/60, Васильев/1980/50"},
         {"lock", "ФИО=Борисов-Иванов", "занят", true, "Борисов-Иванов/1970",
          "Андреев/1960/, Борисов/1970/, Васильев/1980/"},
+        // A calculation that cannot begin leaves nobody in editing.
+        {"lock", "calculate 2030", "занят", false, "Андреев/1960",
+         "Андреев/1960/, Борисов/1970/, Васильев/1980/"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.first) + ", then " + c.second);
