@@ -13,15 +13,18 @@ namespace {
 
 // Commits the walk. When the file refuses the commit it keeps none of the walk, so the records
 // held in memory are read again from it (the cursor stays where it was) and the user is told that
-// the calculation was not saved.
-void commitOrShowTheFile(Transaction &transaction, RecordSet &people)
+// the calculation was not saved, and why: the failure that ended the walk, where there was one
+// (a full disk makes the engine roll the whole transaction back, and the commit then only finds
+// none to commit).
+void commitOrShowTheFile(Transaction &transaction, RecordSet &people, const QString &cause = {})
 {
     try {
         transaction.commit();
     } catch (const Error &e) {
         people.CancelRecord(); // the walk's own change of a record that failed to post
         people.Reread();
-        throw Error(QStringLiteral("Расчёт возраста не сохранён в базе данных: ") + e.message());
+        throw Error(QStringLiteral("Расчёт возраста не сохранён в базе данных: ") +
+                    (cause.isEmpty() ? e.message() : cause));
     }
 }
 
@@ -109,9 +112,9 @@ void walk(RecordSet &people, int year)
         people.Reread();
         people.ToKey(key);
         throw Error(changedElsewhere(who));
-    } catch (const Error &) {
+    } catch (const Error &e) {
         // Everyone posted before the failure is kept.
-        commitOrShowTheFile(*transaction, people);
+        commitOrShowTheFile(*transaction, people, e.message());
         throw;
     }
     commitOrShowTheFile(*transaction, people);

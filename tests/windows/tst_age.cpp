@@ -9,6 +9,7 @@
 #include "Processes.h"
 
 #include "controls/DBEdit.h"
+#include "platform/Sqlite.h"
 #include "controls/DBGrid.h"
 #include "controls/DBNavigator.h"
 #include "controls/TextComboBox.h"
@@ -291,21 +292,32 @@ TEST_F(NoDatabaseTest, ARegisterImportedFromTheOldProgramOpensAndTheCalculationR
               QStringLiteral("0"));
 }
 
-// The file refuses the calculation's commit (its disk is full): none of it is stored, the box says
-// so, and the register shows what the file holds.
-TEST_F(NoDatabaseTest, ACalculationTheFileRefusesToCommitIsReportedAndTheRegisterShowsTheFile)
+// The file refuses the calculation's commit (its disk is full), on a small register and on one
+// whose walk runs out of room before its end: none of it is stored, the box says so and why, and
+// the register shows what the file holds.
+class FullDiskWalk : public NoDatabaseTest, public ::testing::WithParamInterface<int>
+{};
+
+TEST_P(FullDiskWalk, ACalculationTheFileRefusesToCommitIsReportedAndTheRegisterShowsTheFile)
 {
     const QString home = QDir::currentPath();
-    SmallDisk disk(QDir(home).filePath(QStringLiteral("disk")), 1024);
+    SmallDisk disk(QDir(home).filePath(QStringLiteral("disk")), 8192);
     if (!disk.ok())
         GTEST_SKIP() << "no small file system here: " << disk.why().toStdString();
     QDir::setCurrent(QDir(home).filePath(QStringLiteral("disk")));
     DatabaseTool::createDatabase(QStringLiteral("Base.mdb"), true, 2026);
+    {
+        SqliteConnection db(QStringLiteral("Base.mdb"), SqliteConnection::Mode::OpenExisting);
+        db.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                               "WHERE i < %1) INSERT INTO Main (ФИО, Год) SELECT 'Человек ' || i, "
+                               "1950 + i % 60 FROM n")
+                    .arg(GetParam()));
+    }
     const QString agesBefore =
         stored(QStringLiteral("SELECT group_concat(ifnull(Возраст, '-') || "
                               "Юбилей) FROM (SELECT * FROM Main ORDER BY Код)"));
     startProgram();
-    disk.fill();
+    disk.fill(GetParam() > 0 ? 128 : 0);
     typeOver(frmMain->cbb2, QStringLiteral("2031"));
     QTest::mouseClick(frmMain->btn4, Qt::LeftButton);
     catchUp();
@@ -315,19 +327,25 @@ TEST_F(NoDatabaseTest, ACalculationTheFileRefusesToCommitIsReportedAndTheRegiste
     EXPECT_EQ(stored(QStringLiteral("SELECT group_concat(ifnull(Возраст, '-') || Юбилей) FROM "
                                     "(SELECT * FROM Main ORDER BY Код)")),
               agesBefore);
-    // The walk ended on the last person; the panel and the grid show that person as stored.
+    // The walk ended where the disk ran out (on a small register, on the last person); the panel
+    // and the grid show that person as stored.
     RecordSet &people = DM->tblMain;
     EXPECT_EQ(people.state(), RecordSet::State::Browsing);
-    EXPECT_EQ(people.currentRow(), people.rowCount() - 1);
-    const QString last =
-        stored(QStringLiteral("SELECT ifnull(Возраст, '') || ' ' || ifnull(Юбилей, '') FROM Main "
-                              "ORDER BY Код DESC LIMIT 1"));
+    if (GetParam() == 0) {
+        EXPECT_EQ(people.currentRow(), people.rowCount() - 1);
+    }
+    const QString last = stored(
+        QStringLiteral("SELECT ifnull(Возраст, '') || ' ' || ifnull(Юбилей, '') FROM Main "
+                       "WHERE Код = %1")
+            .arg(people.currentKey()));
     EXPECT_EQ(frmMain->dbedt6->text() + QLatin1Char(' ') + frmMain->dbedt7->text(), last);
     const int row = frmMain->dbgrd1->currentCell().row();
-    EXPECT_EQ(row, people.rowCount() - 1);
+    EXPECT_EQ(row, people.currentRow());
     EXPECT_EQ(frmMain->dbgrd1->model()->index(row, 5).data().toString() + QLatin1Char(' ') +
                   frmMain->dbgrd1->model()->index(row, 6).data().toString(),
               last);
     destroyProgram();
     QDir::setCurrent(home);
 }
+
+INSTANTIATE_TEST_SUITE_P(People, FullDiskWalk, ::testing::Values(0, 20000));
