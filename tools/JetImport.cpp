@@ -48,6 +48,13 @@ qint64 checkSource(const QString &path)
     }
     if (!info.exists() && !info.isSymLink())
         throw Error(QStringLiteral("Файл «%1» не найден").arg(shownPath(path)));
+    if (info.isSymLink() && ::stat(QFile::encodeName(path).constData(), &status) != 0) {
+        if (errno == ELOOP)
+            throw Error(QStringLiteral("«%1» — ссылка, которая ведёт по кругу (на саму себя)")
+                            .arg(shownPath(path)));
+        throw Error(QStringLiteral("«%1» — ссылка на «%2», а такого файла нет")
+                        .arg(shownPath(path), info.symLinkTarget()));
+    }
     if (info.isDir())
         throw Error(QStringLiteral("«%1» — папка, а не файл базы данных").arg(shownPath(path)));
     if (!info.isFile()) {

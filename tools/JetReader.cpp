@@ -52,7 +52,7 @@ QString typeName(int type)
     case MDB_COMPLEX:
         return QStringLiteral("Attachment or multi-value");
     default:
-        return QStringLiteral("type %1").arg(type);
+        return QStringLiteral("с кодом %1, которого программа не знает").arg(type);
     }
 }
 
@@ -191,7 +191,9 @@ TablePlan planTable(MdbHandle *mdb, MdbCatalogEntry *entry, bool skipUnsupported
     QStringList declarations;
     for (unsigned i = 0; i < plan.table->num_cols; ++i) {
         MdbColumn *column = columnAt(plan.table.get(), i);
-        const QString name = QString::fromUtf8(column->name);
+        // A column without a name (a damaged description) is named by its place.
+        const QString name = *column->name ? QString::fromUtf8(column->name)
+                                           : QStringLiteral("№%1 без имени").arg(i + 1);
         const QString declaration = declarationOf(*column, jet4, static_cast<int>(i) == key);
         plan.columns.push_back(column);
         plan.sent.push_back(!declaration.isEmpty());

@@ -22,7 +22,28 @@ std::list<QProcess *> &running()
     return *processes;
 }
 
-bool startWatched(const QString &program, const QStringList &arguments, Outcome outcome)
+// What a failed program said, or, for one whose exit code says more, that in words.
+using Explanation = std::function<QString(int code, const QString &output)>;
+
+// xdg-open's exit codes (xdg-utils): the file itself, no program for it, the program failed.
+QString xdgOpenFailure(int code, const QString &output)
+{
+    switch (code) {
+    case 2:
+        return QStringLiteral("файл не найден");
+    case 3:
+        return QStringLiteral("на компьютере нет программы, которая открывает такие файлы; "
+                              "установите программу для таблиц (например, LibreOffice Calc)");
+    case 4:
+        return QStringLiteral("программа для таких файлов не запустилась") +
+               (output.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(output));
+    default:
+        return output;
+    }
+}
+
+bool startWatched(const QString &program, const QStringList &arguments, Outcome outcome,
+                  Explanation explain = {})
 {
     auto *process = new QProcess;
     process->setProcessChannelMode(QProcess::MergedChannels);
@@ -35,9 +56,12 @@ bool startWatched(const QString &program, const QStringList &arguments, Outcome 
             tell(succeeded, output.trimmed());
     };
     QObject::connect(process, &QProcess::finished, process,
-                     [process, finish, outcome](int code, QProcess::ExitStatus status) {
-                         const QString output = QString::fromLocal8Bit(process->readAll());
-                         finish(status == QProcess::NormalExit && code == 0, output, outcome);
+                     [process, finish, outcome, explain](int code, QProcess::ExitStatus status) {
+                         QString output = QString::fromLocal8Bit(process->readAll()).trimmed();
+                         const bool succeeded = status == QProcess::NormalExit && code == 0;
+                         if (!succeeded && status == QProcess::NormalExit && explain)
+                             output = explain(code, output);
+                         finish(succeeded, output, outcome);
                      });
     QObject::connect(process, &QProcess::errorOccurred, process,
                      [process, finish, outcome](QProcess::ProcessError error) {
@@ -62,7 +86,7 @@ void openDocument(const QString &path, Outcome outcome)
             outcome(false, QStringLiteral("программа «%1» не установлена").arg(opener));
         return;
     }
-    startWatched(opener, {path}, std::move(outcome));
+    startWatched(opener, {path}, std::move(outcome), xdgOpenFailure);
 }
 
 bool startProgram(const QString &program, const QStringList &arguments, Outcome outcome)

@@ -445,11 +445,15 @@ TEST(ReestrDbImport, SpecialFilesAreNamedForWhatTheyAre)
     ASSERT_EQ(
         ::mkfifo(QFile::encodeName(folder.file(QStringLiteral("pipe.mdb"))).constData(), 0600), 0);
     writeFile(folder.file(QStringLiteral("empty.mdb")), QByteArray());
+    QFile::link(QStringLiteral("loop.mdb"), folder.file(QStringLiteral("loop.mdb")));
+    QFile::link(QStringLiteral("gone.mdb"), folder.file(QStringLiteral("dangling.mdb")));
     const struct
     {
         const char *file;
         const char *said;
-    } cases[] = {{"folder.mdb", "папка"}, {"pipe.mdb", "не обычный файл"}, {"empty.mdb", "пуст"}};
+    } cases[] = {{"folder.mdb", "папка"},    {"pipe.mdb", "не обычный файл"},
+                 {"empty.mdb", "пуст"},      {"loop.mdb", "по кругу"},
+                 {"dangling.mdb", "gone.mdb"}};
     for (const auto &c : cases) {
         const ProgramRun result = reestrDb(
             {QStringLiteral("import"), QString::fromUtf8(c.file), QStringLiteral("new.mdb")},
