@@ -15,7 +15,7 @@ packages=("$@")
   # the package and its test, the structure check
   dpkg-dev file lintian python3
   # tests and screenshots
-  xvfb xauth openbox imagemagick sqlite3 unzip dbus dbus-daemon at-spi2-core python3-pyatspi mdbtools
+  xvfb xauth openbox xdotool imagemagick sqlite3 unzip dbus dbus-daemon at-spi2-core python3-pyatspi mdbtools
   strace poppler-utils openssh-server sshfs postgresql-15 openssl
 )
 

@@ -458,13 +458,18 @@ QModelIndex DBGrid::currentCell() const
     return m_model->index(row, logicalColumn(m_column));
 }
 
-void DBGrid::followKeyboardFocus()
+void DBGrid::followKeyboardFocus(bool scroll)
 {
     // Qt reports the view's current index to screen readers as the focused cell and announces
     // each new one: only a grid that has the keyboard focus has one. Others keep the selection.
     const QModelIndex cell = hasFocus() ? currentCell() : QModelIndex();
-    if (selectionModel()->currentIndex() != cell)
-        selectionModel()->setCurrentIndex(cell, QItemSelectionModel::NoUpdate);
+    if (selectionModel()->currentIndex() == cell)
+        return;
+    // A new current index scrolls the view to it, unless told not to.
+    const bool scrolls = hasAutoScroll();
+    setAutoScroll(scrolls && scroll);
+    selectionModel()->setCurrentIndex(cell, QItemSelectionModel::NoUpdate);
+    setAutoScroll(scrolls);
 }
 
 void DBGrid::focusInEvent(QFocusEvent *event)
@@ -475,7 +480,9 @@ void DBGrid::focusInEvent(QFocusEvent *event)
     if (cell.isValid())
         selectionModel()->select(cell,
                                  QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    followKeyboardFocus();
+    // Focus taken by a click comes before the click is read: the view stays put, so the click
+    // lands on the record drawn under the pointer.
+    followKeyboardFocus(event->reason() != Qt::MouseFocusReason);
 }
 
 bool DBGrid::untouchedNewRecord() const

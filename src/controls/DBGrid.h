@@ -103,7 +103,7 @@ private:
     void dropPending();
     // The view's current index is the current cell while the grid has the keyboard focus, and
     // none otherwise.
-    void followKeyboardFocus();
+    void followKeyboardFocus(bool scroll = true);
     // A new record with no field assigned and no cell text typed: moving off it drops it.
     bool untouchedNewRecord() const;
     // The focus left for another control of the window: drop an untouched new record, or write
