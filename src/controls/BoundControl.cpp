@@ -180,12 +180,12 @@ bool leavesForAnotherControl(const QFocusEvent *event)
            event->reason() != Qt::PopupFocusReason;
 }
 
-void takeFocusBack(QWidget *box, const QFocusEvent *event)
+void takeFocusBack(QWidget *box, const QFocusEvent *event, QWidget *taker)
 {
     // Focus moves before the click that moved it is delivered, so the click is still to come.
-    QWidget *taker = QApplication::focusWidget();
-    if (event->reason() == Qt::MouseFocusReason && taker && taker != box)
+    if (event->reason() == Qt::MouseFocusReason && taker && taker != box) {
         new ClickSwallower(taker);
+    }
     box->setFocus(Qt::OtherFocusReason);
 }
 

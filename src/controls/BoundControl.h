@@ -97,7 +97,7 @@ bool leavesForAnotherControl(const QFocusEvent *event);
 // current record deleted only on OK.
 void deleteAfterConfirmation(RecordSet &set);
 
-// Text the user typed was refused as the focus left `box`: the focus goes back to it, and the
-// control clicked to take the focus ignores that click, so a button is neither left drawn pressed
-// nor run.
-void takeFocusBack(QWidget *box, const QFocusEvent *event);
+// Text the user typed was refused as the focus left `box` for `taker` (the focus widget when it
+// left, before the message box took the focus): the focus goes back to `box`, and the control
+// clicked to take the focus ignores that click, so a button is neither left drawn pressed nor run.
+void takeFocusBack(QWidget *box, const QFocusEvent *event, QWidget *taker);

@@ -153,8 +153,9 @@ void DBEdit::focusOutEvent(QFocusEvent *event)
     // Only a move to another control of the same window commits; switching windows does not.
     if (!leavesForAnotherControl(event))
         return;
+    QWidget *taker = QApplication::focusWidget(); // before a message box takes the focus
     if (!guarded([this] { commit(); })) {
         selectAll();
-        takeFocusBack(this, event);
+        takeFocusBack(this, event, taker);
     }
 }

@@ -446,7 +446,7 @@ void DBGrid::leaving(QFocusEvent *event)
     });
     // A refused cell text stays pending in its cell, which takes the focus back.
     if (!written)
-        takeFocusBack(m_editor->isVisible() ? static_cast<QWidget *>(m_editor) : this, event);
+        takeFocusBack(m_editor->isVisible() ? static_cast<QWidget *>(m_editor) : this, event, next);
 }
 
 QModelIndex DBGrid::currentCell() const

@@ -1,14 +1,17 @@
 // The mouse as a person moves it, through the X server (xdotool) under a window manager: what a
 // click makes current. Run by under_openbox.sh.
+#include "LookupDriver.h"
 #include "ProgramFixture.h"
 
 #include "controls/DBGrid.h"
+#include "controls/MessageDialogs.h"
 #include "controls/TextComboBox.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QProcess>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QStandardPaths>
 
@@ -35,6 +38,23 @@ void xdotool(const QStringList &arguments, int settleMs = 300)
     ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), arguments), 0);
     settle(settleMs);
 }
+
+// The message boxes shown as they are, and written down.
+class ShownBoxes : public MessageDialogs
+{
+public:
+    ShownBoxes() : m_previous(Dialogs::install(this)) {}
+    ~ShownBoxes() override { Dialogs::install(m_previous); }
+    void showError(const QString &message) override
+    {
+        errors << message;
+        MessageDialogs::showError(message);
+    }
+    QStringList errors;
+
+private:
+    Dialogs *m_previous;
+};
 
 class MouseTest : public ProgramTest
 {
@@ -73,4 +93,36 @@ TEST_F(MouseTest, AClickAfterTheWheelMakesCurrentTheRecordDrawnUnderThePointer)
     xdotool(at(grid->viewport(), last) << QStringLiteral("click") << QStringLiteral("1"));
     EXPECT_EQ(DM->tblMain.currentRow(), drawn);
     EXPECT_EQ(grid->verticalScrollBar()->value(), scrolled);
+}
+
+// A cell value the field refuses, and a click on «СФОРМИРОВАТЬ СПИСОК»: the box says so, the
+// focus comes back to the grid, and the button is not left pressed.
+TEST_F(MouseTest, AButtonClickedWhileACellValueIsRefusedIsNotLeftPressed)
+{
+    DBGrid *grid = frmMain->dbgrd1;
+    ShownBoxes boxes;
+    // Into the first person's ФИО, then two cells right to the year, as the cells are laid out.
+    const QRect name = grid->visualRect(grid->model()->index(0, 0));
+    xdotool(at(grid->viewport(), name.center()) << QStringLiteral("click") << QStringLiteral("1"));
+    xdotool({QStringLiteral("key"), QStringLiteral("Right"), QStringLiteral("Right")});
+    xdotool({QStringLiteral("key"), QStringLiteral("minus")});
+    const QPoint button = frmMain->btn4->mapToGlobal(frmMain->btn4->rect().center());
+    // The box comes up while the button is held: a person waits for it and presses Return.
+    QProcess::startDetached(
+        QStringLiteral("bash"),
+        {QStringLiteral("-c"),
+         QStringLiteral("xdotool mousemove --sync %1 %2 click 1 && xdotool search --sync "
+                        "--onlyvisible --name '^%3$' && xdotool key Return")
+             .arg(button.x())
+             .arg(button.y())
+             .arg(applicationTitle())});
+    QElapsedTimer waited;
+    waited.start();
+    while (boxes.errors.isEmpty() && waited.elapsed() < 20000)
+        settle(100);
+    settle(300);
+    EXPECT_EQ(boxes.errors,
+              QStringList{QStringLiteral("'-' is not a valid integer value for field 'Год'")});
+    EXPECT_FALSE(frmMain->btn4->isDown());
+    EXPECT_TRUE(grid->isAncestorOf(QApplication::focusWidget()));
 }
