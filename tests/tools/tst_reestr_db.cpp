@@ -277,6 +277,9 @@ TEST(ReestrDbCopy, AFileRegisterGoesToTheServerAndBackUnchanged)
          // What ends a value or a row in a bulk copy, inside a text.
          QStringLiteral("UPDATE Main SET ФИО = 'a\\b' || char(9) || '\\N' || char(10) || 'c' || "
                         "char(13) WHERE Код = 6"),
+         // A backslash as the only such character.
+         QStringLiteral("UPDATE Main SET ФИО = 'Петров\\новый' WHERE Код = 7"),
+         QStringLiteral("UPDATE Main SET ФИО = 'C:\\temp\\Иванов' WHERE Код = 8"),
          QStringLiteral("DELETE FROM God WHERE Год = 1931"),
          QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < "
                         "2462) INSERT INTO Main (ФИО, Год) SELECT 'Человек ' || i, 1950 + i % 50 "
