@@ -110,6 +110,22 @@ TEST_F(GridTest, TheSelectedRowFollowsEveryMoveWhoeverMadeIt)
     catchUp();
     EXPECT_EQ(currentName(), QStringLiteral("В"));
     EXPECT_EQ(grid->currentColumn(), 1);
+
+    // The user drags the fourth column's title to the front; a click in another row makes the
+    // column clicked current, as it is shown.
+    QHeaderView *titles = grid->horizontalHeader();
+    const QPoint from(titles->sectionViewportPosition(3) + 5, titles->height() / 2);
+    const QPoint to(titles->sectionViewportPosition(1) + 2, titles->height() / 2);
+    QTest::mousePress(titles->viewport(), Qt::LeftButton, Qt::NoModifier, from);
+    QTest::mouseMove(titles->viewport(), (from + to) / 2);
+    QTest::mouseMove(titles->viewport(), to);
+    QTest::mouseRelease(titles->viewport(), Qt::LeftButton, Qt::NoModifier, to);
+    ASSERT_NE(titles->visualIndex(3), 3) << "the column moved";
+    const QRect moved = grid->visualRect(grid->model()->index(0, 3));
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::NoModifier, moved.center());
+    catchUp();
+    EXPECT_EQ(currentName(), QStringLiteral("А"));
+    EXPECT_EQ(grid->currentColumn(), titles->visualIndex(3));
 }
 
 TEST_F(GridTest, DownOnTheLastRowPostsTypedTextAndAppendsUpOnTheUntouchedBlankRemovesIt)
