@@ -172,8 +172,8 @@ void pipelinedUpdates(PGconn *conn, std::vector<Person> &rows, int year)
     PQenterPipelineMode(conn);
     PQsetnonblocking(conn, 1);
     PQsendPrepare(conn, "floor",
-                  "UPDATE Main SET Возраст = $1, Юбилей = $2 WHERE Код = $3 AND xmin = $4::xid",
-                  4, nullptr);
+                  "UPDATE Main SET Возраст = $1, Юбилей = $2 WHERE Код = $3 AND xmin = $4::xid", 4,
+                  nullptr);
     int answers = 1; // statements and sync points not yet answered
     const auto readReady = [&] {
         PQconsumeInput(conn);
@@ -407,8 +407,8 @@ int startupRoundTrips()
         connection.open();
         std::vector<std::unique_ptr<RecordSet>> tables;
         for (const char *table : registerTables) {
-            tables.push_back(std::make_unique<RecordSet>(QStringLiteral("tbl") + QLatin1String(table),
-                                                         connection, RecordSet::Kind::Table));
+            tables.push_back(std::make_unique<RecordSet>(
+                QStringLiteral("tbl") + QLatin1String(table), connection, RecordSet::Kind::Table));
             tables.back()->setTableName(QLatin1String(table));
             tables.back()->setActive(true);
         }

@@ -258,10 +258,12 @@ void FirstStartWindow::useServer()
     const qsizetype colon = address.lastIndexOf(QLatin1Char(':'));
     if (colon > 0 && !address.contains(QLatin1Char(']')) && address.count(QLatin1Char(':')) == 1) {
         host = address.left(colon);
-        conninfo = QStringLiteral("port=%1 ").arg(FirstStart::conninfoValue(address.mid(colon + 1)));
+        conninfo =
+            QStringLiteral("port=%1 ").arg(FirstStart::conninfoValue(address.mid(colon + 1)));
     }
-    conninfo = QStringLiteral("host=%1 %2dbname=%3")
-                   .arg(FirstStart::conninfoValue(host), conninfo, FirstStart::conninfoValue(database));
+    conninfo =
+        QStringLiteral("host=%1 %2dbname=%3")
+            .arg(FirstStart::conninfoValue(host), conninfo, FirstStart::conninfoValue(database));
     // Without a role libpq takes the login name.
     if (const QString role = serverRole->text().trimmed(); !role.isEmpty())
         conninfo += QStringLiteral(" user=") + FirstStart::conninfoValue(role);

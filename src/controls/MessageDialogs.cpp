@@ -80,7 +80,8 @@ void MessageDialogs::showWaiting(const QString &where, std::chrono::milliseconds
     if (!connecting || waited < 1s)
         return;
     if (!m_waitWindow) {
-        auto *label = new QLabel(QStringLiteral("Подключение к серверу баз данных: %1…").arg(where));
+        auto *label =
+            new QLabel(QStringLiteral("Подключение к серверу баз данных: %1…").arg(where));
         label->setWindowTitle(applicationTitle());
         label->setObjectName(QStringLiteral("waitWindow"));
         label->setMargin(16);

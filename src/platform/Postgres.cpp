@@ -218,10 +218,10 @@ PgResult PgConnection::run(const QString &sql, const std::vector<Value> &paramet
     // Only a script may hold several statements: the extended protocol refuses more than one,
     // so a text pasted into a statement can never run a second.
     const QByteArray text = sql.toUtf8();
-    const int sent = script ? PQsendQuery(m_conn, text.constData())
-                            : PQsendQueryParams(m_conn, text.constData(),
-                                                static_cast<int>(parameters.size()), nullptr,
-                                                values.data(), nullptr, nullptr, 0);
+    const int sent =
+        script ? PQsendQuery(m_conn, text.constData())
+               : PQsendQueryParams(m_conn, text.constData(), static_cast<int>(parameters.size()),
+                                   nullptr, values.data(), nullptr, nullptr, 0);
     // Every answer is read; the first refusal is the one that counts, as with PQexec.
     PgResult result;
     bool refused = false;
@@ -246,8 +246,8 @@ std::vector<PgResult> PgConnection::execTogether(const std::vector<QString> &sta
     if (!PQenterPipelineMode(m_conn))
         loseConnection();
     for (const QString &statement : statements) {
-        if (!PQsendQueryParams(m_conn, statement.toUtf8().constData(), 0, nullptr, nullptr,
-                               nullptr, nullptr, 0))
+        if (!PQsendQueryParams(m_conn, statement.toUtf8().constData(), 0, nullptr, nullptr, nullptr,
+                               nullptr, 0))
             loseConnection();
     }
     if (!PQpipelineSync(m_conn))
@@ -333,9 +333,8 @@ void PgConnection::readInPieces(const QString &sql,
     // Its opening goes with the first piece, and its closing with the end of the transaction.
     const bool own = !m_inTransaction;
     const QString fetch = QStringLiteral("FETCH FORWARD %1 FROM reestr_rows").arg(rowsPerPiece);
-    std::vector<QString> opening = {QStringLiteral("DECLARE reestr_rows NO SCROLL CURSOR FOR ") +
-                                        sql,
-                                    fetch};
+    std::vector<QString> opening = {
+        QStringLiteral("DECLARE reestr_rows NO SCROLL CURSOR FOR ") + sql, fetch};
     if (own)
         opening.insert(opening.begin(),
                        QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
@@ -482,8 +481,9 @@ void PgConnection::loseConnection(const pg_result *result)
     m_conn = nullptr; // the next statement connects again
     fail(QStringLiteral("%1%2. Повторите действие%3: программа подключится снова"
                         "\nСообщение сервера: %4")
-             .arg(administrator ? QStringLiteral("сервер остановлен или перезапущен администратором")
-                                : QStringLiteral("соединение потеряно"),
+             .arg(administrator
+                      ? QStringLiteral("сервер остановлен или перезапущен администратором")
+                      : QStringLiteral("соединение потеряно"),
                   lostTransaction ? QStringLiteral(", начатое изменение отменено") : QString(),
                   administrator ? QStringLiteral(" через минуту") : QString(), detail));
 }
@@ -899,9 +899,9 @@ qint64 PgRowSource::keyOf(const PgResult &result, int row, int column) const
 RowId PgRowSource::idOf(const PgResult &result, int row, int keyColumn) const
 {
     const int version = result.columns() - 1;
-    return {keyOf(result, row, keyColumn),
-            m_versioned && !result.isNull(row, version) ? numberAt<quint64>(result, row, version)
-                                                       : 0};
+    return {keyOf(result, row, keyColumn), m_versioned && !result.isNull(row, version)
+                                               ? numberAt<quint64>(result, row, version)
+                                               : 0};
 }
 
 QString PgRowSource::selectList() const
@@ -976,10 +976,9 @@ RowId PgRowSource::update(const RowId &id, const RowCells &, const std::vector<i
                                .arg(parameter++);
         }
         // Only the row as read is written: the key finds it, its version tells it is unchanged.
-        m_updated = {columns,
-                     QStringLiteral("UPDATE %1 SET %2 WHERE %3")
-                         .arg(m_table, assignments.join(QStringLiteral(", ")),
-                              keyCondition(keyAt) + versionCondition(keyAt + 1))};
+        m_updated = {columns, QStringLiteral("UPDATE %1 SET %2 WHERE %3")
+                                  .arg(m_table, assignments.join(QStringLiteral(", ")),
+                                       keyCondition(keyAt) + versionCondition(keyAt + 1))};
     }
     std::vector<Value> parameters = values;
     parameters.push_back(keyParameter(id.key));
@@ -990,10 +989,11 @@ RowId PgRowSource::update(const RowId &id, const RowCells &, const std::vector<i
         m_db->post(m_updated.sql, parameters, id.key);
         return {id.key, m_db->pipelineTransaction()};
     }
-    const PgResult result = m_db->exec(
-        m_updated.sql + QStringLiteral(" RETURNING %1, xmin::text")
-                            .arg(m_keyColumn.isEmpty() ? QStringLiteral("ctid::text") : m_keyColumn),
-        parameters);
+    const PgResult result =
+        m_db->exec(m_updated.sql +
+                       QStringLiteral(" RETURNING %1, xmin::text")
+                           .arg(m_keyColumn.isEmpty() ? QStringLiteral("ctid::text") : m_keyColumn),
+                   parameters);
     if (result.rows() == 0)
         throw RowChangedElsewhere();
     return {keyOf(result, 0, 0), numberAt<quint64>(result, 0, 1)};
@@ -1079,7 +1079,6 @@ std::unique_ptr<RowSource> PostgresEngine::table(const QString &name)
     m_tables.erase(known);
     return PgRowSource::forTable(m_db, name, m_readOnly, std::move(table));
 }
-
 
 std::unique_ptr<RowSource> PostgresEngine::query(const QString &sql)
 {

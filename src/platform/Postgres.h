@@ -148,7 +148,8 @@ private:
     void connect();
     // Why the connection could not be made, in the person's words.
     QString connectionFailure() const;
-    // Waits until the socket is ready for `events`; false when the answer limit passed first. The waiting observer hears of a wait that takes long.
+    // Waits until the socket is ready for `events`; false when the answer limit passed first. The
+    // waiting observer hears of a wait that takes long.
     bool await(short events, bool connecting = false);
     // Reads the answers of what was sent up to the next one that is whole.
     PgResult nextResult();
@@ -249,8 +250,8 @@ private:
         QString sql;
     } m_updated; // the UPDATE last made, for the columns it writes
     std::vector<SourceColumn> m_columns;
-    std::vector<unsigned> m_types; // the server's type of each column
-    PgTable m_catalogue;           // of a table
+    std::vector<unsigned> m_types;       // the server's type of each column
+    PgTable m_catalogue;                 // of a table
     std::optional<PgResult> m_firstRows; // read with the description, not yet lent
 };
 

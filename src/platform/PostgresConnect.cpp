@@ -110,7 +110,8 @@ void PgConnection::open()
     PQfinish(m_conn);
     m_conn = nullptr;
     if (m_timedOut)
-        throw ServerSilent(QStringLiteral("Нет связи с сервером баз данных (%1): %2").arg(m_where, reason));
+        throw ServerSilent(
+            QStringLiteral("Нет связи с сервером баз данных (%1): %2").arg(m_where, reason));
     fail(reason);
 }
 
@@ -128,10 +129,17 @@ void PgConnection::connect()
     const QByteArray userTimeout = QByteArray::number(qint64(m_access.answerLimit.count()) * 1000);
     // Keepalives and the TCP limit come first, so that the connection string may set its own;
     // a network that goes silent is noticed in well under a minute either way.
-    const char *keywords[] = {"keepalives", "keepalives_idle", "keepalives_interval",
-                              "keepalives_count", "tcp_user_timeout", "dbname",
-                              "password", "client_encoding", "application_name",
-                              "options", nullptr};
+    const char *keywords[] = {"keepalives",
+                              "keepalives_idle",
+                              "keepalives_interval",
+                              "keepalives_count",
+                              "tcp_user_timeout",
+                              "dbname",
+                              "password",
+                              "client_encoding",
+                              "application_name",
+                              "options",
+                              nullptr};
     const char *values[] = {"1",
                             "10",
                             "5",
@@ -219,11 +227,13 @@ bool PgConnection::await(short events, bool connecting)
         return answered;
     };
     for (;;) {
-        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+        const auto waited =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
         if (waited >= m_access.answerLimit)
             return endWait(false);
         pollfd ready{socket, events, 0};
-        const auto slice = std::min<std::chrono::milliseconds>(m_access.answerLimit - waited, 100ms);
+        const auto slice =
+            std::min<std::chrono::milliseconds>(m_access.answerLimit - waited, 100ms);
         const int found = poll(&ready, 1, int(slice.count()));
         if (found > 0 || (found < 0 && errno != EINTR))
             return endWait(true);

@@ -4,8 +4,7 @@
 
 // The form of a Russian noun that agrees with a number: `one` after 1, 21, 101…; `few` after
 // 2–4, 22–24…; `many` after 0, 5–20, 25–30… ("1 строка", "3 строки", "11 строк").
-inline QString agreeing(qint64 number, const QString &one, const QString &few,
-                        const QString &many)
+inline QString agreeing(qint64 number, const QString &one, const QString &few, const QString &many)
 {
     const qint64 tens = (number < 0 ? -number : number) % 100;
     const qint64 units = tens % 10;

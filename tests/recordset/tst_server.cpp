@@ -70,8 +70,9 @@ TEST(Server, TwoComputersShareOneRegisterAndALostConnectionIsMadeAgain)
     second.tblMain.DeleteRecord();
     first.tblMain.ToNext();
     first.rename(QStringLiteral("Смирнова-Петрова"));
-    EXPECT_TRUE(failureOf([&] { first.tblMain.PostRecord(); })
-                    .contains(QStringLiteral("другом компьютере")));
+    EXPECT_TRUE(failureOf([&] {
+                    first.tblMain.PostRecord();
+                }).contains(QStringLiteral("другом компьютере")));
     EXPECT_EQ(first.tblMain.state(), RecordSet::State::Editing) << "nothing is lost silently";
     first.tblMain.CancelRecord();
     first.tblMain.Reread();

@@ -98,7 +98,9 @@ void SmallDisk::fill(int keepKilobytes) const
     if (!filler.open(QIODevice::WriteOnly))
         return;
     const auto freeBytes = [this] {
-        struct statvfs disk{};
+        struct statvfs disk
+        {
+        };
         return ::statvfs(QFile::encodeName(m_path).constData(), &disk) == 0
                    ? qint64(disk.f_bavail) * qint64(disk.f_frsize)
                    : 0;

@@ -22,7 +22,7 @@ public:
     QStringList questions;
     bool answer = true;
     QStringList passwordQuestions;
-    std::optional<QString> password; // the reply to a password question
+    std::optional<QString> password;            // the reply to a password question
     std::deque<std::optional<QString>> replies; // replies to come first, one per question
     QStringList fileQuestions;
     QString chosenFile; // the reply to the file dialog

@@ -451,8 +451,10 @@ TEST(ReestrDbImport, SpecialFilesAreNamedForWhatTheyAre)
     {
         const char *file;
         const char *said;
-    } cases[] = {{"folder.mdb", "папка"},    {"pipe.mdb", "не обычный файл"},
-                 {"empty.mdb", "пуст"},      {"loop.mdb", "по кругу"},
+    } cases[] = {{"folder.mdb", "папка"},
+                 {"pipe.mdb", "не обычный файл"},
+                 {"empty.mdb", "пуст"},
+                 {"loop.mdb", "по кругу"},
                  {"dangling.mdb", "gone.mdb"}};
     for (const auto &c : cases) {
         const ProgramRun result = reestrDb(
@@ -525,7 +527,8 @@ TEST(ReestrDbImport, OnANearlyFullDiskTheImportPublishesAWholeRegisterOrNothing)
     const QByteArray old = fixtureBytes();
     for (const bool inPlace : {false, true}) {
         for (int room = 8; room <= 240; room += 8) {
-            SCOPED_TRACE(QStringLiteral("%1 KiB free, in place: %2").arg(room).arg(inPlace).toStdString());
+            SCOPED_TRACE(
+                QStringLiteral("%1 KiB free, in place: %2").arg(room).arg(inPlace).toStdString());
             SmallDisk disk(onDisk, 1024);
             if (!disk.ok())
                 GTEST_SKIP() << "no small file system here: " << disk.why().toStdString();
@@ -551,7 +554,8 @@ TEST(ReestrDbImport, OnANearlyFullDiskTheImportPublishesAWholeRegisterOrNothing)
                 }
                 continue;
             }
-            EXPECT_TRUE(run.err.contains(QStringLiteral("нет свободного места"))) << run.err.toStdString();
+            EXPECT_TRUE(run.err.contains(QStringLiteral("нет свободного места")))
+                << run.err.toStdString();
             QStringList left = {QStringLiteral("filler")};
             if (inPlace)
                 left.prepend(QStringLiteral("Base.mdb"));

@@ -296,7 +296,8 @@ TEST_F(NoDatabaseTest, ARegisterImportedFromTheOldProgramOpensAndTheCalculationR
 // whose walk runs out of room before its end: none of it is stored, the box says so and why, and
 // the register shows what the file holds.
 class FullDiskWalk : public NoDatabaseTest, public ::testing::WithParamInterface<int>
-{};
+{
+};
 
 TEST_P(FullDiskWalk, ACalculationTheFileRefusesToCommitIsReportedAndTheRegisterShowsTheFile)
 {
@@ -334,10 +335,10 @@ TEST_P(FullDiskWalk, ACalculationTheFileRefusesToCommitIsReportedAndTheRegisterS
     if (GetParam() == 0) {
         EXPECT_EQ(people.currentRow(), people.rowCount() - 1);
     }
-    const QString last = stored(
-        QStringLiteral("SELECT ifnull(Возраст, '') || ' ' || ifnull(Юбилей, '') FROM Main "
-                       "WHERE Код = %1")
-            .arg(people.currentKey()));
+    const QString last =
+        stored(QStringLiteral("SELECT ifnull(Возраст, '') || ' ' || ifnull(Юбилей, '') FROM Main "
+                              "WHERE Код = %1")
+                   .arg(people.currentKey()));
     EXPECT_EQ(frmMain->dbedt6->text() + QLatin1Char(' ') + frmMain->dbedt7->text(), last);
     const int row = frmMain->dbgrd1->currentCell().row();
     EXPECT_EQ(row, people.currentRow());

@@ -24,7 +24,10 @@ struct Computer
         tblMain.setActive(true);
     }
     Field &field(const QString &name) { return tblMain.FieldNamed(name); }
-    QString shown() { return field(QStringLiteral("ФИО")).AsText() + u'/' + field(QStringLiteral("Год")).AsText(); }
+    QString shown()
+    {
+        return field(QStringLiteral("ФИО")).AsText() + u'/' + field(QStringLiteral("Год")).AsText();
+    }
 
     Connection connection;
     RecordSet tblMain{QStringLiteral("tblMain"), connection, RecordSet::Kind::Table};

@@ -25,18 +25,17 @@ void settle(int ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
-// xdotool's commands for a point of a widget, in the screen's coordinates.
-QStringList at(const QWidget *widget, const QPoint &point)
+// Runs xdotool: the pointer first moved to `point` of `widget`, when one is given.
+void xdotool(QStringList words, const QWidget *widget = nullptr, const QPoint &point = {})
 {
-    const QPoint screen = widget->mapToGlobal(point);
-    return {QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(screen.x()),
-            QString::number(screen.y())};
-}
-
-void xdotool(const QStringList &arguments, int settleMs = 300)
-{
-    ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), arguments), 0);
-    settle(settleMs);
+    if (widget) {
+        const QPoint screen = widget->mapToGlobal(point);
+        words = QStringList{QStringLiteral("mousemove"), QStringLiteral("--sync"),
+                            QString::number(screen.x()), QString::number(screen.y())} +
+                words;
+    }
+    ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), words), 0);
+    settle(300);
 }
 
 // The message boxes shown as they are, and written down.
@@ -80,17 +79,19 @@ protected:
 TEST_F(MouseTest, AClickAfterTheWheelMakesCurrentTheRecordDrawnUnderThePointer)
 {
     DBGrid *grid = frmMain->dbgrd1;
-    xdotool(at(frmMain->cbb2, frmMain->cbb2->rect().center()) << QStringLiteral("click")
-                                                               << QStringLiteral("1"));
+    xdotool({QStringLiteral("click"), QStringLiteral("1")}, frmMain->cbb2,
+            frmMain->cbb2->rect().center());
     ASSERT_FALSE(grid->hasFocus());
-    xdotool(at(grid->viewport(), grid->viewport()->rect().center()) << QStringLiteral("click")
-                << QStringLiteral("--repeat") << QStringLiteral("30") << QStringLiteral("5"));
+    xdotool({QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("30"),
+             QStringLiteral("5")},
+            grid->viewport(), grid->viewport()->rect().center());
     const QPoint last(grid->viewport()->width() / 2,
-                      grid->viewport()->height() - grid->verticalHeader()->defaultSectionSize() / 2);
+                      grid->viewport()->height() -
+                          grid->verticalHeader()->defaultSectionSize() / 2);
     const int drawn = grid->indexAt(last).row();
     const int scrolled = grid->verticalScrollBar()->value();
     ASSERT_GT(drawn, 10) << "the wheel turned the grid";
-    xdotool(at(grid->viewport(), last) << QStringLiteral("click") << QStringLiteral("1"));
+    xdotool({QStringLiteral("click"), QStringLiteral("1")}, grid->viewport(), last);
     EXPECT_EQ(DM->tblMain.currentRow(), drawn);
     EXPECT_EQ(grid->verticalScrollBar()->value(), scrolled);
 }
@@ -103,7 +104,7 @@ TEST_F(MouseTest, AButtonClickedWhileACellValueIsRefusedIsNotLeftPressed)
     ShownBoxes boxes;
     // Into the first person's ФИО, then two cells right to the year, as the cells are laid out.
     const QRect name = grid->visualRect(grid->model()->index(0, 0));
-    xdotool(at(grid->viewport(), name.center()) << QStringLiteral("click") << QStringLiteral("1"));
+    xdotool({QStringLiteral("click"), QStringLiteral("1")}, grid->viewport(), name.center());
     xdotool({QStringLiteral("key"), QStringLiteral("Right"), QStringLiteral("Right")});
     xdotool({QStringLiteral("key"), QStringLiteral("minus")});
     const QPoint button = frmMain->btn4->mapToGlobal(frmMain->btn4->rect().center());
