@@ -2,6 +2,7 @@
 // click makes current. Run by under_openbox.sh.
 #include "LookupDriver.h"
 #include "ProgramFixture.h"
+#include "Settle.h"
 
 #include "controls/DBGrid.h"
 #include "controls/MessageDialogs.h"
@@ -16,14 +17,6 @@
 #include <QStandardPaths>
 
 namespace {
-
-void settle(int ms)
-{
-    QElapsedTimer waited;
-    waited.start();
-    while (waited.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
 
 // Runs xdotool: the pointer first moved to `point` of `widget`, when one is given.
 void xdotool(QStringList words, const QWidget *widget = nullptr, const QPoint &point = {})

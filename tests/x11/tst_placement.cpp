@@ -2,6 +2,7 @@
 // and the main window's restored outer size as laid out. Run by under_openbox.sh.
 #include "Application.h"
 #include "ProgramFixture.h"
+#include "Settle.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -9,14 +10,6 @@
 #include <QTimer>
 
 namespace {
-
-void settle(int ms)
-{
-    QElapsedTimer waited;
-    waited.start();
-    while (waited.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
 
 QPoint offCentre(QWidget *window)
 {
