@@ -2,6 +2,7 @@
 // against what mdbtools' own commands say of the same file.
 #include "Fixtures.h"
 #include "Filesystems.h"
+#include "Jet3File.h"
 #include "Processes.h"
 #include "TempDatabase.h"
 #include "platform/Sqlite.h"
@@ -20,6 +21,8 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
@@ -436,6 +439,54 @@ TEST(ReestrDbImport, DamagedFilesEndWithAMessageNeverACrashAHangOrALeftoverFile)
         }
     }
     EXPECT_GT(refused, 10) << "the damage is real";
+}
+
+// Access 97 files keep texts in a code page of their own, which the header need not name: a
+// Russian register whose header says 1252, and one of Western names. Nothing here writes such
+// files, so the test writes them itself.
+TEST(ReestrDbImport, AccessNinetySevenTextsComeOverInTheCodePageTheyWereWrittenIn)
+{
+    struct Case
+    {
+        const char *codePage;
+        QStringList columns; // of Main: the key, the name, the birth date, the year
+        QStringList people;
+    };
+    const QList<Case> cases = {
+        {"CP1251",
+         {u"Код"_s, u"ФИО"_s, u"Дата_рождения"_s, u"Год"_s},
+         {u"Иванов Иван Иванович"_s, u"Щёкина Ёлка Эдуардовна"_s, u"Юрьев Ярослав"_s}},
+        {"CP1252",
+         {u"Kod"_s, u"FIO"_s, u"Data_rozhdeniya"_s, u"God"_s},
+         {u"Müller Jürgen"_s, u"Ørsted Åse"_s, u"François Lefèvre"_s}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.codePage);
+        Jet3File::Table main{
+            u"Main"_s,
+            {{c.columns[0], 0, true}, {c.columns[1], 255}, {c.columns[2], 50}, {c.columns[3]}},
+            {}};
+        for (int i = 0; i < c.people.size(); ++i)
+            main.rows.append({i + 1, c.people[i], i == 1 ? QVariant() : u"01.02.1960"_s, 1960});
+        TempFolder folder;
+        const QString old = folder.file(u"old.mdb"_s);
+        Jet3File::write(old,
+                        {main,
+                         {u"God"_s, {{c.columns[3]}}, {{1990}, {2025}}},
+                         {u"Mesyats"_s, {{u"Mesyats"_s}}, {{1}, {12}}},
+                         {u"Chislo"_s, {{u"Chislo"_s}}, {{31}}}},
+                        c.codePage, 1252);
+        const ProgramRun run = reestrDb({u"import"_s, old}, folder.path());
+        ASSERT_EQ(run.status, 0) << run.err.toStdString();
+        SqliteConnection db(folder.file(u"Base.mdb"_s), SqliteConnection::Mode::OpenExisting);
+        SqliteStatement imported =
+            db.prepare(u"SELECT (SELECT group_concat(name, '|') FROM pragma_table_info('Main')), "
+                       "group_concat(%1, '|') FROM (SELECT * FROM Main ORDER BY 1)"_s.arg(
+                           quoteIdentifier(c.columns[1])));
+        ASSERT_TRUE(imported.step());
+        EXPECT_EQ(imported.columnText(0).split(u'|').mid(0, 4), c.columns);
+        EXPECT_EQ(imported.columnText(1), c.people.join(u'|'));
+    }
 }
 
 TEST(ReestrDbImport, SpecialFilesAreNamedForWhatTheyAre)
