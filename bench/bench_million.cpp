@@ -3,10 +3,10 @@
 // the register, the month list and the jubilee list are all open.
 #include "BenchSupport.h"
 
-#include "Application.h"
-#include "Startup.h"
-#include "Unit1.h"
-#include "Unit2.h"
+#include "windows/Application.h"
+#include "windows/Startup.h"
+#include "windows/MainWindow.h"
+#include "windows/DataModule.h"
 #include "controls/DBGrid.h"
 #include "platform/Dialogs.h"
 

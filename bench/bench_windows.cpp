@@ -4,10 +4,10 @@
 // search and the jubilee list against stepping through their select.
 #include "BenchSupport.h"
 
-#include "Application.h"
-#include "Startup.h"
-#include "Unit1.h"
-#include "Unit2.h"
+#include "windows/Application.h"
+#include "windows/Startup.h"
+#include "windows/MainWindow.h"
+#include "windows/DataModule.h"
 #include "controls/TextComboBox.h"
 #include "platform/Dialogs.h"
 #include "platform/Sqlite.h"

@@ -1,8 +1,8 @@
 // Start-up and exit: the windows and the data module are made in a fixed order, the event loop
 // runs until the main window closes, and they are destroyed in the reverse order.
-#include "Application.h"
-#include "FirstStart.h"
-#include "Startup.h"
+#include "windows/Application.h"
+#include "windows/FirstStart.h"
+#include "windows/Startup.h"
 #include "controls/MessageDialogs.h"
 #include "platform/Dialogs.h"
 #include "platform/Error.h"

@@ -1,11 +1,11 @@
 // Renders the new record window and the reference books window over a database in the current
 // folder into PNG files in FOLDER, for the user manual. Run it on a real display (Xvfb will do).
-#include "Application.h"
-#include "Startup.h"
-#include "Unit1.h"
-#include "Unit2.h"
-#include "Unit3.h"
-#include "Unit4.h"
+#include "windows/Application.h"
+#include "windows/Startup.h"
+#include "windows/MainWindow.h"
+#include "windows/DataModule.h"
+#include "windows/NewRecordWindow.h"
+#include "windows/ReferenceBooksWindow.h"
 #include "controls/MessageDialogs.h"
 
 #include <QAction>

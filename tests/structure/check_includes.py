@@ -3,8 +3,7 @@
 
     check_includes.py SOURCE_ROOT QT_HEADERS
 
-A README's line names the program's folders it may use in backticks (`recordset/`), "the windows"
-for the main program's window headers, the Qt modules (QtCore, QtGui, QtWidgets: widgets bring
+A README's line names the program's folders it may use in backticks (`recordset/`), the Qt modules (QtCore, QtGui, QtWidgets: widgets bring
 Gui and Core with them) and the outside libraries (SQLite, libxlsxwriter, libmdb, libpq); "everything"
 allows all. Headers named in backticks (`platform/Sqlite.h`) in a sentence starting "Never", before
 any colon, are refused in every file of the folder; in one starting "Headers never", in its headers. Prints each include that goes
@@ -17,8 +16,7 @@ import sys
 root = pathlib.Path(sys.argv[1])
 qt_headers = pathlib.Path(sys.argv[2])
 
-PROGRAM_FOLDERS = {"platform", "recordset", "controls", "service"}
-WINDOW_HEADERS = {"Unit1.h", "Unit2.h", "Unit3.h", "Unit4.h", "Application.h", "Startup.h"}
+PROGRAM_FOLDERS = {"platform", "recordset", "controls", "service", "windows"}
 LIBRARIES = {"sqlite3.h": "SQLite", "xlsxwriter.h": "libxlsxwriter", "mdbtools.h": "libmdb",
              "libpq-fe.h": "libpq"}
 QT_MODULES = ["QtWidgets", "QtGui", "QtCore"]
@@ -65,7 +63,6 @@ def refused_headers(rule):
 def check(folder, rule):
     folders = set(re.findall(r"`([a-z]+)/`", rule)) | {folder.name}
     refused, refused_in_headers = refused_headers(rule)
-    windows = "the windows" in rule
     qt = allowed_qt(rule)
     problems = []
     for source in sorted(list(folder.glob("*.cpp")) + list(folder.glob("*.h"))):
@@ -78,9 +75,6 @@ def check(folder, rule):
                     problems.append(f"{where}: its README refuses {header} here")
                 elif "/" in header and first in PROGRAM_FOLDERS and first not in folders:
                     problems.append(f"{where}: {first}/ is not in its README's list")
-                elif "/" not in header and header in WINDOW_HEADERS and not windows \
-                        and not (folder / header).is_file():
-                    problems.append(f"{where}: the windows are not in its README's list")
             else:
                 module = qt_module(header)
                 if module and module not in qt:

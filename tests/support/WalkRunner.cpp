@@ -3,8 +3,8 @@
 // the register on SERVER (a libpq connection string), as another computer would. The boxes it
 // would show are written to the error output instead. Prints "walking" just before the walk.
 #include "RecordingDialogs.h"
-#include "Unit1.h"
-#include "Unit2.h"
+#include "windows/MainWindow.h"
+#include "windows/DataModule.h"
 #include "controls/TextComboBox.h"
 
 #include <QApplication>

@@ -2,13 +2,13 @@
 
 #include "DatabaseTool.h"
 #include "RecordingDialogs.h"
-#include "Startup.h"
+#include "windows/Startup.h"
 #include "TempDatabase.h"
 #include "TestServer.h"
-#include "Unit1.h"
-#include "Unit2.h"
-#include "Unit3.h"
-#include "Unit4.h"
+#include "windows/MainWindow.h"
+#include "windows/DataModule.h"
+#include "windows/NewRecordWindow.h"
+#include "windows/ReferenceBooksWindow.h"
 #include "platform/Sqlite.h"
 
 #include <QDir>

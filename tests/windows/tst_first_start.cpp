@@ -8,11 +8,11 @@
 #include "TempDatabase.h"
 #include "TestServer.h"
 
-#include "Application.h"
-#include "FirstStart.h"
+#include "windows/Application.h"
+#include "windows/FirstStart.h"
 #include "controls/MessageDialogs.h"
-#include "Startup.h"
-#include "Unit2.h"
+#include "windows/Startup.h"
+#include "windows/DataModule.h"
 #include "platform/Sqlite.h"
 
 #include <QAbstractButton>

@@ -1,8 +1,8 @@
 // The main window as laid out: controls, positions, tab order, menus, pop-up menus, sort and exit.
 #include "Filesystems.h"
 #include "ProgramFixture.h"
-#include "Unit3.h"
-#include "Unit4.h"
+#include "windows/NewRecordWindow.h"
+#include "windows/ReferenceBooksWindow.h"
 #include "Processes.h"
 
 #include "controls/DBEdit.h"

@@ -1,11 +1,11 @@
 // Showing a secondary window modally, and failures inside it.
 #include "ProgramFixture.h"
 
-#include "Application.h"
-#include "Unit1.h"
-#include "Unit2.h"
-#include "Unit3.h"
-#include "Unit4.h"
+#include "windows/Application.h"
+#include "windows/MainWindow.h"
+#include "windows/DataModule.h"
+#include "windows/NewRecordWindow.h"
+#include "windows/ReferenceBooksWindow.h"
 #include "controls/Guard.h"
 
 #include "controls/DBLookupComboBox.h"

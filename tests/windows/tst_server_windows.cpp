@@ -7,9 +7,9 @@
 #include "TestServer.h"
 
 #include "DatabaseTool.h"
-#include "Startup.h"
-#include "Unit1.h"
-#include "Unit2.h"
+#include "windows/Startup.h"
+#include "windows/MainWindow.h"
+#include "windows/DataModule.h"
 #include "controls/DBEdit.h"
 #include "controls/DBGrid.h"
 #include "controls/DBNavigator.h"

@@ -1,6 +1,6 @@
 // Where the windows land under a real window manager (openbox on Xvfb): the outer frames centred
 // and the main window's restored outer size as laid out. Run by under_openbox.sh.
-#include "Application.h"
+#include "windows/Application.h"
 #include "ProgramFixture.h"
 #include "Settle.h"
 

@@ -1,7 +1,7 @@
-#include "Unit4.h"
+#include "windows/ReferenceBooksWindow.h"
 
-#include "Application.h"
-#include "Unit2.h"
+#include "windows/Application.h"
+#include "windows/DataModule.h"
 #include "controls/DBGrid.h"
 #include "controls/DBNavigator.h"
 

@@ -1,4 +1,4 @@
-#include "Unit2.h"
+#include "windows/DataModule.h"
 
 #include "controls/Guard.h"
 #include "platform/Dialogs.h"

@@ -1,4 +1,4 @@
-#include "Application.h"
+#include "windows/Application.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

@@ -1,10 +1,10 @@
-#include "Startup.h"
+#include "windows/Startup.h"
 
-#include "Application.h"
-#include "Unit1.h"
-#include "Unit2.h"
-#include "Unit3.h"
-#include "Unit4.h"
+#include "windows/Application.h"
+#include "windows/MainWindow.h"
+#include "windows/DataModule.h"
+#include "windows/NewRecordWindow.h"
+#include "windows/ReferenceBooksWindow.h"
 #include "controls/DBGrid.h"
 
 #include <QGuiApplication>

@@ -1,4 +1,4 @@
-#include "FirstStart.h"
+#include "windows/FirstStart.h"
 
 #include "DatabaseTool.h"
 #include "JetImport.h"

@@ -1,7 +1,7 @@
-#include "Unit3.h"
+#include "windows/NewRecordWindow.h"
 
-#include "Application.h"
-#include "Unit2.h"
+#include "windows/Application.h"
+#include "windows/DataModule.h"
 #include "controls/DBEdit.h"
 #include "controls/Guard.h"
 #include "controls/DBLookupComboBox.h"
