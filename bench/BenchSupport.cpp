@@ -109,7 +109,7 @@ QString benchDatabase(int people)
     DatabaseTool::createDatabase(path, false, 2026);
     {
         SqliteConnection db(path, SqliteConnection::Mode::OpenExisting);
-        Transaction transaction(db, Transaction::Ending::AllOrNothing);
+        Transaction transaction(db);
         SqliteStatement insert = db.prepare(QStringLiteral(
             "INSERT INTO Main (ФИО, Дата_рождения, Год, Месяц, Число) VALUES (?, ?, ?, ?, ?)"));
         const auto &demo = DatabaseTool::demoPeople();
@@ -252,7 +252,7 @@ void setBasedAgeUpdate(SqliteConnection &db, int year)
         "UPDATE Main SET Возраст = ?1 - ifnull(Год, 0), "
         "Юбилей = CASE WHEN (?1 - ifnull(Год, 0)) % 5 = 0 THEN 'да' ELSE 'нет' END"));
     update.bindInt64(1, year);
-    Transaction transaction(db, Transaction::Ending::AllOrNothing);
+    Transaction transaction(db);
     update.run();
     transaction.commit();
 }

@@ -108,7 +108,7 @@ void createDatabase(const QString &path, bool withDemo, int lastYear)
     try {
         SqliteConnection db(path, SqliteConnection::Mode::CreateNew);
         created = true;
-        Transaction transaction(db, Transaction::Ending::AllOrNothing);
+        Transaction transaction(db);
         createSchema(db, lastYear);
         if (withDemo)
             addDemoPeople(db);

@@ -306,7 +306,7 @@ private:
                                 .arg(m_file, QLatin1String(required)));
             }
         }
-        m_transaction.emplace(m_db, Transaction::Ending::AllOrNothing);
+        m_transaction.emplace(m_db);
         for (const PlannedTable &plan : m_plans) {
             QStringList columns;
             for (qsizetype i = 0; i < plan.columns.size(); ++i)

@@ -92,7 +92,7 @@ QString upgradeServerRegister(const QString &conninfo, const PasswordPrompt &pro
     if (db.exec(QStringLiteral("SELECT to_regclass('main') IS NULL")).text(0, 0) ==
         QLatin1String("t"))
         throw Error(QStringLiteral("В базе данных нет реестра (%1)").arg(db.where()));
-    Transaction transaction(db, Transaction::Ending::AllOrNothing);
+    Transaction transaction(db);
     // Changing varchar to text keeps every row as it is: nothing is rewritten.
     for (int row = 0; row < bounded.rows(); ++row) {
         const QString column = QLatin1Char('"') + bounded.text(row, 0) + QLatin1Char('"');
@@ -113,7 +113,7 @@ QString createServerRegister(const QString &conninfo, bool withDemo, int lastYea
 {
     PgConnection db(conninfo, prompt);
     refuseExistingRegister(db);
-    Transaction transaction(db, Transaction::Ending::AllOrNothing);
+    Transaction transaction(db);
     createServerTables(db);
     db.exec(QStringLiteral("INSERT INTO God SELECT generate_series(1930, $1::int)"),
             {Value(static_cast<qint64>(lastYear))});

@@ -2,8 +2,7 @@
 
 #include "Error.h"
 
-Transaction::Transaction(TransactionTarget &target, Ending ending)
-    : m_target(&target), m_ending(ending)
+Transaction::Transaction(TransactionTarget &target) : m_target(&target)
 {
     m_target->beginTransaction();
 }
@@ -13,10 +12,7 @@ Transaction::~Transaction()
     if (!m_open)
         return;
     try {
-        if (m_ending == Ending::KeepWhatWasPosted)
-            commit();
-        else
-            m_target->rollbackTransaction();
+        m_target->rollbackTransaction();
     } catch (const Error &) {
         // The failure that ended the transaction early is the one reported.
     }

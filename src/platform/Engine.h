@@ -65,17 +65,13 @@ protected:
     TransactionTarget &operator=(const TransactionTarget &) = default;
 };
 
-// The one transaction guard, begun when made. How it ends without commit() is in its name:
-// - AllOrNothing: rolled back, as a copy or an import must be;
-// - KeepWhatWasPosted: committed, as the age walk is: every person posted before a failure stays.
-// A commit that fails is rolled back, so no transaction is ever left open behind the user's back,
-// and the failure goes on (from the destructor it is dropped: a failure is already on its way).
+// The one transaction guard, begun when made. It is committed only by commit(), whose failure
+// reaches the caller; ended any other way (a failure, an early return) it is rolled back. A commit
+// that fails is rolled back too, so no transaction is ever left open behind the user's back.
 class Transaction
 {
 public:
-    enum class Ending { AllOrNothing, KeepWhatWasPosted };
-
-    Transaction(TransactionTarget &target, Ending ending);
+    explicit Transaction(TransactionTarget &target);
     ~Transaction();
     Transaction(const Transaction &) = delete;
     Transaction &operator=(const Transaction &) = delete;
@@ -85,7 +81,6 @@ public:
 
 private:
     TransactionTarget *m_target;
-    Ending m_ending;
     bool m_open = true;
 };
 

@@ -229,7 +229,7 @@ template <typename Write> auto SqliteRowSource::locked(Write write)
 {
     if (m_db->inTransaction())
         return write();
-    Transaction transaction(*m_db, Transaction::Ending::AllOrNothing);
+    Transaction transaction(*m_db);
     auto result = write();
     transaction.commit();
     return result;

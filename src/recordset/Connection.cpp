@@ -172,7 +172,7 @@ void Connection::snapshot(const QString &file)
     } endSnapshot{source};
     try {
         SqliteConnection target(file, SqliteConnection::Mode::CreateNew);
-        Transaction transaction(target, Transaction::Ending::AllOrNothing);
+        Transaction transaction(target);
         createRegisterTables(target);
         for (const char *table : registerTables) {
             const std::unique_ptr<RowSource> rows = source.table(QString::fromUtf8(table));

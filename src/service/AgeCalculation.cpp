@@ -60,7 +60,7 @@ void walk(RecordSet &people, int year)
     std::optional<Transaction> transaction;
     try {
         engine = &people.connection().engine();
-        transaction.emplace(*engine, Transaction::Ending::KeepWhatWasPosted);
+        transaction.emplace(*engine);
         // One calculation at a time: another computer's waits until this one is committed, and
         // then finds the register changed under what it read.
         engine->takeTable(people.tableName());

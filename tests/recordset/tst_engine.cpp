@@ -169,14 +169,14 @@ TEST(Engine, ATransactionNotCommittedLeavesTheFileAsItWas)
     const QString count = QStringLiteral("SELECT count(*) FROM Main");
     auto writer = db.connect();
     {
-        Transaction transaction(*writer, Transaction::Ending::AllOrNothing);
+        Transaction transaction(*writer);
         writer->exec(QStringLiteral("INSERT INTO Main (ФИО) VALUES ('Иванов')"));
         EXPECT_EQ(db.scalar(count), QStringLiteral("0")); // not seen before the commit
         transaction.commit();
     }
     EXPECT_EQ(db.scalar(count), QStringLiteral("1"));
     try {
-        Transaction transaction(*writer, Transaction::Ending::AllOrNothing);
+        Transaction transaction(*writer);
         writer->exec(QStringLiteral("INSERT INTO Main (ФИО) VALUES ('Петров')"));
         writer->exec(QStringLiteral("INSERT INTO NoSuchTable VALUES (1)"));
         transaction.commit();
