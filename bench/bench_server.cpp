@@ -10,6 +10,7 @@
 
 #include "RegisterCopy.h"
 #include "platform/Error.h"
+#include "platform/RegisterSchema.h"
 #include "platform/Postgres.h"
 #include "recordset/Connection.h"
 #include "recordset/RecordSet.h"
@@ -406,10 +407,11 @@ int startupRoundTrips()
         Connection connection(QString(), relay.through(office));
         connection.open();
         std::vector<std::unique_ptr<RecordSet>> tables;
-        for (const char *table : registerTables) {
-            tables.push_back(std::make_unique<RecordSet>(
-                QStringLiteral("tbl") + QLatin1String(table), connection, RecordSet::Kind::Table));
-            tables.back()->setTableName(QLatin1String(table));
+        for (const RegisterSchema::Table &schema : RegisterSchema::tables()) {
+            const QString table = schema.qName();
+            tables.push_back(std::make_unique<RecordSet>(QStringLiteral("tbl") + table, connection,
+                                                         RecordSet::Kind::Table));
+            tables.back()->setTableName(table);
             tables.back()->setActive(true);
         }
     }

@@ -1,5 +1,6 @@
 #include "JetImport.h"
 
+#include "platform/RegisterSchema.h"
 #include "platform/Sqlite.h"
 
 #include <QDir>
@@ -296,14 +297,14 @@ private:
     {
         m_planned = true;
         // The register itself must be there, whatever else the file holds.
-        for (const char *required : {"Main", "God", "Mesyats", "Chislo"}) {
+        for (const RegisterSchema::Table &required : RegisterSchema::tables()) {
             const bool found = std::any_of(m_plans.begin(), m_plans.end(), [&](const auto &p) {
-                return p.name == QLatin1String(required);
+                return p.name == required.qName();
             });
             if (!found) {
                 throw Error(QStringLiteral("В файле «%1» нет таблицы %2: файл повреждён, "
                                            "обрезан или это не база реестра")
-                                .arg(m_file, QLatin1String(required)));
+                                .arg(m_file, required.qName()));
             }
         }
         m_transaction.emplace(m_db);

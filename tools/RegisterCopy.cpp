@@ -5,6 +5,7 @@
 #include "ServerRegister.h"
 #include "platform/Error.h"
 #include "platform/Postgres.h"
+#include "platform/RegisterSchema.h"
 #include "platform/Sqlite.h"
 #include "platform/SqliteEngine.h"
 
@@ -27,33 +28,11 @@ namespace RegisterCopy {
 
 namespace {
 
-struct Table
-{
-    const char *name;
-    std::vector<const char *> columns;
-    std::vector<bool> integer; // per column: a whole number, else a text
-};
+using RegisterSchema::Table;
 
-// The register's tables and columns, in their order; the reference tables too.
-const std::vector<Table> &registerTables()
+bool isText(const Table &table, size_t column)
 {
-    static const std::vector<Table> tables = {
-        {"Main",
-         {"Код", "ФИО", "Дата_рождения", "Год", "Месяц", "Число", "Возраст", "Юбилей"},
-         {true, false, false, true, true, true, true, false}},
-        {"God", {"Год"}, {true}},
-        {"Mesyats", {"Месяц"}, {true}},
-        {"Chislo", {"Число"}, {true}},
-    };
-    return tables;
-}
-
-QString columnList(const Table &table)
-{
-    QStringList names;
-    for (const char *column : table.columns)
-        names << QString::fromUtf8(column);
-    return names.join(QStringLiteral(", "));
+    return table.columns[column].kind == RegisterSchema::Kind::Text;
 }
 
 // Stops the copy between two rows once Ctrl+C or a termination came.
@@ -113,9 +92,8 @@ public:
     QString where() const override { return shownPath(m_path); }
     void read(const Table &table, const std::function<void(const Row &)> &give) override
     {
-        SqliteStatement select =
-            m_db->prepare(QStringLiteral("SELECT %1 FROM %2 ORDER BY rowid")
-                              .arg(columnList(table), QString::fromUtf8(table.name)));
+        SqliteStatement select = m_db->prepare(QStringLiteral("SELECT %1 FROM %2 ORDER BY rowid")
+                                                   .arg(table.columnList(), table.qName()));
         Row row(table.columns.size());
         while (select.step()) {
             for (int column = 0; column < int(table.columns.size()); ++column)
@@ -133,8 +111,7 @@ public:
             prepared = m_inserts
                            .emplace(table.name,
                                     m_db->prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                                      .arg(QString::fromUtf8(table.name),
-                                                           columnList(table),
+                                                      .arg(table.qName(), table.columnList(),
                                                            marks.join(QStringLiteral(", ")))))
                            .first;
         }
@@ -145,8 +122,8 @@ public:
     }
     qint64 count(const Table &table) override
     {
-        SqliteStatement counted = m_db->prepare(
-            QStringLiteral("SELECT count(*) FROM %1").arg(QString::fromUtf8(table.name)));
+        SqliteStatement counted =
+            m_db->prepare(QStringLiteral("SELECT count(*) FROM %1").arg(table.qName()));
         counted.step();
         return counted.columnInt64(0);
     }
@@ -202,20 +179,19 @@ public:
     QString where() const override { return m_db.where(); }
     void read(const Table &table, const std::function<void(const Row &)> &give) override
     {
-        const PgResult result =
-            m_db.exec(QStringLiteral("SELECT %1 FROM %2 ORDER BY %3")
-                          .arg(columnList(table), QString::fromUtf8(table.name),
-                               table.columns.size() > 1 ? QString::fromUtf8(table.columns[0])
-                                                        : QStringLiteral("ctid")));
+        const PgResult result = m_db.exec(
+            QStringLiteral("SELECT %1 FROM %2 ORDER BY %3")
+                .arg(table.columnList(), table.qName(),
+                     table.columns.size() > 1 ? table.columns[0].qName() : QStringLiteral("ctid")));
         Row row(table.columns.size());
         for (int r = 0; r < result.rows(); ++r) {
             for (int column = 0; column < int(table.columns.size()); ++column) {
                 if (result.isNull(r, column))
                     row[size_t(column)] = Value();
-                else if (table.integer[size_t(column)])
-                    row[size_t(column)] = result.text(r, column).toLongLong();
-                else
+                else if (isText(table, size_t(column)))
                     row[size_t(column)] = result.text(r, column);
+                else
+                    row[size_t(column)] = result.text(r, column).toLongLong();
             }
             give(row);
         }
@@ -224,8 +200,8 @@ public:
     void insert(const Table &table, const Row &row) override
     {
         if (m_copying != table.name) {
-            m_db.beginCopy(QStringLiteral("COPY %1 (%2) FROM STDIN")
-                               .arg(QString::fromUtf8(table.name), columnList(table)));
+            m_db.beginCopy(
+                QStringLiteral("COPY %1 (%2) FROM STDIN").arg(table.qName(), table.columnList()));
             m_copying = table.name;
         }
         m_db.copyRow(row);
@@ -234,8 +210,7 @@ public:
     {
         if (std::exchange(m_copying, nullptr))
             m_db.endCopy();
-        return m_db
-            .exec(QStringLiteral("SELECT count(*) FROM %1").arg(QString::fromUtf8(table.name)))
+        return m_db.exec(QStringLiteral("SELECT count(*) FROM %1").arg(table.qName()))
             .text(0, 0)
             .toLongLong();
     }
@@ -270,8 +245,8 @@ QList<TableCount> copy(const Side &from, const Side &to, const Progress &progres
     const std::unique_ptr<Register> source = open(from, false, prompt);
     const std::unique_ptr<Register> target = open(to, true, prompt);
     QList<TableCount> counts;
-    for (const Table &table : registerTables()) {
-        const QString name = QString::fromUtf8(table.name);
+    for (const Table &table : RegisterSchema::tables()) {
+        const QString name = table.qName();
         const qint64 total = source->count(table);
         qint64 done = 0;
         source->read(table, [&](const Row &row) {
@@ -313,11 +288,10 @@ QStringList leftOut(const Side &from)
         "ORDER BY name"));
     while (tables.step()) {
         const QString name = tables.columnText(0);
-        const auto table =
-            std::find_if(registerTables().begin(), registerTables().end(), [&](const Table &t) {
-                return name.compare(QString::fromUtf8(t.name), Qt::CaseInsensitive) == 0;
-            });
-        if (table == registerTables().end()) {
+        const auto table = std::find_if(
+            RegisterSchema::tables().begin(), RegisterSchema::tables().end(),
+            [&](const Table &t) { return name.compare(t.qName(), Qt::CaseInsensitive) == 0; });
+        if (table == RegisterSchema::tables().end()) {
             left << QStringLiteral("таблица %1").arg(name);
             continue;
         }
@@ -327,7 +301,7 @@ QStringList leftOut(const Side &from)
             const QString column = columns.columnText(1);
             const bool known =
                 std::any_of(table->columns.begin(), table->columns.end(),
-                            [&](const char *c) { return column == QString::fromUtf8(c); });
+                            [&](const RegisterSchema::Column &c) { return column == c.qName(); });
             if (!known)
                 left << QStringLiteral("столбец %1.%2").arg(name, column);
         }

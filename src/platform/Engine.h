@@ -35,9 +35,6 @@ struct ServerAccess
     WaitObserver waiting;
 };
 
-// The register's tables, in the order the program opens them.
-inline constexpr const char *registerTables[] = {"Main", "God", "Mesyats", "Chislo"};
-
 // The server engine lives in a module of its own, loaded only when a register on a server is
 // opened, so that a program working on a file never loads libpq and what it brings. These are the
 // functions it gives, by these names.

@@ -1,5 +1,7 @@
 #include "Postgres.h"
 
+#include "RegisterSchema.h"
+
 #include "Error.h"
 
 #include <QByteArray>
@@ -1047,8 +1049,8 @@ PostgresEngine::PostgresEngine(const QString &conninfo, const ServerAccess &acce
     // What every start needs, in two round trips: whether the role may change the register's
     // people and what its tables are; then the first rows of each.
     QStringList names;
-    for (const char *table : registerTables)
-        names << QLatin1Char('\'') + QLatin1String(table) + QLatin1Char('\'');
+    for (const RegisterSchema::Table &table : RegisterSchema::tables())
+        names << QLatin1Char('\'') + table.qName() + QLatin1Char('\'');
     const std::vector<PgResult> first = m_db.execTogether(
         {QStringLiteral("SELECT coalesce(has_table_privilege(t, 'INSERT') AND "
                         "has_table_privilege(t, 'UPDATE') AND has_table_privilege(t, 'DELETE'), "

@@ -1,5 +1,7 @@
 #include "SqliteEngine.h"
 
+#include "RegisterSchema.h"
+
 #include "Error.h"
 
 #include <QDir>
@@ -277,10 +279,9 @@ RowId SqliteRowSource::update(const RowId &id, const RowCells &read,
         const bool check = mayHaveChanged(id, version);
         Update &update = *m_chosenUpdate.statements;
         if (check && !update.checked.isValid()) {
-            update.checked =
-                m_db->prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?%4")
-                                  .arg(quoteIdentifier(m_table), assignments(columns),
-                                       m_keyColumn, rowCheck()));
+            update.checked = m_db->prepare(
+                QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?%4")
+                    .arg(quoteIdentifier(m_table), assignments(columns), m_keyColumn, rowCheck()));
         }
         SqliteStatement &statement = check ? update.checked : update.byKey;
         int parameter = 1;
@@ -327,9 +328,9 @@ void SqliteRowSource::chooseUpdate(const std::vector<int> &columns)
     auto cached = m_updates.find(written);
     if (cached == m_updates.end()) {
         Update update;
-        update.byKey = m_db->prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
-                                         .arg(quoteIdentifier(m_table), assignments(written),
-                                              m_keyColumn));
+        update.byKey =
+            m_db->prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
+                              .arg(quoteIdentifier(m_table), assignments(written), m_keyColumn));
         cached = m_updates.emplace(std::move(written), std::move(update)).first;
     }
     m_chosenUpdate = {columns, std::move(order), &cached->second};
@@ -362,10 +363,9 @@ void SqliteRowSource::remove(const RowId &id, const RowCells &read)
 {
     locked([&] {
         const bool check = mayHaveChanged(id, m_db->dataVersion());
-        SqliteStatement statement =
-            m_db->prepare(QStringLiteral("DELETE FROM %1 WHERE %2 = ?%3")
-                              .arg(quoteIdentifier(m_table), m_keyColumn,
-                                   check ? rowCheck() : QString()));
+        SqliteStatement statement = m_db->prepare(
+            QStringLiteral("DELETE FROM %1 WHERE %2 = ?%3")
+                .arg(quoteIdentifier(m_table), m_keyColumn, check ? rowCheck() : QString()));
         statement.bindInt64(1, id.key);
         if (check)
             bindRowCheck(statement, 2, read);
@@ -380,30 +380,9 @@ void SqliteRowSource::remove(const RowId &id, const RowCells &read)
 
 // --- the register's tables -------------------------------------------------------------------
 
-namespace {
-
-// Text sizes are in characters; the record-set layer cuts longer texts to them.
-const char schemaSql[] = R"sql(
-CREATE TABLE Main (
-    Код INTEGER PRIMARY KEY AUTOINCREMENT,
-    ФИО VARCHAR(60),
-    Дата_рождения VARCHAR(20),
-    Год INTEGER,
-    Месяц INTEGER,
-    Число INTEGER,
-    Возраст INTEGER,
-    Юбилей VARCHAR(10)
-);
-CREATE TABLE God (Год INTEGER);
-CREATE TABLE Mesyats (Месяц INTEGER);
-CREATE TABLE Chislo (Число INTEGER);
-)sql";
-
-} // namespace
-
 void createRegisterTables(SqliteConnection &db)
 {
-    db.exec(QString::fromUtf8(schemaSql));
+    db.exec(RegisterSchema::fileSql());
 }
 
 // --- SqliteEngine ------------------------------------------------------------------------------

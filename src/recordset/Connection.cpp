@@ -2,6 +2,7 @@
 
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
+#include "platform/RegisterSchema.h"
 #include "platform/Sqlite.h"
 #include "platform/SqliteEngine.h"
 
@@ -174,8 +175,8 @@ void Connection::snapshot(const QString &file)
         SqliteConnection target(file, SqliteConnection::Mode::CreateNew);
         Transaction transaction(target);
         createRegisterTables(target);
-        for (const char *table : registerTables) {
-            const std::unique_ptr<RowSource> rows = source.table(QString::fromUtf8(table));
+        for (const RegisterSchema::Table &table : RegisterSchema::tables()) {
+            const std::unique_ptr<RowSource> rows = source.table(table.qName());
             QStringList names;
             QStringList marks;
             for (const SourceColumn &column : rows->columns()) {
@@ -184,7 +185,7 @@ void Connection::snapshot(const QString &file)
             }
             SqliteStatement insert =
                 target.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                   .arg(QString::fromUtf8(table), names.join(QStringLiteral(", ")),
+                                   .arg(table.qName(), names.join(QStringLiteral(", ")),
                                         marks.join(QStringLiteral(", "))));
             const int columns = static_cast<int>(rows->columns().size());
             rows->readAll([&](const RowCells &row, const RowId &) {

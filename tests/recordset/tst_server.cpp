@@ -7,6 +7,7 @@
 #include "TestServer.h"
 
 #include "platform/Engine.h"
+#include "platform/RegisterSchema.h"
 #include "platform/Error.h"
 #include "recordset/Connection.h"
 #include "recordset/RecordSet.h"
@@ -114,12 +115,13 @@ TEST(Server, OverASlowLinkTheRegisterOpensInAFewRoundTripsAndASilentLinkEndsInAB
     {
         Connection connection(QString(), relay.through(db.conninfo()));
         std::vector<std::unique_ptr<RecordSet>> tables;
-        for (const char *table : registerTables) {
-            tables.push_back(std::make_unique<RecordSet>(QLatin1String(table), connection,
-                                                         RecordSet::Kind::Table));
-            tables.back()->setTableName(QLatin1String(table));
+        for (const RegisterSchema::Table &schema : RegisterSchema::tables()) {
+            const QString table = schema.qName();
+            tables.push_back(
+                std::make_unique<RecordSet>(table, connection, RecordSet::Kind::Table));
+            tables.back()->setTableName(table);
             tables.back()->setActive(true);
-            EXPECT_GT(tables.back()->RecordTotal(), 0) << table;
+            EXPECT_GT(tables.back()->RecordTotal(), 0) << table.toStdString();
         }
         EXPECT_LE(relay.roundTrips(), 6);
         RecordSet &people = *tables.front();
