@@ -1,5 +1,6 @@
 #include "DatabaseTool.h"
 
+#include "platform/Files.h"
 #include "platform/Sqlite.h"
 #include "platform/SqliteEngine.h"
 
@@ -115,11 +116,8 @@ void createDatabase(const QString &path, bool withDemo, int lastYear)
         transaction.commit();
     } catch (const Error &) {
         // Only a file this call created is removed; an existing one was never opened.
-        if (created) {
-            QFile::remove(path);
-            QFile::remove(path + QStringLiteral("-wal"));
-            QFile::remove(path + QStringLiteral("-shm"));
-        }
+        if (created)
+            Files::removeDatabase(path);
         throw;
     }
 }

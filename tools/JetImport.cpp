@@ -1,6 +1,8 @@
 #include "JetImport.h"
 
 #include "platform/RegisterSchema.h"
+#include "platform/Files.h"
+#include "platform/ScratchDatabase.h"
 #include "platform/Sqlite.h"
 
 #include <QDir>
@@ -45,55 +47,40 @@ qint64 checkSource(const QString &path)
     if (::lstat(QFile::encodeName(path).constData(), &status) != 0 && errno != ENOENT &&
         errno != ENOTDIR) {
         throw Error(QStringLiteral("Файл «%1» не читается: %2")
-                        .arg(shownPath(path), QString::fromLocal8Bit(std::strerror(errno))));
+                        .arg(Files::shownPath(path), QString::fromLocal8Bit(std::strerror(errno))));
     }
     if (!info.exists() && !info.isSymLink())
-        throw Error(QStringLiteral("Файл «%1» не найден").arg(shownPath(path)));
+        throw Error(QStringLiteral("Файл «%1» не найден").arg(Files::shownPath(path)));
     if (info.isSymLink() && ::stat(QFile::encodeName(path).constData(), &status) != 0) {
         if (errno == ELOOP)
             throw Error(QStringLiteral("«%1» — ссылка, которая ведёт по кругу (на саму себя)")
-                            .arg(shownPath(path)));
+                            .arg(Files::shownPath(path)));
         throw Error(QStringLiteral("«%1» — ссылка на «%2», а такого файла нет")
-                        .arg(shownPath(path), info.symLinkTarget()));
+                        .arg(Files::shownPath(path), info.symLinkTarget()));
     }
     if (info.isDir())
-        throw Error(QStringLiteral("«%1» — папка, а не файл базы данных").arg(shownPath(path)));
+        throw Error(
+            QStringLiteral("«%1» — папка, а не файл базы данных").arg(Files::shownPath(path)));
     if (!info.isFile()) {
         throw Error(QStringLiteral("«%1» — не обычный файл (канал, устройство или сокет)")
-                        .arg(shownPath(path)));
+                        .arg(Files::shownPath(path)));
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw Error(
-            QStringLiteral("Файл «%1» не читается: %2").arg(shownPath(path), file.errorString()));
+        throw Error(QStringLiteral("Файл «%1» не читается: %2")
+                        .arg(Files::shownPath(path), file.errorString()));
     if (file.size() == 0)
-        throw Error(QStringLiteral("Файл «%1» пуст").arg(shownPath(path)));
+        throw Error(QStringLiteral("Файл «%1» пуст").arg(Files::shownPath(path)));
     const QByteArray head = file.read(0x20);
     if (!isJetDatabaseFile(path))
-        throw Error(QStringLiteral("Файл «%1» — не база данных Access").arg(shownPath(path)));
+        throw Error(
+            QStringLiteral("Файл «%1» — не база данных Access").arg(Files::shownPath(path)));
     // Byte 0x14 is the Jet version: 0 for Jet 3 with pages of 2048 bytes, 4096 otherwise. A file
     // cut short (a broken copy) is not a whole number of pages.
     const qint64 pageSize = head.size() > 0x14 && head[0x14] == 0 ? 2048 : 4096;
     if (file.size() % pageSize != 0 || file.size() < 2 * pageSize)
-        throw Error(QStringLiteral("Файл «%1» повреждён или обрезан").arg(shownPath(path)));
+        throw Error(QStringLiteral("Файл «%1» повреждён или обрезан").arg(Files::shownPath(path)));
     return file.size();
-}
-
-// Moves a file to a name that must be free; never replaces anything.
-bool renameNoReplace(const QString &from, const QString &to)
-{
-    const QByteArray source = QFile::encodeName(from);
-    const QByteArray target = QFile::encodeName(to);
-    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) ==
-        0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    // A file system without the flag: a hard link fails on an existing name just the same.
-    if (::link(source.constData(), target.constData()) != 0)
-        return false;
-    ::unlink(source.constData());
-    return true;
 }
 
 // The reading child: killed and collected when the importer is done with it.
@@ -207,7 +194,7 @@ class ImportWriter
 public:
     ImportWriter(SqliteConnection &db, const QString &source, const Options &options,
                  const Progress &progress)
-        : m_db(db), m_file(shownPath(source)), m_options(options), m_progress(progress)
+        : m_db(db), m_file(Files::shownPath(source)), m_options(options), m_progress(progress)
     {}
 
     void receive(ImportStream::Kind kind, ImportStream::Reader &in)
@@ -444,138 +431,30 @@ QString keptName(const QString &path)
         const QString name = base + QStringLiteral(".access") +
                              (n == 1 ? QString() : QStringLiteral("-%1").arg(n)) + suffix;
         const QString candidate = info.dir().filePath(name);
-        if (!QFileInfo::exists(candidate) && !QFileInfo(candidate).isSymLink())
+        // A killed conversion may have left the old file's second name: it is taken again.
+        if ((!QFileInfo::exists(candidate) && !QFileInfo(candidate).isSymLink()) ||
+            Files::sameFile(candidate, path))
             return candidate;
     }
 }
 
 namespace {
 
-// Neither the target nor the name the old file is to be kept under may exist.
+// Neither the target nor the name the old file is to be kept under may exist, but for a second
+// name of the old file itself, which a conversion killed before its rename left: it goes.
 void checkTargets(const Options &options)
 {
+    if (!options.keepOldAs.isEmpty() && Files::sameFile(options.keepOldAs, options.target))
+        QFile::remove(options.keepOldAs);
     const QFileInfo target(options.target);
     if (options.keepOldAs.isEmpty()) {
         if (target.exists() || target.isSymLink())
-            throw Error(QStringLiteral("Файл «%1» уже существует").arg(shownPath(options.target)));
+            throw Error(
+                QStringLiteral("Файл «%1» уже существует").arg(Files::shownPath(options.target)));
     } else if (QFileInfo::exists(options.keepOldAs)) {
-        throw Error(QStringLiteral("Файл «%1» уже существует").arg(shownPath(options.keepOldAs)));
+        throw Error(
+            QStringLiteral("Файл «%1» уже существует").arg(Files::shownPath(options.keepOldAs)));
     }
-}
-
-// The import's copy is marked as being written by a lock on one byte far beyond anything SQLite
-// locks (an open-file-description lock, so SQLite's own locks are untouched). The kernel drops it
-// when the writer ends, however it ends: a copy whose byte can be locked is a leftover.
-constexpr off_t writerByte = off_t(1) << 62;
-
-bool lockWriterByte(int fd)
-{
-    struct flock lock = {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    lock.l_start = writerByte;
-    lock.l_len = 1;
-    return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
-}
-
-// Holds the writer's mark on the copy. Closed only after the copy's connection: closing any
-// descriptor of a file drops the process's classic locks on it, SQLite's among them.
-class WriterMark
-{
-public:
-    explicit WriterMark(const QString &path)
-        : m_fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC))
-    {
-        if (m_fd >= 0)
-            lockWriterByte(m_fd);
-    }
-    ~WriterMark()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    WriterMark(const WriterMark &) = delete;
-    WriterMark &operator=(const WriterMark &) = delete;
-
-private:
-    int m_fd;
-};
-
-QString temporaryPrefix(const QFileInfo &target)
-{
-    return QStringLiteral(".%1.import-").arg(target.fileName());
-}
-
-// Removes the copies that earlier imports into the same target left behind when they were killed:
-// only names of exactly this pattern, and only those whose writer is gone.
-void removeLeftovers(const QFileInfo &target, const Options &options)
-{
-    const QDir folder = target.absoluteDir();
-    const QRegularExpression pattern(QStringLiteral("^%1[0-9a-f]{8}(-wal|-shm|-journal)?$")
-                                         .arg(QRegularExpression::escape(temporaryPrefix(target))));
-    QStringList removed;
-    for (const QString &name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
-        const QRegularExpressionMatch match = pattern.match(name);
-        if (!match.hasMatch())
-            continue;
-        const QString main = folder.filePath(name.left(name.size() - match.capturedLength(1)));
-        const int fd = ::open(QFile::encodeName(main).constData(), O_RDWR | O_CLOEXEC);
-        // Without its main file a -wal or -shm has no writer; with it, the mark tells.
-        const bool gone = fd < 0 ? errno == ENOENT : lockWriterByte(fd);
-        if (fd >= 0)
-            ::close(fd);
-        if (gone && QFile::remove(folder.filePath(name)))
-            removed << name;
-    }
-    if (!removed.isEmpty() && options.notice) {
-        options.notice(QStringLiteral("Удалены остатки прерванного импорта: %1")
-                           .arg(removed.join(QStringLiteral(", "))));
-    }
-}
-
-// A new database under a name of its own beside the target, where the copy is written.
-std::unique_ptr<SqliteConnection> createBeside(const QFileInfo &target, QString &temporary)
-{
-    for (int attempt = 0;; ++attempt) {
-        temporary = target.absoluteDir().filePath(
-            temporaryPrefix(target) +
-            QStringLiteral("%1").arg(QRandomGenerator::global()->generate(), 8, 16,
-                                     QLatin1Char('0')));
-        try {
-            return std::make_unique<SqliteConnection>(temporary, SqliteConnection::Mode::CreateNew);
-        } catch (const Error &) {
-            // Only a name taken by another file is worth another try.
-            if (attempt > 10 || !QFileInfo::exists(temporary))
-                throw;
-        }
-    }
-}
-
-// Closes the finished copy once it is whole on the disk: its log written back into it (where a full
-// disk fails loudly; left to the close it would fail in silence and the file go out without its
-// data) and the file synced. Fails naming the target.
-void publishWhole(std::unique_ptr<SqliteConnection> &db, const QString &temporary,
-                  const QString &target)
-{
-    const auto failed = [&](const QString &why) {
-        return Error(QStringLiteral("Не удается записать «%1»: %2").arg(shownPath(target), why));
-    };
-    try {
-        db->checkpoint();
-    } catch (const Error &e) {
-        throw failed(e.message());
-    }
-    db.reset();
-    const int fd = ::open(QFile::encodeName(temporary).constData(), O_RDONLY | O_CLOEXEC);
-    const bool synced = fd >= 0 && ::fsync(fd) == 0;
-    const int why = errno;
-    if (fd >= 0)
-        ::close(fd);
-    if (!synced)
-        throw failed(why == ENOSPC ? QStringLiteral("на диске нет свободного места")
-                                   : QString::fromLocal8Bit(std::strerror(why)));
-    if (QFileInfo(temporary + QStringLiteral("-wal")).size() > 0)
-        throw failed(QStringLiteral("журнал базы данных не перенесён в файл"));
 }
 
 // How far moving into place got, so a failure knows what to undo.
@@ -590,11 +469,11 @@ void moveIntoPlace(const QString &temporary, const Options &options, OldFile &ol
     const QByteArray from = QFile::encodeName(temporary);
     const QByteArray to = QFile::encodeName(options.target);
     if (options.keepOldAs.isEmpty()) {
-        if (!renameNoReplace(temporary, options.target)) {
+        if (!Files::renameNoReplace(temporary, options.target)) {
             const QString reason = errno == EEXIST ? QStringLiteral("файл уже существует")
                                                    : QString::fromLocal8Bit(std::strerror(errno));
             throw Error(QStringLiteral("Не удается записать «%1»: %2")
-                            .arg(shownPath(options.target), reason));
+                            .arg(Files::shownPath(options.target), reason));
         }
         return;
     }
@@ -605,24 +484,24 @@ void moveIntoPlace(const QString &temporary, const Options &options, OldFile &ol
         if (options.notice) {
             options.notice(QStringLiteral("Файловая система не поддерживает жёсткие ссылки: «%1» "
                                           "сначала переименовывается")
-                               .arg(shownPath(options.target)));
+                               .arg(Files::shownPath(options.target)));
         }
-        if (!renameNoReplace(options.target, options.keepOldAs))
+        if (!Files::renameNoReplace(options.target, options.keepOldAs))
             old = OldFile::Untouched;
         else
             old = OldFile::Moved;
     }
     if (old == OldFile::Untouched) {
         throw Error(QStringLiteral("Не удается переименовать «%1» в «%2»: %3")
-                        .arg(shownPath(options.target), shownPath(options.keepOldAs),
+                        .arg(Files::shownPath(options.target), Files::shownPath(options.keepOldAs),
                              QString::fromLocal8Bit(std::strerror(errno))));
     }
     const bool moved = old == OldFile::Linked ? ::rename(from.constData(), to.constData()) == 0
-                                              : renameNoReplace(temporary, options.target);
+                                              : Files::renameNoReplace(temporary, options.target);
     if (!moved) {
-        throw Error(
-            QStringLiteral("Не удается записать «%1»: %2")
-                .arg(shownPath(options.target), QString::fromLocal8Bit(std::strerror(errno))));
+        throw Error(QStringLiteral("Не удается записать «%1»: %2")
+                        .arg(Files::shownPath(options.target),
+                             QString::fromLocal8Bit(std::strerror(errno))));
     }
 }
 
@@ -635,28 +514,26 @@ QList<TableSummary> importDatabase(const Options &options, const Progress &progr
 
     // From here on an interruption must clean up: the handler comes before the first file.
     InterruptGuard interrupts;
-    removeLeftovers(QFileInfo(options.target), options);
-    QString temporary;
-    std::unique_ptr<SqliteConnection> db = createBeside(QFileInfo(options.target), temporary);
-    // Every way out below closes the connection first, and the mark after it.
-    const WriterMark mark(temporary);
-
+    ScratchDatabase scratch(options.target, QStringLiteral("import"));
+    if (!scratch.removedLeftovers().isEmpty() && options.notice) {
+        options.notice(QStringLiteral("Удалены остатки прерванного импорта: %1")
+                           .arg(scratch.removedLeftovers().join(QStringLiteral(", "))));
+    }
     QList<TableSummary> summary;
     OldFile old = OldFile::Untouched;
     try {
         if (InterruptGuard::interrupted())
             throw interrupted();
         Reader reader(options, size);
-        summary = receive(reader, *db, options, progress);
-        publishWhole(db, temporary, options.target);
-        moveIntoPlace(temporary, options, old);
+        summary = receive(reader, scratch.db(), options, progress);
+        scratch.closeWhole();
+        moveIntoPlace(scratch.path(), options, old);
+        scratch.released();
     } catch (...) {
-        db.reset();
-        removeDatabaseFiles(temporary);
         if (old == OldFile::Linked)
             QFile::remove(options.keepOldAs); // the target is still the old file
         else if (old == OldFile::Moved)
-            renameNoReplace(options.keepOldAs, options.target);
+            Files::renameNoReplace(options.keepOldAs, options.target);
         throw;
     }
     return summary;

@@ -4,8 +4,10 @@
 #include "Interrupts.h"
 #include "ServerRegister.h"
 #include "platform/Error.h"
+#include "platform/Files.h"
 #include "platform/Postgres.h"
 #include "platform/RegisterSchema.h"
+#include "platform/ScratchDatabase.h"
 #include "platform/Sqlite.h"
 #include "platform/SqliteEngine.h"
 
@@ -21,6 +23,7 @@
 #include <utility>
 #include <map>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 #include <vector>
 
@@ -72,28 +75,17 @@ public:
         }
         if (QFileInfo::exists(path) || QFileInfo(path).isSymLink())
             throw Error(QStringLiteral("Файл «%1» уже существует").arg(where()));
-        const QFileInfo info(path);
-        m_temporary = info.absoluteDir().filePath(
-            QStringLiteral(".%1.copy-%2")
-                .arg(info.fileName())
-                .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
-        m_db = std::make_unique<SqliteConnection>(m_temporary, SqliteConnection::Mode::CreateNew);
-        m_db->beginTransaction();
-        createRegisterTables(*m_db);
+        m_scratch.emplace(path, QStringLiteral("copy"));
+        m_scratch->db().beginTransaction();
+        createRegisterTables(m_scratch->db());
     }
-    ~FileRegister() override
-    {
-        m_inserts.clear();
-        m_db.reset();
-        if (!m_temporary.isEmpty())
-            removeDatabaseFiles(m_temporary);
-    }
+    ~FileRegister() override { m_inserts.clear(); }
 
-    QString where() const override { return shownPath(m_path); }
+    QString where() const override { return Files::shownPath(m_path); }
     void read(const Table &table, const std::function<void(const Row &)> &give) override
     {
-        SqliteStatement select = m_db->prepare(QStringLiteral("SELECT %1 FROM %2 ORDER BY rowid")
-                                                   .arg(table.columnList(), table.qName()));
+        SqliteStatement select = db().prepare(QStringLiteral("SELECT %1 FROM %2 ORDER BY rowid")
+                                                  .arg(table.columnList(), table.qName()));
         Row row(table.columns.size());
         while (select.step()) {
             for (int column = 0; column < int(table.columns.size()); ++column)
@@ -110,9 +102,9 @@ public:
                 marks << QStringLiteral("?");
             prepared = m_inserts
                            .emplace(table.name,
-                                    m_db->prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                                      .arg(table.qName(), table.columnList(),
-                                                           marks.join(QStringLiteral(", ")))))
+                                    db().prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                                     .arg(table.qName(), table.columnList(),
+                                                          marks.join(QStringLiteral(", ")))))
                            .first;
         }
         SqliteStatement &statement = prepared->second;
@@ -123,31 +115,23 @@ public:
     qint64 count(const Table &table) override
     {
         SqliteStatement counted =
-            m_db->prepare(QStringLiteral("SELECT count(*) FROM %1").arg(table.qName()));
+            db().prepare(QStringLiteral("SELECT count(*) FROM %1").arg(table.qName()));
         counted.step();
         return counted.columnInt64(0);
     }
     void finish() override
     {
-        m_db->commitTransaction();
-        // Closed whole: no statement left open, the log folded into the file, before it moves.
         m_inserts.clear();
-        m_db->checkpoint();
-        m_db.reset();
-        // A hard link takes the name only while it is free: nothing is ever replaced.
-        const QByteArray from = QFile::encodeName(m_temporary);
-        if (::link(from.constData(), QFile::encodeName(m_path).constData()) != 0) {
-            throw Error(QStringLiteral("Не удается записать «%1»: %2")
-                            .arg(where(), QString::fromLocal8Bit(std::strerror(errno))));
-        }
-        ::unlink(from.constData());
-        m_temporary.clear();
+        db().commitTransaction();
+        m_scratch->publish();
     }
 
 private:
+    SqliteConnection &db() { return m_scratch ? m_scratch->db() : *m_db; }
+
     QString m_path;
-    QString m_temporary;
-    std::unique_ptr<SqliteConnection> m_db;
+    std::unique_ptr<SqliteConnection> m_db;   // a source
+    std::optional<ScratchDatabase> m_scratch; // a target
     std::map<const char *, SqliteStatement> m_inserts;
 };
 

@@ -1,6 +1,7 @@
 #include "Sqlite.h"
 
 #include "FileSystems.h"
+#include "Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -46,17 +47,6 @@ bool writable(const QString &path)
 }
 
 } // namespace
-
-QString shownPath(const QString &path)
-{
-    return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
-}
-
-void removeDatabaseFiles(const QString &path)
-{
-    for (const char *suffix : {"", "-wal", "-shm", "-journal"})
-        QFile::remove(path + QLatin1String(suffix));
-}
 
 // --- SqliteStatement ---------------------------------------------------------------------------
 
@@ -322,7 +312,7 @@ void configureEngineOnce()
 SqliteConnection::SqliteConnection(const QString &path, Mode mode) : m_path(path)
 {
     configureEngineOnce();
-    const QString shown = shownPath(path);
+    const QString shown = Files::shownPath(path);
     QByteArray name = path.toUtf8();
     int flags = SQLITE_OPEN_READWRITE;
     if (mode == Mode::CreateNew) {
@@ -394,7 +384,7 @@ SqliteConnection::SqliteConnection(const QString &path, Mode mode) : m_path(path
         m_db = nullptr;
         // A file this constructor created is not left behind, empty or half made.
         if (mode == Mode::CreateNew)
-            removeDatabaseFiles(path);
+            Files::removeDatabase(path);
         throw Error(
             QStringLiteral("Не удается открыть базу данных «%1»: %2").arg(shown, e.message()));
     }

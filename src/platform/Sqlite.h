@@ -193,9 +193,3 @@ bool isJetDatabaseFile(const QString &path);
 
 // Puts a name in double quotes for SQL, doubling quotes inside it.
 QString quoteIdentifier(const QString &name);
-
-// A file's path as messages show it: absolute, with the system's separators.
-QString shownPath(const QString &path);
-
-// Removes a database file with the log, shared-memory and journal files SQLite keeps beside it.
-void removeDatabaseFiles(const QString &path);

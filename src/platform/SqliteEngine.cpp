@@ -1,5 +1,6 @@
 #include "SqliteEngine.h"
 
+#include "Files.h"
 #include "RegisterSchema.h"
 
 #include "Error.h"
@@ -402,7 +403,7 @@ std::unique_ptr<RowSource> SqliteEngine::query(const QString &sql)
 
 QString SqliteEngine::where() const
 {
-    return shownPath(m_db.path());
+    return Files::shownPath(m_db.path());
 }
 
 bool SqliteEngine::checkpointUnlessBusy()

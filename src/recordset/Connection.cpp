@@ -2,6 +2,7 @@
 
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
+#include "platform/Files.h"
 #include "platform/RegisterSchema.h"
 #include "platform/Sqlite.h"
 #include "platform/SqliteEngine.h"
@@ -125,7 +126,7 @@ QString Connection::where() const
 {
     if (m_engine)
         return m_engine->where();
-    return m_server.isEmpty() ? shownPath(m_fileName) : QStringLiteral("сервер баз данных");
+    return m_server.isEmpty() ? Files::shownPath(m_fileName) : QStringLiteral("сервер баз данных");
 }
 
 bool Connection::isReadOnly() const
@@ -214,7 +215,7 @@ void Connection::snapshot(const QString &file)
         transaction.commit();
         target.checkpoint();
     } catch (const Error &) {
-        removeDatabaseFiles(file);
+        Files::removeDatabase(file);
         throw;
     }
 }

@@ -10,12 +10,15 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QThread>
 
 #include <csignal>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
@@ -371,6 +374,39 @@ TEST(ReestrDbCopy, AnInterruptedCopyLeavesTheTargetWholeOrUntouched)
     }
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden),
               QStringList{QStringLiteral("Base.mdb")});
+}
+
+// A copy into a file killed at its last step, then copied again onto a file system without hard
+// links or a rename that refuses an existing name (a FAT memory stick; strace fails the calls so):
+// the second copy removes what the first left, and the target is whole.
+TEST(ReestrDbCopy, IntoAFileAKilledCopyLeavesNothingAndAStickWithoutHardLinksWorks)
+{
+    const QString strace = QStandardPaths::findExecutable(QStringLiteral("strace"));
+    if (strace.isEmpty())
+        GTEST_SKIP() << "strace is not installed";
+    TempFolder folder;
+    ASSERT_TRUE(demoRegister(folder, {}));
+    const auto copyUnder = [&](const QStringList &faults) {
+        QStringList arguments = {u"-o"_s, u"/dev/null"_s, u"-E"_s,
+                                 u"ASAN_OPTIONS=detect_leaks=0"_s};
+        for (const QString &fault : faults)
+            arguments << u"-e"_s << u"inject="_s + fault;
+        return runProgram(strace,
+                          arguments << QStringLiteral(REESTR_DB_PATH) << u"copy"_s << u"Base.mdb"_s
+                                    << u"stick.mdb"_s,
+                          folder.path(), 30000);
+    };
+    const ProgramRun killed =
+        copyUnder({u"rename,renameat,renameat2,link,linkat:signal=SIGKILL"_s});
+    if (killed.err.contains(QLatin1String("PTRACE")) || killed.status == 1)
+        GTEST_SKIP() << "strace cannot trace here: " << killed.err.toStdString();
+    const auto files = [&] { return QDir(folder.path()).entryList(QDir::Files | QDir::Hidden); };
+    ASSERT_EQ(files().filter(u".stick.mdb.copy-"_s).size(), 1) << files().join(u' ').toStdString();
+    const ProgramRun copied =
+        copyUnder({u"renameat2:error=EINVAL"_s, u"link,linkat:error=EPERM"_s});
+    ASSERT_EQ(copied.status, 0) << copied.err.toStdString();
+    EXPECT_EQ(files(), QStringList({u"Base.mdb"_s, u"stick.mdb"_s}));
+    EXPECT_EQ(dump(folder.file(u"stick.mdb"_s)), dump(folder.file(u"Base.mdb"_s)));
 }
 
 // The old Access file straight into a register on the server: what a file import holds, row for
