@@ -2,7 +2,7 @@
 
 #include "service/AgeCalculation.h"
 
-#include "DatabaseTool.h"
+#include "register/DatabaseTool.h"
 #include "platform/Sqlite.h"
 #include "platform/SqliteEngine.h"
 #include "recordset/Connection.h"

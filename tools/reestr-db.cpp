@@ -1,9 +1,10 @@
 // reestr-db, the database tool: creates a register in a file or on a server, and converts the old
 // program's Access file. The work itself is done by the dbtool library; this is its command line.
-#include "DatabaseTool.h"
-#include "JetImport.h"
-#include "RegisterCopy.h"
-#include "ServerRegister.h"
+#include "register/DatabaseTool.h"
+#include "register/JetImport.h"
+#include "register/RegisterCopy.h"
+#include "register/ServerRegister.h"
+#include "Interrupts.h"
 #include "platform/Error.h"
 #include "platform/FileSystems.h"
 #include "platform/Russian.h"
@@ -185,8 +186,9 @@ int copy(const QStringList &arguments)
         return usageError();
     try {
         tellLeftOut(sides[0]);
-        const QList<RegisterCopy::TableCount> tables =
-            RegisterCopy::copy(sides[0], sides[1], showProgress, askPasswordOnTerminal);
+        const InterruptGuard interrupts;
+        const QList<RegisterCopy::TableCount> tables = RegisterCopy::copy(
+            sides[0], sides[1], showProgress, askPasswordOnTerminal, &InterruptGuard::interrupted);
         printTables(QStringLiteral("Реестр скопирован"), tables);
     } catch (const Error &e) {
         err() << "reestr-db: " << e.message() << '\n';
@@ -207,10 +209,12 @@ int importToServer(JetImport::Options options, const QString &server)
     options.target = work.filePath(QStringLiteral("Base.mdb"));
     options.notice = [](const QString &text) { err() << text << '\n' << Qt::flush; };
     try {
+        const InterruptGuard interrupts;
         JetImport::importDatabase(options, showProgress);
         tellLeftOut({options.target, QString()});
-        const QList<RegisterCopy::TableCount> tables = RegisterCopy::copy(
-            {options.target, QString()}, {QString(), server}, showProgress, askPasswordOnTerminal);
+        const QList<RegisterCopy::TableCount> tables =
+            RegisterCopy::copy({options.target, QString()}, {QString(), server}, showProgress,
+                               askPasswordOnTerminal, &InterruptGuard::interrupted);
         printTables(QStringLiteral("Импортировано на сервер"), tables);
     } catch (const Error &e) {
         err() << "reestr-db: " << e.message() << '\n';
@@ -233,6 +237,7 @@ int import(const QStringList &arguments)
         (parser.isSet(server) && parser.positionalArguments().size() > 1))
         return usageError();
     JetImport::Options options;
+    options.stopRequested = &InterruptGuard::interrupted;
     if (parser.isSet(codepage))
         options.codepage = parser.value(codepage);
     options.verbose = parser.isSet(verbose);
@@ -256,6 +261,8 @@ int import(const QStringList &arguments)
         err().flush();
     };
     try {
+        // From here on Ctrl+C or a termination stops the import, which cleans up after itself.
+        const InterruptGuard interrupts;
         const QList<JetImport::TableSummary> tables =
             JetImport::importDatabase(options, showProgress);
         if (!options.keepOldAs.isEmpty()) {

@@ -1034,6 +1034,14 @@ void PgRowSource::remove(const RowId &id, const RowCells &)
         throw RowChangedElsewhere();
 }
 
+void PostgresEngine::beginSnapshot()
+{
+    m_db.beginSnapshot();
+    // The first rows start-up read are not of the snapshot: its tables are read anew in it.
+    for (auto &[name, table] : m_tables)
+        table.firstRows.reset();
+}
+
 void PostgresEngine::takeTable(const QString &table)
 {
     // Others may read it meanwhile; their writes and their own such transactions wait.

@@ -269,7 +269,7 @@ public:
     bool isReadOnly() const override { return m_readOnly; }
     QString where() const override { return m_db.where(); }
     void beginTransaction() override { m_db.beginTransaction(); }
-    void beginSnapshot() override { m_db.beginSnapshot(); }
+    void beginSnapshot() override;
     void commitTransaction() override { m_db.commitTransaction(); }
     void rollbackTransaction() override { m_db.rollbackTransaction(); }
     void sendPostsAhead() override { m_db.startPipeline(); }

@@ -104,6 +104,8 @@ public:
     void beginTransaction() override { m_db.beginTransaction(); }
     void commitTransaction() override { m_db.commitTransaction(); }
     void rollbackTransaction() override { m_db.rollbackTransaction(); }
+    // A read transaction: the file as of its first read, other programs' writes not held up.
+    void beginSnapshot() override { m_db.exec(QStringLiteral("BEGIN")); }
 
 private:
     SqliteConnection m_db;

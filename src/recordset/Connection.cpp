@@ -3,7 +3,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
 #include "platform/Files.h"
-#include "platform/RegisterSchema.h"
+#include "platform/RegisterCopier.h"
 #include "platform/Sqlite.h"
 #include "platform/SqliteEngine.h"
 
@@ -157,65 +157,6 @@ Engine &Connection::engine()
 
 void Connection::snapshot(const QString &file)
 {
-    Engine &source = engine();
-    // Every table as of one moment: a person another computer adds while the snapshot is written
-    // is in all of it or in none of it.
-    source.beginSnapshot();
-    const struct EndSnapshot
-    {
-        Engine &source;
-        ~EndSnapshot()
-        {
-            try {
-                source.rollbackTransaction(); // it only read
-            } catch (const Error &) {
-            }
-        }
-    } endSnapshot{source};
-    try {
-        SqliteConnection target(file, SqliteConnection::Mode::CreateNew);
-        Transaction transaction(target);
-        createRegisterTables(target);
-        for (const RegisterSchema::Table &table : RegisterSchema::tables()) {
-            const std::unique_ptr<RowSource> rows = source.table(table.qName());
-            QStringList names;
-            QStringList marks;
-            for (const SourceColumn &column : rows->columns()) {
-                names << quoteIdentifier(column.name);
-                marks << QStringLiteral("?");
-            }
-            SqliteStatement insert =
-                target.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                   .arg(table.qName(), names.join(QStringLiteral(", ")),
-                                        marks.join(QStringLiteral(", "))));
-            const int columns = static_cast<int>(rows->columns().size());
-            rows->readAll([&](const RowCells &row, const RowId &) {
-                for (int column = 0; column < columns; ++column) {
-                    switch (row.kind(column)) {
-                    case RowCells::Kind::Null:
-                        insert.bind(column + 1, Value());
-                        break;
-                    case RowCells::Kind::Integer:
-                        insert.bind(column + 1, Value(row.integer(column)));
-                        break;
-                    case RowCells::Kind::Real:
-                        insert.bind(column + 1, Value(row.real(column)));
-                        break;
-                    case RowCells::Kind::Text: {
-                        const std::string_view text = row.utf8(column);
-                        insert.bind(column + 1,
-                                    Value(QString::fromUtf8(text.data(), qsizetype(text.size()))));
-                        break;
-                    }
-                    }
-                }
-                insert.run();
-            });
-        }
-        transaction.commit();
-        target.checkpoint();
-    } catch (const Error &) {
-        Files::removeDatabase(file);
-        throw;
-    }
+    const std::unique_ptr<RegisterCopier::Target> target = RegisterCopier::newFile(file);
+    RegisterCopier::copy(engine(), *target);
 }

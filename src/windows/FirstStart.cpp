@@ -1,7 +1,7 @@
 #include "windows/FirstStart.h"
 
-#include "DatabaseTool.h"
-#include "JetImport.h"
+#include "register/DatabaseTool.h"
+#include "register/JetImport.h"
 #include "platform/Dialogs.h"
 #include "platform/Engine.h"
 #include "platform/Error.h"
@@ -164,7 +164,7 @@ FirstStartWindow::FirstStartWindow(QString folder, QWidget *parent)
         m_pages->setCurrentWidget(serverPage);
         serverAddress->setFocus();
     });
-    connect(quitButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(quitButton, &QPushButton::clicked, this, &FirstStartWindow::reject);
     connect(connectButton, &QPushButton::clicked, this, &FirstStartWindow::useServer);
     connect(backButton, &QPushButton::clicked, this,
             [this, choices] { m_pages->setCurrentWidget(choices); });
@@ -206,6 +206,8 @@ void FirstStartWindow::importOldFile()
         return;
     JetImport::Options options;
     options.source = old;
+    // While the import runs, «Выйти» (and Esc, and closing the window) stops it instead.
+    options.stopRequested = [this] { return m_stopAsked; };
     QStringList leftOut;
     options.notice = [&](const QString &text) { leftOut << text; };
     const auto shown = [this](const QString &table, qint64 done, qint64 total) {
@@ -213,7 +215,7 @@ void FirstStartWindow::importOldFile()
             QStringLiteral("%1: %2 %3").arg(table).arg(done).arg(ofRows(total)));
         progress->setRange(0, static_cast<int>(std::min<qint64>(total, INT_MAX)));
         progress->setValue(static_cast<int>(std::min<qint64>(done, INT_MAX)));
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        QCoreApplication::processEvents();
     };
     const auto import = [&](const QString &database) {
         options.target = database;
@@ -232,17 +234,32 @@ void FirstStartWindow::importOldFile()
             JetImport::importDatabase(options, shown);
         }
     };
-    setEnabled(false);
-    progress->show();
+    const auto importing = [this](bool on) {
+        m_importing = on;
+        m_stopAsked = false;
+        for (QPushButton *button : {createButton, importButton, serverButton})
+            button->setEnabled(!on);
+        quitButton->setText(on ? QStringLiteral("Остановить импорт") : QStringLiteral("Выйти"));
+        progress->setVisible(on);
+        if (!on)
+            m_progressText->clear();
+    };
+    importing(true);
     const bool imported = inFolder(import);
-    progress->hide();
-    m_progressText->clear();
-    setEnabled(true);
+    importing(false);
     if (!imported)
         return;
     if (!leftOut.isEmpty())
         Dialogs::current().showNotice(leftOut.join(QLatin1Char('\n')));
     accept();
+}
+
+void FirstStartWindow::reject()
+{
+    if (m_importing)
+        m_stopAsked = true;
+    else
+        QDialog::reject();
 }
 
 void FirstStartWindow::useServer()

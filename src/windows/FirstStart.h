@@ -40,6 +40,9 @@ public:
     QPushButton *backButton;
     QProgressBar *progress;
 
+    // Quitting, or stopping an import while one runs.
+    void reject() override;
+
 private:
     void createRegister();
     void importOldFile();
@@ -52,6 +55,8 @@ private:
     QString m_server;
     QStackedWidget *m_pages;
     QLabel *m_progressText;
+    bool m_importing = false;
+    bool m_stopAsked = false;
 };
 
 namespace FirstStart {

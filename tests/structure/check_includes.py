@@ -16,7 +16,7 @@ import sys
 root = pathlib.Path(sys.argv[1])
 qt_headers = pathlib.Path(sys.argv[2])
 
-PROGRAM_FOLDERS = {"platform", "recordset", "controls", "service", "windows"}
+PROGRAM_FOLDERS = {"platform", "recordset", "controls", "service", "windows", "register"}
 LIBRARIES = {"sqlite3.h": "SQLite", "xlsxwriter.h": "libxlsxwriter", "mdbtools.h": "libmdb",
              "libpq-fe.h": "libpq"}
 QT_MODULES = ["QtWidgets", "QtGui", "QtCore"]

@@ -1,6 +1,6 @@
 #include "TempDatabase.h"
 
-#include "DatabaseTool.h"
+#include "register/DatabaseTool.h"
 #include "platform/Sqlite.h"
 
 #include <gtest/gtest.h>

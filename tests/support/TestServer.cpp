@@ -1,6 +1,6 @@
 #include "TestServer.h"
 
-#include "ServerRegister.h"
+#include "register/ServerRegister.h"
 #include "platform/Error.h"
 
 #include <QDate>

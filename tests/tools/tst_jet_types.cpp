@@ -6,9 +6,9 @@
 #include "Processes.h"
 #include "TempDatabase.h"
 
-#include "ImportStream.h"
-#include "JetReader.h"
-#include "JetValues.h"
+#include "register/ImportStream.h"
+#include "register/JetReader.h"
+#include "register/JetValues.h"
 
 #include <QFile>
 

@@ -1,6 +1,6 @@
 // reestr-db, run as the user runs it: a separate process in a folder of its own.
 #include "Fixtures.h"
-#include "DatabaseTool.h"
+#include "register/DatabaseTool.h"
 #include "Processes.h"
 #include "TempDatabase.h"
 #include "TestServer.h"

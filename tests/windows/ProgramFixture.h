@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DatabaseTool.h"
+#include "register/DatabaseTool.h"
 #include "RecordingDialogs.h"
 #include "windows/Startup.h"
 #include "TempDatabase.h"

@@ -3,9 +3,9 @@
 #include "LookupDriver.h"
 #include "ProgramFixture.h"
 
-#include "DatabaseTool.h"
+#include "register/DatabaseTool.h"
 #include "Filesystems.h"
-#include "JetImport.h"
+#include "register/JetImport.h"
 #include "Processes.h"
 
 #include "controls/DBEdit.h"

@@ -2,6 +2,7 @@
 // file that is not one), and choosing the office's server; checked in the folder, in the user's
 // settings and, for the server, by starting the program on the register chosen.
 #include "Fixtures.h"
+#include "Jet3File.h"
 #include "LookupDriver.h"
 #include "Processes.h"
 #include "RecordingDialogs.h"
@@ -23,6 +24,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
 #include <QRegularExpression>
@@ -31,6 +33,8 @@
 #include <QTranslator>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 namespace {
 
@@ -109,6 +113,50 @@ TEST(FirstStart, TheOldProgramsFileIsMovedInWithProgressAndAFileThatIsNotOneCrea
     SqliteStatement people = db.prepare(QStringLiteral("SELECT count(*) FROM Main"));
     ASSERT_TRUE(people.step());
     EXPECT_GT(people.columnInt64(0), 0);
+}
+
+// The import is stopped by the window's own button, never through the process's signals, which
+// stay as they were while it runs: a logout still ends the program.
+TEST(FirstStart, AnImportIsStoppedByTheWindowsButtonAndLeavesTheSignalsAlone)
+{
+    TempFolder home;
+    const QString folder = home.file(QStringLiteral("Реестр"));
+    Jet3File::Table main{QStringLiteral("Main"), {{QStringLiteral("ID"), 0, true}}, {}};
+    for (int key = 1; key <= 3000; ++key)
+        main.rows.append(QVariantList{key});
+    const QString old = home.file(QStringLiteral("old.mdb"));
+    Jet3File::write(old,
+                    {main,
+                     {QStringLiteral("God"), {{QStringLiteral("G")}}, {}},
+                     {QStringLiteral("Mesyats"), {{QStringLiteral("M")}}, {}},
+                     {QStringLiteral("Chislo"), {{QStringLiteral("C")}}, {}}},
+                    "CP1252", 1252);
+    RecordingDialogs dialogs;
+    dialogs.chosenFile = old;
+    FirstStartWindow window(folder);
+    window.show();
+    struct sigaction before = {};
+    ::sigaction(SIGTERM, nullptr, &before);
+    bool stopped = false;
+    QTimer stopper;
+    QObject::connect(&stopper, &QTimer::timeout, [&] {
+        if (!window.progress->isVisible() || stopped)
+            return; // the import has not reported its progress yet
+        struct sigaction during = {};
+        ::sigaction(SIGTERM, nullptr, &during);
+        EXPECT_EQ(during.sa_handler, before.sa_handler);
+        QTest::mouseClick(window.quitButton, Qt::LeftButton);
+        stopped = true;
+    });
+    stopper.start(0);
+    QTest::mouseClick(window.importButton, Qt::LeftButton);
+    ASSERT_TRUE(stopped);
+    ASSERT_EQ(dialogs.errors.size(), 1);
+    EXPECT_TRUE(dialogs.errors[0].contains(QStringLiteral("прерван")))
+        << dialogs.errors[0].toStdString();
+    EXPECT_FALSE(QFileInfo::exists(folder)) << "nothing is left of a stopped import";
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_NE(window.result(), QDialog::Accepted);
 }
 
 TEST(FirstStart, TheOfficesServerAndRoleAreCheckedByConnectingThenKeptAndTheProgramStartsOnThem)

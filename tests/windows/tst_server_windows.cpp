@@ -6,7 +6,7 @@
 #include "TempDatabase.h"
 #include "TestServer.h"
 
-#include "DatabaseTool.h"
+#include "register/DatabaseTool.h"
 #include "windows/Startup.h"
 #include "windows/MainWindow.h"
 #include "windows/DataModule.h"

@@ -27,6 +27,10 @@ struct Options
     // Told what the import did on the side: leftovers of killed imports removed, a file system
     // without hard links.
     std::function<void(const QString &)> notice;
+    // Asked between rows: true stops the import, which then cleans up after itself. The caller
+    // decides what stops it (the terminal's Ctrl+C, a window's button); the import itself leaves
+    // the process's signals alone.
+    std::function<bool()> stopRequested;
 };
 
 struct TableSummary

@@ -1,6 +1,6 @@
 // Writes the report of the birthday search for March over the demo register into FOLDER, the way
 // "ПЕЧАТЬ" does, and prints the file's path. Used to look at the report in a spreadsheet program.
-#include "DatabaseTool.h"
+#include "register/DatabaseTool.h"
 #include "platform/Desktop.h"
 #include "platform/Error.h"
 #include "platform/Spreadsheet.h"

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Engine.h"
+#include "platform/RegisterCopier.h"
 
 #include <QList>
 #include <QStringList>
@@ -20,22 +21,17 @@ struct Side
     bool onServer() const { return !server.isEmpty(); }
 };
 
-struct TableCount
-{
-    QString table;
-    qint64 rows = 0;
-};
-
-// Told now and then while a table is copied.
-using Progress = std::function<void(const QString &table, qint64 done, qint64 total)>;
+using RegisterCopier::Progress;
+using RegisterCopier::TableCount;
 
 // Copies the register `from` into `to`. The source is read as one consistent snapshot. The target
 // must not hold a register yet (no such file; no register tables in the database); a file is
 // written under a temporary name beside it and takes its name when whole, a server's tables are
 // made and filled in one transaction. The row counts of both sides are compared at the end. A
-// failure, Ctrl+C or a termination leaves the target as it was. Throws Error.
+// failure, or `stop` answering true between rows, leaves the target as it was. Throws Error.
 QList<TableCount> copy(const Side &from, const Side &to, const Progress &progress = {},
-                       const PasswordPrompt &prompt = {});
+                       const PasswordPrompt &prompt = {},
+                       const RegisterCopier::StopRequested &stop = {});
 
 // What a copy from this side leaves out, since a register holds only its own tables and
 // columns: "таблица X" for another table, "столбец Main.Y" for another column. Only a file is

@@ -12,7 +12,6 @@
 #include <QRegularExpression>
 
 #include "ImportStream.h"
-#include "Interrupts.h"
 #include "JetReader.h"
 
 #include <algorithm>
@@ -164,10 +163,15 @@ private:
     int m_fd = -1;
 };
 
-// The one message of an import that Ctrl+C or a termination stopped.
+// The one message of an import its caller stopped.
 Error interrupted()
 {
     return Error(QStringLiteral("Импорт прерван"));
+}
+
+bool stopRequested(const Options &options)
+{
+    return options.stopRequested && options.stopRequested();
 }
 
 struct PlannedTable
@@ -401,20 +405,20 @@ QList<TableSummary> receive(Reader &reader, SqliteConnection &db, const Options 
         ImportStream::Kind kind;
         QByteArray payload;
         while (ImportStream::readFrame(reader.fd(), kind, payload)) {
-            if (InterruptGuard::interrupted())
+            if (stopRequested(options))
                 throw interrupted();
             ImportStream::Reader in(payload);
             writer.receive(kind, in);
         }
     } catch (const Error &) {
-        if (InterruptGuard::interrupted())
+        if (stopRequested(options))
             throw interrupted();
         // A reader that crashed mid-frame explains the broken stream better than the stream.
         reader.stop();
         throw;
     }
     const int status = reader.wait();
-    if (InterruptGuard::interrupted())
+    if (stopRequested(options))
         throw interrupted();
     writer.finish(status);
     return writer.summary();
@@ -512,8 +516,6 @@ QList<TableSummary> importDatabase(const Options &options, const Progress &progr
     const qint64 size = checkSource(options.source);
     checkTargets(options);
 
-    // From here on an interruption must clean up: the handler comes before the first file.
-    InterruptGuard interrupts;
     ScratchDatabase scratch(options.target, QStringLiteral("import"));
     if (!scratch.removedLeftovers().isEmpty() && options.notice) {
         options.notice(QStringLiteral("Удалены остатки прерванного импорта: %1")
@@ -522,7 +524,7 @@ QList<TableSummary> importDatabase(const Options &options, const Progress &progr
     QList<TableSummary> summary;
     OldFile old = OldFile::Untouched;
     try {
-        if (InterruptGuard::interrupted())
+        if (stopRequested(options))
             throw interrupted();
         Reader reader(options, size);
         summary = receive(reader, scratch.db(), options, progress);
