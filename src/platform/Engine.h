@@ -62,6 +62,9 @@ protected:
     TransactionTarget &operator=(const TransactionTarget &) = default;
 };
 
+// Puts a name in double quotes for SQL, doubling quotes inside it; both engines take it so.
+QString quoteIdentifier(const QString &name);
+
 // The one transaction guard, begun when made. It is committed only by commit(), whose failure
 // reaches the caller; ended any other way (a failure, an early return) it is rolled back. A commit
 // that fails is rolled back too, so no transaction is ever left open behind the user's back.

@@ -200,6 +200,9 @@ struct PgTable
     // Its rows (after the key `after`, when given) with key and version, in the key's order.
     QString select(const QString &after = QString()) const;
     QString firstRowsSql() const;
+    // The catalogue's description of the tables an array names: one row per column (or one with
+    // nulls for a table that is not there), in the columns read() takes.
+    static QString catalogueSql(const QString &tables);
 };
 
 // A table or a select on the server. A table is written through its one whole-number primary key,

@@ -571,13 +571,6 @@ bool isJetDatabaseFile(const QString &path)
            (head.mid(4, 15) == "Standard Jet DB" || head.mid(4, 15) == "Standard ACE DB");
 }
 
-QString quoteIdentifier(const QString &name)
-{
-    QString quoted = name;
-    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
-
 RowCells::Kind StatementCells::kind(int column) const
 {
     switch (m_statement.columnType(column + m_first)) {

@@ -190,6 +190,3 @@ void initializeEngine();
 
 // True when the file starts with the header of a Microsoft Jet or ACE (Access) database.
 bool isJetDatabaseFile(const QString &path);
-
-// Puts a name in double quotes for SQL, doubling quotes inside it.
-QString quoteIdentifier(const QString &name);

@@ -1,8 +1,8 @@
 // Reaching the server: connecting without blocking, the password asked of the person, every wait
 // limited, and the server's refusals in the person's words.
-#include "Postgres.h"
+#include "platform/Postgres.h"
 
-#include "Error.h"
+#include "platform/Error.h"
 
 #include <QRegularExpression>
 

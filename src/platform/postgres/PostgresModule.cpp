@@ -1,5 +1,5 @@
 // The server engine's module: what the program looks up in it when it opens a register on a server.
-#include "Postgres.h"
+#include "platform/Postgres.h"
 
 extern "C" {
 
