@@ -88,6 +88,7 @@ private:
     // Tab and Shift+Tab, pressed in the grid or its cell editor, move between cells.
     bool takeTab(QEvent *event);
     void handleKey(QKeyEvent *event);
+    bool moveByKey(int key, bool ctrl, RecordSet &set);
     void keyUp();
     void keyDown();
     void moveToColumn(int column);

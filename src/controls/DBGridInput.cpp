@@ -71,49 +71,36 @@ void DBGrid::keyPressEvent(QKeyEvent *event)
     refreshNow();
 }
 
-void DBGrid::handleKey(QKeyEvent *event)
+// The keys that move the current record or column; false for any other key.
+bool DBGrid::moveByKey(int key, bool ctrl, RecordSet &set)
 {
-    const bool ctrl = event->modifiers() & Qt::ControlModifier;
-    int key = event->key();
-    // X11 sends Shift+Tab as Backtab; other platforms may send it as Tab with Shift held.
-    if (key == Qt::Key_Tab && (event->modifiers() & Qt::ShiftModifier))
-        key = Qt::Key_Backtab;
-    if (ctrl && (key == Qt::Key_Tab || key == Qt::Key_Backtab)) {
-        // Tab moves between cells, so Ctrl+Tab leaves the grid, as in Qt's text editors; also
-        // an empty grid whose query is closed.
-        leaveByKeyboard(key == Qt::Key_Tab);
-        return;
-    }
-    RecordSet *set = recordSet();
-    if (!set || !set->Active())
-        return;
     const int last = columnCount() - 1;
     switch (key) {
     case Qt::Key_Up:
         ctrl ? moveToRow(firstVisibleRow()) : keyUp();
         break;
     case Qt::Key_Down:
-        ctrl ? moveToRow(std::min(set->rowCount() - 1, firstVisibleRow() + visibleRows() - 1))
+        ctrl ? moveToRow(std::min(set.rowCount() - 1, firstVisibleRow() + visibleRows() - 1))
              : keyDown();
         break;
     case Qt::Key_PageUp:
-        ctrl ? moveToRow(firstVisibleRow()) : void(set->SkipBy(-visibleRows()));
+        ctrl ? moveToRow(firstVisibleRow()) : void(set.SkipBy(-visibleRows()));
         break;
     case Qt::Key_PageDown:
         if (ctrl)
-            moveToRow(std::min(set->rowCount() - 1, firstVisibleRow() + visibleRows() - 1));
+            moveToRow(std::min(set.rowCount() - 1, firstVisibleRow() + visibleRows() - 1));
         else
-            set->SkipBy(visibleRows());
+            set.SkipBy(visibleRows());
         break;
     case Qt::Key_Home:
         if (ctrl || columnCount() == 1)
-            set->ToFirst();
+            set.ToFirst();
         else
             moveToColumn(0);
         break;
     case Qt::Key_End:
         if (ctrl || columnCount() == 1)
-            set->ToLast();
+            set.ToLast();
         else
             moveToColumn(last);
         break;
@@ -141,6 +128,31 @@ void DBGrid::handleKey(QKeyEvent *event)
             moveToColumn(last);
         }
         break;
+    default:
+        return false;
+    }
+    return true;
+}
+
+void DBGrid::handleKey(QKeyEvent *event)
+{
+    const bool ctrl = event->modifiers() & Qt::ControlModifier;
+    int key = event->key();
+    // X11 sends Shift+Tab as Backtab; other platforms may send it as Tab with Shift held.
+    if (key == Qt::Key_Tab && (event->modifiers() & Qt::ShiftModifier))
+        key = Qt::Key_Backtab;
+    if (ctrl && (key == Qt::Key_Tab || key == Qt::Key_Backtab)) {
+        // Tab moves between cells, so Ctrl+Tab leaves the grid, as in Qt's text editors; also
+        // an empty grid whose query is closed.
+        leaveByKeyboard(key == Qt::Key_Tab);
+        return;
+    }
+    RecordSet *set = recordSet();
+    if (!set || !set->Active())
+        return;
+    if (moveByKey(key, ctrl, *set))
+        return;
+    switch (key) {
     case Qt::Key_Insert:
         if (set->CanModify())
             set->StartInsert();
@@ -263,4 +275,86 @@ bool DBGrid::eventFilter(QObject *watched, QEvent *event)
         return true;
     }
     return QTableView::eventFilter(watched, event);
+}
+
+// --- focus -------------------------------------------------------------------------------------
+
+void DBGrid::leaving(QFocusEvent *event)
+{
+    if (!leavesForAnotherControl(event))
+        return;
+    QWidget *next = QApplication::focusWidget();
+    if (next == this || next == m_editor || (next && window() != next->window()))
+        return;
+    const bool written = guarded([this] {
+        RecordSet *set = recordSet();
+        if (!set || !set->Active())
+            return;
+        if (untouchedNewRecord()) {
+            set->CancelRecord();
+        } else {
+            commitCell();
+            closeEditor();
+        }
+    });
+    // A refused cell text stays pending in its cell, which takes the focus back.
+    if (!written)
+        takeFocusBack(m_editor->isVisible() ? static_cast<QWidget *>(m_editor) : this, event, next);
+}
+
+QModelIndex DBGrid::currentCell() const
+{
+    const RecordSet *set = recordSet();
+    const int row = set && set->Active() ? set->currentRow() : -1;
+    if (row < 0 || columnCount() == 0)
+        return {};
+    return m_model->index(row, logicalColumn(m_column));
+}
+
+void DBGrid::followKeyboardFocus(bool scroll)
+{
+    // Qt reports the view's current index to screen readers as the focused cell and announces
+    // each new one: only a grid that has the keyboard focus has one. Others keep the selection.
+    const QModelIndex cell = hasFocus() ? currentCell() : QModelIndex();
+    if (selectionModel()->currentIndex() == cell)
+        return;
+    // A new current index scrolls the view to it, unless told not to.
+    const bool scrolls = hasAutoScroll();
+    setAutoScroll(scrolls && scroll);
+    selectionModel()->setCurrentIndex(cell, QItemSelectionModel::NoUpdate);
+    setAutoScroll(scrolls);
+}
+
+void DBGrid::focusInEvent(QFocusEvent *event)
+{
+    QTableView::focusInEvent(event);
+    // The view may have chosen a current cell of its own; the record's row stays the selection.
+    const QModelIndex cell = currentCell();
+    if (cell.isValid())
+        selectionModel()->select(cell,
+                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    // Focus taken by a click comes before the click is read: the view stays put, so the click
+    // lands on the record drawn under the pointer.
+    followKeyboardFocus(event->reason() != Qt::MouseFocusReason);
+}
+
+bool DBGrid::untouchedNewRecord() const
+{
+    const RecordSet *set = recordSet();
+    return set && set->state() == RecordSet::State::Inserting && !set->IsModified() && !m_pending;
+}
+
+void DBGrid::leaveByKeyboard(bool forward)
+{
+    if (m_editor->isVisible())
+        closeEditor(); // the focus returns to the grid; the cell text stays pending
+    // Leaving writes the cell text or drops an untouched new record, as any focus change does.
+    focusNextPrevChild(forward);
+}
+
+void DBGrid::focusOutEvent(QFocusEvent *event)
+{
+    QTableView::focusOutEvent(event);
+    followKeyboardFocus();
+    leaving(event);
 }

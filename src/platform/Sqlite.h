@@ -188,5 +188,9 @@ private:
 // "Error creating object. ..." otherwise, which ends the program's start-up.
 void initializeEngine();
 
+// SQLite's failure on `db` as a message (its own `text` when it gave one apart): a full disk and a
+// busy file in the program's words.
+QString engineMessage(sqlite3 *db, const char *text = nullptr);
+
 // True when the file starts with the header of a Microsoft Jet or ACE (Access) database.
 bool isJetDatabaseFile(const QString &path);

@@ -36,6 +36,26 @@ QString changedElsewhere(const QString &who)
         .arg(who);
 }
 
+// Begins the walk's transaction. A walk that cannot begin (the register busy, the server gone)
+// leaves no record in editing that the user had not changed.
+Engine &beginWalk(RecordSet &people, std::optional<Transaction> &transaction)
+{
+    const bool usersOwn = people.IsModified();
+    try {
+        Engine &engine = people.connection().engine();
+        transaction.emplace(engine);
+        // One calculation at a time: another computer's waits until this one is committed, and
+        // then finds the register changed under what it read.
+        engine.takeTable(people.tableName());
+        engine.sendPostsAhead();
+        return engine;
+    } catch (const Error &) {
+        if (!usersOwn)
+            people.CancelRecord();
+        throw;
+    }
+}
+
 } // namespace
 
 void walk(RecordSet &people, int year)
@@ -50,25 +70,8 @@ void walk(RecordSet &people, int year)
     // One transaction for the whole walk: another computer never sees half of it, and a failure
     // keeps every person posted before it. On a server the posts go without waiting for their
     // answers, one per person still.
-    // A walk that cannot begin (the register busy, the server gone) leaves no record in editing
-    // that the user had not changed.
-    const auto unlessTheUsersOwn = [&people, usersOwn = people.IsModified()] {
-        if (!usersOwn)
-            people.CancelRecord();
-    };
-    Engine *engine = nullptr;
     std::optional<Transaction> transaction;
-    try {
-        engine = &people.connection().engine();
-        transaction.emplace(*engine);
-        // One calculation at a time: another computer's waits until this one is committed, and
-        // then finds the register changed under what it read.
-        engine->takeTable(people.tableName());
-        engine->sendPostsAhead();
-    } catch (const Error &) {
-        unlessTheUsersOwn();
-        throw;
-    }
+    Engine &engine = beginWalk(people, transaction);
     // The grid and the detail panel follow the walk to its last record, or to the one that
     // failed, with one refresh: nothing is painted while the walk runs.
     DisabledControls quiet(people);
@@ -86,10 +89,10 @@ void walk(RecordSet &people, int year)
             throw;
         } catch (const Error &) {
             // A post sent earlier and refused ends the walk there instead.
-            engine->settlePosts();
+            engine.settlePosts();
             throw;
         }
-        engine->settlePosts();
+        engine.settlePosts();
     } catch (const RefusedPost &refused) {
         // The walk had gone past the refused person: the transaction holds everyone before
         // them, and the records after them hold in memory what was never stored.

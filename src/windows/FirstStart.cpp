@@ -125,7 +125,42 @@ FirstStartWindow::FirstStartWindow(QString folder, QWidget *parent)
     choiceLayout->addWidget(progress);
     m_pages->addWidget(choices);
 
-    // The server.
+    QWidget *serverPage = makeServerPage();
+
+    connect(createButton, &QPushButton::clicked, this, &FirstStartWindow::createRegister);
+    connect(importButton, &QPushButton::clicked, this, &FirstStartWindow::importOldFile);
+    connect(serverButton, &QPushButton::clicked, this, [this, serverPage] {
+        m_pages->setCurrentWidget(serverPage);
+        serverAddress->setFocus();
+    });
+    connect(quitButton, &QPushButton::clicked, this, &FirstStartWindow::reject);
+    connect(connectButton, &QPushButton::clicked, this, &FirstStartWindow::useServer);
+    connect(backButton, &QPushButton::clicked, this,
+            [this, choices] { m_pages->setCurrentWidget(choices); });
+}
+
+bool FirstStartWindow::inFolder(const std::function<void(const QString &database)> &make)
+{
+    const QDir parent = QFileInfo(m_folder).dir();
+    const bool made = !QFileInfo::exists(m_folder);
+    try {
+        if (made && !parent.mkpath(QFileInfo(m_folder).fileName()))
+            throw Error(QStringLiteral("Не удаётся создать папку «%1»")
+                            .arg(QDir::toNativeSeparators(m_folder)));
+        make(QDir(m_folder).filePath(QStringLiteral("Base.mdb")));
+        return true;
+    } catch (const Error &e) {
+        // Nothing of a failed attempt stays: the folder goes again when this made it.
+        if (made)
+            parent.rmdir(QFileInfo(m_folder).fileName());
+        Dialogs::current().showError(e.message());
+        return false;
+    }
+}
+
+// The page where the office's server is named.
+QWidget *FirstStartWindow::makeServerPage()
+{
     auto *serverPage = new QWidget(m_pages);
     auto *serverLayout = new QVBoxLayout(serverPage);
     auto *explanation =
@@ -157,36 +192,7 @@ FirstStartWindow::FirstStartWindow(QString folder, QWidget *parent)
     serverLayout->addWidget(connectButton);
     serverLayout->addWidget(backButton);
     m_pages->addWidget(serverPage);
-
-    connect(createButton, &QPushButton::clicked, this, &FirstStartWindow::createRegister);
-    connect(importButton, &QPushButton::clicked, this, &FirstStartWindow::importOldFile);
-    connect(serverButton, &QPushButton::clicked, this, [this, serverPage] {
-        m_pages->setCurrentWidget(serverPage);
-        serverAddress->setFocus();
-    });
-    connect(quitButton, &QPushButton::clicked, this, &FirstStartWindow::reject);
-    connect(connectButton, &QPushButton::clicked, this, &FirstStartWindow::useServer);
-    connect(backButton, &QPushButton::clicked, this,
-            [this, choices] { m_pages->setCurrentWidget(choices); });
-}
-
-bool FirstStartWindow::inFolder(const std::function<void(const QString &database)> &make)
-{
-    const QDir parent = QFileInfo(m_folder).dir();
-    const bool made = !QFileInfo::exists(m_folder);
-    try {
-        if (made && !parent.mkpath(QFileInfo(m_folder).fileName()))
-            throw Error(QStringLiteral("Не удаётся создать папку «%1»")
-                            .arg(QDir::toNativeSeparators(m_folder)));
-        make(QDir(m_folder).filePath(QStringLiteral("Base.mdb")));
-        return true;
-    } catch (const Error &e) {
-        // Nothing of a failed attempt stays: the folder goes again when this made it.
-        if (made)
-            parent.rmdir(QFileInfo(m_folder).fileName());
-        Dialogs::current().showError(e.message());
-        return false;
-    }
+    return serverPage;
 }
 
 void FirstStartWindow::createRegister()

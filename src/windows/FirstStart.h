@@ -44,6 +44,7 @@ public:
     void reject() override;
 
 private:
+    QWidget *makeServerPage();
     void createRegister();
     void importOldFile();
     void useServer();
