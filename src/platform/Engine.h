@@ -62,6 +62,14 @@ protected:
     TransactionTarget &operator=(const TransactionTarget &) = default;
 };
 
+// A select is editable, on every engine, when every column that comes from a table comes from the
+// same one and that table's key is among them. `tables`: the table each column comes from, empty
+// for one that is computed. Gives that one table, or empty when there is none.
+QString editableQueryTable(const std::vector<QString> &tables);
+// Makes the select's columns that are its table's key read-only (the engine numbers the key) and
+// gives the first one's place, or -1 when the key is not among them (the select is not editable).
+int markKeyColumns(std::vector<SourceColumn> &columns, const std::function<bool(size_t)> &isKey);
+
 // Puts a name in double quotes for SQL, doubling quotes inside it; both engines take it so.
 QString quoteIdentifier(const QString &name);
 

@@ -104,38 +104,24 @@ std::unique_ptr<SqliteRowSource> SqliteRowSource::forQuery(SqliteConnection &db,
     SqliteStatement statement = db.prepareQuery(sql);
     source.describe(statement);
 
-    // Editable only when every column that comes from a table comes from the same one, and that
-    // table's key is among them.
-    QString table;
-    bool oneTable = true;
-    for (int i = 0; i < statement.columnCount(); ++i) {
-        const QString from = statement.columnTable(i);
-        if (from.isEmpty())
-            continue;
-        if (table.isEmpty())
-            table = from;
-        else if (from != table)
-            oneTable = false;
-    }
+    std::vector<QString> tables;
+    for (int i = 0; i < statement.columnCount(); ++i)
+        tables.push_back(statement.columnTable(i));
+    const QString table = editableQueryTable(tables);
     int i = 0;
     for (SourceColumn &column : source.m_columns) {
         column.origin = statement.columnOrigin(i);
         column.readOnly = column.origin.isEmpty() || statement.columnTable(i) != table;
         ++i;
     }
-    if (table.isEmpty() || !oneTable)
+    if (table.isEmpty())
         return made;
-
     const TableKey key = integerKeyOf(db, table);
     if (!key.found)
         return made;
-    for (SourceColumn &column : source.m_columns) {
-        if (column.origin.compare(key.column, Qt::CaseInsensitive) == 0) {
-            column.readOnly = true;
-            if (source.m_keyIndex < 0)
-                source.m_keyIndex = static_cast<int>(&column - source.m_columns.data());
-        }
-    }
+    source.m_keyIndex = markKeyColumns(source.m_columns, [&](size_t column) {
+        return source.m_columns[column].origin.compare(key.column, Qt::CaseInsensitive) == 0;
+    });
     if (source.m_keyIndex >= 0) {
         source.m_table = table;
         source.m_keyColumn = quoteIdentifier(key.column);

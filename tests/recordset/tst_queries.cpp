@@ -66,6 +66,12 @@ TEST_F(QueryTest, AResultWithoutTheKeyOrWithExpressionsCannotBeChanged)
     expectError([&] { query.DeleteRecord(); },
                 QStringLiteral("qryZapros1: Cannot modify a read-only dataset"));
     EXPECT_EQ(query.state(), RecordSet::State::Browsing);
+    // The key is there, but the columns come from two tables.
+    select({QStringLiteral(
+        "select Main.Код, ФИО, Mesyats.Месяц from Main join Mesyats using (Месяц)")});
+    ASSERT_GT(query.RecordTotal(), 0);
+    expectError([&] { query.StartEdit(); },
+                QStringLiteral("qryZapros1: Cannot modify a read-only dataset"));
 
     select({QStringLiteral("select Код, ФИО, 2025 - Год as Возраст from Main order by Год")});
     EXPECT_EQ(query.FieldAt(2).DataType(), FieldType::Int32);

@@ -92,29 +92,22 @@ std::unique_ptr<PgRowSource> PgRowSource::forQuery(PgConnection &db, const QStri
         db.exec(QStringLiteral("COMMIT"));
     source->describe(shape, 0);
 
-    // Editable only when every column that comes from a table comes from the same one, and that
-    // table's key is among them.
-    unsigned table = 0;
-    bool oneTable = true;
+    std::vector<QString> tables;
     for (int i = 0; i < shape.columns(); ++i) {
         const unsigned from = PQftable(shape.get(), i);
-        if (from == 0)
-            continue;
-        if (table == 0)
-            table = from;
-        else if (from != table)
-            oneTable = false;
+        tables.push_back(from == 0 ? QString() : QString::number(from));
     }
+    const QString table = editableQueryTable(tables);
     for (SourceColumn &column : source->m_columns)
         column.readOnly = true;
-    if (table == 0 || !oneTable)
+    if (table.isEmpty())
         return source;
-    const Value tableOid(static_cast<qint64>(table));
-    const PgResult named = db.exec(QStringLiteral("SELECT $1::oid::regclass::text"), {tableOid});
+    const PgResult named =
+        db.exec(QStringLiteral("SELECT $1::oid::regclass::text"), {Value(table.toLongLong())});
     const PgTable catalogue = PgTable::read(db, named.text(0, 0));
     for (int i = 0; i < shape.columns(); ++i) {
         SourceColumn &column = source->m_columns[static_cast<size_t>(i)];
-        if (PQftable(shape.get(), i) != table)
+        if (tables[size_t(i)] != table)
             continue;
         const int number = PQftablecol(shape.get(), i);
         if (const auto name = catalogue.names.find(number); name != catalogue.names.end())
@@ -122,12 +115,11 @@ std::unique_ptr<PgRowSource> PgRowSource::forQuery(PgConnection &db, const QStri
         if (const auto size = catalogue.sizes.find(number); size != catalogue.sizes.end())
             column.size = size->second;
         column.readOnly = column.origin.isEmpty();
-        if (!catalogue.key.isEmpty() && number == catalogue.keyNumber) {
-            column.readOnly = true;
-            if (source->m_keyIndex < 0)
-                source->m_keyIndex = i;
-        }
     }
+    source->m_keyIndex = markKeyColumns(source->m_columns, [&](size_t column) {
+        return !catalogue.key.isEmpty() && tables[column] == table &&
+               PQftablecol(shape.get(), int(column)) == catalogue.keyNumber;
+    });
     if (source->m_keyIndex >= 0) {
         source->m_table = named.text(0, 0);
         source->m_keyColumn = quoteIdentifier(catalogue.key);
