@@ -8,8 +8,10 @@
 #include "recordset/Connection.h"
 #include "recordset/RecordSet.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -280,6 +282,24 @@ qint64 peakKiB()
             return line.mid(6).trimmed().split(' ').value(0).toLongLong();
     }
     return -1;
+}
+
+std::optional<double> leastChildPeakMiB(const QStringList &arguments,
+                                        const std::function<void(const QList<QByteArray> &)> &check)
+{
+    double least = 1e12;
+    for (int run = 0; run < 3; ++run) {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(QCoreApplication::applicationFilePath(), arguments);
+        if (!process.waitForFinished(300000) || process.exitCode() != 0)
+            return std::nullopt;
+        QList<QByteArray> words = process.readAllStandardOutput().trimmed().split(' ');
+        least = std::min(least, words.takeLast().toDouble() / 1024);
+        if (check)
+            check(words);
+    }
+    return least;
 }
 
 void openTableRepeatedly(benchmark::State &state, Connection &connection)

@@ -4,7 +4,9 @@
 
 #include <QString>
 
+#include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -78,6 +80,12 @@ Touched agesWritten(Engine &engine);
 
 // The most memory this process has held, in KiB (VmHWM); -1 where it cannot be read.
 qint64 peakKiB();
+// Runs this benchmark program again with `arguments`, three times, and gives the least of the
+// peaks it printed as the last word of its output, in MiB; the words before it are given to
+// `check`. Empty when a run failed.
+std::optional<double>
+leastChildPeakMiB(const QStringList &arguments,
+                  const std::function<void(const QList<QByteArray> &)> &check = {});
 
 // Opens tblMain of the register `connection` names once per iteration, as the program does.
 void openTableRepeatedly(benchmark::State &state, Connection &connection);

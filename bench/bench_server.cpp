@@ -4,7 +4,7 @@
 // per-row UPDATEs pipelined by hand (and the set-based UPDATE beside it), the walk through a relay
 // that adds 2 ms to every round trip, `reestr-db copy` of a million people against the server's own
 // COPY of the same rows, and the memory of holding the register read from the server against
-// reading it from the file.
+// reading it from the file, and of copying the million back into a file against reading the file.
 #include "BenchSupport.h"
 #include "DelayingRelay.h"
 
@@ -20,24 +20,15 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 
 #include <libpq-fe.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
+
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <deque>
-#include <mutex>
-#include <thread>
 
 namespace {
 
@@ -395,36 +386,18 @@ int copyOrRead(const QString &conninfo, const QString &file)
     return 0;
 }
 
-double childPeakMiB(const QStringList &arguments)
+// The least peak of three runs of this program with `arguments`; `rows`: the register's people,
+// when the child prints how many it held.
+double childPeakMiB(const QStringList &arguments, int rows = -1)
 {
-    double least = 1e12;
-    for (int run = 0; run < 3; ++run) {
-        QProcess process;
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(QCoreApplication::applicationFilePath(), arguments);
-        if (!process.waitForFinished(300000) || process.exitCode() != 0)
-            stop(QStringLiteral("the copy or the reading failed"));
-        least = std::min(least, process.readAllStandardOutput().trimmed().toDouble() / 1024);
-    }
-    return least;
-}
-
-double heldPeakMiB(const QStringList &arguments)
-{
-    double least = 1e12;
-    for (int run = 0; run < 3; ++run) {
-        QProcess process;
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(QCoreApplication::applicationFilePath(), arguments);
-        if (!process.waitForFinished(120000) || process.exitCode() != 0)
-            stop(QStringLiteral("holding the register failed"));
-        const QList<QByteArray> words = process.readAllStandardOutput().trimmed().split(' ');
-        if (words.value(0).toInt() != people)
+    const std::optional<double> peak = leastChildPeakMiB(arguments, [rows](const auto &words) {
+        if (rows >= 0 && words.value(0).toInt() != rows)
             stop(QStringLiteral("the held register had %1 rows")
                      .arg(QString::fromUtf8(words.value(0))));
-        least = std::min(least, words.value(1).toDouble() / 1024);
-    }
-    return least;
+    });
+    if (!peak)
+        stop(QStringLiteral("the child run %1 failed").arg(arguments.first()));
+    return *peak;
 }
 
 // The round trips of opening the register as start-up does (the connection, then the four tables)
@@ -496,9 +469,9 @@ int main(int argc, char *argv[])
                     copiedPeople, copiedBack, readOnly);
 
         const double fromFile =
-            heldPeakMiB({QStringLiteral("--hold"), benchDatabase(people), QString()});
+            childPeakMiB({QStringLiteral("--hold"), benchDatabase(people), QString()}, people);
         const double fromServer =
-            heldPeakMiB({QStringLiteral("--hold"), QString(), registerConninfo()});
+            childPeakMiB({QStringLiteral("--hold"), QString(), registerConninfo()}, people);
         std::printf("peak holding %d people: %.1f MiB from the server, %.1f MiB from the file\n",
                     people, fromServer, fromFile);
 

@@ -1,0 +1,37 @@
+#pragma once
+
+// What the import's tests share: the old register made outside the project, reestr-db run as the
+// user runs it, and the files an import leaves.
+#include "Fixtures.h"
+#include "Processes.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+inline const QString importFixture = sharedFixture("jet4-Base.mdb");
+
+inline ProgramRun reestrDb(const QStringList &arguments, const QString &folder)
+{
+    return runProgram(QStringLiteral(REESTR_DB_PATH), arguments, folder);
+}
+
+// Files in a folder, hidden ones included: an import must leave nothing behind.
+inline QStringList filesIn(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+inline QByteArray fixtureBytes()
+{
+    QFile file(importFixture);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
