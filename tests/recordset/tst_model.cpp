@@ -111,6 +111,191 @@ std::optional<QString> RecordSetModelTest::compare(const Model &model, RecordSet
     return std::nullopt;
 }
 
+// One step of the walk: what was done, what the model says must come of it and what did.
+struct Step
+{
+    QString what;
+    Outcome expected;
+    Outcome actual;
+};
+
+// Moving the current record; nothing when the choice is not a move.
+std::optional<Step> movement(int choice, Model &model, RecordSet &tblMain,
+                             const std::function<int(int)> &below)
+{
+    Step step;
+    QString &what = step.what;
+    Outcome &expected = step.expected;
+    Outcome &actual = step.actual;
+    if (choice < 8) {
+        what = QStringLiteral("ToFirst");
+        expected = model.toFirst();
+        actual = attempt([&] { tblMain.ToFirst(); });
+    } else if (choice < 20) {
+        what = QStringLiteral("ToNext");
+        expected = model.toNext();
+        actual = attempt([&] { tblMain.ToNext(); });
+    } else if (choice < 28) {
+        what = QStringLiteral("ToPrior");
+        expected = model.toPrior();
+        actual = attempt([&] { tblMain.ToPrior(); });
+    } else if (choice < 31) {
+        what = QStringLiteral("ToLast");
+        expected = model.toLast();
+        actual = attempt([&] { tblMain.ToLast(); });
+    } else if (choice < 33 && model.count() > 0) {
+        const int row = below(model.count());
+        what = QStringLiteral("MoveTo(%1)").arg(row);
+        expected = model.moveTo(row);
+        int moved = 0;
+        actual = attempt([&] { moved = tblMain.MoveTo(row); });
+        actual.number = moved;
+    } else if (choice < 34 && model.count() > 0) {
+        // A key held, or one another program has deleted meanwhile.
+        const qint64 key =
+            below(4) == 0 ? qint64(1 + below(40)) : model.rows[size_t(below(model.count()))].key;
+        what = QStringLiteral("ToKey(%1)").arg(key);
+        expected = model.toKey(key);
+        bool found = false;
+        actual = attempt([&] { found = tblMain.ToKey(key); });
+        actual.number = found ? 1 : 0;
+    } else if (choice < 35) {
+        const int distance = below(7) - 3;
+        what = QStringLiteral("SkipBy(%1)").arg(distance);
+        expected = model.skipBy(distance);
+        int moved = 0;
+        actual = attempt([&] { moved = tblMain.SkipBy(distance); });
+        actual.number = moved;
+    } else {
+        return std::nullopt;
+    }
+    return step;
+}
+
+// Editing, posting, cancelling, deleting, rereading and sorting; nothing for another choice.
+std::optional<Step> editing(int choice, Model &model, RecordSet &tblMain,
+                            const std::function<int(int)> &below)
+{
+    Step step;
+    QString &what = step.what;
+    Outcome &expected = step.expected;
+    Outcome &actual = step.actual;
+    if (choice < 44) {
+        what = QStringLiteral("StartEdit");
+        expected = model.startEdit();
+        actual = attempt([&] { tblMain.StartEdit(); });
+    } else if (choice < 49 && model.count() < 16) {
+        const bool append = below(2) == 1;
+        what = append ? QStringLiteral("StartAppend") : QStringLiteral("StartInsert");
+        expected = model.startInsert(append);
+        actual = attempt([&] { append ? tblMain.StartAppend() : tblMain.StartInsert(); });
+    } else if (choice < 70) {
+        // Mostly the two columns the age walk writes, so that the same set of columns is
+        // written again in another order, as walks and hand edits do.
+        const int column = below(10) < 6    ? 6 + below(2)
+                           : below(20) == 0 ? 0
+                                            : 1 + below(columnCount - 1);
+        Field &field = tblMain.FieldAt(column);
+        const QString fieldName = QString::fromUtf8(columnNames[column]);
+        const int how = below(3);
+        if (how == 0) {
+            what = QStringLiteral("%1.clear()").arg(fieldName);
+            expected = model.write(column, SqlValue(), {});
+            actual = attempt([&] { field.clear(); });
+        } else if (how == 1 && isTextColumn(column)) {
+            const std::vector<TextCase> cases = textCases(column);
+            const TextCase &c = cases[size_t(below(int(cases.size())))];
+            what = QStringLiteral("%1.setAsText(%2 chars)").arg(fieldName).arg(c.written.size());
+            expected = model.write(column, SqlValue(c.held), {});
+            actual = attempt([&] { field.setAsText(c.written); });
+        } else if (how == 1) {
+            const IntegerTextCase &c =
+                integerTextCases()[size_t(below(int(integerTextCases().size())))];
+            what = QStringLiteral("%1.setAsText('%2')").arg(fieldName, c.written);
+            expected =
+                model.write(column, c.held,
+                            QStringLiteral("'%1' is not a valid integer value for field '%2'")
+                                .arg(c.written, fieldName));
+            actual = attempt([&] { field.setAsText(c.written); });
+        } else {
+            const qint64 number = integerCases[below(int(std::size(integerCases)))];
+            what = QStringLiteral("%1.setAsInt(%2)").arg(fieldName).arg(number);
+            std::optional<SqlValue> held = SqlValue(number);
+            if (isTextColumn(column))
+                held = SqlValue(QString::number(number).left(textSize(column)));
+            else if (number < -2147483648LL || number > 2147483647LL)
+                held.reset();
+            expected = model.write(
+                column, held,
+                QStringLiteral("%1 is not a valid value for field '%2'. The allowed range is "
+                               "-2147483648 to 2147483647")
+                    .arg(number)
+                    .arg(fieldName));
+            actual = attempt([&] { field.setAsInt(number); });
+        }
+    } else if (choice < 76) {
+        what = QStringLiteral("PostRecord");
+        expected = model.post();
+        actual = attempt([&] { tblMain.PostRecord(); });
+    } else if (choice < 80) {
+        what = QStringLiteral("CancelRecord");
+        model.cancel();
+        actual = attempt([&] { tblMain.CancelRecord(); });
+    } else if (choice < 84) {
+        what = QStringLiteral("DeleteRecord");
+        expected = model.remove();
+        actual = attempt([&] { tblMain.DeleteRecord(); });
+    } else if (choice < 88) {
+        what = QStringLiteral("Reread");
+        expected = model.reread();
+        actual = attempt([&] { tblMain.Reread(); });
+    } else if (choice < 92) {
+        const int sortable[] = {-1, 0, 1, 3, 6, 7};
+        const int column = sortable[below(int(std::size(sortable)))];
+        const QString fieldName =
+            column < 0 ? QString() : QString::fromUtf8(columnNames[column]).toLower();
+        what = QStringLiteral("SortOrder := '%1'").arg(fieldName);
+        expected = model.sortBy(column);
+        actual = attempt([&] { tblMain.setSortOrder(fieldName); });
+    } else {
+        return std::nullopt;
+    }
+    return step;
+}
+
+// Another program inserting, deleting or changing a row.
+std::optional<Step> elsewhere(int choice, Model &model, OtherProgram &other,
+                              const std::function<int(int)> &below)
+{
+    Step step;
+    QString &what = step.what;
+    if (model.file.empty() || (choice < 95 && model.file.size() < 12)) {
+        const qint64 key = model.insertedElsewhere();
+        what = QStringLiteral("another program inserts %1").arg(key);
+        other.insert(key, QString());
+    } else {
+        auto row = model.file.begin();
+        std::advance(row, below(int(model.file.size())));
+        const qint64 key = row->first;
+        if (choice < 97) {
+            what = QStringLiteral("another program deletes %1").arg(key);
+            other.remove(key);
+            model.file.erase(row);
+        } else {
+            const int column = 1 + below(columnCount - 1);
+            const std::vector<SqlValue> values = other.valuesFor(column);
+            const SqlValue value = values[size_t(below(int(values.size())))];
+            what = QStringLiteral("another program sets %1 of %2 to %3")
+                       .arg(QString::fromUtf8(columnNames[column]))
+                       .arg(key)
+                       .arg(describe(value));
+            row->second[size_t(column)] = other.set(key, column, value);
+            ++model.changesElsewhere[key];
+        }
+    }
+    return step;
+}
+
 std::optional<QString> RecordSetModelTest::walk(RecordSet &tblMain, OtherProgram &other,
                                                 unsigned seed, int steps)
 {
@@ -161,151 +346,15 @@ std::optional<QString> RecordSetModelTest::walk(RecordSet &tblMain, OtherProgram
             quiet = !quiet;
         }
         watcher.events.clear();
-        QString what;
-        Outcome expected;
-        Outcome actual;
         const int choice = below(100);
-        if (choice < 8) {
-            what = QStringLiteral("ToFirst");
-            expected = model.toFirst();
-            actual = attempt([&] { tblMain.ToFirst(); });
-        } else if (choice < 20) {
-            what = QStringLiteral("ToNext");
-            expected = model.toNext();
-            actual = attempt([&] { tblMain.ToNext(); });
-        } else if (choice < 28) {
-            what = QStringLiteral("ToPrior");
-            expected = model.toPrior();
-            actual = attempt([&] { tblMain.ToPrior(); });
-        } else if (choice < 31) {
-            what = QStringLiteral("ToLast");
-            expected = model.toLast();
-            actual = attempt([&] { tblMain.ToLast(); });
-        } else if (choice < 33 && model.count() > 0) {
-            const int row = below(model.count());
-            what = QStringLiteral("MoveTo(%1)").arg(row);
-            expected = model.moveTo(row);
-            int moved = 0;
-            actual = attempt([&] { moved = tblMain.MoveTo(row); });
-            actual.number = moved;
-        } else if (choice < 34 && model.count() > 0) {
-            // A key held, or one another program has deleted meanwhile.
-            const qint64 key = below(4) == 0 ? qint64(1 + below(40))
-                                             : model.rows[size_t(below(model.count()))].key;
-            what = QStringLiteral("ToKey(%1)").arg(key);
-            expected = model.toKey(key);
-            bool found = false;
-            actual = attempt([&] { found = tblMain.ToKey(key); });
-            actual.number = found ? 1 : 0;
-        } else if (choice < 35) {
-            const int distance = below(7) - 3;
-            what = QStringLiteral("SkipBy(%1)").arg(distance);
-            expected = model.skipBy(distance);
-            int moved = 0;
-            actual = attempt([&] { moved = tblMain.SkipBy(distance); });
-            actual.number = moved;
-        } else if (choice < 44) {
-            what = QStringLiteral("StartEdit");
-            expected = model.startEdit();
-            actual = attempt([&] { tblMain.StartEdit(); });
-        } else if (choice < 49 && model.count() < 16) {
-            const bool append = below(2) == 1;
-            what = append ? QStringLiteral("StartAppend") : QStringLiteral("StartInsert");
-            expected = model.startInsert(append);
-            actual = attempt([&] { append ? tblMain.StartAppend() : tblMain.StartInsert(); });
-        } else if (choice < 70) {
-            // Mostly the two columns the age walk writes, so that the same set of columns is
-            // written again in another order, as walks and hand edits do.
-            const int column = below(10) < 6    ? 6 + below(2)
-                               : below(20) == 0 ? 0
-                                                : 1 + below(columnCount - 1);
-            Field &field = tblMain.FieldAt(column);
-            const QString fieldName = QString::fromUtf8(columnNames[column]);
-            const int how = below(3);
-            if (how == 0) {
-                what = QStringLiteral("%1.clear()").arg(fieldName);
-                expected = model.write(column, SqlValue(), {});
-                actual = attempt([&] { field.clear(); });
-            } else if (how == 1 && isTextColumn(column)) {
-                const std::vector<TextCase> cases = textCases(column);
-                const TextCase &c = cases[size_t(below(int(cases.size())))];
-                what =
-                    QStringLiteral("%1.setAsText(%2 chars)").arg(fieldName).arg(c.written.size());
-                expected = model.write(column, SqlValue(c.held), {});
-                actual = attempt([&] { field.setAsText(c.written); });
-            } else if (how == 1) {
-                const IntegerTextCase &c =
-                    integerTextCases()[size_t(below(int(integerTextCases().size())))];
-                what = QStringLiteral("%1.setAsText('%2')").arg(fieldName, c.written);
-                expected =
-                    model.write(column, c.held,
-                                QStringLiteral("'%1' is not a valid integer value for field '%2'")
-                                    .arg(c.written, fieldName));
-                actual = attempt([&] { field.setAsText(c.written); });
-            } else {
-                const qint64 number = integerCases[below(int(std::size(integerCases)))];
-                what = QStringLiteral("%1.setAsInt(%2)").arg(fieldName).arg(number);
-                std::optional<SqlValue> held = SqlValue(number);
-                if (isTextColumn(column))
-                    held = SqlValue(QString::number(number).left(textSize(column)));
-                else if (number < -2147483648LL || number > 2147483647LL)
-                    held.reset();
-                expected = model.write(
-                    column, held,
-                    QStringLiteral("%1 is not a valid value for field '%2'. The allowed range is "
-                                   "-2147483648 to 2147483647")
-                        .arg(number)
-                        .arg(fieldName));
-                actual = attempt([&] { field.setAsInt(number); });
-            }
-        } else if (choice < 76) {
-            what = QStringLiteral("PostRecord");
-            expected = model.post();
-            actual = attempt([&] { tblMain.PostRecord(); });
-        } else if (choice < 80) {
-            what = QStringLiteral("CancelRecord");
-            model.cancel();
-            actual = attempt([&] { tblMain.CancelRecord(); });
-        } else if (choice < 84) {
-            what = QStringLiteral("DeleteRecord");
-            expected = model.remove();
-            actual = attempt([&] { tblMain.DeleteRecord(); });
-        } else if (choice < 88) {
-            what = QStringLiteral("Reread");
-            expected = model.reread();
-            actual = attempt([&] { tblMain.Reread(); });
-        } else if (choice < 92) {
-            const int sortable[] = {-1, 0, 1, 3, 6, 7};
-            const int column = sortable[below(int(std::size(sortable)))];
-            const QString fieldName =
-                column < 0 ? QString() : QString::fromUtf8(columnNames[column]).toLower();
-            what = QStringLiteral("SortOrder := '%1'").arg(fieldName);
-            expected = model.sortBy(column);
-            actual = attempt([&] { tblMain.setSortOrder(fieldName); });
-        } else if (model.file.empty() || (choice < 95 && model.file.size() < 12)) {
-            const qint64 key = model.insertedElsewhere();
-            what = QStringLiteral("another program inserts %1").arg(key);
-            other.insert(key, QString());
-        } else {
-            auto row = model.file.begin();
-            std::advance(row, below(int(model.file.size())));
-            const qint64 key = row->first;
-            if (choice < 97) {
-                what = QStringLiteral("another program deletes %1").arg(key);
-                other.remove(key);
-                model.file.erase(row);
-            } else {
-                const int column = 1 + below(columnCount - 1);
-                const std::vector<SqlValue> values = other.valuesFor(column);
-                const SqlValue value = values[size_t(below(int(values.size())))];
-                what = QStringLiteral("another program sets %1 of %2 to %3")
-                           .arg(QString::fromUtf8(columnNames[column]))
-                           .arg(key)
-                           .arg(describe(value));
-                row->second[size_t(column)] = other.set(key, column, value);
-                ++model.changesElsewhere[key];
-            }
-        }
+        std::optional<Step> done = movement(choice, model, tblMain, below);
+        if (!done)
+            done = editing(choice, model, tblMain, below);
+        if (!done)
+            done = elsewhere(choice, model, other, below);
+        const QString &what = done->what;
+        const Outcome &expected = done->expected;
+        const Outcome &actual = done->actual;
         log << QStringLiteral("%1. %2").arg(step + 1).arg(what);
         std::optional<QString> difference;
         if (quiet && !watcher.events.isEmpty())

@@ -83,30 +83,6 @@ TEST_F(MainWindowTest, EveryControlIsWhereTheLayoutPutsIt)
         ASSERT_NE(widget, nullptr) << control.name;
         EXPECT_EQ(widget->geometry(), control.geometry) << control.name;
     }
-    // The secondary windows, in the same form.
-    const struct
-    {
-        QWidget *window;
-        const char *name;
-        QRect geometry;
-    } secondary[] = {
-        {frmInsert, "btn1", {448, 216, 233, 41}},  {frmInsert, "btn2", {456, 296, 225, 41}},
-        {frmInsert, "dbedt1", {136, 32, 393, 31}}, {frmInsert, "cbb1", {128, 144, 65, 31}},
-        {frmInsert, "cbb2", {312, 144, 81, 31}},   {frmInsert, "dblkcbb1", {496, 144, 137, 31}},
-        {frmInsert, "edt1", {224, 216, 209, 31}},  {frmSprav, "dbgrd1", {14, 6, 318, 496}},
-        {frmSprav, "dbgrd2", {18, 15, 308, 382}},  {frmSprav, "dbgrd3", {14, 5, 291, 510}},
-        {frmSprav, "dbnvgr3", {14, 525, 280, 32}},
-    };
-    for (const auto &control : secondary) {
-        auto *widget = control.window->findChild<QWidget *>(QLatin1String(control.name));
-        ASSERT_NE(widget, nullptr) << control.name;
-        EXPECT_EQ(widget->geometry(), control.geometry) << control.name;
-    }
-    EXPECT_EQ(frmInsert->size(), QSize(724, 376));
-    EXPECT_EQ(frmSprav->size(), QSize(350, 634));
-    EXPECT_EQ(frmInsert->windowTitle(), QStringLiteral("НОВАЯ ЗАПИСЬ"));
-    EXPECT_EQ(frmSprav->windowTitle(), QStringLiteral("СПРАВОЧНИКИ"));
-
     // Navigator bars are trimmed to ten equal buttons.
     EXPECT_EQ(frmMain->dbnvgr1->geometry(), QRect(23, 267, 930, 30));
     EXPECT_EQ(frmMain->dbnvgr2->geometry(), QRect(21, 513, 1340, 27));
@@ -143,6 +119,32 @@ TEST_F(MainWindowTest, EveryControlIsWhereTheLayoutPutsIt)
         EXPECT_EQ(reset->text(), QStringLiteral("СБРОС"));
     for (QPushButton *any : frmMain->client()->findChildren<QPushButton *>())
         EXPECT_FALSE(any->isDefault() || any->autoDefault()) << any->objectName().toStdString();
+}
+
+TEST_F(MainWindowTest, TheSecondaryWindowsControlsAreWhereTheLayoutPutsThem)
+{
+    const struct
+    {
+        QWidget *window;
+        const char *name;
+        QRect geometry;
+    } secondary[] = {
+        {frmInsert, "btn1", {448, 216, 233, 41}},  {frmInsert, "btn2", {456, 296, 225, 41}},
+        {frmInsert, "dbedt1", {136, 32, 393, 31}}, {frmInsert, "cbb1", {128, 144, 65, 31}},
+        {frmInsert, "cbb2", {312, 144, 81, 31}},   {frmInsert, "dblkcbb1", {496, 144, 137, 31}},
+        {frmInsert, "edt1", {224, 216, 209, 31}},  {frmSprav, "dbgrd1", {14, 6, 318, 496}},
+        {frmSprav, "dbgrd2", {18, 15, 308, 382}},  {frmSprav, "dbgrd3", {14, 5, 291, 510}},
+        {frmSprav, "dbnvgr3", {14, 525, 280, 32}},
+    };
+    for (const auto &control : secondary) {
+        auto *widget = control.window->findChild<QWidget *>(QLatin1String(control.name));
+        ASSERT_NE(widget, nullptr) << control.name;
+        EXPECT_EQ(widget->geometry(), control.geometry) << control.name;
+    }
+    EXPECT_EQ(frmInsert->size(), QSize(724, 376));
+    EXPECT_EQ(frmSprav->size(), QSize(350, 634));
+    EXPECT_EQ(frmInsert->windowTitle(), QStringLiteral("НОВАЯ ЗАПИСЬ"));
+    EXPECT_EQ(frmSprav->windowTitle(), QStringLiteral("СПРАВОЧНИКИ"));
 }
 
 TEST_F(MainWindowTest, HiddenBoxesDisabledDetailPanelAndTheBoxesContents)
