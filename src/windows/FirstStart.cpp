@@ -247,6 +247,9 @@ void FirstStartWindow::importOldFile()
             button->setEnabled(!on);
         quitButton->setText(on ? QStringLiteral("Остановить импорт") : QStringLiteral("Выйти"));
         progress->setVisible(on);
+        // The progress takes room of its own below the choices.
+        if (on)
+            resize(size().expandedTo(sizeHint()));
         if (!on)
             m_progressText->clear();
     };

@@ -249,6 +249,8 @@ void write(const QString &path, const QList<Table> &tables, const char *textCode
         for (const int page : dataPages[t])
             map[5 + page / 8] = char(map[5 + page / 8] | 1 << (page % 8));
         const int row = pages.addRow(usageMaps, map);
+        if (row < 0)
+            throw std::runtime_error("the tables' usage maps do not fit on one page");
         writeDefinition(pages, definitions[t], *laid[t], quint32(usageMaps << 8 | row),
                         laid[t] == &objects, textCodePage);
     }
