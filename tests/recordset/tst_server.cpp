@@ -87,6 +87,7 @@ TEST(Server, TwoComputersShareOneRegisterAndALostConnectionIsMadeAgain)
     EXPECT_TRUE(lost.contains(QStringLiteral("Нет связи с сервером баз данных")))
         << lost.toStdString();
     EXPECT_TRUE(lost.contains(QStringLiteral("база данных «reestr_test_"))) << lost.toStdString();
+    EXPECT_TRUE(lost.contains(QStringLiteral("перезапущен администратором"))) << lost.toStdString();
     EXPECT_EQ(first.tblMain.state(), RecordSet::State::Editing);
     EXPECT_EQ(first.name(), QStringLiteral("Кузнецова"));
     EXPECT_EQ(failureOf([&] { first.tblMain.PostRecord(); }), QString())

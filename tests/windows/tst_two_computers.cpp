@@ -2,7 +2,8 @@
 // other computer changed since this one read the row: it fails, saying so, with what was typed
 // kept. The age calculation never stores an age computed from a year read before another computer
 // changed it, and two calculations never mix their years. A lock another computer holds ends the
-// wait with a message. A search statement never runs a second statement or changes data.
+// wait with a message once it has waited its limit, and a lock released sooner lets the save go on.
+// A search statement never runs a second statement or changes data.
 #include "TempDatabase.h"
 #include "TestServer.h"
 #include "platform/Error.h"
@@ -11,19 +12,26 @@
 #include "recordset/RecordSet.h"
 #include "service/AgeCalculation.h"
 
+#include <QElapsedTimer>
+
 #include <gtest/gtest.h>
+
+#include <thread>
 
 namespace {
 
-// One computer: its own connection to the register and its own tblMain, read when it starts.
+// One computer: its own connection to the register, its own tblMain and a search's list of the
+// same people, read when it starts.
 struct Computer
 {
     Computer(const QString &file, const QString &server) : connection(file, server)
     {
         tblMain.setTableName(QStringLiteral("Main"));
         tblMain.setActive(true);
+        found.SQL().add(QStringLiteral("select * from Main"));
+        found.setActive(true);
     }
-    Field &field(const QString &name) { return tblMain.FieldNamed(name); }
+    Field &field(const QString &name) { return people->FieldNamed(name); }
     QString shown()
     {
         return field(QStringLiteral("ФИО")).AsText() + u'/' + field(QStringLiteral("Год")).AsText();
@@ -31,6 +39,8 @@ struct Computer
 
     Connection connection;
     RecordSet tblMain{QStringLiteral("tblMain"), connection, RecordSet::Kind::Table};
+    RecordSet found{QStringLiteral("qryZapros1"), connection, RecordSet::Kind::Query};
+    RecordSet *people = &tblMain; // the list the last action worked in
 };
 
 class TwoComputers : public ::testing::TestWithParam<bool>
@@ -39,6 +49,7 @@ protected:
     // A register of three people of its own, on the file or on the server.
     void freshRegister()
     {
+        m_release = {};
         m_serverLock.reset();
         m_fileLock.reset();
         if (GetParam()) {
@@ -71,19 +82,32 @@ protected:
         }
         return people.join(QStringLiteral(", "));
     }
-    // Does what a case names to Борисов: "COLUMN=TEXT" posted, "delete", or "lock" (another
-    // program holds his row: the file's write lock, a server's row lock); or "calculate YEAR" as
+    // Does what a case names to Борисов: "COLUMN=TEXT" posted (in the search's list after
+    // "found "), "delete", or "lock" (another program holds his row: the file's write lock, a
+    // server's row lock; "lock 2s" lets it go two seconds later); or "calculate YEAR" as
     // «СФОРМИРОВАТЬ СПИСОК» does.
-    void act(const QString &what, Computer &c)
+    void act(QString what, Computer &c)
     {
-        RecordSet &people = c.tblMain;
-        if (what == QLatin1String("lock") && m_server) {
-            m_serverLock = m_server->connect();
-            m_serverLock->beginTransaction();
-            m_serverLock->exec(QStringLiteral("UPDATE Main SET Год = Год WHERE ФИО = 'Борисов'"));
-        } else if (what == QLatin1String("lock")) {
-            m_fileLock = m_file->connect();
-            m_fileLock->beginTransaction();
+        c.people = what.startsWith(QLatin1String("found ")) ? &c.found : &c.tblMain;
+        RecordSet &people = *c.people;
+        what.remove(QStringLiteral("found "));
+        if (what.startsWith(QLatin1String("lock"))) {
+            if (m_server) {
+                m_serverLock = m_server->connect();
+                m_serverLock->beginTransaction();
+                m_serverLock->exec(
+                    QStringLiteral("UPDATE Main SET Год = Год WHERE ФИО = 'Борисов'"));
+            } else {
+                m_fileLock = m_file->connect();
+                m_fileLock->beginTransaction();
+            }
+            if (what == QLatin1String("lock 2s")) {
+                m_release = std::jthread([this] {
+                    std::this_thread::sleep_for(std::chrono::seconds(2));
+                    m_server ? m_serverLock->rollbackTransaction()
+                             : m_fileLock->rollbackTransaction();
+                });
+            }
         } else if (what.startsWith(QLatin1String("calculate "))) {
             people.ToFirst();
             people.StartEdit();
@@ -106,6 +130,7 @@ private:
     std::unique_ptr<ServerDatabase> m_server;
     std::unique_ptr<PgConnection> m_serverLock;
     std::unique_ptr<SqliteConnection> m_fileLock;
+    std::jthread m_release; // joined before the locks go
 };
 
 } // namespace
@@ -115,7 +140,7 @@ TEST_P(TwoComputers, NeitherOverwritesWhatTheOtherChangedSinceItRead)
     const struct
     {
         const char *first;  // by computer A, after B has read the register
-        const char *second; // then by B, which must fail
+        const char *second; // then by B, which must fail unless `said` is empty
         const char *said;
         bool stillEditing; // B's change kept, to be made again
         const char *shownByB;
@@ -124,6 +149,8 @@ TEST_P(TwoComputers, NeitherOverwritesWhatTheOtherChangedSinceItRead)
         {"ФИО=Борисова", "ФИО=Борисов-Иванов", "изменена", true, "Борисов-Иванов/1970",
          "Андреев/1960/, Борисова/1970/, Васильев/1980/"},
         {"Год=1971", "ФИО=Борисов-Иванов", "изменена", true, "Борисов-Иванов/1970",
+         "Андреев/1960/, Борисов/1971/, Васильев/1980/"},
+        {"Год=1971", "found ФИО=Борисов-Иванов", "изменена", true, "Борисов-Иванов/1970",
          "Андреев/1960/, Борисов/1971/, Васильев/1980/"},
         {"delete", "ФИО=Борисов-Иванов", "удалена", true, "Борисов-Иванов/1970",
          "Андреев/1960/, Васильев/1980/"},
@@ -136,6 +163,8 @@ TEST_P(TwoComputers, NeitherOverwritesWhatTheOtherChangedSinceItRead)
          "Андреев/1960/70, Борисов/1970/60, Васильев/1980/50"},
         {"lock", "ФИО=Борисов-Иванов", "занят", true, "Борисов-Иванов/1970",
          "Андреев/1960/, Борисов/1970/, Васильев/1980/"},
+        {"lock 2s", "ФИО=Борисов-Иванов", "", false, "Борисов-Иванов/1970",
+         "Андреев/1960/, Борисов-Иванов/1970/, Васильев/1980/"},
         // A calculation that cannot begin leaves nobody in editing.
         {"lock", "calculate 2030", "занят", false, "Андреев/1960",
          "Андреев/1960/, Борисов/1970/, Васильев/1980/"},
@@ -149,15 +178,29 @@ TEST_P(TwoComputers, NeitherOverwritesWhatTheOtherChangedSinceItRead)
         const std::unique_ptr<Computer> b = computer();
         act(QString::fromUtf8(c.first), *a);
         QString said;
+        QElapsedTimer waited;
+        waited.start();
         try {
             act(QString::fromUtf8(c.second), *b);
         } catch (const Error &e) {
             said = e.message();
         }
-        EXPECT_TRUE(said.contains(QStringLiteral("другом компьютере")) &&
-                    said.contains(QString::fromUtf8(c.said)))
-            << said.toStdString();
-        EXPECT_EQ(b->tblMain.isEditing(), c.stillEditing);
+        if (*c.said) {
+            EXPECT_TRUE(said.contains(QStringLiteral("другом компьютере")) &&
+                        said.contains(QString::fromUtf8(c.said)))
+                << said.toStdString();
+        } else {
+            EXPECT_EQ(said, QString());
+        }
+        // A lock is waited for until it goes, up to the limit, and no longer than that.
+        const QString first = QString::fromUtf8(c.first);
+        const qint64 seconds = waited.elapsed() / 1000;
+        if (first == QLatin1String("lock")) {
+            EXPECT_TRUE(seconds >= lockWaitSeconds - 1 && seconds < 2 * lockWaitSeconds) << seconds;
+        } else if (first == QLatin1String("lock 2s")) {
+            EXPECT_TRUE(seconds >= 1 && seconds < lockWaitSeconds) << seconds;
+        }
+        EXPECT_EQ(b->people->isEditing(), c.stillEditing);
         EXPECT_EQ(b->shown(), QString::fromUtf8(c.shownByB));
         EXPECT_EQ(stored(), QString::fromUtf8(c.stored));
     }
