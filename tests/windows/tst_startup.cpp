@@ -245,6 +245,17 @@ TEST(Startup, OnANetworkShareTheRegisterNeverUsesTheWriteAheadLog)
     ASSERT_EQ(session.windows.size(), 1);
     EXPECT_TRUE(session.windows[0].contains(QStringLiteral(" rows=40 ")));
     EXPECT_EQ(journalFormat(file), 2) << "left as it was";
+
+    // A Base.mdb in a local folder that is a link to the register on the share.
+    bringLocalRegister();
+    const QString local = folder.file(QStringLiteral("local"));
+    QDir().mkpath(local);
+    ASSERT_TRUE(
+        QFile::link(shared + QStringLiteral("/Base.mdb"), local + QStringLiteral("/Base.mdb")));
+    session = startProgram(local);
+    EXPECT_TRUE(noticeSaysShare(session)) << session.boxes.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(journalFormat(file), 1);
+    noLog();
 }
 
 // The register on a server: chosen by --server, or by the settings' "server"; a server that cannot
