@@ -1,6 +1,9 @@
 #include "Engine.h"
 
 #include "Error.h"
+#include "RegisterSchema.h"
+
+#include <algorithm>
 
 Transaction::Transaction(TransactionTarget &target) : m_target(&target)
 {
@@ -64,4 +67,40 @@ int markKeyColumns(std::vector<SourceColumn> &columns, const std::function<bool(
             first = int(i);
     }
     return first;
+}
+
+std::vector<int> comparedColumns(const std::vector<SourceColumn> &columns,
+                                 const std::vector<int> &assigned)
+{
+    std::vector<int> compared;
+    for (int column : assigned) {
+        for (const QString &name :
+             RegisterSchema::tiedTo(columns[static_cast<size_t>(column)].origin)) {
+            for (size_t i = 0; i < columns.size(); ++i) {
+                if (!columns[i].origin.isEmpty() &&
+                    columns[i].origin.compare(name, Qt::CaseInsensitive) == 0)
+                    compared.push_back(int(i));
+            }
+        }
+    }
+    std::sort(compared.begin(), compared.end());
+    compared.erase(std::unique(compared.begin(), compared.end()), compared.end());
+    return compared;
+}
+
+Value cellValue(const RowCells &row, int column)
+{
+    switch (row.kind(column)) {
+    case RowCells::Kind::Null:
+        break;
+    case RowCells::Kind::Integer:
+        return Value(row.integer(column));
+    case RowCells::Kind::Real:
+        return Value(row.real(column));
+    case RowCells::Kind::Text: {
+        const std::string_view text = row.utf8(column);
+        return Value(QString::fromUtf8(text.data(), qsizetype(text.size())));
+    }
+    }
+    return Value();
 }

@@ -70,6 +70,15 @@ QString editableQueryTable(const std::vector<QString> &tables);
 // gives the first one's place, or -1 when the key is not among them (the select is not editable).
 int markKeyColumns(std::vector<SourceColumn> &columns, const std::function<bool(size_t)> &isKey);
 
+// The columns a write of `assigned` compares with what was read, in ascending order: those and the
+// ones the register ties to them (RegisterSchema::tiedTo). Computed columns have no origin and are
+// never compared.
+std::vector<int> comparedColumns(const std::vector<SourceColumn> &columns,
+                                 const std::vector<int> &assigned);
+
+// A cell's value as read, to be written or compared again.
+Value cellValue(const RowCells &row, int column);
+
 // Puts a name in double quotes for SQL, doubling quotes inside it; both engines take it so.
 QString quoteIdentifier(const QString &name);
 
@@ -95,9 +104,10 @@ private:
 // The rows of a table or of a select statement, with what is needed to write them back: every row
 // is identified by a key, and changes are written through that key.
 //
-// A write succeeds only while the row is still as the program read it: a row another computer
-// changed or deleted meanwhile fails with RowChangedElsewhere, the engine having changed nothing.
-// So two computers never overwrite each other's work without a word.
+// A write never overwrites what another computer changed since the program read the row: an update
+// fails with RowChangedElsewhere when the other changed what it writes (or a column tied to it),
+// and keeps any other change; a deletion fails when the row changed at all or is gone. The engine
+// has then changed nothing. So two computers never overwrite each other's work without a word.
 class RowSource
 {
 public:
@@ -116,10 +126,14 @@ public:
 
     // Writes the given columns of a row read as `read` (its id and every value as read) and gives
     // its id afterwards: the version of what is stored now, and the key, which moves with every
-    // change where the row's place is its identity (a server table without a key). Fails with the
-    // engine's message, or RowChangedElsewhere; the engine has then changed nothing.
+    // change where the row's place is its identity (a server table without a key). What another
+    // computer changed since the read is kept, unless it changed a column compared for this write
+    // (comparedColumns): then it fails with RowChangedElsewhere. When the row stored may differ
+    // from the row read with these columns written, `stored` is given the row as stored, after
+    // `read` was last used (the reader may move what `read` lends). Fails
+    // with the engine's message, or RowChangedElsewhere; the engine has then changed nothing.
     virtual RowId update(const RowId &id, const RowCells &read, const std::vector<int> &columns,
-                         const std::vector<Value> &values) = 0;
+                         const std::vector<Value> &values, const RowReader &stored) = 0;
     // Adds a row with the given columns, the others left to the table's defaults; gives its key.
     virtual qint64 insert(const std::vector<int> &columns, const std::vector<Value> &values) = 0;
     // Deletes a row read as `read`; fails as update() does.

@@ -222,12 +222,15 @@ public:
     void readAll(const RowReader &reader) override;
     bool fetch(qint64 key, const RowReader &reader) override;
     RowId update(const RowId &id, const RowCells &read, const std::vector<int> &columns,
-                 const std::vector<Value> &values) override;
+                 const std::vector<Value> &values, const RowReader &stored) override;
     qint64 insert(const std::vector<int> &columns, const std::vector<Value> &values) override;
     void remove(const RowId &id, const RowCells &read) override;
 
 private:
     PgRowSource(PgConnection &db, QString selectSql, bool readOnly);
+    // " AND (xmin = $versionAt OR <each compared column as read, from $versionAt + 1 on>)": a
+    // row changed since it was read is still written while what this write compares is as read.
+    QString unchangedCondition(int versionAt, const std::vector<int> &compared) const;
     // The columns of the result from `first` on, but for the row version last where there is one.
     void describe(const PgResult &result, int first);
     // The key column as SQL, and the key as a parameter; with a version, also that the row is
@@ -250,6 +253,7 @@ private:
     struct Updated
     {
         std::vector<int> columns;
+        std::vector<int> compared; // comparedColumns of them
         QString sql;
     } m_updated; // the UPDATE last made, for the columns it writes
     std::vector<SourceColumn> m_columns;

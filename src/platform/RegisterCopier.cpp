@@ -16,23 +16,6 @@ namespace {
 
 using RegisterSchema::Table;
 
-Value valueAt(const RowCells &row, int column)
-{
-    switch (row.kind(column)) {
-    case RowCells::Kind::Null:
-        break;
-    case RowCells::Kind::Integer:
-        return Value(row.integer(column));
-    case RowCells::Kind::Real:
-        return Value(row.real(column));
-    case RowCells::Kind::Text: {
-        const std::string_view text = row.utf8(column);
-        return Value(QString::fromUtf8(text.data(), qsizetype(text.size())));
-    }
-    }
-    return Value();
-}
-
 // Where each of the schema's columns is among the source's.
 std::vector<int> placesOf(const Table &table, const RowSource &rows, const QString &where)
 {
@@ -148,7 +131,7 @@ QList<TableCount> copy(Engine &source, Target &target, const Progress &progress,
         rows->readAll([&](const RowCells &row, const RowId &) {
             stopIfAsked();
             for (size_t i = 0; i < places.size(); ++i)
-                values[i] = valueAt(row, places[i]);
+                values[i] = cellValue(row, places[i]);
             target.append(table, values);
             if (++done % 1000 == 0 && progress)
                 progress(name, done, total);

@@ -1,5 +1,7 @@
 #include "RegisterSchema.h"
 
+#include <algorithm>
+
 namespace RegisterSchema {
 
 namespace {
@@ -36,7 +38,33 @@ QString createTables(QString (*declaration)(const Column &))
     return sql;
 }
 
+constexpr const char *birthDate[] = {"Дата_рождения", "Год", "Месяц", "Число"};
+constexpr const char *computedFromYear[] = {"Возраст", "Юбилей"};
+
+bool among(const QString &column, std::span<const char *const> names)
+{
+    return std::any_of(names.begin(), names.end(), [&](const char *name) {
+        return column.compare(QString::fromUtf8(name), Qt::CaseInsensitive) == 0;
+    });
+}
+
 } // namespace
+
+QStringList tiedTo(const QString &column)
+{
+    QStringList tied{column};
+    const auto add = [&](std::span<const char *const> names) {
+        for (const char *name : names)
+            tied << QString::fromUtf8(name);
+    };
+    if (among(column, birthDate))
+        add(birthDate);
+    if (among(column, computedFromYear)) {
+        add(computedFromYear);
+        tied << QStringLiteral("Год");
+    }
+    return tied;
+}
 
 QString Table::columnList() const
 {

@@ -37,6 +37,12 @@ struct Table
 // Main and the three reference tables, in the order the program opens them.
 std::span<const Table> tables();
 
+// The columns that must still hold what was read for a change of `column` to be stored over another
+// computer's work: the column itself and those the register ties to it. The four parts of a date of
+// birth describe one date and go together; the age and the jubilee are computed from the year.
+// Names are compared without case, as the engines take them.
+QStringList tiedTo(const QString &column);
+
 // The tables for a new file (SQLite).
 QString fileSql();
 // The tables for a register on a server (PostgreSQL). A text's size is the program's, counted as a

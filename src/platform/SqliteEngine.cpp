@@ -229,31 +229,39 @@ bool SqliteRowSource::mayHaveChanged(const RowId &id, quint64 version) const
     return id.version != version || m_db->writesMade() != m_writesWhenRead + m_ownWrites;
 }
 
-QString SqliteRowSource::rowCheck() const
+QString SqliteRowSource::rowCheck(const std::vector<int> &columns) const
 {
     QString check;
-    for (size_t i = 0; i < m_columns.size(); ++i) {
-        if (m_columns[i].origin.isEmpty())
-            continue;
-        const QString column = quoteIdentifier(m_columns[i].origin);
+    for (int i : columns) {
+        const QString column = quoteIdentifier(m_columns[size_t(i)].origin);
         // Binary data was read as its size in bytes.
-        check += m_sizeOnly[i] ? QStringLiteral(" AND length(CAST(%1 AS BLOB)) IS ?").arg(column)
-                               : QStringLiteral(" AND %1 IS ?").arg(column);
+        check += m_sizeOnly[size_t(i)]
+                     ? QStringLiteral(" AND length(CAST(%1 AS BLOB)) IS ?").arg(column)
+                     : QStringLiteral(" AND CAST(%1 AS BLOB) IS CAST(? AS BLOB)").arg(column);
     }
     return check;
 }
 
-void SqliteRowSource::bindRowCheck(SqliteStatement &statement, int first,
-                                   const RowCells &read) const
+void SqliteRowSource::bindRowCheck(SqliteStatement &statement, int first, const RowCells &read,
+                                   const std::vector<int> &columns) const
 {
+    for (int i : columns)
+        statement.bindCell(first++, read, i);
+}
+
+std::vector<int> SqliteRowSource::tableColumns() const
+{
+    std::vector<int> columns;
     for (size_t i = 0; i < m_columns.size(); ++i) {
         if (!m_columns[i].origin.isEmpty())
-            statement.bindCell(first++, read, static_cast<int>(i));
+            columns.push_back(int(i));
     }
+    return columns;
 }
 
 RowId SqliteRowSource::update(const RowId &id, const RowCells &read,
-                              const std::vector<int> &columns, const std::vector<Value> &values)
+                              const std::vector<int> &columns, const std::vector<Value> &values,
+                              const RowReader &stored)
 {
     if (columns.empty())
         return id;
@@ -261,14 +269,16 @@ RowId SqliteRowSource::update(const RowId &id, const RowCells &read,
         chooseUpdate(columns);
     return locked([&] {
         // While nobody else wrote since the row was read it is as read, and the update by key
-        // alone is exact; otherwise every column is compared with what was read.
+        // alone is exact. Otherwise what it writes, and what is tied to that, must still be as
+        // read; anything else another computer changed is kept, and the row is read back.
         const quint64 version = m_db->dataVersion();
         const bool check = mayHaveChanged(id, version);
         Update &update = *m_chosenUpdate.statements;
         if (check && !update.checked.isValid()) {
-            update.checked = m_db->prepare(
-                QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?%4")
-                    .arg(quoteIdentifier(m_table), assignments(columns), m_keyColumn, rowCheck()));
+            update.compared = comparedColumns(m_columns, columns);
+            update.checked = m_db->prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?%4")
+                                               .arg(quoteIdentifier(m_table), assignments(columns),
+                                                    m_keyColumn, rowCheck(update.compared)));
         }
         SqliteStatement &statement = check ? update.checked : update.byKey;
         int parameter = 1;
@@ -276,12 +286,14 @@ RowId SqliteRowSource::update(const RowId &id, const RowCells &read,
             statement.bind(parameter++, values[i]);
         statement.bindInt64(parameter++, id.key);
         if (check)
-            bindRowCheck(statement, parameter, read);
+            bindRowCheck(statement, parameter, read, update.compared);
         statement.run();
         if (m_db->changes() == 0)
             throw RowChangedElsewhere();
         m_db->countWrite();
         ++m_ownWrites;
+        if (check)
+            fetch(id.key, stored);
         return RowId{id.key, version};
     });
 }
@@ -350,12 +362,12 @@ void SqliteRowSource::remove(const RowId &id, const RowCells &read)
 {
     locked([&] {
         const bool check = mayHaveChanged(id, m_db->dataVersion());
-        SqliteStatement statement = m_db->prepare(
-            QStringLiteral("DELETE FROM %1 WHERE %2 = ?%3")
-                .arg(quoteIdentifier(m_table), m_keyColumn, check ? rowCheck() : QString()));
+        const std::vector<int> compared = check ? tableColumns() : std::vector<int>();
+        SqliteStatement statement =
+            m_db->prepare(QStringLiteral("DELETE FROM %1 WHERE %2 = ?%3")
+                              .arg(quoteIdentifier(m_table), m_keyColumn, rowCheck(compared)));
         statement.bindInt64(1, id.key);
-        if (check)
-            bindRowCheck(statement, 2, read);
+        bindRowCheck(statement, 2, read, compared);
         statement.run();
         if (m_db->changes() == 0)
             throw RowChangedElsewhere();

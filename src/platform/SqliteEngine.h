@@ -29,7 +29,7 @@ public:
     void readAll(const RowReader &reader) override;
     bool fetch(qint64 key, const RowReader &reader) override;
     RowId update(const RowId &id, const RowCells &read, const std::vector<int> &columns,
-                 const std::vector<Value> &values) override;
+                 const std::vector<Value> &values, const RowReader &stored) override;
     qint64 insert(const std::vector<int> &columns, const std::vector<Value> &values) override;
     void remove(const RowId &id, const RowCells &read) override;
 
@@ -45,9 +45,13 @@ private:
     // row's version is the file's data version it was read at; `version` is the file's now), or
     // another part of this program wrote through this connection since this source read its rows.
     bool mayHaveChanged(const RowId &id, quint64 version) const;
-    // " AND <column> IS ?" for every column read from the table, and their values as read.
-    QString rowCheck() const;
-    void bindRowCheck(SqliteStatement &statement, int first, const RowCells &read) const;
+    // " AND <column> IS ?" for the given columns, and their values as read. Values are compared as
+    // stored: a text another program stored as a BLOB equals the text read from it.
+    QString rowCheck(const std::vector<int> &columns) const;
+    void bindRowCheck(SqliteStatement &statement, int first, const RowCells &read,
+                      const std::vector<int> &columns) const;
+    // Every column read from the table: what a deletion compares.
+    std::vector<int> tableColumns() const;
     // Runs `write` in a write transaction of its own unless one is open, so that nobody commits
     // between the check of the row and the write.
     template <typename Write> auto locked(Write write);
@@ -62,11 +66,12 @@ private:
     std::vector<bool> m_undeclared;
     std::vector<bool> m_sizeOnly; // binary columns, read as their size
     // The UPDATEs for a set of columns written, keyed by the columns in ascending order: by key
-    // alone, and by key with every column compared with what was read.
+    // alone, and by key with the columns it compares (comparedColumns) as read.
     struct Update
     {
         SqliteStatement byKey;
         SqliteStatement checked;
+        std::vector<int> compared;
     };
     std::map<std::vector<int>, Update> m_updates;
     // The last one used, for columns assigned in this order: a walk writes the same each time.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 #include <type_traits>
 #include <utility>
 
@@ -439,10 +440,31 @@ void RecordSet::PostRecord()
         else
             row = m_arena.replace(row, RowId{key, 0}, m_assignedColumns, m_assignedValues);
     } else {
+        // What another computer changed meanwhile and this post kept comes back with the row
+        // as stored; otherwise the record is the row as read with this post's values.
         const Record read = m_arena.at(row);
-        const RowId stored =
-            m_source->update(read.id(), RecordCells(read), m_assignedColumns, m_assignedValues);
-        row = m_arena.replace(row, stored, m_assignedColumns, m_assignedValues);
+        const quint32 ordinal = read.ordinal();
+        std::optional<RecordArena::Handle> storedRow;
+        RowId stored;
+        try {
+            stored =
+                m_source->update(read.id(), RecordCells(read), m_assignedColumns, m_assignedValues,
+                                 [&](const RowCells &cells, const RowId &id) {
+                                     storedRow =
+                                         m_arena.fromCells(cells, FieldCount(), id, ordinal);
+                                 });
+        } catch (...) {
+            // A commit that failed after the row was read back stored nothing.
+            if (storedRow)
+                m_arena.release(*storedRow);
+            throw;
+        }
+        if (storedRow) {
+            m_arena.release(row);
+            row = *storedRow;
+        } else {
+            row = m_arena.replace(row, stored, m_assignedColumns, m_assignedValues);
+        }
     }
     m_arena.packIfWasteful(m_rows);
     dropPending();

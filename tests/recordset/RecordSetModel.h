@@ -308,12 +308,21 @@ private:
             file[row.key] = values;
             row.values = values;
         } else if (!assigned.empty()) {
-            if (changedSinceRead(row))
+            // Another program's change is kept unless it touched what this post writes or a
+            // column tied to it; the record then holds the row as stored.
+            const auto stored = file.find(row.key);
+            if (stored == file.end())
                 return {RowChangedElsewhere().message()};
             for (const auto &[column, value] : assigned) {
-                file[row.key][size_t(column)] = value;
-                row.values[size_t(column)] = value;
+                for (int tied : tiedTo(column)) {
+                    if (stored->second[size_t(tied)] != row.values[size_t(tied)])
+                        return {RowChangedElsewhere().message()};
+                }
             }
+            for (const auto &[column, value] : assigned)
+                stored->second[size_t(column)] = value;
+            row.values = stored->second;
+            row.changesSeen = changesElsewhere[row.key];
         }
         assigned.clear();
         setState(State::Browsing);
@@ -321,6 +330,18 @@ private:
         return {};
     }
 
+    // A column and those it goes with: the four parts of a date of birth; the age and the jubilee
+    // with the year they are computed from.
+    static std::vector<int> tiedTo(int column)
+    {
+        if (column >= 2 && column <= 5)
+            return {2, 3, 4, 5};
+        if (column == 6 || column == 7)
+            return {3, 6, 7};
+        return {column};
+    }
+
+    // Whether a deletion is refused: the row is gone or changed since it was read.
     bool changedSinceRead(const ModelRow &row) const
     {
         const auto stored = file.find(row.key);

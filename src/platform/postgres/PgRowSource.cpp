@@ -262,8 +262,29 @@ bool PgRowSource::fetch(qint64 key, const RowReader &reader)
     return true;
 }
 
-RowId PgRowSource::update(const RowId &id, const RowCells &, const std::vector<int> &columns,
-                          const std::vector<Value> &values)
+QString PgRowSource::unchangedCondition(int versionAt, const std::vector<int> &compared) const
+{
+    if (!m_versioned)
+        return {};
+    const QString sameVersion = QStringLiteral("xmin = $%1::xid").arg(versionAt);
+    if (compared.empty())
+        return QStringLiteral(" AND ") + sameVersion;
+    QStringList same;
+    int parameter = versionAt + 1;
+    for (int column : compared) {
+        const QString name = quoteIdentifier(m_columns[size_t(column)].origin);
+        // Binary data was read as its size in bytes.
+        same << QStringLiteral("%1 IS NOT DISTINCT FROM $%2")
+                    .arg(m_types[size_t(column)] == ByteaOid
+                             ? QStringLiteral("octet_length(%1)").arg(name)
+                             : name)
+                    .arg(parameter++);
+    }
+    return QStringLiteral(" AND (%1 OR (%2))").arg(sameVersion, same.join(QStringLiteral(" AND ")));
+}
+
+RowId PgRowSource::update(const RowId &id, const RowCells &read, const std::vector<int> &columns,
+                          const std::vector<Value> &values, const RowReader &stored)
 {
     if (columns.empty())
         return id;
@@ -277,28 +298,36 @@ RowId PgRowSource::update(const RowId &id, const RowCells &, const std::vector<i
                                .arg(quoteIdentifier(m_columns[static_cast<size_t>(column)].origin))
                                .arg(parameter++);
         }
-        // Only the row as read is written: the key finds it, its version tells it is unchanged.
-        m_updated = {columns, QStringLiteral("UPDATE %1 SET %2 WHERE %3")
-                                  .arg(m_table, assignments.join(QStringLiteral(", ")),
-                                       keyCondition(keyAt) + versionCondition(keyAt + 1))};
+        // The key finds the row; it is written when its version is still the one read or, when
+        // another computer changed it since, while what this write compares is still as read.
+        std::vector<int> compared = comparedColumns(m_columns, columns);
+        const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3%4")
+                                .arg(m_table, assignments.join(QStringLiteral(", ")),
+                                     keyCondition(keyAt), unchangedCondition(keyAt + 1, compared));
+        m_updated = {columns, std::move(compared), sql};
     }
     std::vector<Value> parameters = values;
     parameters.push_back(keyParameter(id.key));
-    if (m_versioned)
+    if (m_versioned) {
         parameters.push_back(Value(QString::number(id.version)));
+        for (int column : m_updated.compared)
+            parameters.push_back(cellValue(read, column));
+    }
     if (m_db->pipelining() && !m_keyColumn.isEmpty()) {
         // The key stays what it was; the answer is checked when it comes.
         m_db->post(m_updated.sql, parameters, id.key);
         return {id.key, m_db->pipelineTransaction()};
     }
+    // The row as stored comes back with the answer: it holds whatever else was changed.
     const PgResult result =
-        m_db->exec(m_updated.sql +
-                       QStringLiteral(" RETURNING %1, xmin::text")
-                           .arg(m_keyColumn.isEmpty() ? QStringLiteral("ctid::text") : m_keyColumn),
-                   parameters);
+        m_db->exec(m_updated.sql + QStringLiteral(" RETURNING ") + selectList(), parameters);
     if (result.rows() == 0)
         throw RowChangedElsewhere();
-    return {keyOf(result, 0, 0), numberAt<quint64>(result, 0, 1)};
+    PgCells cells(result, m_types, m_dataOffset);
+    const RowId now = idOf(result, 0, m_dataOffset > 0 ? 0 : m_keyIndex);
+    if (stored)
+        stored(cells, now);
+    return now;
 }
 
 qint64 PgRowSource::insert(const std::vector<int> &columns, const std::vector<Value> &values)
