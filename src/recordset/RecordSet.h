@@ -86,6 +86,10 @@ public:
     void CancelRecord();
     void DeleteRecord();
     void Reread();
+    // Reads the current record again from the engine, as it is stored now; a record deleted
+    // meanwhile is dropped and the cursor stands on the next one (at the end after the last).
+    // False when it was dropped. Not while editing.
+    bool RefreshRecord();
     bool IsModified() const { return m_modified; }
 
     // While controls are disabled the watchers are told nothing; when the last disabling ends

@@ -2,6 +2,7 @@
 // by a field (texts as a Russian reader expects them) or back to the engine's order.
 #include "RecordSet.h"
 
+#include "platform/Engine.h"
 #include "platform/Error.h"
 
 #include <QCollator>
@@ -172,4 +173,33 @@ void RecordSet::Reread()
         find(oldCurrent - 1, -1);
     }
     resynchronise();
+}
+
+bool RecordSet::RefreshRecord()
+{
+    requireOpen();
+    requireModifiable();
+    if (isEditing())
+        fail(QStringLiteral("Cannot refresh a record while it is edited"));
+    if (empty())
+        return false;
+    RecordArena::Handle &row = handle(m_current);
+    const Record read = m_arena.at(row);
+    const quint32 ordinal = read.ordinal();
+    std::optional<RecordArena::Handle> stored;
+    const bool found = m_source->fetch(read.key(), [&](const RowCells &cells, const RowId &id) {
+        stored = m_arena.fromCells(cells, FieldCount(), id, ordinal);
+    });
+    if (found && stored) {
+        m_arena.release(row);
+        row = *stored;
+        notify(&DataLink::recordChanged);
+        return true;
+    }
+    m_arena.release(row);
+    m_rows.erase(m_rows.begin() + m_current);
+    const bool wasLast = m_current >= rowCount();
+    resynchronise();
+    m_atEnd = wasLast && !empty();
+    return false;
 }

@@ -28,14 +28,6 @@ void commitOrShowTheFile(Transaction &transaction, RecordSet &people, const QStr
     }
 }
 
-QString changedElsewhere(const QString &who)
-{
-    return QStringLiteral("Запись «%1» изменена или удалена на другом компьютере после того, как "
-                          "программа прочитала реестр; возраст сохранён для записей до неё. "
-                          "Реестр прочитан заново: нажмите «СФОРМИРОВАТЬ СПИСОК» ещё раз")
-        .arg(who);
-}
-
 // Begins the walk's transaction. A walk that cannot begin (the register busy, the server gone)
 // leaves no record in editing that the user had not changed.
 Engine &beginWalk(RecordSet &people, std::optional<Transaction> &transaction)
@@ -75,50 +67,56 @@ void walk(RecordSet &people, int year)
     // The grid and the detail panel follow the walk to its last record, or to the one that
     // failed, with one refresh: nothing is painted while the walk runs.
     DisabledControls quiet(people);
-    try {
+    // A person another computer changed before the walk took the register is read again and
+    // computed from their year as stored; one it deleted is passed over. Nobody else writes
+    // while the walk holds the register, so each person is read again at most once.
+    for (int rereads = 0;; ++rereads) {
         try {
-            while (!people.AtEnd()) {
-                people.StartEdit();
-                age.setAsInt(static_cast<qint64>(year) - born.AsInt());
-                jubilee.setAsText(age.AsInt() % 5 == 0 ? QStringLiteral("да")
-                                                       : QStringLiteral("нет"));
-                // Leaving the record posts it; leaving the last one also sets AtEnd.
-                people.ToNext();
+            try {
+                while (!people.AtEnd()) {
+                    people.StartEdit();
+                    age.setAsInt(static_cast<qint64>(year) - born.AsInt());
+                    jubilee.setAsText(age.AsInt() % 5 == 0 ? QStringLiteral("да")
+                                                           : QStringLiteral("нет"));
+                    // Leaving the record posts it; leaving the last one also sets AtEnd.
+                    people.ToNext();
+                }
+            } catch (const RefusedPost &) {
+                throw;
+            } catch (const Error &) {
+                // A post sent earlier and refused ends the walk there instead.
+                engine.settlePosts();
+                throw;
             }
-        } catch (const RefusedPost &) {
-            throw;
-        } catch (const Error &) {
-            // A post sent earlier and refused ends the walk there instead.
             engine.settlePosts();
+            break;
+        } catch (const RefusedPost &refused) {
+            // The walk had gone past the refused person: the transaction holds everyone before
+            // them, and the records after them hold in memory what was never stored.
+            people.CancelRecord();
+            people.ToKey(refused.key());
+            if (refused.changedElsewhere() && rereads < people.rowCount()) {
+                people.RefreshRecord();
+                continue;
+            }
+            const QString who = name.AsText().trimmed();
+            commitOrShowTheFile(*transaction, people);
+            people.Reread();
+            people.ToKey(refused.key());
+            throw Error(QStringLiteral("Запись «%1» не сохранена: %2").arg(who, refused.message()));
+        } catch (const RowChangedElsewhere &changed) {
+            people.CancelRecord();
+            if (rereads < people.rowCount()) {
+                people.RefreshRecord();
+                continue;
+            }
+            commitOrShowTheFile(*transaction, people, changed.message());
+            throw;
+        } catch (const Error &e) {
+            // Everyone posted before the failure is kept.
+            commitOrShowTheFile(*transaction, people, e.message());
             throw;
         }
-        engine.settlePosts();
-    } catch (const RefusedPost &refused) {
-        // The walk had gone past the refused person: the transaction holds everyone before
-        // them, and the records after them hold in memory what was never stored.
-        people.CancelRecord();
-        people.ToKey(refused.key());
-        const QString who = name.AsText().trimmed(); // before another computer's deletion shows
-        commitOrShowTheFile(*transaction, people);
-        people.Reread();
-        people.ToKey(refused.key());
-        if (refused.changedElsewhere())
-            throw Error(changedElsewhere(who));
-        throw Error(QStringLiteral("Запись «%1» не сохранена: %2").arg(who, refused.message()));
-    } catch (const RowChangedElsewhere &) {
-        // An age from a year read before another computer changed it is never stored: the walk
-        // keeps everyone before this person and shows what the register holds now.
-        const qint64 key = people.currentKey();
-        const QString who = name.AsText().trimmed();
-        people.CancelRecord();
-        commitOrShowTheFile(*transaction, people);
-        people.Reread();
-        people.ToKey(key);
-        throw Error(changedElsewhere(who));
-    } catch (const Error &e) {
-        // Everyone posted before the failure is kept.
-        commitOrShowTheFile(*transaction, people, e.message());
-        throw;
     }
     commitOrShowTheFile(*transaction, people);
     quiet.enable();

@@ -170,11 +170,14 @@ TEST_P(TwoComputers, EachKeepsWhatTheOtherChangedAndOnlyTheSameThingConflicts)
          "Андреев/1960/, Васильев/1980/"},
         {"Год=1971", "delete", "изменена", false, "Борисов/1970",
          "Андреев/1960/, Борисов/1971/, Васильев/1980/"},
-        // Everyone before the changed person keeps the age; the register is read again.
-        {"Год=1971", "calculate 2030", "Борисов", false, "Борисов/1971",
-         "Андреев/1960/70, Борисов/1971/, Васильев/1980/"},
-        {"calculate 2030", "calculate 2035", "Андреев", false, "Андреев/1960",
-         "Андреев/1960/70, Борисов/1970/60, Васильев/1980/50"},
+        // The calculation reads a person changed since again and computes from their year as
+        // stored; one deleted is passed over.
+        {"Год=1971", "calculate 2030", "", false, "Васильев/1980",
+         "Андреев/1960/70, Борисов/1971/59, Васильев/1980/50"},
+        {"delete", "calculate 2030", "", false, "Васильев/1980",
+         "Андреев/1960/70, Васильев/1980/50"},
+        {"calculate 2030", "calculate 2035", "", false, "Васильев/1980",
+         "Андреев/1960/75, Борисов/1970/65, Васильев/1980/55"},
         {"lock", "ФИО=Борисов-Иванов", "занят", true, "Борисов-Иванов/1970",
          "Андреев/1960/, Борисов/1970/, Васильев/1980/"},
         {"lock 2s", "ФИО=Борисов-Иванов", "", false, "Борисов-Иванов/1970",
