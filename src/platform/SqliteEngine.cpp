@@ -89,6 +89,7 @@ std::unique_ptr<SqliteRowSource> SqliteRowSource::forTable(SqliteConnection &db,
     source.m_table = table;
     source.m_keyColumn = QStringLiteral("rowid");
     const TableKey key = integerKeyOf(db, table);
+    source.m_keyless = !key.found;
     for (SourceColumn &column : source.m_columns) {
         column.origin = column.name;
         if (key.found && column.name.compare(key.column, Qt::CaseInsensitive) == 0)
@@ -259,6 +260,19 @@ std::vector<int> SqliteRowSource::tableColumns() const
     return columns;
 }
 
+qint64 SqliteRowSource::rowToWrite(qint64 key, const RowCells &read, bool check) const
+{
+    if (!m_keyless || !check)
+        return key;
+    const std::vector<int> columns = tableColumns();
+    SqliteStatement found = m_db->prepare(
+        QStringLiteral("SELECT rowid FROM %1 WHERE 1%2 ORDER BY rowid = ? DESC LIMIT 1")
+            .arg(quoteIdentifier(m_table), rowCheck(columns)));
+    bindRowCheck(found, 1, read, columns);
+    found.bindInt64(int(columns.size()) + 1, key);
+    return found.step() ? found.columnInt64(0) : 0;
+}
+
 RowId SqliteRowSource::update(const RowId &id, const RowCells &read,
                               const std::vector<int> &columns, const std::vector<Value> &values,
                               const RowReader &stored)
@@ -280,11 +294,14 @@ RowId SqliteRowSource::update(const RowId &id, const RowCells &read,
                                                .arg(quoteIdentifier(m_table), assignments(columns),
                                                     m_keyColumn, rowCheck(update.compared)));
         }
+        const qint64 key = rowToWrite(id.key, read, check);
+        if (key == 0)
+            throw RowChangedElsewhere();
         SqliteStatement &statement = check ? update.checked : update.byKey;
         int parameter = 1;
         for (size_t i : m_chosenUpdate.order)
             statement.bind(parameter++, values[i]);
-        statement.bindInt64(parameter++, id.key);
+        statement.bindInt64(parameter++, key);
         if (check)
             bindRowCheck(statement, parameter, read, update.compared);
         statement.run();
@@ -293,8 +310,8 @@ RowId SqliteRowSource::update(const RowId &id, const RowCells &read,
         m_db->countWrite();
         ++m_ownWrites;
         if (check)
-            fetch(id.key, stored);
-        return RowId{id.key, version};
+            fetch(key, stored);
+        return RowId{key, version};
     });
 }
 
@@ -362,11 +379,14 @@ void SqliteRowSource::remove(const RowId &id, const RowCells &read)
 {
     locked([&] {
         const bool check = mayHaveChanged(id, m_db->dataVersion());
+        const qint64 key = rowToWrite(id.key, read, check);
+        if (key == 0)
+            throw RowChangedElsewhere();
         const std::vector<int> compared = check ? tableColumns() : std::vector<int>();
         SqliteStatement statement =
             m_db->prepare(QStringLiteral("DELETE FROM %1 WHERE %2 = ?%3")
                               .arg(quoteIdentifier(m_table), m_keyColumn, rowCheck(compared)));
-        statement.bindInt64(1, id.key);
+        statement.bindInt64(1, key);
         bindRowCheck(statement, 2, read, compared);
         statement.run();
         if (m_db->changes() == 0)

@@ -52,15 +52,20 @@ private:
                       const std::vector<int> &columns) const;
     // Every column read from the table: what a deletion compares.
     std::vector<int> tableColumns() const;
+    // The row to write in place of the one read as `read` at `key`. A table without a key of its
+    // own is addressed by rowids that a VACUUM may renumber: its row is the one equal to what was
+    // read, at `key` if that one still is; 0 when there is none. Others: `key`.
+    qint64 rowToWrite(qint64 key, const RowCells &read, bool check) const;
     // Runs `write` in a write transaction of its own unless one is open, so that nobody commits
     // between the check of the row and the write.
     template <typename Write> auto locked(Write write);
 
     SqliteConnection *m_db;
     QString m_selectSql;
-    QString m_table;     // the table written to; empty when read-only
-    QString m_keyColumn; // the key column of m_table, as SQL
-    int m_keyIndex = -1; // the statement column that holds the key
+    QString m_table;        // the table written to; empty when read-only
+    QString m_keyColumn;    // the key column of m_table, as SQL
+    bool m_keyless = false; // m_table has no key of its own: its rows are known by their values
+    int m_keyIndex = -1;    // the statement column that holds the key
     int m_dataOffset = 0;
     std::vector<SourceColumn> m_columns;
     std::vector<bool> m_undeclared;

@@ -68,6 +68,13 @@ protected:
         return m_server ? std::make_unique<Computer>(QString(), m_server->conninfo())
                         : std::make_unique<Computer>(m_file->path(), QString());
     }
+    bool onServer() const { return m_server != nullptr; }
+    // A statement run, or a value read, by a third program.
+    void exec(const QString &sql) const { m_server ? m_server->exec(sql) : m_file->exec(sql); }
+    QString scalar(const QString &sql) const
+    {
+        return m_server ? m_server->scalar(sql) : m_file->scalar(sql);
+    }
     // What the register holds, as a third computer reads it: ФИО/Год/Возраст of each person.
     QString stored()
     {
@@ -77,7 +84,7 @@ protected:
                 QStringLiteral("SELECT ФИО || '/' || coalesce(CAST(Год AS TEXT), '') || '/' || "
                                "coalesce(CAST(Возраст AS TEXT), '') FROM Main WHERE Код = %1")
                     .arg(key);
-            const QString person = m_server ? m_server->scalar(sql) : m_file->scalar(sql);
+            const QString person = scalar(sql);
             if (!person.isEmpty() && person != QLatin1String("<no row>"))
                 people << person;
         }
@@ -220,6 +227,62 @@ TEST_P(TwoComputers, EachKeepsWhatTheOtherChangedAndOnlyTheSameThingConflicts)
         EXPECT_EQ(b->people->isEditing(), c.stillEditing);
         EXPECT_EQ(b->shown(), QString::fromUtf8(c.shownByB));
         EXPECT_EQ(stored(), QString::fromUtf8(c.stored));
+    }
+}
+
+// A year of a reference book is found by its value, never by where it lies: another computer
+// deletes or changes a year and the table is compacted, moving its rows (VACUUM FULL on the
+// server, VACUUM on the file, which renumbers the rows); this computer's change of a year read
+// before lands on that year or is refused, never on another.
+TEST_P(TwoComputers, AReferenceBookYearIsWrittenByItsValueAcrossACompaction)
+{
+    const struct
+    {
+        const char *other;
+        int year;         // this computer's edit of that year, as read before
+        const char *edit; // the new year, or "delete"
+        bool refused;
+        const char *stored; // the years before 1933 afterwards
+    } cases[] = {
+        {"DELETE FROM God WHERE Год = 1930", 1930, "1929", true, "1931 1932"},
+        {"DELETE FROM God WHERE Год = 1930", 1931, "1831", false, "1831 1932"},
+        {"DELETE FROM God WHERE Год = 1930", 1932, "delete", false, "1931"},
+        {"UPDATE God SET Год = 1800 WHERE Год = 1930", 1930, "delete", true, "1800 1931 1932"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::to_string(c.year) + " " + c.edit + " after " + c.other);
+        freshRegister();
+        if (HasFatalFailure() || IsSkipped())
+            return;
+        const std::unique_ptr<Computer> b = computer();
+        RecordSet years(QStringLiteral("tblGod"), b->connection, RecordSet::Kind::Table);
+        years.setTableName(QStringLiteral("God"));
+        years.setActive(true);
+        exec(QString::fromUtf8(c.other));
+        exec(onServer() ? QStringLiteral("VACUUM FULL God") : QStringLiteral("VACUUM"));
+        Field &year = years.FieldNamed(QStringLiteral("Год"));
+        while (year.AsInt() != c.year)
+            years.ToNext();
+        QString said;
+        try {
+            if (c.edit == std::string("delete")) {
+                years.DeleteRecord();
+            } else {
+                years.StartEdit();
+                year.setAsText(QString::fromUtf8(c.edit));
+                years.PostRecord();
+            }
+        } catch (const Error &e) {
+            said = e.message();
+        }
+        EXPECT_EQ(said.contains(QStringLiteral("другом компьютере")), c.refused)
+            << said.toStdString();
+        EXPECT_EQ(scalar(onServer()
+                             ? QStringLiteral("SELECT string_agg(Год::text, ' ' ORDER BY "
+                                              "Год) FROM God WHERE Год < 1933")
+                             : QStringLiteral("SELECT group_concat(Год, ' ') FROM (SELECT "
+                                              "Год FROM God WHERE Год < 1933 ORDER BY Год)")),
+                  QString::fromUtf8(c.stored));
     }
 }
 

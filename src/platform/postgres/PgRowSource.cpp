@@ -283,6 +283,30 @@ QString PgRowSource::unchangedCondition(int versionAt, const std::vector<int> &c
     return QStringLiteral(" AND (%1 OR (%2))").arg(sameVersion, same.join(QStringLiteral(" AND ")));
 }
 
+std::vector<int> PgRowSource::tableColumns() const
+{
+    std::vector<int> columns;
+    for (size_t i = 0; i < m_columns.size(); ++i) {
+        if (!m_columns[i].origin.isEmpty())
+            columns.push_back(int(i));
+    }
+    return columns;
+}
+
+QString PgRowSource::equalRowCondition(int placeAt, int valuesAt) const
+{
+    QStringList same;
+    for (int column : tableColumns()) {
+        same << QStringLiteral("%1 IS NOT DISTINCT FROM $%2")
+                    .arg(quoteIdentifier(m_columns[size_t(column)].origin))
+                    .arg(valuesAt++);
+    }
+    return QStringLiteral("ctid = (SELECT ctid FROM %1 WHERE %2 ORDER BY ctid = $%3::tid DESC "
+                          "LIMIT 1 FOR UPDATE)")
+        .arg(m_table, same.join(QStringLiteral(" AND ")))
+        .arg(placeAt);
+}
+
 RowId PgRowSource::update(const RowId &id, const RowCells &read, const std::vector<int> &columns,
                           const std::vector<Value> &values, const RowReader &stored)
 {
@@ -300,16 +324,21 @@ RowId PgRowSource::update(const RowId &id, const RowCells &read, const std::vect
         }
         // The key finds the row; it is written when its version is still the one read or, when
         // another computer changed it since, while what this write compares is still as read.
-        std::vector<int> compared = comparedColumns(m_columns, columns);
-        const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3%4")
-                                .arg(m_table, assignments.join(QStringLiteral(", ")),
-                                     keyCondition(keyAt), unchangedCondition(keyAt + 1, compared));
+        // A row without a key is the one still equal to what was read.
+        const bool keyless = m_keyColumn.isEmpty();
+        std::vector<int> compared = keyless ? tableColumns() : comparedColumns(m_columns, columns);
+        const QString where = keyless
+                                  ? equalRowCondition(keyAt, keyAt + 1)
+                                  : keyCondition(keyAt) + unchangedCondition(keyAt + 1, compared);
+        const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3")
+                                .arg(m_table, assignments.join(QStringLiteral(", ")), where);
         m_updated = {columns, std::move(compared), sql};
     }
     std::vector<Value> parameters = values;
     parameters.push_back(keyParameter(id.key));
-    if (m_versioned) {
-        parameters.push_back(Value(QString::number(id.version)));
+    if (m_keyColumn.isEmpty() || m_versioned) {
+        if (!m_keyColumn.isEmpty())
+            parameters.push_back(Value(QString::number(id.version)));
         for (int column : m_updated.compared)
             parameters.push_back(cellValue(read, column));
     }
@@ -351,14 +380,21 @@ qint64 PgRowSource::insert(const std::vector<int> &columns, const std::vector<Va
     return keyOf(result, 0, 0);
 }
 
-void PgRowSource::remove(const RowId &id, const RowCells &)
+void PgRowSource::remove(const RowId &id, const RowCells &read)
 {
     std::vector<Value> parameters = {keyParameter(id.key)};
-    if (m_versioned)
-        parameters.push_back(Value(QString::number(id.version)));
-    const PgResult result = m_db->exec(QStringLiteral("DELETE FROM %1 WHERE %2%3")
-                                           .arg(m_table, keyCondition(1), versionCondition(2)),
-                                       parameters);
+    QString where;
+    if (m_keyColumn.isEmpty()) {
+        for (int column : tableColumns())
+            parameters.push_back(cellValue(read, column));
+        where = equalRowCondition(1, 2);
+    } else {
+        if (m_versioned)
+            parameters.push_back(Value(QString::number(id.version)));
+        where = keyCondition(1) + versionCondition(2);
+    }
+    const PgResult result =
+        m_db->exec(QStringLiteral("DELETE FROM %1 WHERE %2").arg(m_table, where), parameters);
     if (qstrcmp(PQcmdTuples(result.get()), "0") == 0)
         throw RowChangedElsewhere();
 }
