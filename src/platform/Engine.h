@@ -118,6 +118,8 @@ public:
 
     virtual const std::vector<SourceColumn> &columns() const = 0;
     virtual bool isModifiable() const = 0;
+    // The table its rows are written to, as the engine names it; empty when they are not.
+    virtual QString writtenTable() const = 0;
 
     // Reads every row in the engine's order.
     virtual void readAll(const RowReader &reader) = 0;

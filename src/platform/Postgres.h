@@ -219,6 +219,7 @@ public:
 
     const std::vector<SourceColumn> &columns() const override { return m_columns; }
     bool isModifiable() const override { return !m_table.isEmpty() && !m_readOnly; }
+    QString writtenTable() const override { return m_table; }
     void readAll(const RowReader &reader) override;
     bool fetch(qint64 key, const RowReader &reader) override;
     RowId update(const RowId &id, const RowCells &read, const std::vector<int> &columns,

@@ -1,5 +1,7 @@
 #include "Connection.h"
 
+#include "RecordSet.h"
+
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
 #include "platform/Files.h"
@@ -159,4 +161,30 @@ void Connection::snapshot(const QString &file)
 {
     const std::unique_ptr<RegisterCopier::Target> target = RegisterCopier::newFile(file);
     RegisterCopier::copy(engine(), *target);
+}
+
+void Connection::attach(RecordSet *set)
+{
+    m_sets.push_back(set);
+}
+
+void Connection::detach(RecordSet *set)
+{
+    std::erase(m_sets, set);
+}
+
+void Connection::rowStored(const RecordSet &from, qint64 keyAsRead, int row)
+{
+    for (RecordSet *set : m_sets) {
+        if (set != &from)
+            set->takeStoredRow(from, keyAsRead, row);
+    }
+}
+
+void Connection::rowDeleted(const RecordSet &from, qint64 key)
+{
+    for (RecordSet *set : m_sets) {
+        if (set != &from)
+            set->dropDeletedRow(from, key);
+    }
 }

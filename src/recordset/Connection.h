@@ -6,8 +6,10 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class Engine;
+class RecordSet;
 
 // The one connection of the program to its register: the database file, or, when a server is
 // given (a libpq connection string or URI), the register in a PostgreSQL database. It opens on
@@ -59,7 +61,16 @@ public:
     // and true, while closed or when the file cannot be written.
     bool checkpointUnlessBusy();
 
+    // The record sets open on this connection. The program is one computer: a row one of them
+    // stored or deleted is taken by every other that holds it, so none takes this program's
+    // own change for another computer's.
+    void attach(RecordSet *set);
+    void detach(RecordSet *set);
+    void rowStored(const RecordSet &from, qint64 keyAsRead, int row);
+    void rowDeleted(const RecordSet &from, qint64 key);
+
 private:
+    std::vector<RecordSet *> m_sets;
     QString m_fileName;
     QString m_server;
     std::unique_ptr<Engine> m_engine;

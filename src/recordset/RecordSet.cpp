@@ -39,13 +39,16 @@ QString SqlLines::text() const
 
 RecordSet::RecordSet(QString name, Connection &connection, Kind kind)
     : m_name(std::move(name)), m_connection(&connection), m_kind(kind), m_sql(*this)
-{}
+{
+    m_connection->attach(this);
+}
 
 RecordSet::~RecordSet()
 {
     // Closing at the end drops a pending change without writing it; nobody is told any more.
     m_links.clear();
     close();
+    m_connection->detach(this);
 }
 
 void RecordSet::fail(const QString &message) const
@@ -183,6 +186,7 @@ void RecordSet::open()
     }
     m_rows = std::move(records);
     m_arena = std::move(arena);
+    rowsMoved();
     const std::vector<SourceColumn> &columns = m_source->columns();
     for (const SourceColumn &column : columns)
         m_fields.push_back(std::make_unique<Field>(*this, FieldCount(), column));
@@ -215,6 +219,7 @@ void RecordSet::close()
         return;
     dropPending();
     m_rows.clear();
+    rowsMoved();
     m_arena = RecordArena();
     m_fields.clear();
     m_source.reset();
@@ -361,6 +366,7 @@ void RecordSet::startInserting(bool append)
     // The ordinal is never reused while the result is held, even after deletions: sorting finds
     // the record that was current by it.
     m_rows.insert(m_rows.begin() + at, m_arena.blank(FieldCount(), m_nextOrdinal++));
+    rowsMoved();
     m_current = at;
     // Not a move: the beginning and end flags keep what they were. So a walk "until AtEnd" over
     // an empty table never visits the blank record, and one appended by Down on the last row
@@ -439,11 +445,13 @@ void RecordSet::PostRecord()
             m_arena.release(blank);
         else
             row = m_arena.replace(row, RowId{key, 0}, m_assignedColumns, m_assignedValues);
+        rowsMoved();
     } else {
         // What another computer changed meanwhile and this post kept comes back with the row
         // as stored; otherwise the record is the row as read with this post's values.
         const Record read = m_arena.at(row);
         const quint32 ordinal = read.ordinal();
+        const qint64 keyAsRead = read.key();
         std::optional<RecordArena::Handle> storedRow;
         RowId stored;
         try {
@@ -465,6 +473,9 @@ void RecordSet::PostRecord()
         } else {
             row = m_arena.replace(row, stored, m_assignedColumns, m_assignedValues);
         }
+        if (stored.key != keyAsRead)
+            rowsMoved(); // a row known by its place moved with the change
+        m_connection->rowStored(*this, keyAsRead, m_current);
     }
     m_arena.packIfWasteful(m_rows);
     dropPending();
@@ -479,6 +490,7 @@ void RecordSet::CancelRecord()
     if (m_state == State::Inserting) {
         m_arena.release(handle(m_current));
         m_rows.erase(m_rows.begin() + m_current);
+        rowsMoved();
         m_current = m_rowBeforeInsert;
     }
     dropPending();
@@ -498,8 +510,11 @@ void RecordSet::DeleteRecord()
     requireModifiable();
     const Record read = record(m_current);
     m_source->remove(read.id(), RecordCells(read));
+    const qint64 deleted = read.key();
     m_arena.release(handle(m_current));
     m_rows.erase(m_rows.begin() + m_current);
+    rowsMoved();
+    m_connection->rowDeleted(*this, deleted);
     m_current = std::min(m_current, rowCount() - 1);
     dropPending();
     setState(State::Browsing);

@@ -11,6 +11,8 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
+#include <unordered_map>
 #include <vector>
 
 class Connection;
@@ -122,6 +124,12 @@ public:
     void attach(DataLink *link);
     void detach(DataLink *link);
 
+    // Used by the connection: another record set of this program stored the row it held as
+    // `keyAsRead` (now its row `row`), or deleted it. A copy of that row held here takes the
+    // values stored, by column, and their version, unless it is being edited.
+    void takeStoredRow(const RecordSet &from, qint64 keyAsRead, int row);
+    void dropDeletedRow(const RecordSet &from, qint64 key);
+
     // Used by fields.
     void checkWritable(const Field &field);
     void assignValue(Field &field, Value value);
@@ -149,6 +157,12 @@ private:
     bool empty() const { return m_rows.empty(); }
     // Where the record with this ordinal now stands, looking near `hint` first; -1 if gone.
     int rowOfOrdinal(quint32 ordinal, int hint) const;
+    // Where the record of this key stands; -1 when none is held.
+    int rowOfKey(qint64 key) const;
+    // The rows were added, removed or reordered: positions by key are found anew.
+    void rowsMoved() { m_positionsByKey.reset(); }
+    // Whether the rows of `other` are written to the same table.
+    bool sharesTableWith(const RecordSet &other) const;
 
     template <typename Method, typename... Args> void notify(Method method, Args &&...args);
 
@@ -174,6 +188,8 @@ private:
     // The values assigned since editing began, in the order first assigned.
     std::vector<int> m_assignedColumns;
     std::vector<Value> m_assignedValues;
+
+    mutable std::optional<std::unordered_map<qint64, int>> m_positionsByKey;
 
     DataLinks m_links;
     int m_controlsDisabled = 0;

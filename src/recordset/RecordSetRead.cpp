@@ -132,6 +132,7 @@ void RecordSet::applySortOrder()
     for (size_t i : order)
         sorted.push_back(m_rows[i]);
     m_rows = std::move(sorted);
+    rowsMoved();
 }
 
 void RecordSet::Reread()
@@ -151,6 +152,7 @@ void RecordSet::Reread()
 
     m_rows = std::move(fresh);
     m_arena = std::move(freshArena);
+    rowsMoved();
     applySortOrder();
 
     if (!CanModify()) {
@@ -198,6 +200,7 @@ bool RecordSet::RefreshRecord()
     }
     m_arena.release(row);
     m_rows.erase(m_rows.begin() + m_current);
+    rowsMoved();
     const bool wasLast = m_current >= rowCount();
     resynchronise();
     m_atEnd = wasLast && !empty();

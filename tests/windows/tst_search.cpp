@@ -174,7 +174,7 @@ TEST_F(SearchTest, BeforeAnyMonthTheSearchFindsNothingAndResetThenFindRepeats)
     EXPECT_EQ(namesIn(frmMain->dbgrd2), QStringList{QStringLiteral("m11")});
 }
 
-TEST_F(SearchTest, AnEditInTheMonthGridReachesMain)
+TEST_F(SearchTest, AnEditInTheMonthGridReachesMainAndItsGrid)
 {
     pick(3);
     find();
@@ -191,6 +191,21 @@ TEST_F(SearchTest, AnEditInTheMonthGridReachesMain)
               QStringLiteral("3"));
     EXPECT_EQ(stored(QStringLiteral("SELECT count(*) FROM Main WHERE ФИО = 'm3'")),
               QStringLiteral("0"));
+
+    // The program is one computer: the main grid shows the change at once, and changing the
+    // person again there is not taken for a change by another computer.
+    EXPECT_EQ(namesIn(frmMain->dbgrd1).value(2), QStringLiteral("Иванов"));
+    frmMain->dbgrd1->setFocus();
+    for (Qt::Key key : {Qt::Key_PageUp, Qt::Key_Down, Qt::Key_Down, Qt::Key_Home})
+        QTest::keyClick(frmMain->dbgrd1, key);
+    for (const QChar c : QStringLiteral("Петров"))
+        QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_unknown, QString(c),
+                            Qt::NoModifier);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    catchUp();
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join(u'\n').toStdString();
+    EXPECT_EQ(stored(QStringLiteral("SELECT Месяц FROM Main WHERE ФИО = 'Петров'")),
+              QStringLiteral("3"));
 }
 
 TEST_F(SearchTest, ARefusedStatementIsShownAndTheListStaysClosed)
