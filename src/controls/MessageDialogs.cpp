@@ -1,5 +1,7 @@
 #include "MessageDialogs.h"
 
+#include "ConflictWindow.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -126,4 +128,11 @@ QString MessageDialogs::chooseFile(const QString &title, const QString &filter)
 {
     return QFileDialog::getOpenFileName(QApplication::activeWindow(), title, QDir::homePath(),
                                         filter);
+}
+
+ConflictChoice MessageDialogs::resolveConflict(const ConflictView &view)
+{
+    ConflictWindow window(view, QApplication::activeWindow());
+    window.exec();
+    return window.choice();
 }

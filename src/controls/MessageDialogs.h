@@ -24,6 +24,7 @@ public:
     void showFatal(const QString &caption, const QString &text) override;
     std::optional<QString> askPassword(const QString &question) override;
     QString chooseFile(const QString &title, const QString &filter) override;
+    ConflictChoice resolveConflict(const ConflictView &view) override;
 
 private:
     bool m_waitCursor = false;

@@ -4,6 +4,39 @@
 
 #include <chrono>
 #include <optional>
+#include <vector>
+
+// A change refused because another computer changed or deleted the row since this one read it:
+// what the person at this computer is shown to choose from.
+struct ConflictView
+{
+    enum class Kind {
+        Changed,       // a post, where the other changed what it writes
+        Deleted,       // a post, where the other deleted the row
+        DeleteRefused, // a deletion, where the other changed the row
+    };
+    struct Field
+    {
+        QString name;
+        QString was;    // as this computer read it
+        QString theirs; // as the other computer stored it
+        QString yours;  // as typed here
+    };
+    Kind kind = Kind::Changed;
+    QString who;                  // the person (or the row) it is about
+    std::vector<Field> conflicts; // both changed these
+    std::vector<Field> kept;      // the other computer's other changes, kept
+};
+
+enum class ConflictChoice {
+    SaveMine,     // «Сохранить моё»
+    TakeTheirs,   // «Оставить как на другом компьютере»
+    KeepEditing,  // «Вернуться к правке»
+    SaveAsNew,    // «Сохранить как новую запись»
+    DontSave,     // «Не сохранять»
+    DeleteAnyway, // «Удалить всё равно»
+    DontDelete,   // «Не удалять»
+};
 
 // Every message box and question of the program goes through this service, so that tests can
 // put a recorder in its place and nothing ever blocks them.
@@ -42,6 +75,21 @@ public:
         (void)where;
         (void)waited;
         (void)connecting;
+    }
+
+    // Shows a refused change and gives what the person chose. A service that cannot ask gives
+    // the choice that overwrites nothing: keep editing, leave a deleted row deleted, keep a row.
+    virtual ConflictChoice resolveConflict(const ConflictView &view)
+    {
+        switch (view.kind) {
+        case ConflictView::Kind::Changed:
+            return ConflictChoice::KeepEditing;
+        case ConflictView::Kind::Deleted:
+            return ConflictChoice::DontSave;
+        case ConflictView::Kind::DeleteRefused:
+            break;
+        }
+        return ConflictChoice::DontDelete;
     }
 
     // Asks for a file to open, with the file dialog; empty when declined. A service that cannot

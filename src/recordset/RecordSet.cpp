@@ -465,7 +465,11 @@ void RecordSet::PostRecord()
             // A commit that failed after the row was read back stored nothing.
             if (storedRow)
                 m_arena.release(*storedRow);
-            throw;
+            try {
+                throw;
+            } catch (const RowChangedElsewhere &) {
+                refuse(false);
+            }
         }
         if (storedRow) {
             m_arena.release(row);
@@ -509,7 +513,11 @@ void RecordSet::DeleteRecord()
         fail(QStringLiteral("Cannot perform this operation on an empty dataset"));
     requireModifiable();
     const Record read = record(m_current);
-    m_source->remove(read.id(), RecordCells(read));
+    try {
+        m_source->remove(read.id(), RecordCells(read));
+    } catch (const RowChangedElsewhere &) {
+        refuse(true);
+    }
     const qint64 deleted = read.key();
     m_arena.release(handle(m_current));
     m_rows.erase(m_rows.begin() + m_current);

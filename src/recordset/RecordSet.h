@@ -5,6 +5,8 @@
 #include "Field.h"
 #include "Record.h"
 
+#include "platform/Dialogs.h"
+#include "platform/Error.h"
 #include "platform/Values.h"
 
 #include <QString>
@@ -124,6 +126,11 @@ public:
     void attach(DataLink *link);
     void detach(DataLink *link);
 
+    // Carries out what the person chose about a refused change of the current record (see
+    // RecordConflict). Fails as the operation it starts does, with a RecordConflict again when
+    // the row changed once more.
+    void resolveConflict(ConflictView::Kind kind, ConflictChoice choice);
+
     // Used by the connection: another record set of this program stored the row it held as
     // `keyAsRead` (now its row `row`), or deleted it. A copy of that row held here takes the
     // values stored, by column, and their version, unless it is being edited.
@@ -157,6 +164,17 @@ private:
     bool empty() const { return m_rows.empty(); }
     // Where the record with this ordinal now stands, looking near `hint` first; -1 if gone.
     int rowOfOrdinal(quint32 ordinal, int hint) const;
+    // What the window about a refused change of the current record shows: its values as read,
+    // as stored now (none: deleted) and as typed.
+    ConflictView conflictView(ConflictView::Kind kind) const;
+    // The record in editing is compared from now on against the row as stored now; what was
+    // typed stays pending. False when the row is gone.
+    bool rebaseOnStored();
+    // After the engine refused a post or deletion of the current record: throws its
+    // RecordConflict, telling a deleted row from a changed one. Returns for a deletion of a row
+    // already gone: what the person wanted is done.
+    void refuse(bool deleting);
+
     // Where the record of this key stands; -1 when none is held.
     int rowOfKey(qint64 key) const;
     // The rows were added, removed or reordered: positions by key are found anew.
@@ -196,6 +214,21 @@ private:
     // What the watchers missed while disabled.
     bool m_missedData = false;
     bool m_missedLayout = false;
+};
+
+// A post or deletion of a record refused because another computer changed or deleted its row
+// since it was read: what to show, and the record set to resolve it on. Still a
+// RowChangedElsewhere, with its message, for whoever does not ask the person.
+class RecordConflict : public RowChangedElsewhere
+{
+public:
+    RecordConflict(RecordSet &set, ConflictView view) : m_set(&set), m_view(std::move(view)) {}
+    RecordSet &set() const { return *m_set; }
+    const ConflictView &view() const { return m_view; }
+
+private:
+    RecordSet *m_set;
+    ConflictView m_view;
 };
 
 // Disables the record set's controls for its lifetime; enable() ends it early and reports a

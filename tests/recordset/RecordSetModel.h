@@ -223,7 +223,8 @@ public:
         }
         if (rows.empty())
             return {QStringLiteral("tblMain: Cannot perform this operation on an empty dataset")};
-        if (changedSinceRead(rows[size_t(current)]))
+        // A row already gone is deleted as asked; one changed since it was read is refused.
+        if (file.count(rows[size_t(current)].key) && changedSinceRead(rows[size_t(current)]))
             return {RowChangedElsewhere().message()};
         file.erase(rows[size_t(current)].key);
         rows.erase(rows.begin() + current);

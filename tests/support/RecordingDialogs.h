@@ -56,6 +56,18 @@ public:
         return reply;
     }
 
+    std::vector<ConflictView> conflicts; // what each conflict window showed
+    std::deque<ConflictChoice> choices;  // the person's choices, one per window; then the safe one
+    ConflictChoice resolveConflict(const ConflictView &view) override
+    {
+        conflicts.push_back(view);
+        if (choices.empty())
+            return Dialogs::resolveConflict(view);
+        const ConflictChoice choice = choices.front();
+        choices.pop_front();
+        return choice;
+    }
+
     QString chooseFile(const QString &title, const QString &) override
     {
         fileQuestions << title;

@@ -5,6 +5,8 @@
 // two calculations never mix their years. A lock another computer holds ends the wait with a
 // message once it has waited its limit, and a lock released sooner lets the save go on. A search
 // statement never runs a second statement or changes data.
+#include "ProgramFixture.h"
+#include "Processes.h"
 #include "TempDatabase.h"
 #include "TestServer.h"
 #include "platform/Error.h"
@@ -13,7 +15,16 @@
 #include "recordset/RecordSet.h"
 #include "service/AgeCalculation.h"
 
+#include "controls/ConflictWindow.h"
+#include "controls/DBGrid.h"
+#include "controls/DBNavigator.h"
+#include "windows/DataModule.h"
+#include "windows/MainWindow.h"
+
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QPushButton>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -311,3 +322,127 @@ INSTANTIATE_TEST_SUITE_P(Engines, TwoComputers, ::testing::Values(false, true),
                          [](const auto &info) {
                              return info.param ? std::string("Server") : std::string("File");
                          });
+
+// The program on a file another program changes: a refused change opens the conflict window, and
+// each choice, made there, does what it says.
+class ConflictTest : public ProgramTest
+{
+protected:
+    ConflictTest()
+    {
+        exec(QStringLiteral(
+            "INSERT INTO Main (ФИО, Год) VALUES ('Иванов', 1980), ('Сидоров', 1970)"));
+        startProgram();
+        catchUp();
+    }
+    void press(DBNavigator::Button button)
+    {
+        QTest::mouseClick(frmMain->dbnvgr1->button(button), Qt::LeftButton);
+    }
+    // Down in the grid: leaving the row saves it.
+    void leaveTheRow() { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down); }
+    // Types a new name over Иванов's in the main grid.
+    void rename(const QString &name)
+    {
+        frmMain->dbgrd1->setFocus();
+        for (Qt::Key key : {Qt::Key_PageUp, Qt::Key_Home})
+            QTest::keyClick(frmMain->dbgrd1, key);
+        for (const QChar c : name)
+            QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_unknown,
+                                QString(c), Qt::NoModifier);
+    }
+};
+
+TEST_F(ConflictTest, EachChoiceOfTheConflictWindowDoesWhatItSays)
+{
+    using Kind = ConflictView::Kind;
+    const struct
+    {
+        const char *other; // by another program, once the register is shown
+        bool deleting; // then this one deletes Иванов, or renames him Петров and saves
+        ConflictChoice choice;
+        Kind shown;
+        const char *stored; // the names in the register afterwards
+        bool editing;
+    } cases[] = {
+        {"UPDATE Main SET ФИО = 'Другой', Год = 1981 WHERE Код = 1", false,
+         ConflictChoice::SaveMine, Kind::Changed, "Петров/1981 Сидоров/1970", false},
+        {"UPDATE Main SET ФИО = 'Другой' WHERE Код = 1", false, ConflictChoice::TakeTheirs,
+         Kind::Changed, "Другой/1980 Сидоров/1970", false},
+        {"UPDATE Main SET ФИО = 'Другой' WHERE Код = 1", false, ConflictChoice::KeepEditing,
+         Kind::Changed, "Другой/1980 Сидоров/1970", true},
+        {"DELETE FROM Main WHERE Код = 1", false, ConflictChoice::SaveAsNew, Kind::Deleted,
+         "Сидоров/1970 Петров/1980", false},
+        {"DELETE FROM Main WHERE Код = 1", false, ConflictChoice::DontSave, Kind::Deleted,
+         "Сидоров/1970", false},
+        {"UPDATE Main SET Год = 1990 WHERE Код = 1", true, ConflictChoice::DeleteAnyway,
+         Kind::DeleteRefused, "Сидоров/1970", false},
+        {"UPDATE Main SET Год = 1990 WHERE Код = 1", true, ConflictChoice::DontDelete,
+         Kind::DeleteRefused, "Иванов/1990 Сидоров/1970", false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.other + std::string(c.deleting ? ", delete" : ", rename"));
+        if (DM->tblMain.isEditing())
+            press(DBNavigator::nbCancel);
+        exec(QStringLiteral("DELETE FROM Main WHERE Код > 2; DELETE FROM Main; INSERT INTO Main "
+                            "(Код, ФИО, Год) VALUES (1, 'Иванов', 1980), (2, 'Сидоров', 1970)"));
+        press(DBNavigator::nbRefresh);
+        exec(QString::fromUtf8(c.other));
+        dialogs.conflicts.clear();
+        dialogs.choices = {c.choice};
+        if (c.deleting) {
+            frmMain->dbgrd1->setFocus();
+            QTest::keyClick(frmMain->dbgrd1, Qt::Key_PageUp);
+            press(DBNavigator::nbDelete);
+        } else {
+            rename(QStringLiteral("Петров"));
+            leaveTheRow();
+        }
+        ASSERT_EQ(dialogs.conflicts.size(), 1u);
+        EXPECT_EQ(dialogs.conflicts[0].kind, c.shown);
+        EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join(u'\n').toStdString();
+        EXPECT_EQ(stored(QStringLiteral("SELECT group_concat(ФИО || '/' || Год, ' ') FROM (SELECT "
+                                        "* FROM Main ORDER BY Код)")),
+                  QString::fromUtf8(c.stored));
+        EXPECT_EQ(DM->tblMain.isEditing(), c.editing);
+        if (c.editing) {
+            // Kept editing, now against the row as stored: saving again stores what was typed.
+            leaveTheRow();
+            EXPECT_EQ(dialogs.conflicts.size(), 1u);
+            EXPECT_EQ(stored(QStringLiteral("SELECT ФИО FROM Main WHERE Код = 1")),
+                      QStringLiteral("Петров"));
+        }
+    }
+}
+
+// What the window shows of a change both made: the name as read, as the other stored it and as
+// typed here; the other's change of something else as kept.
+TEST_F(ConflictTest, TheWindowShowsBothChangesAndWhatTheOtherChangedElse)
+{
+    exec(QStringLiteral("UPDATE Main SET ФИО = 'Другой', Год = 1981 WHERE Код = 1"));
+    rename(QStringLiteral("Петров"));
+    leaveTheRow();
+    ASSERT_EQ(dialogs.conflicts.size(), 1u);
+    const ConflictView &view = dialogs.conflicts[0];
+    EXPECT_EQ(view.who, QStringLiteral("Иванов"));
+    ASSERT_EQ(view.conflicts.size(), 1u);
+    EXPECT_EQ(view.conflicts[0].was + u'/' + view.conflicts[0].theirs + u'/' +
+                  view.conflicts[0].yours,
+              QStringLiteral("Иванов/Другой/Петров"));
+    ASSERT_EQ(view.kept.size(), 1u);
+    EXPECT_EQ(view.kept[0].was + u'/' + view.kept[0].theirs, QStringLiteral("1980/1981"));
+
+    // The window itself, by the keyboard: Esc keeps editing; Tab goes from the default choice to
+    // the next, and Enter takes it.
+    ConflictWindow escaped(view);
+    escaped.show();
+    QTest::keyClick(&escaped, Qt::Key_Escape);
+    EXPECT_EQ(escaped.choice(), ConflictChoice::KeepEditing);
+    ConflictWindow chosen(view);
+    chosen.show();
+    QApplication::setActiveWindow(&chosen);
+    EXPECT_EQ(QApplication::focusWidget(), chosen.button(ConflictChoice::KeepEditing));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(chosen.choice(), ConflictChoice::SaveMine);
+}
