@@ -206,6 +206,13 @@ TEST_F(SearchTest, AnEditInTheMonthGridReachesMainAndItsGrid)
     EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join(u'\n').toStdString();
     EXPECT_EQ(stored(QStringLiteral("SELECT Месяц FROM Main WHERE ФИО = 'Петров'")),
               QStringLiteral("3"));
+    // A person deleted in the month list leaves the main grid at once.
+    ASSERT_EQ(namesIn(frmMain->dbgrd2).value(frmMain->dbgrd2->currentCell().row()),
+              QStringLiteral("m3b"));
+    QTest::mouseClick(frmMain->dbnvgr2->button(DBNavigator::nbDelete), Qt::LeftButton);
+    EXPECT_EQ(stored(QStringLiteral("SELECT count(*) FROM Main WHERE ФИО = 'm3b'")),
+              QStringLiteral("0"));
+    EXPECT_FALSE(namesIn(frmMain->dbgrd1).contains(QStringLiteral("m3b")));
 }
 
 TEST_F(SearchTest, ARefusedStatementIsShownAndTheListStaysClosed)
