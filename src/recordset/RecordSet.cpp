@@ -461,15 +461,13 @@ void RecordSet::PostRecord()
                                      storedRow =
                                          m_arena.fromCells(cells, FieldCount(), id, ordinal);
                                  });
+        } catch (const RowChangedElsewhere &) {
+            refuse(false); // nothing was read back: the engine changed nothing
         } catch (...) {
             // A commit that failed after the row was read back stored nothing.
             if (storedRow)
                 m_arena.release(*storedRow);
-            try {
-                throw;
-            } catch (const RowChangedElsewhere &) {
-                refuse(false);
-            }
+            throw;
         }
         if (storedRow) {
             m_arena.release(row);
