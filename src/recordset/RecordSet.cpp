@@ -73,17 +73,6 @@ void RecordSet::requireModifiable() const
         fail(QStringLiteral("Cannot modify a read-only dataset"));
 }
 
-template <typename Method, typename... Args> void RecordSet::notify(Method method, Args &&...args)
-{
-    if (m_controlsDisabled > 0) {
-        m_missedData = true;
-        if constexpr (std::is_same_v<Method, decltype(&DataLink::layoutChanged)>)
-            m_missedLayout = m_missedLayout || method == &DataLink::layoutChanged;
-        return;
-    }
-    m_links.tell(method, std::forward<Args>(args)...);
-}
-
 void RecordSet::DisableControls()
 {
     if (m_controlsDisabled == 0 && isEditing())

@@ -14,6 +14,7 @@
 
 #include <memory>
 #include <optional>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -215,6 +216,18 @@ private:
     bool m_missedData = false;
     bool m_missedLayout = false;
 };
+
+// Defined here, since every part of the record set tells its watchers.
+template <typename Method, typename... Args> void RecordSet::notify(Method method, Args &&...args)
+{
+    if (m_controlsDisabled > 0) {
+        m_missedData = true;
+        if constexpr (std::is_same_v<Method, decltype(&DataLink::layoutChanged)>)
+            m_missedLayout = m_missedLayout || method == &DataLink::layoutChanged;
+        return;
+    }
+    m_links.tell(method, std::forward<Args>(args)...);
+}
 
 // A post or deletion of a record refused because another computer changed or deleted its row
 // since it was read: what to show, and the record set to resolve it on. Still a
