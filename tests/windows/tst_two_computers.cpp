@@ -16,6 +16,7 @@
 #include "service/AgeCalculation.h"
 
 #include "controls/ConflictWindow.h"
+#include "controls/DBEdit.h"
 #include "controls/DBGrid.h"
 #include "controls/DBNavigator.h"
 #include "windows/DataModule.h"
@@ -23,6 +24,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -405,6 +407,10 @@ TEST_F(ConflictTest, EachChoiceOfTheConflictWindowDoesWhatItSays)
                                         "* FROM Main ORDER BY Код)")),
                   QString::fromUtf8(c.stored));
         EXPECT_EQ(DM->tblMain.isEditing(), c.editing);
+        if (c.choice == ConflictChoice::TakeTheirs) {
+            catchUp();
+            EXPECT_EQ(frmMain->dbedt1->text(), QStringLiteral("Другой")) << "the row as stored";
+        }
         if (c.editing) {
             // Kept editing, now against the row as stored: saving again stores what was typed.
             leaveTheRow();
