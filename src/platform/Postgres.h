@@ -262,7 +262,8 @@ private:
         std::vector<int> columns;
         std::vector<int> compared; // comparedColumns of them
         QString sql;
-    } m_updated; // the UPDATE last made, for the columns it writes
+        QString byVersion; // the same, for a post sent ahead: the row's version alone
+    } m_updated;           // the UPDATE last made, for the columns it writes
     std::vector<SourceColumn> m_columns;
     std::vector<unsigned> m_types;       // the server's type of each column
     PgTable m_catalogue;                 // of a table

@@ -176,6 +176,7 @@ void RecordSet::open()
     m_rows = std::move(records);
     m_arena = std::move(arena);
     rowsMoved();
+    m_writtenTable = m_source->writtenTable();
     const std::vector<SourceColumn> &columns = m_source->columns();
     for (const SourceColumn &column : columns)
         m_fields.push_back(std::make_unique<Field>(*this, FieldCount(), column));
@@ -212,6 +213,7 @@ void RecordSet::close()
     m_arena = RecordArena();
     m_fields.clear();
     m_source.reset();
+    m_writtenTable.clear();
     m_current = -1;
     m_atBeginning = m_atEnd = true;
     m_sortOrder.clear();

@@ -193,6 +193,7 @@ private:
     State m_state = State::Closed;
 
     std::unique_ptr<RowSource> m_source;     // while open
+    QString m_writtenTable;                  // the table its rows are written to, while open
     std::vector<RecordArena::Handle> m_rows; // rows of m_arena, in the order shown
     RecordArena m_arena;
     std::vector<std::unique_ptr<Field>> m_fields;

@@ -7,11 +7,11 @@
 
 bool RecordSet::sharesTableWith(const RecordSet &other) const
 {
-    if (!Active() || !other.Active() || this == &other)
+    // Asked for every row a walk stores: the cheap tests first.
+    if (m_writtenTable.isEmpty() || this == &other)
         return false;
-    const QString table = m_source->writtenTable();
-    return !table.isEmpty() &&
-           table.compare(other.m_source->writtenTable(), Qt::CaseInsensitive) == 0;
+    return m_writtenTable == other.m_writtenTable ||
+           m_writtenTable.compare(other.m_writtenTable, Qt::CaseInsensitive) == 0;
 }
 
 int RecordSet::rowOfKey(qint64 key) const

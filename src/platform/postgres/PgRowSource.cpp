@@ -330,22 +330,27 @@ RowId PgRowSource::update(const RowId &id, const RowCells &read, const std::vect
         const QString where = keyless
                                   ? equalRowCondition(keyAt, keyAt + 1)
                                   : keyCondition(keyAt) + unchangedCondition(keyAt + 1, compared);
-        const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3")
-                                .arg(m_table, assignments.join(QStringLiteral(", ")), where);
-        m_updated = {columns, std::move(compared), sql};
+        const QString set = assignments.join(QStringLiteral(", "));
+        const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3").arg(m_table, set, where);
+        // Posts sent ahead of their answers (the age walk) name the version alone: a row changed
+        // since it was read is refused, and the walk reads that person again.
+        const QString byVersion =
+            QStringLiteral("UPDATE %1 SET %2 WHERE %3%4")
+                .arg(m_table, set, keyCondition(keyAt), versionCondition(keyAt + 1));
+        m_updated = {columns, std::move(compared), sql, byVersion};
     }
     std::vector<Value> parameters = values;
     parameters.push_back(keyParameter(id.key));
-    if (m_keyColumn.isEmpty() || m_versioned) {
-        if (!m_keyColumn.isEmpty())
-            parameters.push_back(Value(QString::number(id.version)));
-        for (int column : m_updated.compared)
-            parameters.push_back(cellValue(read, column));
-    }
+    if (!m_keyColumn.isEmpty() && m_versioned)
+        parameters.push_back(Value(QString::number(id.version)));
     if (m_db->pipelining() && !m_keyColumn.isEmpty()) {
         // The key stays what it was; the answer is checked when it comes.
-        m_db->post(m_updated.sql, parameters, id.key);
+        m_db->post(m_updated.byVersion, parameters, id.key);
         return {id.key, m_db->pipelineTransaction()};
+    }
+    if (m_keyColumn.isEmpty() || m_versioned) {
+        for (int column : m_updated.compared)
+            parameters.push_back(cellValue(read, column));
     }
     // The row as stored comes back with the answer: it holds whatever else was changed.
     const PgResult result =
