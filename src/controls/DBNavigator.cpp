@@ -154,6 +154,11 @@ void DBNavigator::BtnClick(Button which)
 {
     guarded([this, which] {
         RecordSet *set = recordSet();
+        // A register not reached at start-up is connected by the refresh button.
+        if (set && which == nbRefresh && set->waitsToOpen()) {
+            set->Reread();
+            return;
+        }
         if (!set || !set->Active())
             return;
         switch (which) {
@@ -208,7 +213,7 @@ void DBNavigator::refresh()
         modifiable && !editing,
         modifiable && editing,
         modifiable && editing,
-        modifiable,
+        modifiable || (isEnabled() && set && set->waitsToOpen()),
     };
     for (size_t i = 0; i < m_buttons.size(); ++i)
         m_buttons[i]->setEnabled(enabled[i]);

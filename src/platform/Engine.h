@@ -33,6 +33,9 @@ struct ServerAccess
     std::optional<QString> password; // one the person already gave in this run, kept in memory
     std::chrono::seconds answerLimit = defaultAnswerLimit;
     WaitObserver waiting;
+    // Told of a change the server stored although its answer was lost on the way, with the words
+    // for the person: the change is saved, and the connection was made again.
+    std::function<void(const QString &message)> stored;
 };
 
 // The server engine lives in a module of its own, loaded only when a register on a server is

@@ -5,7 +5,7 @@
 #include <exception>
 #include <string>
 
-// The one exception type of the program. It carries the message text that the error box shows;
+// The program's exception type. It carries the message text that the error box shows;
 // every layer raises it and every entry point from Qt catches it.
 class Error : public std::exception
 {
@@ -41,10 +41,10 @@ inline constexpr int lockWaitSeconds = 15;
 class RegisterBusy : public Error
 {
 public:
-    RegisterBusy()
-        : Error(QStringLiteral("Реестр занят на другом компьютере: он не освободился за %1 "
-                               "секунд, и ничего не сохранено. Попробуйте ещё раз немного позже")
-                    .arg(lockWaitSeconds))
+    explicit RegisterBusy(int waitedSeconds = lockWaitSeconds)
+        : Error(QStringLiteral("Реестр занят на другом компьютере: он не освободился за %1 с, и "
+                               "ничего не сохранено. Попробуйте ещё раз немного позже")
+                    .arg(waitedSeconds))
     {}
 };
 
@@ -74,10 +74,34 @@ public:
     using Error::Error;
 };
 
-// A server that did not answer within the program's limit: trying again at once would only wait as
-// long again.
-class ServerSilent : public Error
+// The connection to a server went (a network that failed or went silent, a restart) while a
+// statement was on its way: the next statement connects anew.
+class ConnectionLost : public Error
 {
 public:
     using Error::Error;
+};
+
+// A server that did not answer within the program's limit: trying again at once would only wait as
+// long again.
+class ServerSilent : public ConnectionLost
+{
+public:
+    using ConnectionLost::ConnectionLost;
+};
+
+// A change sent to a server whose answer was lost, and whose fate the program could not learn
+// afterwards: the server may or may not have stored it. `transaction` names it, so that the next
+// attempt can ask again before it writes anything twice.
+class OutcomeUnknown : public ConnectionLost
+{
+public:
+    OutcomeUnknown(QString message, quint64 transaction)
+        : ConnectionLost(std::move(message)), m_transaction(transaction)
+    {}
+
+    quint64 transaction() const noexcept { return m_transaction; }
+
+private:
+    quint64 m_transaction;
 };

@@ -76,8 +76,26 @@ public:
     // Runs a script of several statements (a schema), without parameters.
     void execScript(const QString &sql);
 
+    // A change in a transaction of its own, the statement and its COMMIT sent together. When the
+    // connection goes before their answer comes, the program connects again and asks the server
+    // what became of the transaction (see fateOf) before it says anything: committed, the
+    // person is told so through ServerAccess::stored, and the result is that of `afterLoss` (run
+    // with the transaction's row version as $1; no result when it is empty); not committed, it
+    // fails saying that nothing was saved; not to be learned, it fails with OutcomeUnknown.
+    // Within an open transaction it is exec(), the commit to come answering for it.
+    PgResult write(const QString &sql, const std::vector<Value> &parameters,
+                   const QString &afterLoss = QString());
+
+    // What became of a transaction this program sent: asked on a connection made anew, after
+    // the connection it ran on (when its backend still holds it open) is ended.
+    enum class Fate { Committed, NotCommitted, Unknown };
+    Fate fateOf(quint64 transaction);
+    // The version a transaction gives the rows it writes (xmin): the low half of its id.
+    static quint64 rowVersion(quint64 transaction) { return transaction & 0xffffffffu; }
+
     // A commit the server turned into a rollback (the transaction had failed), or one whose
-    // transaction went with a lost connection, fails: nothing of it is stored.
+    // transaction went with a lost connection, fails: nothing of it is stored. A COMMIT whose
+    // answer is lost is settled as a write's is.
     void beginTransaction() override;
     void commitTransaction() override;
     void rollbackTransaction() override;
@@ -103,8 +121,8 @@ public:
 
     void startPipeline();
     bool pipelining() const { return m_pipeline.has_value(); }
-    // The id of the transaction the pipeline's posts run in: the version of every row they write.
-    quint64 pipelineTransaction() const { return m_pipeline ? m_pipeline->transaction : 0; }
+    // The version of every row the pipeline's posts write: their transaction's.
+    quint64 pipelineTransaction() const { return m_pipeline ? rowVersion(m_transaction) : 0; }
     void post(const QString &sql, const std::vector<Value> &parameters, qint64 key);
     void settle();
 
@@ -138,7 +156,13 @@ private:
         std::optional<size_t> refused; // the first post refused
         QString refusal;
         bool changedElsewhere = false; // refused because its row was not as read
-        quint64 transaction = 0;
+    };
+    // A connection given up while its transaction was open: its backend may still hold the
+    // transaction (and its locks) until it notices, so the next connection ends it.
+    struct Abandoned
+    {
+        int backend;
+        quint64 transaction;
     };
 
     using Clock = std::chrono::steady_clock;
@@ -158,14 +182,25 @@ private:
     QString refusal(const pg_result *result) const;
     [[noreturn]] void fail(const QString &reason) const;
     [[noreturn]] void loseConnection(const pg_result *result = nullptr);
+    // Closes the connection; a transaction it held is noted as abandoned.
+    void dropConnection();
     void reconnectIfLost();
+    // A connection the server closed while it was idle (a restart) is found before anything is
+    // sent on it: nothing was lost, so it is made again without a word.
+    bool closedWhileIdle();
+    void endAbandoned();
+    // Sends the statement and COMMIT together and reads both answers.
+    PgResult execThenCommit(const QString &sql, const std::vector<Value> &parameters);
+    // After a lost connection's write of `transaction`: says the outcome, or fails with it.
+    void settleLost(quint64 transaction, const QString &reason);
     QByteArray prepared(const QString &sql, int parameters);
     void send(size_t post);
     // Sends what is buffered and reads what has come; with `drain`, until every answer is in.
     void pump(bool drain);
     void readAnswers();
     void resendBefore(size_t refused);
-    PgResult run(const QString &sql, const std::vector<Value> &parameters, bool script);
+    PgResult run(const QString &sql, const std::vector<Value> &parameters, bool script,
+                 bool retried = false);
 
     QString m_conninfo;
     ServerAccess m_access;
@@ -175,6 +210,9 @@ private:
     pg_conn *m_conn = nullptr;
     QString m_where;
     bool m_inTransaction = false;
+    quint64 m_transaction = 0; // the open write transaction's id (xid8); 0 when none
+    std::optional<Abandoned> m_abandoned;
+    int m_lockWaitSeconds = 0; // how long a statement waits for another computer's lock
     std::map<QString, QByteArray> m_prepared; // statements prepared on this connection
     std::optional<Pipeline> m_pipeline;
     QByteArray m_copyBuffer;
@@ -231,7 +269,12 @@ private:
     PgRowSource(PgConnection &db, QString selectSql, bool readOnly);
     // " AND (xmin = $versionAt OR <each compared column as read, from $versionAt + 1 on>)": a
     // row changed since it was read is still written while what this write compares is as read.
-    QString unchangedCondition(int versionAt, const std::vector<int> &compared) const;
+    QString unchangedCondition(int versionAt, const std::vector<int> &written,
+                               const std::vector<int> &compared) const;
+    // Reads `columns` of the row a transaction wrote ($1: its row version).
+    QString writtenBy(const QString &columns) const;
+    // Writes `values` into the row of `key`, whatever it holds.
+    void rewrite(qint64 key, const std::vector<int> &columns, const std::vector<Value> &values);
     // A table without a key is addressed by the rows' physical places, which a compaction
     // (VACUUM FULL, CLUSTER) moves: its row is one equal in every column to what was read
     // (from $valuesAt on), the one at the place read ($placeAt) while it still is.
@@ -268,6 +311,12 @@ private:
     std::vector<unsigned> m_types;       // the server's type of each column
     PgTable m_catalogue;                 // of a table
     std::optional<PgResult> m_firstRows; // read with the description, not yet lent
+    // Whether the server stored a change whose fate was not learned; fails again with
+    // OutcomeUnknown while it still cannot be learned.
+    bool storedEarlier(quint64 transaction);
+    // Changes whose fate was not learned: the transaction, and the key of a deletion's row.
+    std::optional<quint64> m_unsureInsert;
+    std::optional<std::pair<quint64, qint64>> m_unsureDelete;
 };
 
 // A register on a PostgreSQL server as the register's engine.

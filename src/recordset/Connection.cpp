@@ -63,7 +63,7 @@ Connection::Connection(QString fileName, QString server)
 
 Connection::~Connection() = default;
 
-void Connection::open()
+void Connection::open(bool now)
 {
     if (m_engine)
         return;
@@ -76,7 +76,8 @@ void Connection::open()
         throw PasswordDeclined(m_declined);
     // A server that just did not answer is not waited for again at once (each table of the
     // start-up asks): the same message comes until as long again has passed.
-    if (m_silent && m_silent->since.elapsed() < std::chrono::milliseconds(answerLimit()).count())
+    if (m_silent && !now &&
+        m_silent->since.elapsed() < std::chrono::milliseconds(answerLimit()).count())
         throw ServerSilent(m_silent->message);
     const auto open = serverModuleFunction<OpenServerEngine>(openServerEngineName);
     ServerAccess access;
@@ -92,6 +93,10 @@ void Connection::open()
         if (Dialogs::isInstalled())
             Dialogs::current().showWaiting(where, waited, connecting);
     };
+    access.stored = [](const QString &message) {
+        if (Dialogs::isInstalled())
+            Dialogs::current().showNote(message);
+    };
     try {
         m_engine.reset(open(m_server, access));
     } catch (const PasswordDeclined &e) {
@@ -106,6 +111,7 @@ void Connection::open()
     m_silent.reset();
     if (given)
         givenPasswords()[m_server] = *given;
+    openWaiting();
 }
 
 void Connection::close()
@@ -161,6 +167,14 @@ void Connection::snapshot(const QString &file)
 {
     const std::unique_ptr<RegisterCopier::Target> target = RegisterCopier::newFile(file);
     RegisterCopier::copy(engine(), *target);
+}
+
+void Connection::openWaiting()
+{
+    for (RecordSet *set : std::vector<RecordSet *>(m_sets)) {
+        if (set->waitsToOpen())
+            set->setActive(true);
+    }
 }
 
 void Connection::attach(RecordSet *set)

@@ -45,7 +45,9 @@ public:
     // Opens the file, never creating it; fails with the engine's message. No effect when open. A
     // server's password is asked of the person when no file gives it, and kept in memory for
     // the rest of the run; once they decline, every later open fails at once without asking.
-    void open();
+    // A server that did not answer is not waited for again until as long again has passed,
+    // unless `now` (the person asked for it).
+    void open(bool now = false);
     void close();
 
     // The register's engine, opened first if it is not.
@@ -64,6 +66,8 @@ public:
     // The record sets open on this connection. The program is one computer: a row one of them
     // stored or deleted is taken by every other that holds it, so none takes this program's
     // own change for another computer's.
+    // Opens every record set that waits to open (RecordSet::openLater).
+    void openWaiting();
     void attach(RecordSet *set);
     void detach(RecordSet *set);
     void rowStored(const RecordSet &from, qint64 keyAsRead, int row);

@@ -56,8 +56,23 @@ void RecordSet::fail(const QString &message) const
     throw Error(m_name + QStringLiteral(": ") + message);
 }
 
+void RecordSet::openLater()
+{
+    m_wanted = true;
+    notify(&DataLink::stateChanged);
+}
+
+bool RecordSet::waitsToOpen() const
+{
+    return m_wanted && !Active() && m_connection->onServer();
+}
+
 void RecordSet::requireOpen() const
 {
+    if (waitsToOpen())
+        throw Error(QStringLiteral("Нет связи с сервером баз данных: реестр не загружен. Когда "
+                                   "сервер будет доступен, нажмите кнопку обновления (с круговой "
+                                   "стрелкой): программа подключится и загрузит реестр"));
     if (!Active())
         fail(QStringLiteral("Cannot perform this operation on a closed dataset"));
 }
@@ -142,6 +157,7 @@ void RecordSet::dropPending()
 
 void RecordSet::setActive(bool active)
 {
+    m_wanted = active;
     if (active)
         open();
     else
@@ -164,6 +180,8 @@ void RecordSet::open()
     if (Active())
         return;
     Engine &engine = m_connection->engine();
+    if (Active())
+        return; // opened with the connection, as a record set that waited for it
     m_source = m_kind == Kind::Table ? engine.table(m_tableName) : engine.query(m_sql.text());
     std::vector<RecordArena::Handle> records;
     RecordArena arena;

@@ -65,6 +65,11 @@ public:
 
     bool Active() const { return m_state != State::Closed; }
     void setActive(bool active);
+    // Opens at the next refresh (Reread), or with the first of the connection's record sets that
+    // opens: the register could not be reached when it was to open. Until then every operation
+    // says that the register is not connected and what to do.
+    void openLater();
+    bool waitsToOpen() const;
 
     void ToFirst();
     void ToNext();
@@ -191,6 +196,7 @@ private:
     QString m_tableName;
     SqlLines m_sql;
     State m_state = State::Closed;
+    bool m_wanted = false; // to be open: set to open, and not closed since
 
     std::unique_ptr<RowSource> m_source;     // while open
     QString m_writtenTable;                  // the table its rows are written to, while open

@@ -1,6 +1,7 @@
 // Reading a record set's fields and values; reading its rows again from the engine; sorting them:
 // by a field (texts as a Russian reader expects them) or back to the engine's order.
 #include "RecordSet.h"
+#include "Connection.h"
 
 #include "platform/Engine.h"
 #include "platform/Error.h"
@@ -137,6 +138,13 @@ void RecordSet::applySortOrder()
 
 void RecordSet::Reread()
 {
+    // A register not reached when it was to open is connected now, with every record set that
+    // waits for it.
+    if (waitsToOpen()) {
+        m_connection->open(true);
+        m_connection->openWaiting();
+        return;
+    }
     Settle();
     std::vector<RecordArena::Handle> fresh;
     RecordArena freshArena;

@@ -16,15 +16,29 @@ namespace {
 // the calculation was not saved, and why: the failure that ended the walk, where there was one
 // (a full disk makes the engine roll the whole transaction back, and the commit then only finds
 // none to commit).
-void commitOrShowTheFile(Transaction &transaction, RecordSet &people, const QString &cause = {})
+// A server that went silent is not waited for a second time: the records are put away unread,
+// and the window shows that the register waits to be loaded again (the refresh button), so that
+// no age that was never stored stays on screen.
+void commitOrShowTheFile(Transaction &transaction, RecordSet &people, const QString &cause = {},
+                         bool silent = false)
 {
     try {
         transaction.commit();
     } catch (const Error &e) {
         people.CancelRecord(); // the walk's own change of a record that failed to post
-        people.Reread();
-        throw Error(QStringLiteral("Расчёт возраста не сохранён в базе данных: ") +
-                    (cause.isEmpty() ? e.message() : cause));
+        const QString why = QStringLiteral("Расчёт возраста не сохранён в базе данных: ") +
+                            (cause.isEmpty() ? e.message() : cause);
+        try {
+            if (silent && people.connection().onServer())
+                throw e;
+            people.Reread();
+        } catch (const Error &) {
+            if (!people.connection().onServer())
+                throw;
+            people.setActive(false);
+            people.openLater();
+        }
+        throw Error(why);
     }
 }
 
@@ -114,7 +128,8 @@ void walk(RecordSet &people, int year)
             throw;
         } catch (const Error &e) {
             // Everyone posted before the failure is kept.
-            commitOrShowTheFile(*transaction, people, e.message());
+            commitOrShowTheFile(*transaction, people, e.message(),
+                                dynamic_cast<const ServerSilent *>(&e) != nullptr);
             throw;
         }
     }

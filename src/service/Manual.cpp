@@ -1,9 +1,11 @@
 #include "Manual.h"
 
 #include "platform/Desktop.h"
+#include "platform/Dialogs.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 
 namespace Service {
 
@@ -15,7 +17,19 @@ QString manualPath()
 
 void openManual()
 {
-    Desktop::openDocument(manualPath());
+    // A computer without a program for PDF files opens nothing: the person learns where the
+    // manual is and what is missing. A manual that is not there opens nothing, and says nothing.
+    const QString path = manualPath();
+    Desktop::openDocument(path, [path](bool opened, const QString &output) {
+        if (!opened && QFileInfo::exists(path)) {
+            Dialogs::current().showError(
+                QStringLiteral("Руководство пользователя лежит в файле «%1», но открыть его не "
+                               "удалось: на компьютере нет программы для просмотра PDF или она не "
+                               "запускается. Установите её (например, evince или okular)%2")
+                    .arg(QDir::toNativeSeparators(path),
+                         output.isEmpty() ? QString() : QStringLiteral("\n") + output));
+        }
+    });
 }
 
 } // namespace Service

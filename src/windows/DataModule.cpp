@@ -30,9 +30,15 @@ TDM::TDM(const QString &server, const QString &file, QObject *parent)
 
 void TDM::open()
 {
-    // Each table asks the connection to open again when it is still closed, so a database that
-    // cannot be opened is reported five times, as each of them fails in turn.
-    guarded([this] { con1.open(); });
+    // Each table asks the connection to open again when it is still closed, so a database file
+    // that cannot be opened is reported five times, as each of them fails in turn. A server not
+    // reached is said once: the window then shows that it is not connected, and the refresh
+    // button connects and loads the register when the server is back.
+    if (!guarded([this] { con1.open(); }) && con1.onServer()) {
+        for (RecordSet *table : {&tblMain, &tblGod, &tblMesyats, &tblChislo})
+            table->openLater();
+        return;
+    }
     // Each said once, before the tables show.
     const QString where = con1.where();
     if (con1.logInUseOnShare()) {

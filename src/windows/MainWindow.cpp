@@ -82,6 +82,25 @@ DBEdit *detailBox(QWidget *parent, const char *name, int left, int top, int widt
 
 } // namespace
 
+class TfrmMain::ConnectionTitle : public DataLink
+{
+public:
+    ConnectionTitle(TfrmMain &window, RecordSet &people) : m_window(window), m_people(people)
+    {
+        stateChanged();
+    }
+    void stateChanged() override
+    {
+        const QString title = QStringLiteral("ЛАРВЕНСКИЙ КОЛЛЕДЖ");
+        m_window.setWindowTitle(
+            m_people.waitsToOpen() ? title + QStringLiteral(" — нет связи с сервером") : title);
+    }
+
+private:
+    TfrmMain &m_window;
+    RecordSet &m_people;
+};
+
 TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("frmMain"));
@@ -268,6 +287,8 @@ void TfrmMain::linkDataControls(TDM &dataModule)
     dbnvgr2->setDataSource(&dataModule.dsZapros1);
     dbgrd3->setDataSource(&dataModule.dsZapros2);
     dbnvgr3->setDataSource(&dataModule.dsZapros2);
+    m_connectionTitle = std::make_unique<ConnectionTitle>(*this, dataModule.tblMain);
+    dataModule.dsMain.addControl(m_connectionTitle.get());
 }
 
 // --- handlers ----------------------------------------------------------------------------------

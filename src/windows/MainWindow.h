@@ -2,6 +2,8 @@
 
 #include <QMainWindow>
 
+#include <memory>
+
 class DBEdit;
 class DBGrid;
 class DBNavigator;
@@ -119,8 +121,12 @@ private:
     void createControls();
     void createMenus();
 
+    // Keeps the title saying whether the register on the server is connected.
+    class ConnectionTitle;
+
     QScrollArea *m_scroll;
     QWidget *m_client;
+    std::unique_ptr<ConnectionTitle> m_connectionTitle;
 };
 
 extern TfrmMain *frmMain;

@@ -58,6 +58,29 @@ void DelayingRelay::setSilent(bool silent)
     m_silent = silent;
 }
 
+void DelayingRelay::loseAnswersFrom(int turn, bool newConnectionsToo)
+{
+    m_turnsBeforeLoss = turn - 1;
+    m_newConnectionsLost = newConnectionsToo;
+    m_lossyBelow = m_connections.load();
+}
+
+void DelayingRelay::restore()
+{
+    m_lossyBelow = 0;
+    m_newConnectionsLost = false;
+    m_turnsBeforeLoss = 0;
+}
+
+bool DelayingRelay::lost(bool fromClient, int connection) const
+{
+    if (m_silent)
+        return true;
+    if (connection >= m_lossyBelow)
+        return m_lossyBelow > 0 && m_newConnectionsLost;
+    return !fromClient && m_turnsBeforeLoss < 0;
+}
+
 void DelayingRelay::accept()
 {
     for (;;) {
@@ -78,14 +101,15 @@ void DelayingRelay::accept()
         // Taking the connection is a round trip of its own on a network.
         ++m_roundTrips;
         m_answered = true;
+        const int connection = m_connections++;
         std::lock_guard<std::mutex> held(m_pumpsLock);
-        m_pumps.emplace_back([this, client, server] { pump(client, server, true); });
-        m_pumps.emplace_back([this, client, server] { pump(server, client, false); });
+        m_pumps.emplace_back([=, this] { pump(client, server, true, connection); });
+        m_pumps.emplace_back([=, this] { pump(server, client, false, connection); });
     }
 }
 
 // Carries one direction: reads as it comes, writes each piece once it is due.
-void DelayingRelay::pump(int from, int to, bool fromClient)
+void DelayingRelay::pump(int from, int to, bool fromClient, int connection)
 {
     using Clock = std::chrono::steady_clock;
     struct Piece
@@ -107,7 +131,7 @@ void DelayingRelay::pump(int from, int to, bool fromClient)
             pieces.pop_front();
             held.unlock();
             std::this_thread::sleep_until(piece.due);
-            if (m_silent) {
+            if (lost(fromClient, connection)) {
                 held.lock();
                 continue; // lost on the way
             }
@@ -129,6 +153,8 @@ void DelayingRelay::pump(int from, int to, bool fromClient)
             break;
         if (fromClient && m_answered.exchange(false)) {
             ++m_roundTrips;
+            if (connection < m_lossyBelow)
+                --m_turnsBeforeLoss;
         }
         if (!fromClient)
             m_answered = true;

@@ -35,9 +35,17 @@ public:
     // that is down, and the connections stay open.
     void setSilent(bool silent);
 
+    // From the program's `turn`-th turn to speak on (1: the next), the server's answers on the
+    // connections open now are lost on the way, while what the program sends still arrives and
+    // is done; with `newConnectionsToo`, nothing gets through on a connection made later either
+    // (the network is down for good). restore() ends it.
+    void loseAnswersFrom(int turn, bool newConnectionsToo);
+    void restore();
+
 private:
     void accept();
-    void pump(int from, int to, bool fromClient);
+    void pump(int from, int to, bool fromClient, int connection);
+    bool lost(bool fromClient, int connection) const;
 
     QString m_serverSocket;
     std::chrono::microseconds m_oneWay;
@@ -47,6 +55,10 @@ private:
     std::atomic<int> m_roundTrips{0};
     std::atomic<bool> m_answered{true}; // the server spoke since the program last did
     std::atomic<bool> m_silent{false};
+    std::atomic<int> m_connections{0};
+    std::atomic<int> m_lossyBelow{0};      // connections made before the loss began
+    std::atomic<int> m_turnsBeforeLoss{0}; // below zero: answers are lost
+    std::atomic<bool> m_newConnectionsLost{false};
     std::thread m_acceptor;
     std::mutex m_pumpsLock;
     std::vector<std::thread> m_pumps;

@@ -1,5 +1,6 @@
 // The windows on a register on the server give what they give on the file: the same people, the
 // same ages after "СФОРМИРОВАТЬ СПИСОК", the same month lists and jubilee list.
+#include "DelayingRelay.h"
 #include "LookupDriver.h"
 #include "Processes.h"
 #include "RecordingDialogs.h"
@@ -10,12 +11,15 @@
 #include "windows/Startup.h"
 #include "windows/MainWindow.h"
 #include "windows/DataModule.h"
+#include "recordset/Connection.h"
+#include "platform/Engine.h"
 #include "controls/DBEdit.h"
 #include "controls/DBGrid.h"
 #include "controls/DBNavigator.h"
 #include "controls/TextComboBox.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QPushButton>
@@ -253,7 +257,7 @@ TEST(ServerWindows, TheServerLostDuringAWalkLeavesNothingHalfWritten)
                         ->exec(QStringLiteral(
                             "SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity "
                             "WHERE datname = current_database() AND application_name = 'reestr' "
-                            "AND backend_xid IS NOT NULL AND pid <> pg_backend_pid()"))
+                            "AND query LIKE 'UPDATE%' AND pid <> pg_backend_pid()"))
                         .text(0, 0)
                         .toInt();
         }
@@ -280,5 +284,71 @@ TEST(ServerWindows, TheServerLostDuringAWalkLeavesNothingHalfWritten)
     EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(server.scalar(QStringLiteral("SELECT count(Возраст) FROM Main")),
               QStringLiteral("9000"));
+    stop();
+}
+
+// A start without the server: one box, a window that says it is not connected and whose commands
+// say so, and a refresh that connects and loads the register once the server is back.
+TEST(ServerWindows, AStartWithoutTheServerIsOneBoxAndTheRefreshButtonLoadsTheRegisterLater)
+{
+    ServerDatabase server;
+    REQUIRE_SERVER(server);
+    fillRegister(server, 9000);
+    const QString admin = server.admin();
+    const auto value = [&](const char *key) {
+        return QRegularExpression(QLatin1String(key) + QStringLiteral("=(\\S+)"))
+            .match(admin)
+            .captured(1);
+    };
+    DelayingRelay relay(QStringLiteral("%1/.s.PGSQL.%2").arg(value("host"), value("port")),
+                        std::chrono::milliseconds(1));
+    relay.setSilent(true);
+    RecordingDialogs dialogs;
+    Connection::setAnswerLimit(std::chrono::seconds(2));
+    Startup::setServer(relay.through(server.conninfo()));
+    ASSERT_TRUE(Startup::createAll([](const std::exception &, Startup::Step) {}));
+    frmMain->show();
+    ASSERT_EQ(dialogs.errors.size(), 1) << dialogs.errors.join(u'\n').toStdString();
+    EXPECT_TRUE(frmMain->windowTitle().contains(QStringLiteral("нет связи")));
+    calculate(QStringLiteral("2030"));
+    ASSERT_EQ(dialogs.errors.size(), 2);
+    EXPECT_TRUE(dialogs.errors[1].startsWith(QStringLiteral("Нет связи с сервером")))
+        << dialogs.errors[1].toStdString();
+
+    relay.setSilent(false);
+    QTest::mouseClick(frmMain->dbnvgr1->button(DBNavigator::nbRefresh), Qt::LeftButton);
+    EXPECT_EQ(frmMain->windowTitle(), QStringLiteral("ЛАРВЕНСКИЙ КОЛЛЕДЖ"));
+    EXPECT_EQ(DM->tblMain.RecordTotal(), 9000);
+    EXPECT_TRUE(DM->tblGod.Active() && DM->tblChislo.Active()) << "every table loaded";
+    // The link stalls in the middle of a calculation: one box within the limit, waited once,
+    // and no age on screen that was never stored.
+    std::atomic<bool> walking{true};
+    std::thread watcher([&] {
+        const std::unique_ptr<PgConnection> admin = server.connect();
+        while (walking && admin->exec(QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE "
+                                                     "query LIKE 'UPDATE%' AND datname = "
+                                                     "current_database()"))
+                                  .text(0, 0) == QLatin1String("0")) {
+        }
+        relay.setSilent(true);
+    });
+    QElapsedTimer clock;
+    clock.start();
+    calculate(QStringLiteral("2030"));
+    walking = false;
+    watcher.join();
+    EXPECT_LT(clock.elapsed(), 3000) << "one limit of 2 s, not two";
+    ASSERT_EQ(dialogs.errors.size(), 3) << dialogs.errors.join(u'\n').toStdString();
+    EXPECT_TRUE(dialogs.errors[2].startsWith(QStringLiteral("Расчёт возраста не сохранён")))
+        << dialogs.errors[2].toStdString();
+    EXPECT_TRUE(frmMain->windowTitle().contains(QStringLiteral("нет связи")));
+    EXPECT_EQ(frmMain->dbedt6->text(), QString());
+    relay.setSilent(false);
+    QTest::mouseClick(frmMain->dbnvgr1->button(DBNavigator::nbRefresh), Qt::LeftButton);
+    calculate(QStringLiteral("2030"));
+    EXPECT_EQ(dialogs.errors.size(), 3) << dialogs.errors.join(u'\n').toStdString();
+    EXPECT_EQ(server.scalar(QStringLiteral("SELECT count(Возраст) FROM Main")),
+              QStringLiteral("9000"));
+    Connection::setAnswerLimit(defaultAnswerLimit);
     stop();
 }

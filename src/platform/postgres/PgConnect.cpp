@@ -5,9 +5,11 @@
 #include "platform/Error.h"
 
 #include <QRegularExpression>
+#include <QStringList>
 
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include <poll.h>
@@ -26,8 +28,9 @@ QString libpqDetail(const char *text)
 namespace {
 
 // The server options of a connection string (or of PGOPTIONS), with the program's limit on any
-// wait for another computer's lock added.
-QByteArray optionsWithLockTimeout(const QByteArray &conninfo)
+// wait for another computer's lock added, and a check for a client gone while its statement
+// waits (for a lock, say), so that the server does not keep it waiting for nobody.
+QByteArray optionsWithLockTimeout(const QByteArray &conninfo, int lockWaitSeconds)
 {
     QByteArray options = qgetenv("PGOPTIONS");
     if (PQconninfoOption *parsed = PQconninfoParse(conninfo.constData(), nullptr)) {
@@ -37,7 +40,28 @@ QByteArray optionsWithLockTimeout(const QByteArray &conninfo)
         }
         PQconninfoFree(parsed);
     }
-    return options + " -c lock_timeout=" + QByteArray::number(lockWaitSeconds * 1000);
+    return options + " -c lock_timeout=" + QByteArray::number(lockWaitSeconds * 1000) +
+           " -c client_connection_check_interval=2000";
+}
+
+// The SQLSTATE of a failed connection's message, which a verbose connection puts before its
+// text ("... failed: FATAL:  3D000: database ... does not exist"); empty when there is none.
+QByteArray connectionState(const char *message)
+{
+    static const QRegularExpression state(QStringLiteral(":\\s+([0-9][0-9A-Z]{4}):\\s"));
+    return state.match(QString::fromUtf8(message)).captured(1).toLatin1();
+}
+
+// A failed connection's message without its SQLSTATE and the source location a verbose one adds.
+QString connectionDetail(const char *message)
+{
+    static const QRegularExpression code(QStringLiteral("\\b[0-9][0-9A-Z]{4}:\\s"));
+    QStringList lines;
+    for (const QString &line : QString::fromUtf8(message).split(QLatin1Char('\n'))) {
+        if (!line.startsWith(QLatin1String("LOCATION:")))
+            lines << line;
+    }
+    return libpqDetail(lines.join(QLatin1Char('\n')).replace(code, QString()).toUtf8().constData());
 }
 
 // How many times a wrong password is asked for again before the program gives up.
@@ -66,7 +90,7 @@ PgConnection::PgConnection(const QString &conninfo, ServerAccess access)
 }
 
 PgConnection::PgConnection(const QString &conninfo, const PasswordPrompt &prompt)
-    : PgConnection(conninfo, ServerAccess{prompt, std::nullopt, defaultAnswerLimit, {}})
+    : PgConnection(conninfo, ServerAccess{prompt, std::nullopt, defaultAnswerLimit, {}, {}})
 {}
 
 PgConnection::~PgConnection()
@@ -83,9 +107,12 @@ void PgConnection::open()
         if (PQstatus(m_conn) == CONNECTION_OK)
             return;
         // A password the server wants and no file gave, or one it refused: the person is asked,
-        // never the command line or the settings.
+        // never the command line or the settings. A database or role that is not there is
+        // refused after the password was taken, and no password helps it.
+        const QByteArray state = connectionState(PQerrorMessage(m_conn));
         const bool needed = !m_timedOut && PQconnectionNeedsPassword(m_conn);
-        const bool refused = !m_timedOut && !needed && PQconnectionUsedPassword(m_conn);
+        const bool refused = !m_timedOut && !needed && PQconnectionUsedPassword(m_conn) &&
+                             (state.isEmpty() || state == "28P01");
         if (!(needed || refused) || !m_access.prompt || asked == passwordQuestions)
             break;
         const QString role = QString::fromUtf8(PQuser(m_conn));
@@ -120,12 +147,16 @@ void PgConnection::connect()
     PQfinish(m_conn);
     m_conn = nullptr;
     m_inTransaction = false;
+    m_transaction = 0;
     m_prepared.clear();
     m_connected = false;
     m_timedOut = false;
     const QByteArray conninfo = m_conninfo.toUtf8();
     const QByteArray password = m_password ? m_password->toUtf8() : QByteArray();
-    const QByteArray options = optionsWithLockTimeout(conninfo);
+    // A wait for another computer's lock ends well within the answer limit, so that it is
+    // reported as the lock it is and not as a silent network.
+    m_lockWaitSeconds = std::clamp(int(m_access.answerLimit.count() * 2 / 3), 1, lockWaitSeconds);
+    const QByteArray options = optionsWithLockTimeout(conninfo, m_lockWaitSeconds);
     const QByteArray userTimeout = QByteArray::number(qint64(m_access.answerLimit.count()) * 1000);
     // Keepalives and the TCP limit come first, so that the connection string may set its own;
     // a network that goes silent is noticed in well under a minute either way.
@@ -154,6 +185,8 @@ void PgConnection::connect()
     m_conn = PQconnectStartParams(keywords, values, 1);
     if (!m_conn)
         throw Error(QStringLiteral("Нет памяти для соединения с сервером баз данных"));
+    // A refused connection's message then carries its SQLSTATE.
+    PQsetErrorVerbosity(m_conn, PQERRORS_VERBOSE);
     const auto whereNow = [this] {
         const QString host = QString::fromUtf8(PQhost(m_conn));
         m_where = QStringLiteral("сервер «%1:%2», база данных «%3»")
@@ -178,6 +211,7 @@ void PgConnection::connect()
             m_connected = true;
     }
     whereNow();
+    PQsetErrorVerbosity(m_conn, PQERRORS_DEFAULT);
     // The server's notices (a warning, say) are not the program's to print.
     PQsetNoticeProcessor(
         m_conn, [](void *, const char *) {}, nullptr);
@@ -187,7 +221,20 @@ QString PgConnection::connectionFailure() const
 {
     const QString role = QString::fromUtf8(PQuser(m_conn));
     const QString detail =
-        QStringLiteral("\nСообщение сервера: ") + libpqDetail(PQerrorMessage(m_conn));
+        QStringLiteral("\nСообщение сервера: ") + connectionDetail(PQerrorMessage(m_conn));
+    const QByteArray state = connectionState(PQerrorMessage(m_conn));
+    if (state == "3D000") {
+        return QStringLiteral("на сервере нет базы данных «%1». Проверьте её имя (его даёт "
+                              "администратор сервера)")
+                   .arg(QString::fromUtf8(PQdb(m_conn))) +
+               detail;
+    }
+    if (state == "28000" && QString::fromUtf8(PQerrorMessage(m_conn)).contains(role)) {
+        return QStringLiteral("на сервере нет роли «%1» или ей не разрешено подключаться. "
+                              "Проверьте имя роли (его даёт администратор сервера)")
+                   .arg(role) +
+               detail;
+    }
     if (m_timedOut) {
         return QStringLiteral("сервер не ответил за %1 с. Проверьте сеть (и VPN) и адрес сервера "
                               "и запустите программу снова")
@@ -255,20 +302,28 @@ PgResult PgConnection::nextResult()
     return PgResult(PQgetResult(m_conn));
 }
 
+void PgConnection::dropConnection()
+{
+    if (m_conn && m_transaction)
+        m_abandoned = Abandoned{PQbackendPID(m_conn), m_transaction};
+    m_pipeline.reset();
+    m_inTransaction = false;
+    m_transaction = 0;
+    // Closed at once, whatever is still unsent dropped: a statement held up on the way must not
+    // reach the server after the program gave it up.
+    if (const int socket = m_conn ? PQsocket(m_conn) : -1; socket >= 0) {
+        const linger abort{1, 0};
+        setsockopt(socket, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        PQsetnonblocking(m_conn, 1);
+    }
+    PQfinish(m_conn);
+    m_conn = nullptr; // the next statement connects anew
+}
+
 void PgConnection::timedOut()
 {
     const bool lostTransaction = m_inTransaction;
-    m_pipeline.reset();
-    m_inTransaction = false;
-    // Closed at once, whatever is still unsent dropped: a statement held up on the way must not
-    // reach the server after the program gave it up.
-    if (const int socket = PQsocket(m_conn); socket >= 0) {
-        const linger abort{1, 0};
-        setsockopt(socket, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-    }
-    PQsetnonblocking(m_conn, 1);
-    PQfinish(m_conn);
-    m_conn = nullptr; // the next statement connects anew
+    dropConnection();
     throw ServerSilent(
         QStringLiteral("Нет связи с сервером баз данных (%1): сервер не ответил за %2 с%3. "
                        "Проверьте сеть (и VPN) и повторите действие; программа подключится снова")
@@ -288,7 +343,7 @@ QString PgConnection::refusal(const pg_result *result) const
     const QByteArray code(state ? state : "");
     // A wait for another computer's lock that ran out, or a deadlock with one.
     if (code == "55P03" || code == "40P01")
-        return RegisterBusy().message();
+        return RegisterBusy(m_lockWaitSeconds).message();
     // A register made before its texts were counted as the program counts them.
     if (code == "22001")
         return QStringLiteral("Текст длиннее, чем принимает столбец реестра на сервере. Реестр "

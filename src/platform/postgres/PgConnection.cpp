@@ -12,6 +12,8 @@
 
 #include <algorithm>
 
+#include <poll.h>
+
 PgResult::PgResult(PgResult &&other) noexcept : m_result(std::exchange(other.m_result, nullptr)) {}
 
 PgResult &PgResult::operator=(PgResult &&other) noexcept
@@ -81,9 +83,27 @@ void PgConnection::execScript(const QString &sql)
     run(sql, {}, true);
 }
 
+bool PgConnection::closedWhileIdle()
+{
+    if (!m_conn || PQstatus(m_conn) != CONNECTION_OK)
+        return true;
+    if (m_inTransaction || m_pipeline || PQisBusy(m_conn))
+        return false;
+    // An idle connection has nothing to read unless the server spoke unasked: a notice, or its
+    // goodbye, which the end of the stream follows.
+    for (int read = 0; read < 8; ++read) {
+        pollfd ready{PQsocket(m_conn), POLLIN, 0};
+        if (poll(&ready, 1, 0) <= 0)
+            return false;
+        if (!PQconsumeInput(m_conn) || PQstatus(m_conn) != CONNECTION_OK)
+            return true;
+    }
+    return false;
+}
+
 void PgConnection::reconnectIfLost()
 {
-    if (m_conn && PQstatus(m_conn) == CONNECTION_OK)
+    if (!closedWhileIdle())
         return;
     // The connection was lost: the next action connects again. A transaction that was open
     // went with it, and the server has rolled it back.
@@ -99,9 +119,125 @@ void PgConnection::reconnectIfLost()
         m_conn = nullptr;
         fail(reason);
     }
+    endAbandoned();
 }
 
-PgResult PgConnection::run(const QString &sql, const std::vector<Value> &parameters, bool script)
+void PgConnection::endAbandoned()
+{
+    const std::optional<Abandoned> abandoned = std::exchange(m_abandoned, std::nullopt);
+    if (!abandoned)
+        return;
+    // Only a backend still in that very transaction is ended (its process id alone may have
+    // gone to another connection since); it is waited for, so that its locks are free and its
+    // transaction's fate is settled when this returns.
+    try {
+        exec(QStringLiteral("SELECT pg_terminate_backend(pid, 5000) FROM pg_stat_activity "
+                            "WHERE pid = $1 AND backend_xid = $2::xid"),
+             {Value(qint64(abandoned->backend)),
+              Value(QString::number(rowVersion(abandoned->transaction)))});
+    } catch (const ConnectionLost &) {
+        throw;
+    } catch (const Error &) {
+        // A role that may not end it: the server ends it once it notices the client gone.
+    }
+}
+
+PgConnection::Fate PgConnection::fateOf(quint64 transaction)
+{
+    try {
+        reconnectIfLost();
+        const QString status = exec(QStringLiteral("SELECT pg_xact_status($1::xid8)"),
+                                    {Value(QString::number(transaction))})
+                                   .text(0, 0);
+        if (status == QLatin1String("committed"))
+            return Fate::Committed;
+        if (status == QLatin1String("aborted"))
+            return Fate::NotCommitted;
+    } catch (const Error &) {
+    }
+    return Fate::Unknown; // the server cannot be reached, or the transaction is still open
+}
+
+void PgConnection::settleLost(quint64 transaction, const QString &reason)
+{
+    switch (fateOf(transaction)) {
+    case Fate::Committed:
+        if (m_access.stored)
+            m_access.stored(QStringLiteral("Связь с сервером баз данных (%1) прерывалась, но "
+                                           "изменение сохранено: сервер его принял. Связь "
+                                           "восстановлена, можно работать дальше")
+                                .arg(m_where));
+        return;
+    case Fate::NotCommitted:
+        throw Error(QStringLiteral("Связь с сервером баз данных (%1) прервалась, и изменение НЕ "
+                                   "сохранено. Связь восстановлена: сохраните изменение ещё раз")
+                        .arg(m_where));
+    case Fate::Unknown:
+        break;
+    }
+    throw OutcomeUnknown(
+        QStringLiteral("Связь с сервером баз данных (%1) прервалась после того, как изменение "
+                       "было отправлено, и узнать, сохранено ли оно, не удалось.\n%2\nПроверьте "
+                       "сеть (и VPN) и сохраните запись ещё раз: если изменение уже сохранено, "
+                       "программа не запишет его второй раз")
+            .arg(m_where, reason),
+        transaction);
+}
+
+PgResult PgConnection::write(const QString &sql, const std::vector<Value> &parameters,
+                             const QString &afterLoss)
+{
+    if (m_inTransaction)
+        return exec(sql, parameters);
+    beginTransaction();
+    const quint64 transaction = m_transaction;
+    try {
+        return execThenCommit(sql, parameters);
+    } catch (const ConnectionLost &lost) {
+        settleLost(transaction, lost.message());
+    }
+    if (afterLoss.isEmpty())
+        return PgResult();
+    return exec(afterLoss, {Value(QString::number(rowVersion(transaction)))});
+}
+
+PgResult PgConnection::execThenCommit(const QString &sql, const std::vector<Value> &parameters)
+{
+    const Parameters encoded(parameters);
+    const std::vector<const char *> values = encoded.pointers();
+    if (!PQenterPipelineMode(m_conn) ||
+        !PQsendQueryParams(m_conn, sql.toUtf8().constData(), static_cast<int>(parameters.size()),
+                           nullptr, values.data(), nullptr, nullptr, 0) ||
+        !PQsendQueryParams(m_conn, "COMMIT", 0, nullptr, nullptr, nullptr, nullptr, 0) ||
+        !PQpipelineSync(m_conn))
+        loseConnection();
+    std::vector<PgResult> answers;
+    for (int i = 0; i < 2; ++i) {
+        answers.push_back(nextResult());
+        if (!answers.back().get() || (PQresultStatus(answers.back().get()) == PGRES_FATAL_ERROR &&
+                                      PQstatus(m_conn) != CONNECTION_OK))
+            loseConnection(answers.back().get());
+        while (PgResult(nextResult()).get()) {
+        }
+    }
+    if (PQresultStatus(nextResult().get()) != PGRES_PIPELINE_SYNC || !PQexitPipelineMode(m_conn))
+        loseConnection();
+    const ExecStatusType status = PQresultStatus(answers[0].get());
+    const bool done = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+    if (done && qstrcmp(PQcmdStatus(answers[1].get()), "COMMIT") == 0) {
+        m_inTransaction = false;
+        m_transaction = 0;
+        return std::move(answers[0]);
+    }
+    // The statement was refused: its transaction is left aborted, and is ended.
+    const QString refused = refusal(answers[0].get());
+    rollbackTransaction();
+    throw Error(done ? QStringLiteral("Сервер отменил изменение: одна из команд не выполнена")
+                     : refused);
+}
+
+PgResult PgConnection::run(const QString &sql, const std::vector<Value> &parameters, bool script,
+                           bool retried)
 {
     settle();
     reconnectIfLost();
@@ -115,6 +251,8 @@ PgResult PgConnection::run(const QString &sql, const std::vector<Value> &paramet
                : PQsendQueryParams(m_conn, text.constData(), static_cast<int>(parameters.size()),
                                    nullptr, values.data(), nullptr, nullptr, 0);
     // Every answer is read; the first refusal is the one that counts, as with PQexec.
+    // A read that finds the connection closed by a restart, after it was checked, is made again
+    // once on a new connection: it changed nothing.
     PgResult result;
     bool refused = false;
     for (PgResult next; sent && (next = nextResult()).get();) {
@@ -126,8 +264,13 @@ PgResult PgConnection::run(const QString &sql, const std::vector<Value> &paramet
     const ExecStatusType status = result.get() ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
         return result;
-    if (PQstatus(m_conn) != CONNECTION_OK)
+    if (PQstatus(m_conn) != CONNECTION_OK) {
+        if (!script && !m_inTransaction && !retried && sql.startsWith(QLatin1String("SELECT "))) {
+            dropConnection();
+            return run(sql, parameters, script, true);
+        }
         loseConnection(result.get());
+    }
     throw Error(refusal(result.get()));
 }
 
@@ -168,8 +311,21 @@ std::vector<PgResult> PgConnection::execTogether(const std::vector<QString> &sta
 
 void PgConnection::beginTransaction()
 {
-    exec(QStringLiteral("BEGIN"));
+    // The transaction's id comes with its start: should the connection go before its COMMIT is
+    // answered, the server can still be asked what became of it. A connection found closed
+    // (a restart) as the transaction begins is made again once: nothing was written on it.
+    const std::vector<QString> begin = {QStringLiteral("BEGIN"),
+                                        QStringLiteral("SELECT pg_current_xact_id()::text")};
+    std::vector<PgResult> begun;
+    try {
+        begun = execTogether(begin);
+    } catch (const ServerSilent &) {
+        throw;
+    } catch (const ConnectionLost &) {
+        begun = execTogether(begin);
+    }
     m_inTransaction = true;
+    m_transaction = begun[1].text(0, 0).toULongLong();
 }
 
 void PgConnection::beginSnapshot()
@@ -185,8 +341,18 @@ void PgConnection::commitTransaction()
     // would run on a new connection and report success for nothing.
     if (!m_inTransaction)
         fail(QStringLiteral("соединение потеряно, начатое изменение отменено"));
-    const PgResult result = exec(QStringLiteral("COMMIT"));
+    const quint64 transaction = m_transaction;
+    PgResult result;
+    try {
+        result = exec(QStringLiteral("COMMIT"));
+    } catch (const ConnectionLost &lost) {
+        if (!transaction)
+            throw; // a snapshot's: it wrote nothing
+        settleLost(transaction, lost.message());
+        return;
+    }
     m_inTransaction = false;
+    m_transaction = 0;
     // A transaction a statement failed in ends in a rollback, which COMMIT reports as done.
     if (qstrcmp(PQcmdStatus(result.get()), "COMMIT") != 0)
         throw Error(QStringLiteral("Сервер отменил изменение: одна из команд не выполнена"));
@@ -195,6 +361,7 @@ void PgConnection::commitTransaction()
 void PgConnection::rollbackTransaction()
 {
     m_inTransaction = false;
+    m_transaction = 0;
     if (m_pipeline) {
         // The answers still due are read and dropped; a lost connection drops them anyway.
         m_pipeline->posts.clear();

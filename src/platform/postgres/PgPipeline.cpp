@@ -23,21 +23,19 @@ constexpr int postsPerSync = 256;
 void PgConnection::loseConnection(const pg_result *result)
 {
     const bool lostTransaction = m_inTransaction;
-    m_pipeline.reset();
-    m_inTransaction = false;
     const char *state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
     const bool administrator = state && qstrncmp(state, "57P0", 4) == 0;
     const char *primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
     const QString detail = libpqDetail(primary ? primary : PQerrorMessage(m_conn));
-    PQfinish(m_conn);
-    m_conn = nullptr; // the next statement connects again
-    fail(QStringLiteral("%1%2. Повторите действие%3: программа подключится снова"
-                        "\nСообщение сервера: %4")
-             .arg(administrator
-                      ? QStringLiteral("сервер остановлен или перезапущен администратором")
-                      : QStringLiteral("соединение потеряно"),
-                  lostTransaction ? QStringLiteral(", начатое изменение отменено") : QString(),
-                  administrator ? QStringLiteral(" через минуту") : QString(), detail));
+    dropConnection(); // the next statement connects again
+    throw ConnectionLost(
+        QStringLiteral("Нет связи с сервером баз данных (%1): %2%3. Повторите действие%4: "
+                       "программа подключится снова\nСообщение сервера: %5")
+            .arg(m_where,
+                 administrator ? QStringLiteral("сервер остановлен или перезапущен администратором")
+                               : QStringLiteral("соединение потеряно"),
+                 lostTransaction ? QStringLiteral(", начатое изменение отменено") : QString(),
+                 administrator ? QStringLiteral(" через минуту") : QString(), detail));
 }
 
 void PgConnection::startPipeline()
@@ -46,12 +44,12 @@ void PgConnection::startPipeline()
     if (!m_conn || PQstatus(m_conn) != CONNECTION_OK)
         return; // the next statement finds the connection gone and says so
     // Every row the posts write carries the transaction's id as its version.
-    const quint64 transaction =
-        exec(QStringLiteral("SELECT pg_current_xact_id()::xid::text")).text(0, 0).toULongLong();
+    if (!m_transaction)
+        m_transaction =
+            exec(QStringLiteral("SELECT pg_current_xact_id()::text")).text(0, 0).toULongLong();
     if (!PQenterPipelineMode(m_conn) || PQsetnonblocking(m_conn, 1) != 0)
         fail(QString::fromUtf8(PQerrorMessage(m_conn)).trimmed());
     m_pipeline.emplace();
-    m_pipeline->transaction = transaction;
 }
 
 QByteArray PgConnection::prepared(const QString &sql, int parameters)
@@ -186,7 +184,7 @@ void PgConnection::settle()
     // the refused one (a row gone refuses nothing on the server): it starts again with exactly
     // the posts before it.
     exec(QStringLiteral("ROLLBACK"));
-    exec(QStringLiteral("BEGIN"));
+    beginTransaction();
     if (refused > 0) {
         startPipeline();
         for (size_t i = 0; i < refused; ++i) {

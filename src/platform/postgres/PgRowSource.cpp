@@ -262,13 +262,24 @@ bool PgRowSource::fetch(qint64 key, const RowReader &reader)
     return true;
 }
 
-QString PgRowSource::unchangedCondition(int versionAt, const std::vector<int> &compared) const
+QString PgRowSource::unchangedCondition(int versionAt, const std::vector<int> &written,
+                                        const std::vector<int> &compared) const
 {
     if (!m_versioned)
         return {};
-    const QString sameVersion = QStringLiteral("xmin = $%1::xid").arg(versionAt);
+    // A row that already holds what this write writes (this program's own earlier write, whose
+    // answer was lost) is no conflict: writing it again changes nothing.
+    QStringList holds;
+    for (size_t i = 0; i < written.size(); ++i) {
+        holds << QStringLiteral("%1 IS NOT DISTINCT FROM $%2")
+                     .arg(quoteIdentifier(m_columns[size_t(written[i])].origin))
+                     .arg(i + 1);
+    }
+    const QString sameVersion =
+        QStringLiteral("xmin = $%1::xid OR (%2)")
+            .arg(QString::number(versionAt), holds.join(QStringLiteral(" AND ")));
     if (compared.empty())
-        return QStringLiteral(" AND ") + sameVersion;
+        return QStringLiteral(" AND (%1)").arg(sameVersion);
     QStringList same;
     int parameter = versionAt + 1;
     for (int column : compared) {
@@ -327,9 +338,9 @@ RowId PgRowSource::update(const RowId &id, const RowCells &read, const std::vect
         // A row without a key is the one still equal to what was read.
         const bool keyless = m_keyColumn.isEmpty();
         std::vector<int> compared = keyless ? tableColumns() : comparedColumns(m_columns, columns);
-        const QString where = keyless
-                                  ? equalRowCondition(keyAt, keyAt + 1)
-                                  : keyCondition(keyAt) + unchangedCondition(keyAt + 1, compared);
+        const QString where =
+            keyless ? equalRowCondition(keyAt, keyAt + 1)
+                    : keyCondition(keyAt) + unchangedCondition(keyAt + 1, columns, compared);
         const QString set = assignments.join(QStringLiteral(", "));
         const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3").arg(m_table, set, where);
         // Posts sent ahead of their answers (the age walk) name the version alone: a row changed
@@ -352,9 +363,11 @@ RowId PgRowSource::update(const RowId &id, const RowCells &read, const std::vect
         for (int column : m_updated.compared)
             parameters.push_back(cellValue(read, column));
     }
-    // The row as stored comes back with the answer: it holds whatever else was changed.
+    // The row as stored comes back with the answer: it holds whatever else was changed. Should
+    // the answer be lost, and the server have stored the change, the row this write made is read.
     const PgResult result =
-        m_db->exec(m_updated.sql + QStringLiteral(" RETURNING ") + selectList(), parameters);
+        m_db->write(m_updated.sql + QStringLiteral(" RETURNING ") + selectList(), parameters,
+                    writtenBy(selectList()));
     if (result.rows() == 0)
         throw RowChangedElsewhere();
     PgCells cells(result, m_types, m_dataOffset);
@@ -381,8 +394,68 @@ qint64 PgRowSource::insert(const std::vector<int> &columns, const std::vector<Va
                   .arg(m_table, names.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")),
                        returning);
     }
-    const PgResult result = m_db->exec(sql, values);
-    return keyOf(result, 0, 0);
+    // An earlier insert of this record whose fate was not learned is asked about first: one the
+    // server stored is this record's row, written now with what is typed, and never a second.
+    if (m_unsureInsert) {
+        const quint64 earlier = *m_unsureInsert;
+        const bool stored = storedEarlier(earlier);
+        m_unsureInsert.reset();
+        const PgResult found =
+            stored ? m_db->exec(writtenBy(returning),
+                                {Value(QString::number(PgConnection::rowVersion(earlier)))})
+                   : PgResult();
+        if (found.rows() == 1) {
+            const qint64 key = keyOf(found, 0, 0);
+            if (!m_keyColumn.isEmpty() && !columns.empty())
+                rewrite(key, columns, values);
+            return key;
+        }
+    }
+    try {
+        return keyOf(m_db->write(sql, values, writtenBy(returning)), 0, 0);
+    } catch (const OutcomeUnknown &unknown) {
+        m_unsureInsert = unknown.transaction();
+        throw;
+    }
+}
+
+bool PgRowSource::storedEarlier(quint64 transaction)
+{
+    switch (m_db->fateOf(transaction)) {
+    case PgConnection::Fate::Committed:
+        return true;
+    case PgConnection::Fate::NotCommitted:
+        return false;
+    case PgConnection::Fate::Unknown:
+        break;
+    }
+    throw OutcomeUnknown(QStringLiteral("Нет связи с сервером баз данных (%1): не удалось узнать, "
+                                        "сохранено ли изменение, отправленное раньше. Проверьте "
+                                        "сеть (и VPN) и сохраните запись ещё раз")
+                             .arg(m_db->where()),
+                         transaction);
+}
+
+QString PgRowSource::writtenBy(const QString &columns) const
+{
+    return QStringLiteral("SELECT %1 FROM %2 WHERE xmin = $1::xid").arg(columns, m_table);
+}
+
+void PgRowSource::rewrite(qint64 key, const std::vector<int> &columns,
+                          const std::vector<Value> &values)
+{
+    QStringList assignments;
+    for (size_t i = 0; i < columns.size(); ++i) {
+        assignments << QStringLiteral("%1 = $%2")
+                           .arg(quoteIdentifier(m_columns[size_t(columns[i])].origin))
+                           .arg(i + 1);
+    }
+    std::vector<Value> parameters = values;
+    parameters.push_back(keyParameter(key));
+    m_db->write(QStringLiteral("UPDATE %1 SET %2 WHERE %3")
+                    .arg(m_table, assignments.join(QStringLiteral(", ")),
+                         keyCondition(int(parameters.size()))),
+                parameters);
 }
 
 void PgRowSource::remove(const RowId &id, const RowCells &read)
@@ -398,8 +471,22 @@ void PgRowSource::remove(const RowId &id, const RowCells &read)
             parameters.push_back(Value(QString::number(id.version)));
         where = keyCondition(1) + versionCondition(2);
     }
-    const PgResult result =
-        m_db->exec(QStringLiteral("DELETE FROM %1 WHERE %2").arg(m_table, where), parameters);
-    if (qstrcmp(PQcmdTuples(result.get()), "0") == 0)
+    // A deletion of this row whose fate was not learned is asked about first.
+    if (m_unsureDelete && m_unsureDelete->second == id.key) {
+        const bool stored = storedEarlier(m_unsureDelete->first);
+        m_unsureDelete.reset();
+        if (stored)
+            return;
+    }
+    // A result lost with the connection but stored by the server is a deletion done.
+    PgResult result;
+    try {
+        result =
+            m_db->write(QStringLiteral("DELETE FROM %1 WHERE %2").arg(m_table, where), parameters);
+    } catch (const OutcomeUnknown &unknown) {
+        m_unsureDelete.emplace(unknown.transaction(), id.key);
+        throw;
+    }
+    if (result.get() && qstrcmp(PQcmdTuples(result.get()), "0") == 0)
         throw RowChangedElsewhere();
 }
