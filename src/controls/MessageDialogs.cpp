@@ -1,6 +1,7 @@
 #include "MessageDialogs.h"
 
 #include "ConflictWindow.h"
+#include "WaitPanel.h"
 
 #include <QApplication>
 #include <QDir>
@@ -12,6 +13,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 
 namespace {
 
@@ -63,36 +65,46 @@ void MessageDialogs::showNote(const QString &text)
     show(QMessageBox::Information, applicationTitle(), text);
 }
 
-void MessageDialogs::showWaiting(const QString &where, std::chrono::milliseconds waited,
-                                 bool connecting)
+bool MessageDialogs::showWaiting(const Wait &wait)
 {
     using namespace std::chrono_literals;
-    if (waited == 0ms) {
-        m_waitWindow.reset();
+    if (wait.waited == 0ms) {
+        if (m_waitEnd)
+            m_waitEnd->stop();
+        m_waitPanel.reset();
         if (std::exchange(m_waitCursor, false))
             QGuiApplication::restoreOverrideCursor();
-        return;
+        return true;
     }
     if (!m_waitCursor) {
         QGuiApplication::setOverrideCursor(Qt::WaitCursor);
         m_waitCursor = true;
     }
-    // Only while connecting does nothing else of the program run: then, and only then, the
-    // window's own events are handled (timers and the person's input wait).
-    if (!connecting || waited < 1s)
-        return;
-    if (!m_waitWindow) {
-        auto *label =
-            new QLabel(QStringLiteral("Подключение к серверу баз данных: %1…").arg(where));
-        label->setWindowTitle(applicationTitle());
-        label->setObjectName(QStringLiteral("waitWindow"));
-        label->setMargin(16);
-        label->setWindowModality(Qt::ApplicationModal);
-        m_waitWindow.reset(label);
-        label->show();
+    if (wait.waited < 1s)
+        return true;
+    // Inside the window the person works in; before any window is shown (the start), a small
+    // window of its own.
+    if (!m_waitPanel) {
+        QWidget *window = QApplication::activeWindow();
+        m_waitPanel = std::make_unique<WaitPanel>(window);
+        if (!window) {
+            m_waitPanel->setWindowTitle(applicationTitle());
+            m_waitPanel->setWindowModality(Qt::ApplicationModal);
+        }
     }
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
-                                    QEventLoop::X11ExcludeTimers);
+    m_waitPanel->show(wait);
+    // A file's wait ends without a word when the lock goes: the panel goes once the program is
+    // back in its event loop.
+    if (!m_waitEnd) {
+        m_waitEnd = std::make_unique<QTimer>();
+        m_waitEnd->setSingleShot(true);
+        QObject::connect(m_waitEnd.get(), &QTimer::timeout, [this] { showWaiting(Wait{}); });
+    }
+    m_waitEnd->start(300);
+    // The window repaints and the panel's button works; timers wait, and the panel keeps every
+    // other input away.
+    QCoreApplication::processEvents(QEventLoop::X11ExcludeTimers);
+    return !m_waitPanel->cancelled();
 }
 
 bool MessageDialogs::confirm(const QString &text)

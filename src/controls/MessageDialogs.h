@@ -5,6 +5,8 @@
 #include <memory>
 
 class QWidget;
+class WaitPanel;
+class QTimer;
 
 // The dialog service of the running program: modal message boxes centred on the screen.
 class MessageDialogs : public Dialogs
@@ -16,10 +18,9 @@ public:
     void showNotice(const QString &text) override;
     void showInformation(const QString &text) override;
     void showNote(const QString &text) override;
-    // The wait cursor while the program waits for a server; past a second of connecting, also a
-    // small window that names the server being reached.
-    void showWaiting(const QString &where, std::chrono::milliseconds waited,
-                     bool connecting) override;
+    // The wait cursor while the program waits for a server; past a second, also the wait panel
+    // in the active window, whose «Отменить» cancels the wait.
+    bool showWaiting(const Wait &wait) override;
     bool confirm(const QString &text) override;
     void showFatal(const QString &caption, const QString &text) override;
     std::optional<QString> askPassword(const QString &question) override;
@@ -28,5 +29,6 @@ public:
 
 private:
     bool m_waitCursor = false;
-    std::unique_ptr<QWidget> m_waitWindow;
+    std::unique_ptr<WaitPanel> m_waitPanel;
+    std::unique_ptr<QTimer> m_waitEnd; // ends a wait shown that was not said to end
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Engine.h"
+
 #include <QString>
 
 #include <chrono>
@@ -65,16 +67,13 @@ public:
         return std::nullopt;
     }
 
-    // While the program waits for a server (`connecting`: to reach it): how long it has waited
-    // so far, about ten times a second, and zero when the wait is over. While it connects nothing
-    // else of the program runs, so a window may show which server it reaches. A service that
-    // cannot show it does nothing.
-    virtual void showWaiting(const QString &where, std::chrono::milliseconds waited,
-                             bool connecting)
+    // While the program waits for a server: what it waits for and how long so far, about ten
+    // times a second, and zero waited when the wait is over. False: the person cancelled it. A
+    // service that cannot show it lets the wait run to its limit.
+    virtual bool showWaiting(const Wait &wait)
     {
-        (void)where;
-        (void)waited;
-        (void)connecting;
+        (void)wait;
+        return true;
     }
 
     // Shows a refused change and gives what the person chose. A service that cannot ask gives

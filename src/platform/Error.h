@@ -90,6 +90,13 @@ public:
     using ConnectionLost::ConnectionLost;
 };
 
+// A wait on a server that the person cancelled: the connection was given up, as after a silence.
+class WaitCancelled : public ConnectionLost
+{
+public:
+    using ConnectionLost::ConnectionLost;
+};
+
 // A change sent to a server whose answer was lost, and whose fate the program could not learn
 // afterwards: the server may or may not have stored it. `transaction` names it, so that the next
 // attempt can ask again before it writes anything twice.

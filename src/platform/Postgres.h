@@ -15,6 +15,7 @@
 
 struct pg_conn;
 struct pg_result;
+class ConnectionLost;
 
 // The result of one statement on the server; owns it.
 class PgResult
@@ -192,7 +193,7 @@ private:
     // Sends the statement and COMMIT together and reads both answers.
     PgResult execThenCommit(const QString &sql, const std::vector<Value> &parameters);
     // After a lost connection's write of `transaction`: says the outcome, or fails with it.
-    void settleLost(quint64 transaction, const QString &reason);
+    void settleLost(quint64 transaction, const ConnectionLost &lost);
     QByteArray prepared(const QString &sql, int parameters);
     void send(size_t post);
     // Sends what is buffered and reads what has come; with `drain`, until every answer is in.
@@ -207,6 +208,7 @@ private:
     std::optional<QString> m_password;
     bool m_connected = false; // the host took the connection (it is not an address that is silent)
     bool m_timedOut = false;  // the last connection attempt ran out of time
+    bool m_cancelled = false; // the person cancelled the wait that ended last
     pg_conn *m_conn = nullptr;
     QString m_where;
     bool m_inTransaction = false;

@@ -15,6 +15,62 @@
 #include <cerrno>
 #include <unistd.h>
 
+namespace {
+
+// The last wait for another program's lock was cancelled by the person (all waits run on the
+// thread of the windows).
+thread_local bool busyWaitCancelled = false;
+
+WaitObserver &waitObserver()
+{
+    static WaitObserver observer;
+    return observer;
+}
+
+} // namespace
+
+void SqliteConnection::setWaitObserver(WaitObserver observer)
+{
+    waitObserver() = std::move(observer);
+}
+
+int SqliteConnection::waitForLock(void *connection, int count)
+{
+    using namespace std::chrono;
+    auto *self = static_cast<SqliteConnection *>(connection);
+    if (count == 0) {
+        self->m_busySince = steady_clock::now();
+        busyWaitCancelled = false;
+    }
+    Wait wait{Files::shownPath(self->m_path), Wait::For::File,
+              duration_cast<milliseconds>(steady_clock::now() - self->m_busySince),
+              milliseconds(busyTimeoutMs)};
+    const WaitObserver &observer = waitObserver();
+    const auto end = [&] {
+        if (observer && wait.waited >= 100ms) {
+            wait.waited = 0ms;
+            observer(wait);
+        }
+        return 0;
+    };
+    if (wait.waited >= wait.limit)
+        return end();
+    if (observer && wait.waited >= 100ms && !observer(wait)) {
+        busyWaitCancelled = true;
+        return end();
+    }
+    sqlite3_sleep(20);
+    return 1;
+}
+
+void SqliteConnection::setBusyWait(bool wait)
+{
+    if (wait)
+        sqlite3_busy_handler(m_db, &SqliteConnection::waitForLock, this);
+    else
+        sqlite3_busy_timeout(m_db, 0);
+}
+
 // The one place an engine failure becomes a message, for statements and for plain executions
 // alike (a transaction's COMMIT is one): `text` is the engine's own, when it gave one apart.
 QString engineMessage(sqlite3 *db, const char *text)
@@ -23,9 +79,12 @@ QString engineMessage(sqlite3 *db, const char *text)
     // operating system's code tells it apart.
     if (sqlite3_errcode(db) == SQLITE_FULL || sqlite3_system_errno(db) == ENOSPC)
         return QStringLiteral("на диске нет свободного места");
-    // Another program held the file longer than the busy timeout.
+    // Another program held the file longer than the busy timeout, or the person stopped waiting.
     if ((sqlite3_errcode(db) & 0xFF) == SQLITE_BUSY)
-        return RegisterBusy().message();
+        return busyWaitCancelled ? QStringLiteral("Ожидание отменено: файл реестра занят другой "
+                                                  "программой, и ничего не сохранено. Повторите "
+                                                  "действие немного позже")
+                                 : RegisterBusy().message();
     return QString::fromUtf8(text ? text : sqlite3_errmsg(db));
 }
 
@@ -151,7 +210,7 @@ SqliteConnection::~SqliteConnection()
 
 bool SqliteConnection::configure()
 {
-    sqlite3_busy_timeout(m_db, busyTimeoutMs);
+    setBusyWait(true);
     sqlite3_extended_result_codes(m_db, 1);
     // A file already in write-ahead-log mode on a share is switched before its log's index is
     // ever mapped: in exclusive locking mode the engine keeps that index in its own memory.
@@ -261,10 +320,10 @@ QString SqliteConnection::lastError() const
 
 bool SqliteConnection::checkpointWithoutWaiting()
 {
-    sqlite3_busy_timeout(m_db, 0);
+    setBusyWait(false);
     const int rc =
         sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
-    sqlite3_busy_timeout(m_db, busyTimeoutMs);
+    setBusyWait(true);
     if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED)
         return false;
     if (rc != SQLITE_OK)

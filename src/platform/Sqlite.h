@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <chrono>
 #include <optional>
 #include <vector>
 
@@ -121,6 +122,9 @@ public:
 
     // How long a statement waits for another process's lock before it fails.
     static constexpr int busyTimeoutMs = lockWaitSeconds * 1000;
+    // Told of every wait for another program's lock on a file, as a server's waits are; it may
+    // cancel the wait. One for the whole program.
+    static void setWaitObserver(WaitObserver observer);
 
     SqliteConnection(const QString &path, Mode mode);
     SqliteConnection(const SqliteConnection &) = delete;
@@ -172,6 +176,10 @@ public:
 private:
     // False when a file on a share is in write-ahead-log mode and another connection has it.
     bool configure();
+    // SQLite's busy handler: waits for the lock in short sleeps up to the limit, telling the
+    // wait observer, which may cancel it. `count` is the number of times called in this wait.
+    static int waitForLock(void *connection, int count);
+    void setBusyWait(bool wait);
     bool inWriteAheadLogMode() const;
 
     QString m_path;
@@ -182,6 +190,7 @@ private:
     SqliteStatement m_dataVersion;
     std::optional<quint64> m_versionWhileWriting; // within a transaction begun here
     quint64 m_writesMade = 0;
+    std::chrono::steady_clock::time_point m_busySince;
 };
 
 // Makes sure the SQLite library can be used: it initialises and is recent enough. Fails with

@@ -68,6 +68,9 @@ void Connection::open(bool now)
     if (m_engine)
         return;
     if (m_server.isEmpty()) {
+        SqliteConnection::setWaitObserver([](const Wait &wait) {
+            return !Dialogs::isInstalled() || Dialogs::current().showWaiting(wait);
+        });
         m_engine = std::make_unique<SqliteEngine>(m_fileName);
         return;
     }
@@ -89,9 +92,8 @@ void Connection::open(bool now)
     if (const auto known = givenPasswords().find(m_server); known != givenPasswords().end())
         access.password = known->second;
     access.answerLimit = answerLimit();
-    access.waiting = [](const QString &where, std::chrono::milliseconds waited, bool connecting) {
-        if (Dialogs::isInstalled())
-            Dialogs::current().showWaiting(where, waited, connecting);
+    access.waiting = [](const Wait &wait) {
+        return !Dialogs::isInstalled() || Dialogs::current().showWaiting(wait);
     };
     access.stored = [](const QString &message) {
         if (Dialogs::isInstalled())

@@ -21,6 +21,9 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <climits>
 #include <memory>
 
@@ -99,8 +102,9 @@ FirstStartWindow::FirstStartWindow(QString folder, QWidget *parent)
     auto *choices = new QWidget(m_pages);
     auto *choiceLayout = new QVBoxLayout(choices);
     auto *question = new QLabel(
-        QStringLiteral("Реестр ещё не создан. Программа будет хранить его в папке «%1».\n"
-                       "Что сделать?")
+        QStringLiteral("На этом компьютере реестр ещё не открывали. Если реестр уже ведётся на "
+                       "сервере баз данных, подключитесь к нему. Новый реестр программа будет "
+                       "хранить в папке «%1».\nЧто сделать?")
             .arg(QDir::toNativeSeparators(m_folder)),
         choices);
     question->setWordWrap(true);
@@ -111,10 +115,10 @@ FirstStartWindow::FirstStartWindow(QString folder, QWidget *parent)
         choiceLayout->addWidget(made);
         return made;
     };
+    serverButton = button("serverButton", QStringLiteral("Подключиться к реестру на сервере…"));
     createButton = button("createButton", QStringLiteral("Создать пустой реестр"));
     importButton =
         button("importButton", QStringLiteral("Перенести базу старой программы (файл .mdb)…"));
-    serverButton = button("serverButton", QStringLiteral("Работать с реестром на сервере…"));
     quitButton = button("quitButton", QStringLiteral("Выйти"));
     m_progressText = new QLabel(choices);
     progress = new QProgressBar(choices);
@@ -179,7 +183,11 @@ QWidget *FirstStartWindow::makeServerPage()
     serverRole = new QLineEdit(serverPage);
     serverRole->setObjectName(QStringLiteral("serverRole"));
     serverRole->setAccessibleName(QStringLiteral("Имя пользователя (роль)"));
-    serverRole->setPlaceholderText(QStringLiteral("пусто: имя входа в систему"));
+    // An empty role is the login name, as the server will be told.
+    const passwd *login = getpwuid(getuid());
+    serverRole->setPlaceholderText(
+        QStringLiteral("%1 (имя входа в систему)")
+            .arg(login ? QString::fromLocal8Bit(login->pw_name) : qEnvironmentVariable("USER")));
     form->addRow(QStringLiteral("Адрес сервера (имя или адрес, можно с «:порт»):"), serverAddress);
     form->addRow(QStringLiteral("База данных:"), serverDatabase);
     form->addRow(QStringLiteral("Имя пользователя (роль):"), serverRole);
@@ -299,6 +307,8 @@ void FirstStartWindow::useServer()
         connection.open();
         connection.engine().table(QStringLiteral("Main"));
         FirstStart::saveServer(conninfo);
+    } catch (const PasswordDeclined &) {
+        return; // «Отмена» in the password question: back to this page, to try again or not
     } catch (const Error &e) {
         Dialogs::current().showError(e.message());
         return;

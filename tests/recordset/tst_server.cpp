@@ -90,48 +90,22 @@ TEST(Server, TwoComputersShareOneRegisterAndALostConnectionIsMadeAgain)
               QStringLiteral("1"));
 }
 
-// Over a branch office's slow link the register opens in a few round trips, whatever it holds;
-// a link that goes silent with the connection open ends the post in the connection's box within
-// the answer limit, the edit kept, and the next post connects anew.
-TEST(Server, OverASlowLinkTheRegisterOpensInAFewRoundTripsAndASilentLinkEndsInABox)
+// Over a branch office's slow link the register opens in a few round trips, whatever it holds.
+TEST(Server, OverASlowLinkTheRegisterOpensInAFewRoundTrips)
 {
     ServerDatabase db(true, true);
     REQUIRE_SERVER(db);
-    const QString admin = db.admin();
-    const auto value = [&](const char *key) {
-        return QRegularExpression(QLatin1String(key) + QStringLiteral("=(\\S+)"))
-            .match(admin)
-            .captured(1);
-    };
-    DelayingRelay relay(QStringLiteral("%1/.s.PGSQL.%2").arg(value("host"), value("port")),
-                        std::chrono::milliseconds(10));
-    RecordingDialogs dialogs;
-    Connection::setAnswerLimit(std::chrono::seconds(2));
-    {
-        Connection connection(QString(), relay.through(db.conninfo()));
-        std::vector<std::unique_ptr<RecordSet>> tables;
-        for (const RegisterSchema::Table &schema : RegisterSchema::tables()) {
-            const QString table = schema.qName();
-            tables.push_back(
-                std::make_unique<RecordSet>(table, connection, RecordSet::Kind::Table));
-            tables.back()->setTableName(table);
-            tables.back()->setActive(true);
-            EXPECT_GT(tables.back()->RecordTotal(), 0) << table.toStdString();
-        }
-        EXPECT_LE(relay.roundTrips(), 6);
-        RecordSet &people = *tables.front();
-        people.StartEdit();
-        people.FieldNamed(QStringLiteral("ФИО")).setAsText(QStringLiteral("Кузнецова"));
-        relay.setSilent(true);
-        const QString said = failureOf([&] { people.PostRecord(); });
-        relay.setSilent(false);
-        EXPECT_TRUE(said.startsWith(QStringLiteral("Нет связи с сервером"))) << said.toStdString();
-        EXPECT_EQ(people.state(), RecordSet::State::Editing);
-        EXPECT_NO_THROW(people.PostRecord());
+    DelayingRelay relay(db.socket(), std::chrono::milliseconds(10));
+    Connection connection(QString(), relay.through(db.conninfo()));
+    std::vector<std::unique_ptr<RecordSet>> tables;
+    for (const RegisterSchema::Table &schema : RegisterSchema::tables()) {
+        const QString table = schema.qName();
+        tables.push_back(std::make_unique<RecordSet>(table, connection, RecordSet::Kind::Table));
+        tables.back()->setTableName(table);
+        tables.back()->setActive(true);
+        EXPECT_GT(tables.back()->RecordTotal(), 0) << table.toStdString();
     }
-    Connection::setAnswerLimit(defaultAnswerLimit);
-    EXPECT_EQ(db.scalar(QStringLiteral("SELECT count(*) FROM Main WHERE ФИО = 'Кузнецова'")),
-              QStringLiteral("1"));
+    EXPECT_LE(relay.roundTrips(), 6);
 }
 
 // The link fails during an action. Whatever the fault, the clerk learns whether the change was
@@ -162,17 +136,10 @@ TEST(Server, WhenTheLinkFailsTheClerkLearnsWhetherTheChangeWasStoredAndARetryNev
     };
     ServerDatabase db(true, true);
     REQUIRE_SERVER(db);
-    const QString admin = db.admin();
-    const auto value = [&](const char *key) {
-        return QRegularExpression(QLatin1String(key) + QStringLiteral("=(\\S+)"))
-            .match(admin)
-            .captured(1);
-    };
     Connection::setAnswerLimit(std::chrono::seconds(2));
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << "action " << c.action << ", fault " << c.fault);
-        DelayingRelay relay(QStringLiteral("%1/.s.PGSQL.%2").arg(value("host"), value("port")),
-                            std::chrono::milliseconds(2));
+        DelayingRelay relay(db.socket(), std::chrono::milliseconds(2));
         RecordingDialogs dialogs;
         Connection connection(QString(), relay.through(db.conninfo()));
         RecordSet tblMain(QStringLiteral("tblMain"), connection, RecordSet::Kind::Table);
@@ -181,12 +148,10 @@ TEST(Server, WhenTheLinkFailsTheClerkLearnsWhetherTheChangeWasStoredAndARetryNev
         Field &name = tblMain.FieldNamed(QStringLiteral("ФИО"));
         const QString before = name.AsText();
         const QString after = QStringLiteral("Новое имя %1-%2").arg(c.action).arg(c.fault);
-        if (c.action == Insert)
-            tblMain.StartInsert();
-        if (c.action == Post)
-            tblMain.StartEdit();
-        if (c.action == Insert || c.action == Post)
+        if (c.action == Insert || c.action == Post) {
+            c.action == Insert ? tblMain.StartInsert() : tblMain.StartEdit();
             name.setAsText(after);
+        }
         if (c.action == Refresh)
             db.exec(
                 QStringLiteral("UPDATE Main SET ФИО = '%1' WHERE ФИО = '%2'").arg(after, before));
@@ -201,23 +166,18 @@ TEST(Server, WhenTheLinkFailsTheClerkLearnsWhetherTheChangeWasStoredAndARetryNev
                                    "pg_backend_pid()"));
         const auto act = [&] {
             return failureOf([&] {
-                if (c.action == Delete)
-                    tblMain.DeleteRecord();
-                else if (c.action == Refresh)
-                    tblMain.Reread();
-                else
-                    tblMain.PostRecord();
+                c.action == Delete    ? tblMain.DeleteRecord()
+                : c.action == Refresh ? tblMain.Reread()
+                                      : tblMain.PostRecord();
             });
         };
         const QString told = act();
         relay.setSilent(false);
-        relay.restore();
         EXPECT_TRUE(QByteArray(c.told).isEmpty() ? told.isEmpty()
                                                  : told.contains(QString::fromUtf8(c.told)))
             << told.toStdString();
-        EXPECT_EQ(dialogs.notes.join(QLatin1Char('\n')).contains(QString::fromUtf8(c.noted)), true)
-            << dialogs.notes.join(QLatin1Char('\n')).toStdString();
         EXPECT_EQ(dialogs.notes.size(), QByteArray(c.noted).isEmpty() ? 0 : 1);
+        EXPECT_TRUE(dialogs.notes.join(QLatin1Char('\n')).contains(QString::fromUtf8(c.noted)));
         if (!told.isEmpty()) {
             EXPECT_EQ(tblMain.state() != RecordSet::State::Browsing,
                       c.action == Insert || c.action == Post)
@@ -225,8 +185,9 @@ TEST(Server, WhenTheLinkFailsTheClerkLearnsWhetherTheChangeWasStoredAndARetryNev
             EXPECT_EQ(act(), QString()) << "the next attempt connects again";
         }
         // What a second connection sees: the change once, and the record set showing it.
-        const QString count = QStringLiteral("SELECT count(*) FROM Main WHERE ФИО = '%1'");
-        EXPECT_EQ(db.scalar(count.arg(c.action == Delete ? before : after)).toInt(),
+        EXPECT_EQ(db.scalar(QStringLiteral("SELECT count(*) FROM Main WHERE ФИО = '%1'")
+                                .arg(c.action == Delete ? before : after))
+                      .toInt(),
                   c.action == Delete ? 0 : 1);
         EXPECT_EQ(name.AsText() == after, c.action != Delete);
         db.exec(QStringLiteral("DELETE FROM Main WHERE ФИО = '%1'").arg(after));

@@ -56,6 +56,8 @@ QString DelayingRelay::through(const QString &conninfo) const
 void DelayingRelay::setSilent(bool silent)
 {
     m_silent = silent;
+    if (!silent)
+        m_lossyBelow = 0;
 }
 
 void DelayingRelay::loseAnswersFrom(int turn, bool newConnectionsToo)
@@ -63,13 +65,6 @@ void DelayingRelay::loseAnswersFrom(int turn, bool newConnectionsToo)
     m_turnsBeforeLoss = turn - 1;
     m_newConnectionsLost = newConnectionsToo;
     m_lossyBelow = m_connections.load();
-}
-
-void DelayingRelay::restore()
-{
-    m_lossyBelow = 0;
-    m_newConnectionsLost = false;
-    m_turnsBeforeLoss = 0;
 }
 
 bool DelayingRelay::lost(bool fromClient, int connection) const

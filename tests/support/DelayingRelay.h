@@ -32,15 +32,14 @@ public:
     void resetRoundTrips() { m_roundTrips = 0; }
 
     // While silent nothing gets through either way: what is sent meanwhile is lost, as on a link
-    // that is down, and the connections stay open.
+    // that is down, and the connections stay open. setSilent(false) also ends loseAnswersFrom().
     void setSilent(bool silent);
 
     // From the program's `turn`-th turn to speak on (1: the next), the server's answers on the
     // connections open now are lost on the way, while what the program sends still arrives and
     // is done; with `newConnectionsToo`, nothing gets through on a connection made later either
-    // (the network is down for good). restore() ends it.
+    // (the network is down for good).
     void loseAnswersFrom(int turn, bool newConnectionsToo);
-    void restore();
 
 private:
     void accept();

@@ -31,11 +31,12 @@ public:
     void showNotice(const QString &text) override { notices << text; }
     void showInformation(const QString &text) override { information << text; }
     void showNote(const QString &text) override { notes << text; }
-    void showWaiting(const QString &where, std::chrono::milliseconds waited, bool) override
+    bool showWaiting(const Wait &wait) override
     {
-        if (waited.count() > 0 && !m_waiting)
-            waits << where;
-        m_waiting = waited.count() > 0;
+        if (wait.waited.count() > 0 && !m_waiting)
+            waits << wait.where;
+        m_waiting = wait.waited.count() > 0;
+        return true;
     }
     bool confirm(const QString &text) override
     {

@@ -6,6 +6,7 @@
 #include <QDate>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 ServerDatabase::ServerDatabase(bool withRegister, bool withDemo)
 {
@@ -62,4 +63,14 @@ QString ServerDatabase::scalar(const QString &sql) const
 {
     const PgResult result = connect()->exec(sql);
     return result.rows() > 0 && !result.isNull(0, 0) ? result.text(0, 0) : QString();
+}
+
+QString ServerDatabase::socket() const
+{
+    const auto value = [this](const char *key) {
+        return QRegularExpression(QLatin1String(key) + QStringLiteral("=(\\S+)"))
+            .match(m_admin)
+            .captured(1);
+    };
+    return QStringLiteral("%1/.s.PGSQL.%2").arg(value("host"), value("port"));
 }

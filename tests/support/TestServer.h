@@ -27,6 +27,8 @@ public:
     const QString &name() const { return m_name; }
     // The server's administrator connection string (the maintenance database).
     const QString &admin() const { return m_admin; }
+    // The Unix socket the server listens on, for a relay to join.
+    QString socket() const;
 
     // A separate connection, as another computer would have.
     std::unique_ptr<PgConnection> connect() const;

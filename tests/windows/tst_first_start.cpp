@@ -34,6 +34,9 @@
 
 #include <gtest/gtest.h>
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <csignal>
 
 namespace {
@@ -181,9 +184,13 @@ TEST(FirstStart, TheOfficesServerAndRoleAreCheckedByConnectingThenKeptAndTheProg
     typeOver(window.serverDatabase, QStringLiteral("нет_такой_базы"));
     QTest::mouseClick(window.connectButton, Qt::LeftButton);
     ASSERT_EQ(dialogs.errors.size(), 1);
-    EXPECT_TRUE(dialogs.errors[0].startsWith(QStringLiteral("Нет связи с сервером баз данных")))
+    EXPECT_TRUE(dialogs.errors[0].startsWith(QStringLiteral("Нет связи с сервером баз данных")) &&
+                dialogs.errors[0].contains(QStringLiteral("нет роли «no_such_role»")))
         << dialogs.errors[0].toStdString();
     EXPECT_FALSE(QFile::exists(settings.file())) << "nothing kept before the check passes";
+    // An empty role field shows the login name it stands for.
+    EXPECT_TRUE(window.serverRole->placeholderText().startsWith(
+        QString::fromLocal8Bit(getpwuid(getuid())->pw_name) + QLatin1Char(' ')));
 
     typeOver(window.serverRole, QStringLiteral("reestr"));
     typeOver(window.serverDatabase, server.name());

@@ -12,7 +12,9 @@
 #include <algorithm>
 #include <cerrno>
 
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 using namespace std::chrono_literals;
@@ -136,6 +138,9 @@ void PgConnection::open()
     const QString reason = connectionFailure();
     PQfinish(m_conn);
     m_conn = nullptr;
+    if (std::exchange(m_cancelled, false))
+        throw WaitCancelled(
+            QStringLiteral("Нет связи с сервером баз данных (%1): %2").arg(m_where, reason));
     if (m_timedOut)
         throw ServerSilent(
             QStringLiteral("Нет связи с сервером баз данных (%1): %2").arg(m_where, reason));
@@ -223,6 +228,9 @@ QString PgConnection::connectionFailure() const
     const QString detail =
         QStringLiteral("\nСообщение сервера: ") + connectionDetail(PQerrorMessage(m_conn));
     const QByteArray state = connectionState(PQerrorMessage(m_conn));
+    if (m_cancelled)
+        return QStringLiteral("подключение отменено. Повторите действие, когда сервер будет "
+                              "доступен");
     if (state == "3D000") {
         return QStringLiteral("на сервере нет базы данных «%1». Проверьте её имя (его даёт "
                               "администратор сервера)")
@@ -267,26 +275,44 @@ bool PgConnection::await(short events, bool connecting)
     if (socket < 0)
         return true; // libpq reports what became of the connection
     const auto start = Clock::now();
+    Wait wait{m_where, Wait::For::Connecting, 0ms, m_access.answerLimit};
     bool told = false;
     const auto endWait = [&](bool answered) {
-        if (told && m_access.waiting)
-            m_access.waiting(m_where, 0ms, connecting);
+        if (told && m_access.waiting) {
+            wait.waited = 0ms;
+            m_access.waiting(wait);
+        }
         return answered;
     };
     for (;;) {
-        const auto waited =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-        if (waited >= m_access.answerLimit)
+        wait.waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+        if (wait.waited >= m_access.answerLimit)
             return endWait(false);
         pollfd ready{socket, events, 0};
         const auto slice =
-            std::min<std::chrono::milliseconds>(m_access.answerLimit - waited, 100ms);
+            std::min<std::chrono::milliseconds>(m_access.answerLimit - wait.waited, 100ms);
         const int found = poll(&ready, 1, int(slice.count()));
         if (found > 0 || (found < 0 && errno != EINTR))
             return endWait(true);
-        if (m_access.waiting && waited >= 100ms) {
+        if (m_access.waiting && wait.waited >= 100ms) {
             told = true;
-            m_access.waiting(m_where, waited, connecting);
+            // What was sent and is still unacknowledged has not reached the server: the network
+            // holds it. All of it taken, the server has the statement and works on it or waits,
+            // mostly for another computer's lock.
+            int unacknowledged = 0;
+            if (!connecting)
+                wait.what = ioctl(socket, SIOCOUTQ, &unacknowledged) == 0 && unacknowledged == 0
+                                ? Wait::For::Server
+                                : Wait::For::Answer;
+            // A lock is given up sooner than the answer.
+            wait.limit = wait.what == Wait::For::Server
+                             ? std::min<std::chrono::milliseconds>(
+                                   m_access.answerLimit, std::chrono::seconds(m_lockWaitSeconds))
+                             : std::chrono::milliseconds(m_access.answerLimit);
+            if (!m_access.waiting(wait)) {
+                m_cancelled = true;
+                return endWait(false);
+            }
         }
     }
 }
@@ -324,6 +350,12 @@ void PgConnection::timedOut()
 {
     const bool lostTransaction = m_inTransaction;
     dropConnection();
+    if (std::exchange(m_cancelled, false))
+        throw WaitCancelled(
+            QStringLiteral("Ожидание сервера баз данных (%1) отменено%2. Повторите "
+                           "действие, когда сервер или другой компьютер освободится")
+                .arg(m_where,
+                     lostTransaction ? QStringLiteral(", начатое изменение отменено") : QString()));
     throw ServerSilent(
         QStringLiteral("Нет связи с сервером баз данных (%1): сервер не ответил за %2 с%3. "
                        "Проверьте сеть (и VPN) и повторите действие; программа подключится снова")

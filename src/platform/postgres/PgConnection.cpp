@@ -117,6 +117,9 @@ void PgConnection::reconnectIfLost()
         const QString reason = connectionFailure();
         PQfinish(m_conn);
         m_conn = nullptr;
+        if (std::exchange(m_cancelled, false))
+            throw WaitCancelled(
+                QStringLiteral("Нет связи с сервером баз данных (%1): %2").arg(m_where, reason));
         fail(reason);
     }
     endAbandoned();
@@ -158,8 +161,10 @@ PgConnection::Fate PgConnection::fateOf(quint64 transaction)
     return Fate::Unknown; // the server cannot be reached, or the transaction is still open
 }
 
-void PgConnection::settleLost(quint64 transaction, const QString &reason)
+void PgConnection::settleLost(quint64 transaction, const ConnectionLost &lost)
 {
+    const bool cancelled = dynamic_cast<const WaitCancelled *>(&lost) != nullptr;
+    const QString reason = lost.message();
     switch (fateOf(transaction)) {
     case Fate::Committed:
         if (m_access.stored)
@@ -169,6 +174,11 @@ void PgConnection::settleLost(quint64 transaction, const QString &reason)
                                 .arg(m_where));
         return;
     case Fate::NotCommitted:
+        if (cancelled)
+            throw WaitCancelled(QStringLiteral("Ожидание сервера баз данных (%1) отменено, и "
+                                               "изменение НЕ сохранено. Сохраните его ещё раз, "
+                                               "когда сервер или другой компьютер освободится")
+                                    .arg(m_where));
         throw Error(QStringLiteral("Связь с сервером баз данных (%1) прервалась, и изменение НЕ "
                                    "сохранено. Связь восстановлена: сохраните изменение ещё раз")
                         .arg(m_where));
@@ -194,7 +204,7 @@ PgResult PgConnection::write(const QString &sql, const std::vector<Value> &param
     try {
         return execThenCommit(sql, parameters);
     } catch (const ConnectionLost &lost) {
-        settleLost(transaction, lost.message());
+        settleLost(transaction, lost);
     }
     if (afterLoss.isEmpty())
         return PgResult();
@@ -348,7 +358,7 @@ void PgConnection::commitTransaction()
     } catch (const ConnectionLost &lost) {
         if (!transaction)
             throw; // a snapshot's: it wrote nothing
-        settleLost(transaction, lost.message());
+        settleLost(transaction, lost);
         return;
     }
     m_inTransaction = false;
