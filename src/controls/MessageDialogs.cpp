@@ -87,10 +87,8 @@ bool MessageDialogs::showWaiting(const Wait &wait)
     if (!m_waitPanel) {
         QWidget *window = QApplication::activeWindow();
         m_waitPanel = std::make_unique<WaitPanel>(window);
-        if (!window) {
+        if (!window)
             m_waitPanel->setWindowTitle(applicationTitle());
-            m_waitPanel->setWindowModality(Qt::ApplicationModal);
-        }
     }
     m_waitPanel->show(wait);
     // A file's wait ends without a word when the lock goes: the panel goes once the program is

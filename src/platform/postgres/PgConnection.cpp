@@ -275,10 +275,8 @@ PgResult PgConnection::run(const QString &sql, const std::vector<Value> &paramet
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
         return result;
     if (PQstatus(m_conn) != CONNECTION_OK) {
-        if (!script && !m_inTransaction && !retried && sql.startsWith(QLatin1String("SELECT "))) {
-            dropConnection();
-            return run(sql, parameters, script, true);
-        }
+        if (!script && !m_inTransaction && !retried && sql.startsWith(QLatin1String("SELECT ")))
+            return run(sql, parameters, script, true); // on a new connection
         loseConnection(result.get());
     }
     throw Error(refusal(result.get()));
