@@ -316,9 +316,11 @@ private:
     // Whether the server stored a change whose fate was not learned; fails again with
     // OutcomeUnknown while it still cannot be learned.
     bool storedEarlier(quint64 transaction);
-    // Changes whose fate was not learned: the transaction, and the key of a deletion's row.
+    // Changes whose fate was not learned: the transaction, and the key of a deletion's row; the
+    // transactions of updates, by key.
     std::optional<quint64> m_unsureInsert;
     std::optional<std::pair<quint64, qint64>> m_unsureDelete;
+    std::map<qint64, quint64> m_unsureUpdates;
 };
 
 // A register on a PostgreSQL server as the register's engine.

@@ -350,10 +350,18 @@ RowId PgRowSource::update(const RowId &id, const RowCells &read, const std::vect
                 .arg(m_table, set, keyCondition(keyAt), versionCondition(keyAt + 1));
         m_updated = {columns, std::move(compared), sql, byVersion};
     }
+    // An earlier update of this row whose fate was not learned is asked about first: one the
+    // server stored is this program's own version of the row, not another computer's change.
+    quint64 version = id.version;
+    if (const auto unsure = m_unsureUpdates.find(id.key); unsure != m_unsureUpdates.end()) {
+        if (storedEarlier(unsure->second))
+            version = PgConnection::rowVersion(unsure->second);
+        m_unsureUpdates.erase(unsure);
+    }
     std::vector<Value> parameters = values;
     parameters.push_back(keyParameter(id.key));
     if (!m_keyColumn.isEmpty() && m_versioned)
-        parameters.push_back(Value(QString::number(id.version)));
+        parameters.push_back(Value(QString::number(version)));
     if (m_db->pipelining() && !m_keyColumn.isEmpty()) {
         // The key stays what it was; the answer is checked when it comes.
         m_db->post(m_updated.byVersion, parameters, id.key);
@@ -365,9 +373,14 @@ RowId PgRowSource::update(const RowId &id, const RowCells &read, const std::vect
     }
     // The row as stored comes back with the answer: it holds whatever else was changed. Should
     // the answer be lost, and the server have stored the change, the row this write made is read.
-    const PgResult result =
-        m_db->write(m_updated.sql + QStringLiteral(" RETURNING ") + selectList(), parameters,
-                    writtenBy(selectList()));
+    PgResult result;
+    try {
+        result = m_db->write(m_updated.sql + QStringLiteral(" RETURNING ") + selectList(),
+                             parameters, writtenBy(selectList()));
+    } catch (const OutcomeUnknown &unknown) {
+        m_unsureUpdates[id.key] = unknown.transaction();
+        throw;
+    }
     if (result.rows() == 0)
         throw RowChangedElsewhere();
     PgCells cells(result, m_types, m_dataOffset);
