@@ -69,6 +69,16 @@ int markKeyColumns(std::vector<SourceColumn> &columns, const std::function<bool(
     return first;
 }
 
+std::vector<int> tableColumns(const std::vector<SourceColumn> &columns)
+{
+    std::vector<int> read;
+    for (size_t i = 0; i < columns.size(); ++i) {
+        if (!columns[i].origin.isEmpty())
+            read.push_back(int(i));
+    }
+    return read;
+}
+
 std::vector<int> comparedColumns(const std::vector<SourceColumn> &columns,
                                  const std::vector<int> &assigned)
 {

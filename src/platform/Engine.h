@@ -92,6 +92,8 @@ int markKeyColumns(std::vector<SourceColumn> &columns, const std::function<bool(
 // never compared.
 std::vector<int> comparedColumns(const std::vector<SourceColumn> &columns,
                                  const std::vector<int> &assigned);
+// Every column read from the table (those with an origin), in ascending order.
+std::vector<int> tableColumns(const std::vector<SourceColumn> &columns);
 
 // A cell's value as read, to be written or compared again.
 Value cellValue(const RowCells &row, int column);

@@ -281,8 +281,6 @@ private:
     // (VACUUM FULL, CLUSTER) moves: its row is one equal in every column to what was read
     // (from $valuesAt on), the one at the place read ($placeAt) while it still is.
     QString equalRowCondition(int placeAt, int valuesAt) const;
-    // Every column read from the table.
-    std::vector<int> tableColumns() const;
     // The columns of the result from `first` on, but for the row version last where there is one.
     void describe(const PgResult &result, int first);
     // The key column as SQL, and the key as a parameter; with a version, also that the row is

@@ -250,21 +250,11 @@ void SqliteRowSource::bindRowCheck(SqliteStatement &statement, int first, const 
         statement.bindCell(first++, read, i);
 }
 
-std::vector<int> SqliteRowSource::tableColumns() const
-{
-    std::vector<int> columns;
-    for (size_t i = 0; i < m_columns.size(); ++i) {
-        if (!m_columns[i].origin.isEmpty())
-            columns.push_back(int(i));
-    }
-    return columns;
-}
-
 qint64 SqliteRowSource::rowToWrite(qint64 key, const RowCells &read, bool check) const
 {
     if (!m_keyless || !check)
         return key;
-    const std::vector<int> columns = tableColumns();
+    const std::vector<int> columns = tableColumns(m_columns);
     SqliteStatement found = m_db->prepare(
         QStringLiteral("SELECT rowid FROM %1 WHERE 1%2 ORDER BY rowid = ? DESC LIMIT 1")
             .arg(quoteIdentifier(m_table), rowCheck(columns)));
@@ -391,7 +381,7 @@ void SqliteRowSource::remove(const RowId &id, const RowCells &read)
         const qint64 key = rowToWrite(id.key, read, check);
         if (key == 0)
             throw RowChangedElsewhere();
-        const std::vector<int> compared = check ? tableColumns() : std::vector<int>();
+        const std::vector<int> compared = check ? tableColumns(m_columns) : std::vector<int>();
         SqliteStatement statement =
             m_db->prepare(QStringLiteral("DELETE FROM %1 WHERE %2 = ?%3")
                               .arg(quoteIdentifier(m_table), m_keyColumn, rowCheck(compared)));

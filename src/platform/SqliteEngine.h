@@ -51,8 +51,6 @@ private:
     QString rowCheck(const std::vector<int> &columns) const;
     void bindRowCheck(SqliteStatement &statement, int first, const RowCells &read,
                       const std::vector<int> &columns) const;
-    // Every column read from the table: what a deletion compares.
-    std::vector<int> tableColumns() const;
     // The row to write in place of the one read as `read` at `key`. A table without a key of its
     // own is addressed by rowids that a VACUUM may renumber: its row is the one equal to what was
     // read, at `key` if that one still is; 0 when there is none. Others: `key`.

@@ -294,20 +294,10 @@ QString PgRowSource::unchangedCondition(int versionAt, const std::vector<int> &w
     return QStringLiteral(" AND (%1 OR (%2))").arg(sameVersion, same.join(QStringLiteral(" AND ")));
 }
 
-std::vector<int> PgRowSource::tableColumns() const
-{
-    std::vector<int> columns;
-    for (size_t i = 0; i < m_columns.size(); ++i) {
-        if (!m_columns[i].origin.isEmpty())
-            columns.push_back(int(i));
-    }
-    return columns;
-}
-
 QString PgRowSource::equalRowCondition(int placeAt, int valuesAt) const
 {
     QStringList same;
-    for (int column : tableColumns()) {
+    for (int column : tableColumns(m_columns)) {
         same << QStringLiteral("%1 IS NOT DISTINCT FROM $%2")
                     .arg(quoteIdentifier(m_columns[size_t(column)].origin))
                     .arg(valuesAt++);
@@ -337,7 +327,8 @@ RowId PgRowSource::update(const RowId &id, const RowCells &read, const std::vect
         // another computer changed it since, while what this write compares is still as read.
         // A row without a key is the one still equal to what was read.
         const bool keyless = m_keyColumn.isEmpty();
-        std::vector<int> compared = keyless ? tableColumns() : comparedColumns(m_columns, columns);
+        std::vector<int> compared =
+            keyless ? tableColumns(m_columns) : comparedColumns(m_columns, columns);
         const QString where =
             keyless ? equalRowCondition(keyAt, keyAt + 1)
                     : keyCondition(keyAt) + unchangedCondition(keyAt + 1, columns, compared);
@@ -476,7 +467,7 @@ void PgRowSource::remove(const RowId &id, const RowCells &read)
     std::vector<Value> parameters = {keyParameter(id.key)};
     QString where;
     if (m_keyColumn.isEmpty()) {
-        for (int column : tableColumns())
+        for (int column : tableColumns(m_columns))
             parameters.push_back(cellValue(read, column));
         where = equalRowCondition(1, 2);
     } else {
