@@ -271,8 +271,7 @@ private:
     PgRowSource(PgConnection &db, QString selectSql, bool readOnly);
     // " AND (xmin = $versionAt OR <each compared column as read, from $versionAt + 1 on>)": a
     // row changed since it was read is still written while what this write compares is as read.
-    QString unchangedCondition(int versionAt, const std::vector<int> &written,
-                               const std::vector<int> &compared) const;
+    QString unchangedCondition(int versionAt, const std::vector<int> &compared) const;
     // Reads `columns` of the row a transaction wrote ($1: its row version).
     QString writtenBy(const QString &columns) const;
     // Writes `values` into the row of `key`, whatever it holds.

@@ -280,18 +280,9 @@ RowId SqliteRowSource::update(const RowId &id, const RowCells &read,
         Update &update = *m_chosenUpdate.statements;
         if (check && !update.checked.isValid()) {
             update.compared = comparedColumns(m_columns, columns);
-            // A row that already holds what is written is no conflict: nothing would change.
-            QStringList holds;
-            std::vector<int> sorted = columns;
-            std::sort(sorted.begin(), sorted.end());
-            for (size_t i = 0; i < sorted.size(); ++i)
-                holds << QStringLiteral("CAST(%1 AS BLOB) IS CAST(?%2 AS BLOB)")
-                             .arg(quoteIdentifier(m_columns[size_t(sorted[i])].origin))
-                             .arg(i + 1);
-            update.checked = m_db->prepare(
-                QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ? AND ((1%4) OR (%5))")
-                    .arg(quoteIdentifier(m_table), assignments(columns), m_keyColumn,
-                         rowCheck(update.compared), holds.join(QStringLiteral(" AND "))));
+            update.checked = m_db->prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?%4")
+                                               .arg(quoteIdentifier(m_table), assignments(columns),
+                                                    m_keyColumn, rowCheck(update.compared)));
         }
         const qint64 key = rowToWrite(id.key, read, check);
         if (key == 0)

@@ -314,13 +314,9 @@ private:
             const auto stored = file.find(row.key);
             if (stored == file.end())
                 return {RowChangedElsewhere().message()};
-            // A row that already holds what is written changes nothing and refuses nothing.
-            bool holds = true;
-            for (const auto &[column, value] : assigned)
-                holds = holds && stored->second[size_t(column)] == value;
             for (const auto &[column, value] : assigned) {
                 for (int tied : tiedTo(column)) {
-                    if (!holds && stored->second[size_t(tied)] != row.values[size_t(tied)])
+                    if (stored->second[size_t(tied)] != row.values[size_t(tied)])
                         return {RowChangedElsewhere().message()};
                 }
             }

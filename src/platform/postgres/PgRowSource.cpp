@@ -262,24 +262,13 @@ bool PgRowSource::fetch(qint64 key, const RowReader &reader)
     return true;
 }
 
-QString PgRowSource::unchangedCondition(int versionAt, const std::vector<int> &written,
-                                        const std::vector<int> &compared) const
+QString PgRowSource::unchangedCondition(int versionAt, const std::vector<int> &compared) const
 {
     if (!m_versioned)
         return {};
-    // A row that already holds what this write writes (this program's own earlier write, whose
-    // answer was lost) is no conflict: writing it again changes nothing.
-    QStringList holds;
-    for (size_t i = 0; i < written.size(); ++i) {
-        holds << QStringLiteral("%1 IS NOT DISTINCT FROM $%2")
-                     .arg(quoteIdentifier(m_columns[size_t(written[i])].origin))
-                     .arg(i + 1);
-    }
-    const QString sameVersion =
-        QStringLiteral("xmin = $%1::xid OR (%2)")
-            .arg(QString::number(versionAt), holds.join(QStringLiteral(" AND ")));
+    const QString sameVersion = QStringLiteral("xmin = $%1::xid").arg(versionAt);
     if (compared.empty())
-        return QStringLiteral(" AND (%1)").arg(sameVersion);
+        return QStringLiteral(" AND ") + sameVersion;
     QStringList same;
     int parameter = versionAt + 1;
     for (int column : compared) {
@@ -329,9 +318,9 @@ RowId PgRowSource::update(const RowId &id, const RowCells &read, const std::vect
         const bool keyless = m_keyColumn.isEmpty();
         std::vector<int> compared =
             keyless ? tableColumns(m_columns) : comparedColumns(m_columns, columns);
-        const QString where =
-            keyless ? equalRowCondition(keyAt, keyAt + 1)
-                    : keyCondition(keyAt) + unchangedCondition(keyAt + 1, columns, compared);
+        const QString where = keyless
+                                  ? equalRowCondition(keyAt, keyAt + 1)
+                                  : keyCondition(keyAt) + unchangedCondition(keyAt + 1, compared);
         const QString set = assignments.join(QStringLiteral(", "));
         const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3").arg(m_table, set, where);
         // Posts sent ahead of their answers (the age walk) name the version alone: a row changed
