@@ -255,7 +255,12 @@ void setBasedAgeUpdate(SqliteConnection &db, int year)
         "Юбилей = CASE WHEN (?1 - ifnull(Год, 0)) % 5 = 0 THEN 'да' ELSE 'нет' END"));
     update.bindInt64(1, year);
     Transaction transaction(db);
+    // Other programs are told of one change of the whole table, as the program tells them: the
+    // log's triggers log no row while the mark is there.
+    db.exec(QStringLiteral("INSERT INTO Izmeneniya (Номер, Таблица) VALUES (0, ''); "
+                           "INSERT INTO Izmeneniya (Таблица) VALUES ('Main')"));
     update.run();
+    db.exec(QStringLiteral("DELETE FROM Izmeneniya WHERE Номер = 0"));
     transaction.commit();
 }
 

@@ -29,8 +29,8 @@ const char usage[] =
     "  reestr-db init [--demo] [FILE]                create a new database (default: Base.mdb)\n"
     "  reestr-db init [--demo] --server CONNINFO     create the register in a PostgreSQL database\n"
     "                                                (a libpq connection string or URI)\n"
-    "  reestr-db upgrade --server CONNINFO          bring a register made on a server by an\n"
-    "                                                earlier version up to date\n"
+    "  reestr-db upgrade [FILE | --server CONNINFO]  bring a register made by an earlier version\n"
+    "                                                up to date (default FILE: Base.mdb)\n"
     "  reestr-db copy FROM TO                        copy a register, keys kept, into a new one;\n"
     "                                                each side is a file or --server CONNINFO\n"
     "  reestr-db import [--codepage CP] [--skip-unsupported] [--verbose]\n"
@@ -285,11 +285,18 @@ int upgrade(const QStringList &arguments)
     const QCommandLineOption server(QStringLiteral("server"), QString(),
                                     QStringLiteral("CONNINFO"));
     parser.addOption(server);
-    if (!parse(parser, arguments, 0) || !parser.isSet(server))
+    if (!parse(parser, arguments, 1) ||
+        (parser.isSet(server) && !parser.positionalArguments().isEmpty()))
         return usageError();
     try {
-        out() << DatabaseTool::upgradeServerRegister(parser.value(server), askPasswordOnTerminal)
-              << "\n";
+        if (parser.isSet(server))
+            out() << DatabaseTool::upgradeServerRegister(parser.value(server),
+                                                         askPasswordOnTerminal)
+                  << "\n";
+        else
+            out() << DatabaseTool::upgradeFileRegister(
+                         parser.positionalArguments().value(0, QStringLiteral("Base.mdb")))
+                  << "\n";
     } catch (const Error &e) {
         err() << "reestr-db: " << e.message() << '\n';
         return 1;

@@ -55,6 +55,12 @@ ConflictWindow::ConflictWindow(const ConflictView &view, QWidget *parent) : QDia
     auto *label = new QLabel(what.arg(view.who), this);
     label->setWordWrap(true);
     layout->addWidget(label);
+    if (!view.changedBy.isEmpty()) {
+        // So that the person knows whom to ask.
+        auto *changedBy = new QLabel(view.changedBy + QLatin1Char('.'), this);
+        changedBy->setObjectName(QStringLiteral("changedBy"));
+        layout->addWidget(changedBy);
+    }
     if (!view.conflicts.empty()) {
         layout->addWidget(table(view.conflicts, view.kind == Kind::Changed,
                                 QStringLiteral("Изменено и здесь, и на другом компьютере")));

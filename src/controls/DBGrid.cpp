@@ -188,6 +188,11 @@ void DBGrid::dataSetChanged()
     scheduleRefresh();
 }
 
+void DBGrid::rowsChanged()
+{
+    scheduleRefresh();
+}
+
 void DBGrid::dataSetScrolled(int)
 {
     dropPending();

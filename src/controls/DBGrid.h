@@ -59,6 +59,7 @@ public:
     void fieldChanged(Field &field) override;
     void recordChanged() override;
     void dataSetChanged() override;
+    void rowsChanged() override;
     void dataSetScrolled(int distance) override;
     void layoutChanged() override;
     void updateRecord() override;

@@ -19,6 +19,7 @@ class DBLookupComboBox::ListLink : public DataLink
 public:
     explicit ListLink(DBLookupComboBox *owner) : m_owner(owner) {}
     void dataSetChanged() override { m_owner->m_listDirty = true; }
+    void rowsChanged() override { m_owner->m_listDirty = true; }
     void dataSetScrolled(int) override {}
     void layoutChanged() override { m_owner->m_listDirty = true; }
     void stateChanged() override

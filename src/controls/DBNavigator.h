@@ -37,6 +37,7 @@ public:
     void BtnClick(Button which);
 
     void dataSetChanged() override { scheduleRefresh(); }
+    void rowsChanged() override { scheduleRefresh(); }
     void dataSetScrolled(int) override { scheduleRefresh(); }
     void stateChanged() override { scheduleRefresh(); }
 

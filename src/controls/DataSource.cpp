@@ -65,6 +65,10 @@ void DataSource::dataSetChanged()
 {
     forward(&DataLink::dataSetChanged);
 }
+void DataSource::rowsChanged()
+{
+    forward(&DataLink::rowsChanged);
+}
 void DataSource::dataSetScrolled(int distance)
 {
     forward(&DataLink::dataSetScrolled, distance);

@@ -101,7 +101,8 @@ bool MessageDialogs::showWaiting(const Wait &wait)
     m_waitEnd->start(300);
     // The window repaints and the panel's button works; timers wait, and the panel keeps every
     // other input away.
-    QCoreApplication::processEvents(QEventLoop::X11ExcludeTimers);
+    QCoreApplication::processEvents(QEventLoop::X11ExcludeTimers |
+                                    QEventLoop::ExcludeSocketNotifiers);
     return !m_waitPanel->cancelled();
 }
 

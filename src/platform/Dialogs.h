@@ -28,6 +28,9 @@ struct ConflictView
     QString who;                  // the person (or the row) it is about
     std::vector<Field> conflicts; // both changed these
     std::vector<Field> kept;      // the other computer's other changes, kept
+    // Where, by whom and when, as the register's change log keeps it («Изменено на компьютере
+    // kab-12 (ivanova) в 10:42»); empty when it does not know.
+    QString changedBy;
 };
 
 enum class ConflictChoice {

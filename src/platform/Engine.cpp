@@ -3,7 +3,12 @@
 #include "Error.h"
 #include "RegisterSchema.h"
 
+#include <QSysInfo>
+
 #include <algorithm>
+
+#include <pwd.h>
+#include <unistd.h>
 
 Transaction::Transaction(TransactionTarget &target) : m_target(&target)
 {
@@ -33,6 +38,19 @@ void Transaction::commit()
         }
         throw;
     }
+}
+
+QString thisComputer()
+{
+    const QString name = QSysInfo::machineHostName();
+    return name.isEmpty() ? QStringLiteral("localhost") : name.left(63);
+}
+
+QString thisPerson()
+{
+    if (const passwd *user = getpwuid(getuid()))
+        return QString::fromLocal8Bit(user->pw_name);
+    return qEnvironmentVariable("USER");
 }
 
 QString quoteIdentifier(const QString &name)

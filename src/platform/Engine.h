@@ -4,6 +4,7 @@
 
 class Engine;
 
+#include <QDateTime>
 #include <QString>
 
 #include <chrono>
@@ -50,6 +51,8 @@ struct ServerAccess
     // Told of a change the server stored although its answer was lost on the way, with the words
     // for the person: the change is saved, and the connection was made again.
     std::function<void(const QString &message)> stored;
+    // Hear other computers' changes as they are committed (the program does; a tool does not).
+    bool watchChanges = false;
 };
 
 // The server engine lives in a module of its own, loaded only when a register on a server is
@@ -161,6 +164,33 @@ public:
     virtual void remove(const RowId &id, const RowCells &read) = 0;
 };
 
+// What other programs committed to the register since the engine was last asked.
+struct OthersChanges
+{
+    struct Table
+    {
+        QString name;             // as the change log names it; compared without case
+        std::vector<qint64> keys; // the keys of the rows changed, added or deleted
+        bool whole = false;       // any row may have changed: the table is read again
+    };
+    std::vector<Table> tables;
+    bool everything = false; // anything may have changed (no log, or notices were lost)
+
+    bool empty() const { return tables.empty() && !everything; }
+};
+
+// Who made a change, as the change log keeps it.
+struct ChangeAuthor
+{
+    QString computer;
+    QString person;
+    QDateTime at;
+};
+
+// The computer's name and the person's login, as this program writes them into the change log.
+QString thisComputer();
+QString thisPerson();
+
 // One open register.
 class Engine : public TransactionTarget
 {
@@ -203,6 +233,25 @@ public:
     // another computer, then they fail saying the register is busy). Where the transaction's
     // begin already locks every writer out (a file), nothing more is needed.
     virtual void takeTable(const QString &table) { (void)table; }
+
+    // Watching what other programs change. A descriptor that becomes readable when there may be
+    // news for othersChanges(); -1 when the engine is to be asked about once a second instead.
+    virtual int changeSignal() { return -1; }
+    // What other programs committed since the last call, never this program's own changes;
+    // empty when nothing. Nothing while a transaction is open here.
+    virtual OthersChanges othersChanges() { return {}; }
+    // Who changed the row of `table` with `key` last, when the change log still knows.
+    virtual std::optional<ChangeAuthor> lastChange(const QString &table, qint64 key)
+    {
+        (void)table;
+        (void)key;
+        return std::nullopt;
+    }
+    // Within a write transaction that changes many rows of `table` (the age calculation):
+    // other programs are told of one change of the whole table instead of each row's.
+    virtual void changeWholeTable(const QString &table) { (void)table; }
+    // Runs a statement that writes (`$1`, `$2`... for the parameters), in the transaction open.
+    virtual void execute(const QString &sql, const std::vector<Value> &parameters) = 0;
 
 protected:
     Engine() = default;

@@ -103,6 +103,21 @@ public:
     // A read-only transaction on one snapshot of the database.
     void beginSnapshot();
     bool inTransaction() const { return m_inTransaction; }
+    // Other sessions' notices on the channel `reestr`, heard on this connection between
+    // statements, from listen() on. `sentAlready`: the LISTEN went in a batch of the caller's.
+    // A connection made again listens again at the next notices(), which then says that some
+    // may have been lost; one the server closed is dropped (the next statement connects).
+    struct Notice
+    {
+        int backend; // the server process that sent it
+        QString payload;
+    };
+    void listen(bool sentAlready = false);
+    // The server process of the session, 0 while not connected: the sender of its notices.
+    int backendPid() const;
+    std::vector<Notice> notices(bool &lost);
+    // The connection's socket while it listens, readable when there is news; -1 otherwise.
+    int listeningSocket() const;
 
     // Pipelined posts, within a transaction: post() sends a statement without waiting for its
     // answer, which must be exactly one changed row; answers are read as they come. A refused
@@ -205,6 +220,9 @@ private:
 
     QString m_conninfo;
     ServerAccess m_access;
+    bool m_listening = false;
+    int m_connections = 0; // connections made, the first one 1
+    int m_listeningOn = 0; // the connection that listens
     std::optional<QString> m_password;
     bool m_connected = false; // the host took the connection (it is not an address that is silent)
     bool m_timedOut = false;  // the last connection attempt ran out of time
@@ -340,9 +358,18 @@ public:
     void sendPostsAhead() override { m_db.startPipeline(); }
     void settlePosts() override { m_db.settle(); }
     void takeTable(const QString &table) override;
+    void execute(const QString &sql, const std::vector<Value> &parameters) override;
+
+    // Other computers' changes, as the register's triggers notify them, heard on the connection
+    // between statements when the access asks to watch them.
+    int changeSignal() override;
+    OthersChanges othersChanges() override;
+    std::optional<ChangeAuthor> lastChange(const QString &table, qint64 key) override;
+    void changeWholeTable(const QString &table) override;
 
 private:
     PgConnection m_db;
+    bool m_logged = false; // the register keeps the change log and notifies
     bool m_readOnly = false;
     std::map<QString, PgTable> m_tables; // the register's tables as start-up read them
 };

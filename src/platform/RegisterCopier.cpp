@@ -86,6 +86,7 @@ public:
     void finish() override
     {
         m_inserts.clear();
+        addLiveRegister(m_scratch->db());
         m_scratch->db().commitTransaction();
         m_scratch->publish();
     }

@@ -119,4 +119,112 @@ QString serverSql()
     return sql;
 }
 
+namespace {
+
+// The key of each logged table's rows as the record sets know them: a table without a key of its
+// own is read by rowid on the file, and by its values on the server, which logs the table alone.
+struct Logged
+{
+    const char *table;
+    const char *key; // null: the file's rowid; the server logs no key
+};
+constexpr Logged loggedTableKeys[] = {
+    {"Main", "Код"},     {"God", nullptr},   {"Mesyats", nullptr},
+    {"Chislo", nullptr}, {agesTable, "Код"},
+};
+
+const char fileLogSql[] = R"sql(
+CREATE TABLE IF NOT EXISTS Raschet (Код INTEGER PRIMARY KEY, Год INTEGER);
+CREATE TABLE IF NOT EXISTS Izmeneniya (Номер INTEGER PRIMARY KEY AUTOINCREMENT,
+    Таблица VARCHAR(20) NOT NULL, Код INTEGER, Компьютер VARCHAR(64), Пользователь VARCHAR(64),
+    Время VARCHAR(20));
+CREATE TRIGGER IF NOT EXISTS reestr_trim AFTER INSERT ON Izmeneniya WHEN NEW.Номер % 500 = 0
+BEGIN DELETE FROM Izmeneniya WHERE Номер > 0 AND Номер <= NEW.Номер - 1000; END;
+)sql";
+
+const char serverLogSql[] = R"sql(
+CREATE TABLE IF NOT EXISTS Raschet (Код integer PRIMARY KEY, Год integer);
+CREATE TABLE IF NOT EXISTS Izmeneniya (Номер bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
+    Таблица text NOT NULL, Код integer, Компьютер text, Пользователь text,
+    Время timestamptz NOT NULL DEFAULT now());
+-- Runs as the register's owner, so that a role that may change the register need not be able to
+-- write the log. The computer is the one the program names, or the client's address.
+CREATE OR REPLACE FUNCTION reestr_log(tbl text, k integer) RETURNS void
+    LANGUAGE plpgsql SECURITY DEFINER SET search_path = public AS $$
+DECLARE n bigint;
+BEGIN
+    INSERT INTO Izmeneniya (Таблица, Код, Компьютер, Пользователь)
+    VALUES (tbl, k, coalesce(nullif(current_setting('reestr.computer', true), ''),
+                             host(inet_client_addr()), 'localhost'), session_user)
+    RETURNING Номер INTO n;
+    IF n % 500 = 0 THEN
+        DELETE FROM Izmeneniya WHERE Номер <= n - 1000;
+    END IF;
+    PERFORM pg_notify('reestr', tbl || coalesce(' ' || k, ''));
+END $$;
+CREATE OR REPLACE FUNCTION reestr_row_changed() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+    PERFORM reestr_log(TG_TABLE_NAME, CASE WHEN TG_NARGS = 0 THEN NULL
+        WHEN TG_OP = 'DELETE' THEN (to_jsonb(OLD) ->> TG_ARGV[0])::integer
+        ELSE (to_jsonb(NEW) ->> TG_ARGV[0])::integer END);
+    RETURN NULL;
+END $$;
+CREATE OR REPLACE FUNCTION reestr_whole_table_changed(tbl text) RETURNS void
+    LANGUAGE plpgsql AS $$
+BEGIN
+    PERFORM set_config('reestr.whole',
+        coalesce(current_setting('reestr.whole', true), '') || ',' || lower(tbl) || ',', true);
+    PERFORM reestr_log(lower(tbl), NULL);
+END $$;
+)sql";
+
+} // namespace
+
+QStringList loggedTables()
+{
+    QStringList names;
+    for (const Logged &logged : loggedTableKeys)
+        names << QString::fromUtf8(logged.table);
+    return names;
+}
+
+QString fileLiveSql()
+{
+    QString sql = QString::fromUtf8(fileLogSql);
+    // No row is logged one by one while the whole-table mark (Номер 0) is in the log.
+    const QString trigger =
+        QStringLiteral("CREATE TRIGGER IF NOT EXISTS reestr_%1_%2 AFTER %3 ON %1 "
+                       "WHEN NOT EXISTS (SELECT 1 FROM Izmeneniya WHERE Номер = 0) BEGIN "
+                       "INSERT INTO Izmeneniya (Таблица, Код, Время) "
+                       "VALUES ('%1', %4.rowid, datetime('now', 'localtime')); END;\n");
+    for (const Logged &logged : loggedTableKeys) {
+        const QString table = QString::fromUtf8(logged.table);
+        sql += trigger.arg(table, QStringLiteral("added"), QStringLiteral("INSERT"),
+                           QStringLiteral("NEW"));
+        sql += trigger.arg(table, QStringLiteral("changed"), QStringLiteral("UPDATE"),
+                           QStringLiteral("NEW"));
+        sql += trigger.arg(table, QStringLiteral("deleted"), QStringLiteral("DELETE"),
+                           QStringLiteral("OLD"));
+    }
+    return sql;
+}
+
+QString serverLiveSql()
+{
+    QString sql = QString::fromUtf8(serverLogSql);
+    for (const Logged &logged : loggedTableKeys) {
+        const QString table = QString::fromUtf8(logged.table);
+        sql += QStringLiteral("CREATE OR REPLACE TRIGGER reestr_logged AFTER INSERT OR UPDATE OR "
+                              "DELETE ON %1 FOR EACH ROW WHEN (position(',%2,' IN "
+                              "coalesce(current_setting('reestr.whole', true), '')) = 0) "
+                              "EXECUTE FUNCTION "
+                              "reestr_row_changed(%3);\n")
+                   .arg(table, table.toLower(),
+                        logged.key
+                            ? QLatin1Char('\'') + QString::fromUtf8(logged.key) + QLatin1Char('\'')
+                            : QString());
+    }
+    return sql;
+}
+
 } // namespace RegisterSchema

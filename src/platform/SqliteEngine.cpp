@@ -187,7 +187,7 @@ void SqliteRowSource::readAll(const RowReader &reader)
 
 bool SqliteRowSource::fetch(qint64 key, const RowReader &reader)
 {
-    if (!isModifiable())
+    if (m_table.isEmpty() || m_keyIndex < 0)
         return false;
     // The same shape as the full result, so the reader reads it the same way.
     QStringList select;
@@ -397,7 +397,9 @@ void createRegisterTables(SqliteConnection &db)
 // --- SqliteEngine ------------------------------------------------------------------------------
 
 SqliteEngine::SqliteEngine(const QString &path) : m_db(path, SqliteConnection::Mode::OpenExisting)
-{}
+{
+    watchChanges();
+}
 
 std::unique_ptr<RowSource> SqliteEngine::table(const QString &name)
 {

@@ -84,6 +84,7 @@ void Connection::open(bool now)
         throw ServerSilent(m_silent->message);
     const auto open = serverModuleFunction<OpenServerEngine>(openServerEngineName);
     ServerAccess access;
+    access.watchChanges = true;
     std::optional<QString> given;
     access.prompt = [&given](const QString &question) {
         given = Dialogs::current().askPassword(question);
@@ -203,4 +204,24 @@ void Connection::rowDeleted(const RecordSet &from, qint64 key)
         if (set != &from)
             set->dropDeletedRow(from, key);
     }
+}
+
+int Connection::changeSignal() const
+{
+    return m_engine ? m_engine->changeSignal() : -1;
+}
+
+bool Connection::showOthersChanges()
+{
+    if (!m_engine)
+        return false;
+    // What waited for an edit to end is read now that it has.
+    for (RecordSet *set : std::vector<RecordSet *>(m_sets))
+        set->catchUpWithOthers();
+    const OthersChanges changes = m_engine->othersChanges();
+    if (changes.empty())
+        return false;
+    for (RecordSet *set : std::vector<RecordSet *>(m_sets))
+        set->takeOthersChanges(changes);
+    return true;
 }

@@ -73,6 +73,12 @@ public:
     void rowStored(const RecordSet &from, qint64 keyAsRead, int row);
     void rowDeleted(const RecordSet &from, qint64 key);
 
+    // Other computers' work: a descriptor that becomes readable when they committed something
+    // (-1: none; ask about once a second), and what they committed since last asked, shown in
+    // every record set. False when there was nothing new. Nothing while closed.
+    int changeSignal() const;
+    bool showOthersChanges();
+
 private:
     std::vector<RecordSet *> m_sets;
     QString m_fileName;

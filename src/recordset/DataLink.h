@@ -15,6 +15,10 @@ public:
     virtual void recordChanged() {}
     // The whole visible window of records must be read again.
     virtual void dataSetChanged() {}
+    // Rows other than a record being edited changed, came or went, as another computer changed
+    // them; the current record is the same one, perhaps at another position. Text typed and
+    // not yet written stays.
+    virtual void rowsChanged() {}
     // The cursor moved by `distance` records within what is held.
     virtual void dataSetScrolled(int /*distance*/) {}
     // The field list or a field's visibility changed.

@@ -2,9 +2,32 @@
 // and what each of their choices does.
 #include "RecordSet.h"
 
+#include "Connection.h"
+
 #include "platform/Engine.h"
 
+#include <QDate>
+
 #include <algorithm>
+
+namespace {
+
+QString changedByText(const ChangeAuthor &author, bool deleted)
+{
+    const QString when = author.at.date() == QDate::currentDate()
+                             ? author.at.toString(QStringLiteral("HH:mm"))
+                             : author.at.toString(QStringLiteral("dd.MM.yyyy в HH:mm"));
+    QString text = deleted ? QStringLiteral("Удалено") : QStringLiteral("Изменено");
+    if (!author.computer.isEmpty())
+        text += QStringLiteral(" на компьютере ") + author.computer;
+    if (!author.person.isEmpty())
+        text += QStringLiteral(" (%1)").arg(author.person);
+    if (author.at.isValid())
+        text += QStringLiteral(" в ") + when;
+    return text;
+}
+
+} // namespace
 
 ConflictView RecordSet::conflictView(ConflictView::Kind kind) const
 {
@@ -38,6 +61,13 @@ ConflictView RecordSet::conflictView(ConflictView::Kind kind) const
             kind == ConflictView::Kind::DeleteRefused ||
             std::find(compared.begin(), compared.end(), column) != compared.end();
         (inConflict ? view.conflicts : view.kept).push_back(std::move(shown));
+    }
+    try {
+        if (const std::optional<ChangeAuthor> author =
+                m_connection->engine().lastChange(m_writtenTable, read.key()))
+            view.changedBy = changedByText(*author, kind == ConflictView::Kind::Deleted);
+    } catch (const Error &) {
+        // The window is shown without it: the choice matters more than the name.
     }
     return view;
 }

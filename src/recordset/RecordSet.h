@@ -20,6 +20,7 @@
 
 class Connection;
 class RecordSet;
+struct OthersChanges;
 class RowSource;
 
 // The SQL text of a query record set, as a list of lines. Every change closes the query.
@@ -142,6 +143,13 @@ public:
     // values stored, by column, and their version, unless it is being edited.
     void takeStoredRow(const RecordSet &from, qint64 keyAsRead, int row);
     void dropDeletedRow(const RecordSet &from, qint64 key);
+    // Used by the connection: what other computers committed. Rows changed elsewhere take what
+    // is stored now, rows added elsewhere appear in their place in the order shown, rows deleted
+    // elsewhere go; the current record stays current. A record being edited keeps what was
+    // typed and what it was read as: its post settles any conflict. A change too large to take
+    // row by row reads the rows again, once no record is being edited (catchUpWithOthers).
+    void takeOthersChanges(const OthersChanges &changes);
+    void catchUpWithOthers();
 
     // Used by fields.
     void checkWritable(const Field &field);
@@ -187,6 +195,11 @@ private:
     void rowsMoved() { m_positionsByKey.reset(); }
     // Whether the rows of `other` are written to the same table.
     bool sharesTableWith(const RecordSet &other) const;
+    // Takes the row of `key` as another computer stored it, or its deletion; false when it
+    // could not (the row is held by an edit, or the source cannot read rows by key).
+    void takeOthersRow(qint64 key);
+    // Where a row read anew goes among the rows shown: by the sort order, else at the end.
+    int placeFor(RecordArena::Handle row) const;
 
     template <typename Method, typename... Args> void notify(Method method, Args &&...args);
 
@@ -222,6 +235,8 @@ private:
     // What the watchers missed while disabled.
     bool m_missedData = false;
     bool m_missedLayout = false;
+    // Another computer changed more than can be taken row by row while a record was edited.
+    bool m_othersPending = false;
 };
 
 // Defined here, since every part of the record set tells its watchers.

@@ -66,6 +66,35 @@ Value RecordSet::valueAt(int row, int column) const
 
 // --- sorting -----------------------------------------------------------------------------------
 
+namespace {
+
+// Nulls first, then numbers, then texts.
+int rankOf(const Record &r, int column)
+{
+    switch (r.kind(column)) {
+    case Record::Kind::Null:
+        return 0;
+    case Record::Kind::Text:
+        return 2;
+    default:
+        return 1;
+    }
+}
+
+double numberOf(const Record &r, int column)
+{
+    return r.kind(column) == Record::Kind::Integer ? static_cast<double>(r.integer(column))
+                                                   : r.real(column);
+}
+
+QCollator russianCollator()
+{
+    // Texts in the order a Russian reader expects, not by character codes.
+    return QCollator(QLocale(QLocale::Russian, QLocale::Russia));
+}
+
+} // namespace
+
 void RecordSet::setSortOrder(const QString &fieldName)
 {
     requireOpen();
@@ -91,37 +120,22 @@ void RecordSet::applySortOrder()
                          [&](size_t a, size_t b) { return held(a).ordinal() < held(b).ordinal(); });
     } else {
         const int column = FieldNamed(m_sortOrder).Index();
-        // Texts in the order a Russian reader expects, not by character codes.
-        QCollator collator(QLocale(QLocale::Russian, QLocale::Russia));
+        const QCollator collator = russianCollator();
         std::vector<std::optional<QCollatorSortKey>> keys(n);
         for (size_t i = 0; i < n; ++i) {
             const Record r = held(i);
             if (r.kind(column) == Record::Kind::Text)
                 keys[i].emplace(collator.sortKey(r.text(column)));
         }
-        const auto rank = [&](const Record &r) {
-            switch (r.kind(column)) {
-            case Record::Kind::Null:
-                return 0;
-            case Record::Kind::Text:
-                return 2;
-            default:
-                return 1;
-            }
-        };
-        const auto number = [&](const Record &r) {
-            return r.kind(column) == Record::Kind::Integer ? static_cast<double>(r.integer(column))
-                                                           : r.real(column);
-        };
         std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
             const Record ra = held(a);
             const Record rb = held(b);
-            const int rankA = rank(ra);
-            const int rankB = rank(rb);
+            const int rankA = rankOf(ra, column);
+            const int rankB = rankOf(rb, column);
             if (rankA != rankB)
                 return rankA < rankB;
             if (rankA == 1)
-                return number(ra) < number(rb);
+                return numberOf(ra, column) < numberOf(rb, column);
             if (rankA == 2)
                 return keys[a]->compare(*keys[b]) < 0;
             return false;
@@ -134,6 +148,35 @@ void RecordSet::applySortOrder()
         sorted.push_back(m_rows[i]);
     m_rows = std::move(sorted);
     rowsMoved();
+}
+
+int RecordSet::placeFor(RecordArena::Handle row) const
+{
+    if (m_sortOrder.isEmpty())
+        return rowCount();
+    const auto sorted = std::find_if(m_fields.begin(), m_fields.end(), [&](const auto &field) {
+        return field->FieldName() == m_sortOrder;
+    });
+    if (sorted == m_fields.end())
+        return rowCount();
+    const int column = (*sorted)->Index();
+    const QCollator collator = russianCollator();
+    const Record placed = m_arena.at(row);
+    const int rank = rankOf(placed, column);
+    // After every row it does not sort before, as a stable sort would put it.
+    const auto first = std::upper_bound(
+        m_rows.begin(), m_rows.end(), placed, [&](const Record &a, RecordArena::Handle held) {
+            const Record b = m_arena.at(held);
+            const int rankB = rankOf(b, column);
+            if (rank != rankB)
+                return rank < rankB;
+            if (rank == 1)
+                return numberOf(a, column) < numberOf(b, column);
+            if (rank == 2)
+                return collator.compare(a.text(column), b.text(column)) < 0;
+            return false;
+        });
+    return int(first - m_rows.begin());
 }
 
 void RecordSet::Reread()

@@ -113,6 +113,7 @@ void createDatabase(const QString &path, bool withDemo, int lastYear)
         createSchema(db, lastYear);
         if (withDemo)
             addDemoPeople(db);
+        addLiveRegister(db);
         transaction.commit();
     } catch (const Error &) {
         // Only a file this call created is removed; an existing one was never opened.
@@ -120,6 +121,24 @@ void createDatabase(const QString &path, bool withDemo, int lastYear)
             Files::removeDatabase(path);
         throw;
     }
+}
+
+QString upgradeFileRegister(const QString &path)
+{
+    SqliteConnection db(path, SqliteConnection::Mode::OpenExisting);
+    const QString where = Files::shownPath(path);
+    if (db.isReadOnly())
+        throw Error(
+            QStringLiteral("Файл «%1» открыт только для чтения: обновить его нельзя").arg(where));
+    SqliteStatement main = db.prepare(
+        QStringLiteral("SELECT 1 FROM sqlite_schema WHERE name = 'Main' COLLATE NOCASE"));
+    if (!main.step())
+        throw Error(QStringLiteral("В файле «%1» нет реестра").arg(where));
+    Transaction transaction(db);
+    const bool added = addLiveRegister(db);
+    transaction.commit();
+    return added ? QStringLiteral("Реестр обновлён: добавлен журнал изменений (%1)").arg(where)
+                 : QStringLiteral("Реестр уже обновлён (%1)").arg(where);
 }
 
 } // namespace DatabaseTool

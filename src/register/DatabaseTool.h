@@ -27,6 +27,11 @@ QString composeBirthDate(int day, int month, int year);
 // existing file without touching it. Throws Error.
 void createDatabase(const QString &path, bool withDemo, int lastYear);
 
+// Brings a file made by an earlier version up to date: adds what it needs to tell other programs
+// of its changes (the change log and its triggers) and the year of the ages. Gives what was done,
+// for the person.
+QString upgradeFileRegister(const QString &path);
+
 // Adds the tables and reference rows to an open, empty database.
 void createSchema(SqliteConnection &db, int lastYear);
 void addDemoPeople(SqliteConnection &db);

@@ -3,6 +3,7 @@
 #include "platform/RegisterSchema.h"
 #include "platform/Files.h"
 #include "platform/ScratchDatabase.h"
+#include "platform/SqliteEngine.h"
 #include "platform/Sqlite.h"
 
 #include <QDir>
@@ -397,6 +398,7 @@ QList<TableSummary> importDatabase(const Options &options, const Progress &progr
             throw interrupted();
         Reader reader(options, size);
         summary = receive(reader, scratch.db(), options, progress);
+        addLiveRegister(scratch.db());
         scratch.closeWhole();
         moveIntoPlace(scratch.path(), options, old);
         scratch.released();

@@ -61,6 +61,7 @@ public:
         // New people are numbered after the highest key copied, as on the file.
         m_db.exec(QStringLiteral("SELECT setval(pg_get_serial_sequence('main', 'Код'), "
                                  "coalesce(max(Код), 0) + 1, false) FROM Main"));
+        DatabaseTool::addServerLiveRegister(m_db);
         m_db.commitTransaction();
         m_finished = true;
     }
@@ -109,6 +110,11 @@ QStringList leftOut(const Side &from)
         "ORDER BY name"));
     while (tables.step()) {
         const QString name = tables.columnText(0);
+        // The copy makes its own change log, and its ages are given a year by the next
+        // calculation.
+        if (name == QLatin1String(RegisterSchema::changeLogTable) ||
+            name == QLatin1String(RegisterSchema::agesTable))
+            continue;
         const auto table = std::find_if(
             RegisterSchema::tables().begin(), RegisterSchema::tables().end(),
             [&](const Table &t) { return name.compare(t.qName(), Qt::CaseInsensitive) == 0; });

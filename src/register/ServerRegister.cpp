@@ -54,12 +54,34 @@ BEGIN
 END $$;
 )sql";
 
+// The year of the ages is read by every role and written by those that change the register; the
+// change log is read by all and written only through its triggers.
+constexpr char liveRolesSql[] = R"sql(
+DO $$
+BEGIN
+    EXECUTE format('GRANT SELECT ON Raschet, Izmeneniya TO %I', current_database() || '_reader');
+    EXECUTE format('GRANT INSERT, UPDATE, DELETE ON Raschet TO %I',
+                   current_database() || '_editor');
+END $$;
+)sql";
+
 } // namespace
 
 void createServerTables(PgConnection &db)
 {
     db.execScript(RegisterSchema::serverSql() + QString::fromUtf8(integerLikeSql));
     db.execScript(QString::fromUtf8(serverRolesSql));
+}
+
+bool addServerLiveRegister(PgConnection &db)
+{
+    const bool had = db.exec(QStringLiteral("SELECT to_regclass('izmeneniya') IS NOT NULL AND "
+                                            "to_regprocedure('reestr_whole_table_changed(text)') "
+                                            "IS NOT NULL"))
+                         .text(0, 0) == QLatin1String("t");
+    db.execScript(RegisterSchema::serverLiveSql());
+    db.execScript(QString::fromUtf8(serverRolesSql) + QString::fromUtf8(liveRolesSql));
+    return !had;
 }
 
 QString upgradeServerRegister(const QString &conninfo, const PasswordPrompt &prompt)
@@ -79,11 +101,16 @@ QString upgradeServerRegister(const QString &conninfo, const PasswordPrompt &pro
         db.exec(QStringLiteral("COMMENT ON COLUMN Main.%1 IS 'знаков: %2'")
                     .arg(column, bounded.text(row, 1)));
     }
+    const bool logAdded = addServerLiveRegister(db);
     transaction.commit();
-    return bounded.rows() == 0 ? QStringLiteral("Реестр уже обновлён (%1)").arg(db.where())
-                               : QStringLiteral("Реестр обновлён: столбцов с текстом %1 (%2)")
-                                     .arg(bounded.rows())
-                                     .arg(db.where());
+    QStringList done;
+    if (bounded.rows() > 0)
+        done << QStringLiteral("столбцов с текстом %1").arg(bounded.rows());
+    if (logAdded)
+        done << QStringLiteral("добавлен журнал изменений");
+    return done.isEmpty() ? QStringLiteral("Реестр уже обновлён (%1)").arg(db.where())
+                          : QStringLiteral("Реестр обновлён: %1 (%2)")
+                                .arg(done.join(QStringLiteral(", ")), db.where());
 }
 
 QString createServerRegister(const QString &conninfo, bool withDemo, int lastYear,
@@ -108,6 +135,7 @@ QString createServerRegister(const QString &conninfo, bool withDemo, int lastYea
                      Value(static_cast<qint64>(person.day))});
         }
     }
+    addServerLiveRegister(db);
     transaction.commit();
     return db.where();
 }

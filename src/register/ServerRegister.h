@@ -19,6 +19,9 @@ QString createServerRegister(const QString &conninfo, bool withDemo, int lastYea
 // Brings a register an earlier version made on a server up to date: its text columns hold any
 // text the program accepts, the program's size kept in their comments. Gives what was done.
 // Throws Error.
+// Adds what a register needs to tell other computers of its changes (RegisterSchema::serverLiveSql)
+// and its roles' rights on it, after its rows are in. True when it was not there.
+bool addServerLiveRegister(PgConnection &db);
 QString upgradeServerRegister(const QString &conninfo, const PasswordPrompt &prompt = {});
 
 // Fails with a message naming the server when the database already holds a register.

@@ -53,6 +53,7 @@ Engine &beginWalk(RecordSet &people, std::optional<Transaction> &transaction)
         // One calculation at a time: another computer's waits until this one is committed, and
         // then finds the register changed under what it read.
         engine.takeTable(people.tableName());
+        engine.changeWholeTable(people.tableName());
         engine.sendPostsAhead();
         return engine;
     } catch (const Error &) {
@@ -64,10 +65,11 @@ Engine &beginWalk(RecordSet &people, std::optional<Transaction> &transaction)
 
 } // namespace
 
-void walk(RecordSet &people, int year)
+void walk(RecordSet &people, int year, RecordSet *agesYear)
 {
     if (people.AtEnd())
         return;
+    const bool everyone = people.currentRow() == 0;
     // The fields stay the same while the record set is open.
     Field &name = people.FieldNamed(QStringLiteral("ФИО"));
     Field &born = people.FieldNamed(QStringLiteral("Год"));
@@ -133,8 +135,18 @@ void walk(RecordSet &people, int year)
             throw;
         }
     }
+    const bool yearKept = everyone && agesYear && agesYear->Active();
+    if (yearKept) {
+        engine.changeWholeTable(agesYear->tableName());
+        engine.execute(QStringLiteral("INSERT INTO %1 (Код, Год) VALUES (1, $1) "
+                                      "ON CONFLICT (Код) DO UPDATE SET Год = excluded.Год")
+                           .arg(agesYear->tableName()),
+                       {Value(qint64(year))});
+    }
     commitOrShowTheFile(*transaction, people);
     quiet.enable();
+    if (yearKept)
+        agesYear->Reread();
 }
 
 } // namespace AgeCalculation

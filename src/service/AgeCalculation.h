@@ -13,6 +13,9 @@ namespace AgeCalculation {
 // another computer changed since the records were read is read again and computed from their year
 // as stored; one deleted meanwhile is passed over. A commit the file refuses keeps nothing: the
 // records are read again from the file and the failure says that the calculation was not saved.
-void walk(RecordSet &people, int year);
+// Other computers are told of one change of the whole table. A walk from the first record that
+// stores everyone also stores `year` as the year of the ages, in `agesYear` (the register's
+// Raschet, when open), in the same transaction.
+void walk(RecordSet &people, int year, RecordSet *agesYear = nullptr);
 
 } // namespace AgeCalculation

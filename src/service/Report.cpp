@@ -41,7 +41,7 @@ private:
 
 } // namespace
 
-void exportList(RecordSet &list)
+void exportList(RecordSet &list, std::optional<int> agesYear)
 {
     const QString report = QStringLiteral("ОТЧЕТ");
 
@@ -62,7 +62,10 @@ void exportList(RecordSet &list)
     rows.item(1).font().setSize(16);
 
     Spreadsheet::Worksheet sheet = excel->workbooks().item(1).worksheet(report);
-    sheet.setCell(1, 2, QStringLiteral("РЕЗУЛЬТАТЫ ПОИСКА: "));
+    sheet.setCell(
+        1, 2,
+        QStringLiteral("РЕЗУЛЬТАТЫ ПОИСКА: ") +
+            (agesYear ? QStringLiteral("(возраст на %1 год)").arg(*agesYear) : QString()));
     sheet.setCell(2, 1, QStringLiteral("ФИО"));
     sheet.setCell(2, 2, QStringLiteral("Дата рождения"));
     sheet.setCell(2, 3, QStringLiteral("Возраст"));

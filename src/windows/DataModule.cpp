@@ -1,6 +1,9 @@
 #include "windows/DataModule.h"
 
+#include "controls/ChangeWatch.h"
 #include "controls/Guard.h"
+#include "platform/Error.h"
+#include "platform/RegisterSchema.h"
 #include "platform/Dialogs.h"
 
 TDM *DM = nullptr;
@@ -13,6 +16,7 @@ TDM::TDM(const QString &server, const QString &file, QObject *parent)
       tblChislo(QStringLiteral("tblChislo"), con1, RecordSet::Kind::Table),
       qryZapros1(QStringLiteral("qryZapros1"), con1, RecordSet::Kind::Query),
       qryZapros2(QStringLiteral("qryZapros2"), con1, RecordSet::Kind::Query),
+      tblRaschet(QStringLiteral("tblRaschet"), con1, RecordSet::Kind::Table),
       dsMain(QStringLiteral("dsMain"), &tblMain), dsGod(QStringLiteral("dsGod"), &tblGod),
       dsMesyats(QStringLiteral("dsMesyats"), &tblMesyats),
       dsChislo(QStringLiteral("dsChislo"), &tblChislo),
@@ -26,10 +30,39 @@ TDM::TDM(const QString &server, const QString &file, QObject *parent)
     tblGod.setTableName(QStringLiteral("God"));
     tblMesyats.setTableName(QStringLiteral("Mesyats"));
     tblChislo.setTableName(QStringLiteral("Chislo"));
+    tblRaschet.setTableName(QString::fromUtf8(RegisterSchema::agesTable));
+}
+
+void TDM::holdOthersChanges(bool held)
+{
+    m_heldOthersChanges = held;
+    if (m_changeWatch)
+        m_changeWatch->hold(held);
+}
+
+std::optional<int> TDM::agesYear()
+{
+    // Opened with the register, also when that waited for the server.
+    if (!tblRaschet.Active() && tblMain.Active() && !m_agesYearMissing) {
+        try {
+            tblRaschet.setActive(true);
+        } catch (const Error &) {
+            // A register made before the year of the ages was kept: no year is named.
+            m_agesYearMissing = true;
+        }
+    }
+    if (!tblRaschet.Active() || tblRaschet.rowCount() == 0)
+        return std::nullopt;
+    const Value year = tblRaschet.valueAt(0, tblRaschet.FieldNamed(QStringLiteral("Год")).Index());
+    if (const qint64 *number = std::get_if<qint64>(&year))
+        return int(*number);
+    return std::nullopt;
 }
 
 void TDM::open()
 {
+    m_changeWatch = std::make_unique<ChangeWatch>(con1);
+    m_changeWatch->hold(m_heldOthersChanges);
     // Each table asks the connection to open again when it is still closed, so a database file
     // that cannot be opened is reported five times, as each of them fails in turn. A server not
     // reached is said once: the window then shows that it is not connected, and the refresh
@@ -70,11 +103,14 @@ void TDM::open()
     }
     for (RecordSet *table : {&tblMain, &tblGod, &tblMesyats, &tblChislo})
         guarded([table] { table->setActive(true); });
+    agesYear();
 }
 
 TDM::~TDM()
 {
-    for (RecordSet *set : {&qryZapros2, &qryZapros1, &tblChislo, &tblMesyats, &tblGod, &tblMain})
+    m_changeWatch.reset();
+    for (RecordSet *set :
+         {&tblRaschet, &qryZapros2, &qryZapros1, &tblChislo, &tblMesyats, &tblGod, &tblMain})
         set->setActive(false);
     con1.close();
 }

@@ -6,6 +6,11 @@
 
 #include <QObject>
 
+#include <memory>
+#include <optional>
+
+class ChangeWatch;
+
 // The data module: the one connection to Base.mdb in the current directory, the four tables and
 // two queries over it, and a data source for each. Only it opens the database.
 class TDM : public QObject
@@ -33,12 +38,26 @@ public:
     RecordSet tblChislo;
     RecordSet qryZapros1;
     RecordSet qryZapros2;
+    // The year the ages in the register were calculated for: closed on a register made before
+    // it was kept there.
+    RecordSet tblRaschet;
     DataSource dsMain;
     DataSource dsGod;
     DataSource dsMesyats;
     DataSource dsChislo;
     DataSource dsZapros1;
     DataSource dsZapros2;
+
+    // The year the ages in the register were calculated for, when it is known.
+    std::optional<int> agesYear();
+    // Holds other computers' changes back, or shows them again as they come (ChangeWatch::hold).
+    void holdOthersChanges(bool held);
+
+private:
+    // Shows other computers' changes as they come, from the opening on.
+    std::unique_ptr<ChangeWatch> m_changeWatch;
+    bool m_agesYearMissing = false; // the register keeps no year of the ages
+    bool m_heldOthersChanges = false;
 };
 
 extern TDM *DM;

@@ -80,25 +80,38 @@ DBEdit *detailBox(QWidget *parent, const char *name, int left, int top, int widt
     return box;
 }
 
+QString agesYearText(int year)
+{
+    return QStringLiteral("Возраст рассчитан на %1 год").arg(year);
+}
+
 } // namespace
 
+// The window's title says what the person must know of the register as a whole: that it is not
+// connected, or for which year the ages it holds were calculated, on whichever computer.
 class TfrmMain::ConnectionTitle : public DataLink
 {
 public:
-    ConnectionTitle(TfrmMain &window, RecordSet &people) : m_window(window), m_people(people)
+    ConnectionTitle(TfrmMain &window, TDM &dataModule) : m_window(window), m_dataModule(dataModule)
     {
         stateChanged();
     }
     void stateChanged() override
     {
-        const QString title = QStringLiteral("ЛАРВЕНСКИЙ КОЛЛЕДЖ");
-        m_window.setWindowTitle(
-            m_people.waitsToOpen() ? title + QStringLiteral(" — нет связи с сервером") : title);
+        QString title = QStringLiteral("ЛАРВЕНСКИЙ КОЛЛЕДЖ");
+        if (m_dataModule.tblMain.waitsToOpen())
+            title += QStringLiteral(" — нет связи с сервером");
+        else if (const std::optional<int> year = m_dataModule.agesYear())
+            title += QStringLiteral(" — ") + agesYearText(*year);
+        m_window.setWindowTitle(title);
     }
+    void dataSetChanged() override { stateChanged(); }
+    void recordChanged() override { stateChanged(); }
+    void rowsChanged() override { stateChanged(); }
 
 private:
     TfrmMain &m_window;
-    RecordSet &m_people;
+    TDM &m_dataModule;
 };
 
 TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent)
@@ -287,8 +300,9 @@ void TfrmMain::linkDataControls(TDM &dataModule)
     dbnvgr2->setDataSource(&dataModule.dsZapros1);
     dbgrd3->setDataSource(&dataModule.dsZapros2);
     dbnvgr3->setDataSource(&dataModule.dsZapros2);
-    m_connectionTitle = std::make_unique<ConnectionTitle>(*this, dataModule.tblMain);
+    m_connectionTitle = std::make_unique<ConnectionTitle>(*this, dataModule);
     dataModule.dsMain.addControl(m_connectionTitle.get());
+    dataModule.tblRaschet.attach(m_connectionTitle.get());
 }
 
 // --- handlers ----------------------------------------------------------------------------------
@@ -301,7 +315,7 @@ void TfrmMain::btn4Click(QObject *)
     people.StartEdit();
     const int year = Convert::textToInt(cbb2->currentText());
     const Application::WaitCursor waiting;
-    AgeCalculation::walk(people, year);
+    AgeCalculation::walk(people, year, &DM->tblRaschet);
 }
 
 void TfrmMain::cbb1Click(QObject *)
@@ -327,6 +341,16 @@ void TfrmMain::btn2Click(QObject *)
 
 void TfrmMain::btn3Click(QObject *)
 {
+    // The jubilees are those of the ages stored, whichever year they were calculated for.
+    const std::optional<int> calculated = DM->agesYear();
+    const QString chosen = cbb2->currentText().trimmed();
+    if (calculated && !chosen.isEmpty() && chosen != QString::number(*calculated)) {
+        Dialogs::current().showNotice(
+            QStringLiteral("Возраст в реестре рассчитан на %1 год, а в поле выбран %2 год. "
+                           "Список юбиляров будет показан на %1 год. Чтобы получить его на %2 "
+                           "год, нажмите «СФОРМИРОВАТЬ СПИСОК» и затем «ЮБИЛЯРЫ» снова")
+                .arg(QString::number(*calculated), chosen));
+    }
     runQuery(DM->qryZapros2,
              QStringLiteral("where Юбилей like  '") + edt1->text() + QStringLiteral("' "));
 }
@@ -338,12 +362,12 @@ void TfrmMain::btn7Click(QObject *)
 
 void TfrmMain::btn1Click(QObject *)
 {
-    Report::exportList(DM->qryZapros1);
+    Report::exportList(DM->qryZapros1, DM->agesYear());
 }
 
 void TfrmMain::btn6Click(QObject *)
 {
-    Report::exportList(DM->qryZapros2);
+    Report::exportList(DM->qryZapros2, DM->agesYear());
 }
 
 void TfrmMain::N1Click(QObject *)

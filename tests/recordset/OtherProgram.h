@@ -29,6 +29,9 @@ public:
     virtual std::vector<std::pair<qint64, Values>> rows() = 0;
     // Whether the register calls a row changed by any write, also of the value it held.
     virtual bool everyChangeCounts() const = 0;
+    // Tells listeners that all it did so far was told ("end" for a table), where its changes are
+    // told as notices that come on their own (a server); false where nothing need be waited for.
+    virtual bool markEnd() { return false; }
 };
 
 class FileProgram final : public OtherProgram
@@ -115,6 +118,11 @@ public:
         return value;
     }
     bool everyChangeCounts() const override { return true; }
+    bool markEnd() override
+    {
+        m_db->exec(QStringLiteral("NOTIFY reestr, 'end'"));
+        return true;
+    }
     std::vector<SqlValue> valuesFor(int column) const override
     {
         // The server keeps every column's type: only values of that type go in.

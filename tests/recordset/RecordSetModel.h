@@ -34,6 +34,8 @@ public:
     bool atBeginning = true;
     std::map<int, SqlValue> assigned;
     int sortColumn = -1;
+    // The keys another program wrote since the record set last took their changes, in order.
+    std::vector<qint64> touched;
 
     bool editing() const { return state == State::Editing || state == State::Inserting; }
     int count() const { return int(rows.size()); }
@@ -274,7 +276,51 @@ public:
         Values values;
         values[0] = ++lastKey;
         file[lastKey] = values;
+        touched.push_back(lastKey);
         return lastKey;
+    }
+
+    // Each row another program wrote, in turn, as stored now: in place, or where the sort order
+    // puts it (after the rows it does not sort before), a new one at the end when unsorted; gone
+    // when deleted. A record being edited keeps what it was read as. No move, no settle.
+    Outcome othersShown()
+    {
+        for (qint64 key : std::exchange(touched, {})) {
+            const int here = indexOfKey(key);
+            if (here >= 0 && here == current && editing())
+                continue;
+            const quint64 currentIdentity = current >= 0 ? rows[size_t(current)].identity : 0;
+            const quint64 beforeInsert = m_beforeInsert >= 0 && m_beforeInsert < count()
+                                             ? rows[size_t(m_beforeInsert)].identity
+                                             : 0;
+            std::optional<ModelRow> stored;
+            if (const auto found = file.find(key); found != file.end()) {
+                stored = ModelRow{key, here >= 0 ? rows[size_t(here)].identity : ++m_identities,
+                                  found->second, changesElsewhere[key]};
+            }
+            if (here >= 0)
+                rows.erase(rows.begin() + here);
+            if (stored) {
+                const auto place =
+                    sortColumn < 0 ? rows.begin() + (here >= 0 ? here : count())
+                                   : std::upper_bound(rows.begin(), rows.end(), *stored,
+                                                      [&](const ModelRow &a, const ModelRow &b) {
+                                                          return sortsBefore(a, b);
+                                                      });
+                rows.insert(place, *stored);
+            }
+            if (here >= 0 && here == current && !stored) {
+                current = std::min(here, count() - 1);
+                resynchronise();
+            } else if (current >= 0) {
+                current = indexOfIdentity(currentIdentity);
+            } else if (stored) {
+                resynchronise();
+            }
+            if (beforeInsert)
+                m_beforeInsert = indexOfIdentity(beforeInsert);
+        }
+        return {};
     }
 
 private:
@@ -384,6 +430,15 @@ private:
             m_engineOrder[row.identity] = m_engineOrder.size();
     }
 
+    int indexOfIdentity(quint64 identity) const
+    {
+        for (int i = 0; i < count(); ++i) {
+            if (rows[size_t(i)].identity == identity)
+                return i;
+        }
+        return -1;
+    }
+
     int indexOfKey(qint64 key) const
     {
         for (int i = 0; i < count(); ++i) {
@@ -407,7 +462,13 @@ private:
             });
             return;
         }
-        const QCollator collator(QLocale(QLocale::Russian, QLocale::Russia));
+        std::stable_sort(rows.begin(), rows.end(),
+                         [&](const ModelRow &a, const ModelRow &b) { return sortsBefore(a, b); });
+    }
+
+    bool sortsBefore(const ModelRow &a, const ModelRow &b) const
+    {
+        static const QCollator collator(QLocale(QLocale::Russian, QLocale::Russia));
         const auto group = [](const SqlValue &v) {
             return std::holds_alternative<std::monostate>(v) ? 0
                    : std::holds_alternative<QString>(v)      ? 2
@@ -418,17 +479,15 @@ private:
                 return double(*i);
             return std::get<double>(v);
         };
-        std::stable_sort(rows.begin(), rows.end(), [&](const ModelRow &a, const ModelRow &b) {
-            const SqlValue &x = a.values[size_t(sortColumn)];
-            const SqlValue &y = b.values[size_t(sortColumn)];
-            if (group(x) != group(y))
-                return group(x) < group(y);
-            if (group(x) == 1)
-                return number(x) < number(y);
-            if (group(x) == 2)
-                return collator.compare(std::get<QString>(x), std::get<QString>(y)) < 0;
-            return false;
-        });
+        const SqlValue &x = a.values[size_t(sortColumn)];
+        const SqlValue &y = b.values[size_t(sortColumn)];
+        if (group(x) != group(y))
+            return group(x) < group(y);
+        if (group(x) == 1)
+            return number(x) < number(y);
+        if (group(x) == 2)
+            return collator.compare(std::get<QString>(x), std::get<QString>(y)) < 0;
+        return false;
     }
 
     int m_beforeInsert = -1;

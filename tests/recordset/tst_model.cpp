@@ -9,7 +9,12 @@
 #include "RecordSetModel.h"
 #include "TestServer.h"
 
+#include "platform/Engine.h"
+
+#include <QDeadlineTimer>
 #include <QScopeGuard>
+
+#include <poll.h>
 
 namespace {
 
@@ -281,6 +286,7 @@ std::optional<Step> elsewhere(int choice, Model &model, OtherProgram &other,
             what = QStringLiteral("another program deletes %1").arg(key);
             other.remove(key);
             model.file.erase(row);
+            model.touched.push_back(key);
         } else {
             const int column = 1 + below(columnCount - 1);
             const std::vector<SqlValue> values = other.valuesFor(column);
@@ -291,6 +297,7 @@ std::optional<Step> elsewhere(int choice, Model &model, OtherProgram &other,
                        .arg(describe(value));
             row->second[size_t(column)] = other.set(key, column, value);
             ++model.changesElsewhere[key];
+            model.touched.push_back(key);
         }
     }
     return step;
@@ -315,6 +322,21 @@ std::optional<QString> RecordSetModelTest::walk(RecordSet &tblMain, OtherProgram
     }
     tblMain.setActive(true);
     model.open();
+    // What another program did before the opening is read already: its notices, to the last,
+    // are put away.
+    model.touched.clear();
+    Connection &connection = tblMain.connection();
+    bool ended = !other.markEnd();
+    const QDeadlineTimer deadline(5000);
+    do {
+        for (const OthersChanges::Table &told : connection.engine().othersChanges().tables)
+            ended = ended || told.name == QStringLiteral("end");
+        pollfd news{connection.changeSignal(), POLLIN, 0};
+        if (!ended)
+            poll(&news, 1, 100);
+    } while (!ended && !deadline.hasExpired());
+    if (!ended)
+        return QStringLiteral("seed %1: the server's notices never came").arg(seed);
 
     // A watcher, and now and then a stretch with the controls disabled: the watcher hears nothing
     // then, and one refresh, ending with "changed", when they are enabled again.
@@ -350,6 +372,22 @@ std::optional<QString> RecordSetModelTest::walk(RecordSet &tblMain, OtherProgram
         std::optional<Step> done = movement(choice, model, tblMain, below);
         if (!done)
             done = editing(choice, model, tblMain, below);
+        if (!done && below(3) == 0) {
+            // What other programs committed reaches the record set, as the program's watch
+            // brings it. A server's notices come on a connection of their own: the step waits
+            // for them, and takes each as it comes, until the record set agrees or 5 s pass.
+            done = Step{QStringLiteral("the record set takes other programs' changes"),
+                        model.othersShown(),
+                        {}};
+            Connection &connection = tblMain.connection();
+            const QDeadlineTimer deadline(connection.changeSignal() < 0 ? 0 : 5000);
+            do {
+                done->actual = attempt([&] { connection.showOthersChanges(); });
+                pollfd news{connection.changeSignal(), POLLIN, 0};
+                if (news.fd >= 0 && compare(model, tblMain, other))
+                    poll(&news, 1, 100);
+            } while (!deadline.hasExpired() && compare(model, tblMain, other));
+        }
         if (!done)
             done = elsewhere(choice, model, other, below);
         const QString &what = done->what;

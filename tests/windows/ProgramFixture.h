@@ -52,6 +52,10 @@ protected:
         const bool started = Startup::createAll([](const std::exception &e, Startup::Step) {
             ADD_FAILURE() << "start-up failed: " << e.what();
         });
+        // A test that plays another computer makes its changes at the moment it chooses; only
+        // a test of the live register lets them show by themselves.
+        if (DM)
+            DM->holdOthersChanges(!m_live);
         if (started)
             frmMain->show();
     }
@@ -60,6 +64,9 @@ protected:
         Startup::destroyAll();
         Startup::setServer(QString());
     }
+
+    // Other programs' changes show by themselves, as in the program, from the next start on.
+    void showOthersChangesLive() { m_live = true; }
 
     // The register is on the tests' server; null when it is the file.
     const ServerDatabase *server() const { return m_server.get(); }
@@ -94,4 +101,5 @@ private:
     std::unique_ptr<ServerDatabase> m_server;
     TempFolder m_folder;
     QString m_previousFolder;
+    bool m_live = false;
 };

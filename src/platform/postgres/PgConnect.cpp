@@ -149,6 +149,7 @@ void PgConnection::open()
 
 void PgConnection::connect()
 {
+    ++m_connections;
     PQfinish(m_conn);
     m_conn = nullptr;
     m_inTransaction = false;
@@ -161,7 +162,10 @@ void PgConnection::connect()
     // A wait for another computer's lock ends well within the answer limit, so that it is
     // reported as the lock it is and not as a silent network.
     m_lockWaitSeconds = std::clamp(int(m_access.answerLimit.count() * 2 / 3), 1, lockWaitSeconds);
-    const QByteArray options = optionsWithLockTimeout(conninfo, m_lockWaitSeconds);
+    // The change log names the computer a change came from by reestr.computer.
+    const QByteArray options =
+        optionsWithLockTimeout(conninfo, m_lockWaitSeconds) +
+        " -c reestr.computer=" + thisComputer().toUtf8().replace('\\', "\\\\").replace(' ', "\\ ");
     const QByteArray userTimeout = QByteArray::number(qint64(m_access.answerLimit.count()) * 1000);
     // Keepalives and the TCP limit come first, so that the connection string may set its own;
     // a network that goes silent is noticed in well under a minute either way.
@@ -326,6 +330,46 @@ PgResult PgConnection::nextResult()
             break; // the connection failed: the result says how
     }
     return PgResult(PQgetResult(m_conn));
+}
+
+int PgConnection::backendPid() const
+{
+    return m_conn ? PQbackendPID(m_conn) : 0;
+}
+
+void PgConnection::listen(bool sentAlready)
+{
+    if (!sentAlready)
+        exec(QStringLiteral("LISTEN reestr"));
+    m_listening = true;
+    m_listeningOn = m_connections;
+}
+
+int PgConnection::listeningSocket() const
+{
+    return m_listening && m_conn ? PQsocket(m_conn) : -1;
+}
+
+std::vector<PgConnection::Notice> PgConnection::notices(bool &lost)
+{
+    std::vector<Notice> heard;
+    if (!m_listening || !m_conn || m_inTransaction || m_pipeline || PQisBusy(m_conn))
+        return heard;
+    if (m_listeningOn != m_connections) {
+        // A connection made again: whatever was notified meanwhile went unheard.
+        listen();
+        lost = true;
+    }
+    if (!PQconsumeInput(m_conn) || PQstatus(m_conn) != CONNECTION_OK) {
+        // The server closed it (a restart): the next statement connects again.
+        dropConnection();
+        return heard;
+    }
+    while (PGnotify *notice = PQnotifies(m_conn)) {
+        heard.push_back({notice->be_pid, QString::fromUtf8(notice->extra)});
+        PQfreemem(notice);
+    }
+    return heard;
 }
 
 void PgConnection::dropConnection()
