@@ -9,6 +9,7 @@
 #include <QFileInfo>
 
 #include <QRegularExpression>
+#include <QScopeGuard>
 
 #include <algorithm>
 
@@ -189,22 +190,27 @@ bool SqliteRowSource::fetch(qint64 key, const RowReader &reader)
 {
     if (m_table.isEmpty() || m_keyIndex < 0)
         return false;
-    // The same shape as the full result, so the reader reads it the same way.
-    QStringList select;
-    if (m_dataOffset > 0)
-        select << QStringLiteral("rowid");
-    for (const SourceColumn &column : m_columns)
-        select << (column.origin.isEmpty() ? QStringLiteral("NULL")
-                                           : quoteIdentifier(column.origin));
-    SqliteStatement statement = m_db->prepare(
-        QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
-            .arg(select.join(QStringLiteral(", ")), quoteIdentifier(m_table), m_keyColumn));
+    // The same shape as the full result, so the reader reads it the same way. Prepared once: a
+    // walk that checks every row reads each back.
+    if (!m_fetch.isValid()) {
+        QStringList select;
+        if (m_dataOffset > 0)
+            select << QStringLiteral("rowid");
+        for (const SourceColumn &column : m_columns)
+            select << (column.origin.isEmpty() ? QStringLiteral("NULL")
+                                               : quoteIdentifier(column.origin));
+        m_fetch = m_db->prepare(
+            QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
+                .arg(select.join(QStringLiteral(", ")), quoteIdentifier(m_table), m_keyColumn));
+    }
+    SqliteStatement &statement = m_fetch;
+    const auto done = qScopeGuard([&] { statement.reset(); });
     statement.bindInt64(1, key);
     const quint64 version = m_db->dataVersion();
-    if (!statement.step())
-        return false;
-    reader(StatementCells(statement, m_dataOffset, &m_sizeOnly), RowId{key, version});
-    return true;
+    const bool found = statement.step();
+    if (found)
+        reader(StatementCells(statement, m_dataOffset, &m_sizeOnly), RowId{key, version});
+    return found;
 }
 
 QString SqliteRowSource::columnList(const std::vector<int> &columns) const

@@ -88,6 +88,7 @@ private:
     // The connection's count of writes when the rows were read, and this source's own since.
     quint64 m_writesWhenRead = 0;
     quint64 m_ownWrites = 0;
+    SqliteStatement m_fetch; // a row by key, prepared when first used
 };
 
 // Adds the register's four tables, empty, to an open, empty database file: Main with its

@@ -5,7 +5,9 @@
 #include "TempDatabase.h"
 #include "TestServer.h"
 #include "platform/RegisterCopier.h"
+#include "platform/Postgres.h"
 #include "platform/Sqlite.h"
+#include "platform/SqliteEngine.h"
 
 #include <QDate>
 #include <QDir>
@@ -15,6 +17,7 @@
 #include <QThread>
 
 #include <csignal>
+#include <poll.h>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -533,4 +536,56 @@ TEST(ReestrDbUpgrade, AnOldServerRegisterThenTakesEveryNameTheProgramAccepts)
     const ProgramRun again = reestrDb(folder.path(), upgrade);
     EXPECT_EQ(again.status, 0);
     EXPECT_NE(again.out, upgraded.out) << "nothing left to do the second time";
+}
+
+// A register an earlier version made, on a file or a server, has no change log: another program's
+// change is news of everything there. `reestr-db upgrade` adds the log, once; a program watching
+// then hears which row another changed.
+TEST(ReestrDbUpgrade, AnOldRegisterGetsTheChangeLogAndThenTellsWhichRowChanged)
+{
+    for (const bool onServer : {false, true}) {
+        SCOPED_TRACE(onServer ? "server" : "file");
+        TempFolder folder;
+        const QString file = QDir(folder.path()).filePath(QStringLiteral("Base.mdb"));
+        ServerDatabase server(onServer);
+        if (onServer) {
+            REQUIRE_SERVER(server);
+            server.exec(QStringLiteral("DROP TABLE Izmeneniya, Raschet CASCADE; DROP FUNCTION "
+                                       "reestr_row_changed, reestr_whole_table_changed CASCADE"));
+        } else {
+            SqliteConnection old(file, SqliteConnection::Mode::CreateNew);
+            createRegisterTables(old);
+        }
+        const auto change = [&] {
+            const QString sql = QStringLiteral("INSERT INTO Main (ФИО) VALUES ('Новиков')");
+            onServer ? server.exec(sql) : SqliteConnection(file, {}).exec(sql);
+        };
+        const auto watching = [&] {
+            ServerAccess access;
+            access.watchChanges = true;
+            return onServer ? std::unique_ptr<Engine>(new PostgresEngine(server.conninfo(), access))
+                            : std::unique_ptr<Engine>(new SqliteEngine(file));
+        };
+        // What the watching engine hears of one change elsewhere, waiting for a server's notice.
+        const auto heard = [&](Engine &engine) {
+            change();
+            pollfd news{engine.changeSignal(), POLLIN, 0};
+            poll(&news, 1, news.fd < 0 ? 0 : 5000);
+            const OthersChanges c = engine.othersChanges();
+            if (c.everything || c.tables.empty())
+                return QString::fromLatin1(c.everything ? "everything" : "nothing");
+            return c.tables[0].name.toLower() + u' ' + QString::number(c.tables[0].keys.at(0));
+        };
+        EXPECT_EQ(heard(*watching()),
+                  onServer ? QStringLiteral("nothing") : QStringLiteral("everything"));
+
+        const QStringList upgrade = onServer
+                                        ? QStringList{QStringLiteral("upgrade"),
+                                                      QStringLiteral("--server"), server.conninfo()}
+                                        : QStringList{QStringLiteral("upgrade")};
+        const ProgramRun upgraded = reestrDb(folder.path(), upgrade);
+        ASSERT_EQ(upgraded.status, 0) << upgraded.err.toStdString();
+        EXPECT_NE(reestrDb(folder.path(), upgrade).out, upgraded.out) << "nothing more to do";
+        EXPECT_EQ(heard(*watching()), QStringLiteral("main 2"));
+    }
 }

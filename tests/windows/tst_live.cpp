@@ -13,7 +13,6 @@
 #include "recordset/Connection.h"
 #include "service/AgeCalculation.h"
 
-#include <QDeadlineTimer>
 #include <QPushButton>
 #include <QTest>
 
@@ -46,28 +45,8 @@ protected:
     // Runs the program's event loop until `shown` holds, five seconds at most.
     template <typename Shown> static bool within(Shown shown)
     {
-        const QDeadlineTimer deadline(5000);
-        while (!shown() && !deadline.hasExpired())
-            QTest::qWait(20);
-        return shown();
+        return QTest::qWaitFor(shown, 5000);
     }
-};
-
-// The other computer: a program of its own on the same register.
-struct OtherComputer
-{
-    explicit OtherComputer(const ServerDatabase *server)
-        : connection(server ? QString() : QStringLiteral("Base.mdb"),
-                     server ? server->conninfo() : QString())
-    {
-        people.setTableName(QStringLiteral("Main"));
-        people.setActive(true);
-        ages.setTableName(QStringLiteral("Raschet"));
-        ages.setActive(true);
-    }
-    Connection connection;
-    RecordSet people{QStringLiteral("tblMain"), connection, RecordSet::Kind::Table};
-    RecordSet ages{QStringLiteral("tblRaschet"), connection, RecordSet::Kind::Table};
 };
 
 } // namespace
@@ -100,15 +79,21 @@ TEST_P(LiveRegister, AnotherComputersWorkShowsByItselfAndLeavesTheClerksTypingAl
     EXPECT_TRUE(droppedEntries(frmInsert->dblkcbb1).contains(QStringLiteral("2031")));
     frmInsert->hide();
 
-    // The other computer calculates for another year and renames Борисов.
-    OtherComputer other(server());
-    other.people.ToFirst();
-    other.people.StartEdit();
-    AgeCalculation::walk(other.people, 2030, &other.ages);
-    ASSERT_TRUE(other.people.ToKey(2));
-    other.people.StartEdit();
-    other.people.FieldNamed(QStringLiteral("ФИО")).setAsText(QStringLiteral("Борисова"));
-    other.people.PostRecord();
+    // The other computer, a program of its own, calculates for another year and renames Борисов.
+    Connection other(server() ? QString() : QStringLiteral("Base.mdb"),
+                     server() ? server()->conninfo() : QString());
+    RecordSet people(QStringLiteral("tblMain"), other, RecordSet::Kind::Table);
+    RecordSet ages(QStringLiteral("tblRaschet"), other, RecordSet::Kind::Table);
+    people.setTableName(QStringLiteral("Main"));
+    ages.setTableName(QStringLiteral("Raschet"));
+    people.setActive(true);
+    ages.setActive(true);
+    people.StartEdit();
+    AgeCalculation::walk(people, 2030, &ages);
+    ASSERT_TRUE(people.ToKey(2));
+    people.StartEdit();
+    people.FieldNamed(QStringLiteral("ФИО")).setAsText(QStringLiteral("Борисова"));
+    people.PostRecord();
     EXPECT_TRUE(within([] { return frmMain->windowTitle().contains(QStringLiteral("2030")); }))
         << frmMain->windowTitle().toStdString();
     // ЮБИЛЯРЫ with this year in the box says which year the list is of.
