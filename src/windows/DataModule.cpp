@@ -109,6 +109,7 @@ void TDM::open()
 TDM::~TDM()
 {
     m_changeWatch.reset();
+    m_agesYearMissing = true; // the title asks for the year as the tables close: nothing opens now
     for (RecordSet *set :
          {&tblRaschet, &qryZapros2, &qryZapros1, &tblChislo, &tblMesyats, &tblGod, &tblMain})
         set->setActive(false);

@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
 namespace {
 
 // The message of the error an action ends with; empty when it succeeds.
@@ -88,6 +90,37 @@ TEST(Server, TwoComputersShareOneRegisterAndALostConnectionIsMadeAgain)
     EXPECT_EQ(failureOf([&] { second.tblMain.Reread(); }), QString());
     EXPECT_EQ(db.scalar(QStringLiteral("SELECT count(*) FROM Main WHERE ФИО = 'Кузнецова'")),
               QStringLiteral("1"));
+}
+
+// A connection made again after the server dropped it listens again: what was committed while
+// nobody listened is read whole, and what follows is heard by its key.
+TEST(Server, AConnectionMadeAgainListensAgainAndReadsWhatItMissed)
+{
+    ServerDatabase db(true, true);
+    REQUIRE_SERVER(db);
+    Connection connection(QString(), db.conninfo());
+    RecordSet people(QStringLiteral("tblMain"), connection, RecordSet::Kind::Table);
+    people.setTableName(QStringLiteral("Main"));
+    people.setActive(true);
+    const int read = people.RecordTotal();
+    const auto shownAfter = [&](const char *name) {
+        db.exec(
+            QStringLiteral("INSERT INTO Main (ФИО) VALUES ('%1')").arg(QString::fromUtf8(name)));
+        // The connection hears of it (or of its own end).
+        pollfd news{connection.changeSignal(), POLLIN, 0};
+        if (poll(&news, 1, 5000) <= 0)
+            return -1;
+        connection.showOthersChanges();
+        return people.RecordTotal() - read;
+    };
+    EXPECT_EQ(shownAfter("Первый"), 1);
+    db.exec(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
+                           "datname = current_database() AND pid <> pg_backend_pid()"));
+    EXPECT_EQ(shownAfter("Пропущенный"), 1) << "nobody listens until the program connects again";
+    people.RefreshRecord(); // an action: the program connects again
+    connection.showOthersChanges();
+    EXPECT_EQ(people.RecordTotal() - read, 2);
+    EXPECT_EQ(shownAfter("Третий"), 3);
 }
 
 // Over a branch office's slow link the register opens in a few round trips, whatever it holds.
