@@ -17,6 +17,10 @@ namespace {
 // Posts between two sync points: the server's answers to them come back together, and a refused
 // one aborts the rest of its group, which is sent again only up to the refused post.
 constexpr int postsPerSync = 256;
+// At most this many answers are awaited before the next post goes: enough to keep a slow link
+// full, and a link gone silent is noticed within the answer limit of the last answer, not after
+// every post of a long walk was sent into it.
+constexpr size_t answersAwaited = 16 * postsPerSync;
 
 } // namespace
 
@@ -100,7 +104,8 @@ void PgConnection::pump(bool drain)
         if (unsent < 0)
             loseConnection();
         readAnswers();
-        if (unsent == 0 && (!drain || m_pipeline->awaited.empty()))
+        const bool farAhead = m_pipeline->awaited.size() > answersAwaited;
+        if (unsent == 0 && !farAhead && (!drain || m_pipeline->awaited.empty()))
             return;
         // Wait for the server to take more or to answer; answers are read meanwhile, so that
         // neither side's buffers fill while the other waits.
