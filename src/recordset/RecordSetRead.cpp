@@ -87,6 +87,19 @@ double numberOf(const Record &r, int column)
                                                    : r.real(column);
 }
 
+// Whether `a` goes before `b` by `column`; `textBefore` orders two texts.
+template <typename TextBefore>
+bool sortsBefore(const Record &a, const Record &b, int column, TextBefore textBefore)
+{
+    const int rankA = rankOf(a, column);
+    const int rankB = rankOf(b, column);
+    if (rankA != rankB)
+        return rankA < rankB;
+    if (rankA == 1)
+        return numberOf(a, column) < numberOf(b, column);
+    return rankA == 2 && textBefore();
+}
+
 QCollator russianCollator()
 {
     // Texts in the order a Russian reader expects, not by character codes.
@@ -128,17 +141,8 @@ void RecordSet::applySortOrder()
                 keys[i].emplace(collator.sortKey(r.text(column)));
         }
         std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-            const Record ra = held(a);
-            const Record rb = held(b);
-            const int rankA = rankOf(ra, column);
-            const int rankB = rankOf(rb, column);
-            if (rankA != rankB)
-                return rankA < rankB;
-            if (rankA == 1)
-                return numberOf(ra, column) < numberOf(rb, column);
-            if (rankA == 2)
-                return keys[a]->compare(*keys[b]) < 0;
-            return false;
+            return sortsBefore(held(a), held(b), column,
+                               [&] { return keys[a]->compare(*keys[b]) < 0; });
         });
     }
 
@@ -162,19 +166,12 @@ int RecordSet::placeFor(RecordArena::Handle row) const
     const int column = (*sorted)->Index();
     const QCollator collator = russianCollator();
     const Record placed = m_arena.at(row);
-    const int rank = rankOf(placed, column);
     // After every row it does not sort before, as a stable sort would put it.
     const auto first = std::upper_bound(
         m_rows.begin(), m_rows.end(), placed, [&](const Record &a, RecordArena::Handle held) {
             const Record b = m_arena.at(held);
-            const int rankB = rankOf(b, column);
-            if (rank != rankB)
-                return rank < rankB;
-            if (rank == 1)
-                return numberOf(a, column) < numberOf(b, column);
-            if (rank == 2)
-                return collator.compare(a.text(column), b.text(column)) < 0;
-            return false;
+            return sortsBefore(
+                a, b, column, [&] { return collator.compare(a.text(column), b.text(column)) < 0; });
         });
     return int(first - m_rows.begin());
 }
