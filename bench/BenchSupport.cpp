@@ -3,8 +3,8 @@
 #include "service/AgeCalculation.h"
 
 #include "register/DatabaseTool.h"
-#include "platform/Sqlite.h"
-#include "platform/SqliteEngine.h"
+#include "engines/sqlite/SqliteConnection.h"
+#include "engines/sqlite/SqliteEngine.h"
 #include "recordset/Connection.h"
 #include "recordset/RecordSet.h"
 

@@ -10,7 +10,7 @@
 #include "controls/DBGrid.h"
 #include "platform/Dialogs.h"
 
-#include "platform/Sqlite.h"
+#include "engines/sqlite/SqliteConnection.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -4,7 +4,7 @@
 // and growth from 100,000 to 1,000,000 people.
 #include "BenchSupport.h"
 
-#include "platform/Sqlite.h"
+#include "engines/sqlite/SqliteConnection.h"
 #include "recordset/Connection.h"
 #include "recordset/RecordSet.h"
 

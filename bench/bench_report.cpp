@@ -4,7 +4,7 @@
 
 #include "platform/Desktop.h"
 #include "platform/Spreadsheet.h"
-#include "platform/Sqlite.h"
+#include "engines/sqlite/SqliteConnection.h"
 #include "recordset/Connection.h"
 #include "recordset/RecordSet.h"
 #include "service/Report.h"

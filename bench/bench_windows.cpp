@@ -10,7 +10,7 @@
 #include "windows/DataModule.h"
 #include "controls/TextComboBox.h"
 #include "platform/Dialogs.h"
-#include "platform/Sqlite.h"
+#include "engines/sqlite/SqliteConnection.h"
 #include "recordset/Connection.h"
 #include "recordset/RecordSet.h"
 

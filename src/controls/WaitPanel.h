@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Engine.h"
+#include "engines/Engine.h"
 
 #include <QFrame>
 

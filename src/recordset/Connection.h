@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QString>
 
 #include <chrono>
@@ -10,10 +9,12 @@
 
 class Engine;
 class RecordSet;
+class ServerSession;
 
 // The one connection of the program to its register: the database file, or, when a server is
 // given (a libpq connection string or URI), the register in a PostgreSQL database. It opens on
-// request, and a record set that opens while the connection is closed asks it to open first.
+// request, and a record set that opens while the connection is closed asks it to open first. It
+// holds the record sets open on it, so that a row one of them stores is taken by the others.
 class Connection
 {
 public:
@@ -84,11 +85,5 @@ private:
     QString m_fileName;
     QString m_server;
     std::unique_ptr<Engine> m_engine;
-    QString m_declined; // why the server cannot be reached: the person gave no password
-    struct Silent
-    {
-        QString message;
-        QElapsedTimer since;
-    };
-    std::optional<Silent> m_silent; // the server did not answer the last attempt to connect
+    std::unique_ptr<ServerSession> m_session; // on a server: what this run keeps of reaching it
 };

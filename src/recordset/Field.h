@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Values.h"
+#include "engines/Values.h"
 
 #include <QString>
 

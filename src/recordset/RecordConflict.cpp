@@ -4,7 +4,8 @@
 
 #include "Connection.h"
 
-#include "platform/Engine.h"
+#include "engines/Engine.h"
+#include "register/RegisterSchema.h"
 
 #include <QDate>
 
@@ -29,6 +30,27 @@ QString changedByText(const ChangeAuthor &author, bool deleted)
 
 } // namespace
 
+const std::vector<int> &RecordSet::comparedColumns() const
+{
+    if (m_assignedColumns == m_comparedFor && !m_assignedColumns.empty())
+        return m_compared;
+    const std::vector<SourceColumn> &columns = m_source->columns();
+    m_compared.clear();
+    for (int column : m_assignedColumns) {
+        for (const QString &name : RegisterSchema::tiedTo(columns[size_t(column)].origin)) {
+            for (size_t i = 0; i < columns.size(); ++i) {
+                if (!columns[i].origin.isEmpty() &&
+                    columns[i].origin.compare(name, Qt::CaseInsensitive) == 0)
+                    m_compared.push_back(int(i));
+            }
+        }
+    }
+    std::sort(m_compared.begin(), m_compared.end());
+    m_compared.erase(std::unique(m_compared.begin(), m_compared.end()), m_compared.end());
+    m_comparedFor = m_assignedColumns;
+    return m_compared;
+}
+
 ConflictView RecordSet::conflictView(ConflictView::Kind kind) const
 {
     ConflictView view;
@@ -41,7 +63,7 @@ ConflictView RecordSet::conflictView(ConflictView::Kind kind) const
         stored = storedArena.at(storedArena.fromCells(cells, FieldCount(), id, 0));
     });
     const std::vector<SourceColumn> &columns = m_source->columns();
-    const std::vector<int> compared = comparedColumns(columns, m_assignedColumns);
+    const std::vector<int> compared = comparedColumns();
     for (const std::unique_ptr<Field> &field : m_fields) {
         const int column = field->Index();
         if (columns[size_t(column)].origin.isEmpty() || field->ReadOnly())

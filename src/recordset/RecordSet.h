@@ -6,8 +6,8 @@
 #include "Record.h"
 
 #include "platform/Dialogs.h"
-#include "platform/Error.h"
-#include "platform/Values.h"
+#include "engines/EngineErrors.h"
+#include "engines/Values.h"
 
 #include <QString>
 #include <QStringList>
@@ -227,6 +227,11 @@ private:
     // The values assigned since editing began, in the order first assigned.
     std::vector<int> m_assignedColumns;
     std::vector<Value> m_assignedValues;
+    // The columns a post of the assigned ones compares with what was read: those and the ones the
+    // register ties to them. Computed columns have no origin and are never compared.
+    const std::vector<int> &comparedColumns() const;
+    mutable std::vector<int> m_comparedFor; // the assigned columns m_compared was computed for
+    mutable std::vector<int> m_compared;
 
     mutable std::optional<std::unordered_map<qint64, int>> m_positionsByKey;
 

@@ -2,7 +2,7 @@
 // without disturbing the person: the current record stays current and an edit keeps its typing.
 #include "RecordSet.h"
 
-#include "platform/Engine.h"
+#include "engines/Engine.h"
 
 #include <algorithm>
 #include <optional>

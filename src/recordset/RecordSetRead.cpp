@@ -3,7 +3,7 @@
 #include "RecordSet.h"
 #include "Connection.h"
 
-#include "platform/Engine.h"
+#include "engines/Engine.h"
 #include "platform/Error.h"
 
 #include <QCollator>

@@ -3,7 +3,7 @@
 // so that none of them later takes the program's own change for another computer's.
 #include "RecordSet.h"
 
-#include "platform/Engine.h"
+#include "engines/Engine.h"
 
 bool RecordSet::sharesTableWith(const RecordSet &other) const
 {

@@ -1,8 +1,9 @@
 #include "DatabaseTool.h"
 
 #include "platform/Files.h"
-#include "platform/Sqlite.h"
-#include "platform/SqliteEngine.h"
+#include "engines/sqlite/SqliteConnection.h"
+#include "engines/sqlite/SqliteEngine.h"
+#include "register/RegisterFile.h"
 
 #include <QDate>
 #include <QFileInfo>
@@ -82,7 +83,7 @@ QString composeBirthDate(int day, int month, int year)
 
 void createSchema(SqliteConnection &db, int lastYear)
 {
-    createRegisterTables(db);
+    RegisterFile::createTables(db);
     fillRange(db, QStringLiteral("God"), QStringLiteral("Год"), 1930, lastYear);
     fillRange(db, QStringLiteral("Mesyats"), QStringLiteral("Месяц"), 1, 12);
     fillRange(db, QStringLiteral("Chislo"), QStringLiteral("Число"), 1, 31);
@@ -113,7 +114,7 @@ void createDatabase(const QString &path, bool withDemo, int lastYear)
         createSchema(db, lastYear);
         if (withDemo)
             addDemoPeople(db);
-        addLiveRegister(db);
+        RegisterFile::addLiveRegister(db);
         transaction.commit();
     } catch (const Error &) {
         // Only a file this call created is removed; an existing one was never opened.
@@ -135,7 +136,7 @@ QString upgradeFileRegister(const QString &path)
     if (!main.step())
         throw Error(QStringLiteral("В файле «%1» нет реестра").arg(where));
     Transaction transaction(db);
-    const bool added = addLiveRegister(db);
+    const bool added = RegisterFile::addLiveRegister(db);
     transaction.commit();
     return added ? QStringLiteral("Реестр обновлён: добавлен журнал изменений (%1)").arg(where)
                  : QStringLiteral("Реестр уже обновлён (%1)").arg(where);

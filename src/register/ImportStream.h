@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Sqlite.h"
+#include "engines/sqlite/SqliteConnection.h"
 
 #include <QByteArray>
 #include <QString>

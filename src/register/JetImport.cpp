@@ -1,10 +1,11 @@
 #include "JetImport.h"
 
-#include "platform/RegisterSchema.h"
+#include "register/RegisterSchema.h"
 #include "platform/Files.h"
-#include "platform/ScratchDatabase.h"
-#include "platform/SqliteEngine.h"
-#include "platform/Sqlite.h"
+#include "engines/sqlite/ScratchDatabase.h"
+#include "engines/sqlite/SqliteEngine.h"
+#include "register/RegisterFile.h"
+#include "engines/sqlite/SqliteConnection.h"
 
 #include <QDir>
 #include <QFile>
@@ -398,7 +399,7 @@ QList<TableSummary> importDatabase(const Options &options, const Progress &progr
             throw interrupted();
         Reader reader(options, size);
         summary = receive(reader, scratch.db(), options, progress);
-        addLiveRegister(scratch.db());
+        RegisterFile::addLiveRegister(scratch.db());
         scratch.closeWhole();
         moveIntoPlace(scratch.path(), options, old);
         scratch.released();

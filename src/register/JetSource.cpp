@@ -3,7 +3,7 @@
 #include "JetReader.h"
 #include "platform/Error.h"
 #include "platform/Files.h"
-#include "platform/Sqlite.h"
+#include "engines/sqlite/SqliteConnection.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -2,10 +2,10 @@
 
 #include "ServerRegister.h"
 #include "platform/Error.h"
-#include "platform/Postgres.h"
-#include "platform/RegisterSchema.h"
-#include "platform/Sqlite.h"
-#include "platform/SqliteEngine.h"
+#include "engines/postgres/PostgresEngine.h"
+#include "register/RegisterSchema.h"
+#include "engines/sqlite/SqliteConnection.h"
+#include "engines/sqlite/SqliteEngine.h"
 
 #include <algorithm>
 #include <memory>
@@ -77,6 +77,8 @@ std::unique_ptr<Engine> openSource(const Side &side, const PasswordPrompt &promp
     if (side.onServer()) {
         ServerAccess access;
         access.prompt = prompt;
+        for (const Table &table : RegisterSchema::tables())
+            access.tables.push_back(table.qName());
         return std::make_unique<PostgresEngine>(side.server, access);
     }
     return std::make_unique<SqliteEngine>(side.file);

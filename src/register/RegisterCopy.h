@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/Engine.h"
-#include "platform/RegisterCopier.h"
+#include "engines/Engine.h"
+#include "register/RegisterCopier.h"
 
 #include <QList>
 #include <QStringList>

@@ -2,8 +2,8 @@
 
 #include "DatabaseTool.h"
 #include "platform/Error.h"
-#include "platform/Postgres.h"
-#include "platform/RegisterSchema.h"
+#include "engines/postgres/PostgresEngine.h"
+#include "register/RegisterSchema.h"
 
 namespace DatabaseTool {
 

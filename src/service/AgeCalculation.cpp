@@ -1,7 +1,7 @@
 #include "AgeCalculation.h"
 
-#include "platform/Engine.h"
-#include "platform/Error.h"
+#include "engines/Engine.h"
+#include "engines/EngineErrors.h"
 #include "recordset/Connection.h"
 #include "recordset/RecordSet.h"
 

@@ -3,7 +3,7 @@
 #include "controls/ChangeWatch.h"
 #include "controls/Guard.h"
 #include "platform/Error.h"
-#include "platform/RegisterSchema.h"
+#include "register/RegisterSchema.h"
 #include "platform/Dialogs.h"
 
 TDM *DM = nullptr;

@@ -3,8 +3,8 @@
 #include "register/DatabaseTool.h"
 #include "register/JetImport.h"
 #include "platform/Dialogs.h"
-#include "platform/Engine.h"
-#include "platform/Error.h"
+#include "engines/Engine.h"
+#include "engines/EngineErrors.h"
 #include "platform/Russian.h"
 #include "recordset/Connection.h"
 

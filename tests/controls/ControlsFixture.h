@@ -5,7 +5,7 @@
 #include "Processes.h"
 #include "TempDatabase.h"
 #include "controls/DataSource.h"
-#include "platform/Sqlite.h"
+#include "engines/sqlite/SqliteConnection.h"
 #include "recordset/Connection.h"
 #include "recordset/RecordSet.h"
 

@@ -5,7 +5,7 @@
 #include "RecordSetModel.h"
 #include "TestServer.h"
 
-#include "platform/Postgres.h"
+#include "engines/postgres/PostgresEngine.h"
 
 #include <memory>
 

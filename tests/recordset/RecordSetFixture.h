@@ -2,7 +2,7 @@
 
 #include "TempDatabase.h"
 #include "platform/Error.h"
-#include "platform/Sqlite.h"
+#include "engines/sqlite/SqliteConnection.h"
 #include "recordset/Connection.h"
 #include "recordset/RecordSet.h"
 

@@ -5,6 +5,8 @@
 #include "ModelCases.h"
 #include "RecordSetFixture.h"
 
+#include "engines/EngineErrors.h"
+
 #include <QCollator>
 #include <QLocale>
 

@@ -1,6 +1,8 @@
 // Inserting, editing, posting, cancelling, deleting, re-reading and sorting.
 #include "RecordSetFixture.h"
 
+#include "engines/EngineErrors.h"
+
 using State = RecordSet::State;
 
 TEST_F(RecordSetTest, APostWritesOnlyTheFieldsAssignedDuringTheEdit)

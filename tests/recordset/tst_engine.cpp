@@ -4,7 +4,7 @@
 #include "platform/FileSystems.h"
 #include "TempDatabase.h"
 #include "platform/Error.h"
-#include "platform/Sqlite.h"
+#include "engines/sqlite/SqliteConnection.h"
 #include "recordset/Connection.h"
 #include "recordset/RecordSet.h"
 

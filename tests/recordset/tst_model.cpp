@@ -9,7 +9,7 @@
 #include "RecordSetModel.h"
 #include "TestServer.h"
 
-#include "platform/Engine.h"
+#include "engines/Engine.h"
 
 #include <QDeadlineTimer>
 #include <QScopeGuard>

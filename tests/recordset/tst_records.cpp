@@ -3,7 +3,7 @@
 // with a plain list of what every row must hold. REESTR_RECORDS_SEED=S runs one seed.
 #include "recordset/Record.h"
 
-#include "platform/Sqlite.h"
+#include "engines/sqlite/SqliteConnection.h"
 
 #include <gtest/gtest.h>
 

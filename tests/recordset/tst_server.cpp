@@ -6,8 +6,8 @@
 #include "RecordingDialogs.h"
 #include "TestServer.h"
 
-#include "platform/Engine.h"
-#include "platform/RegisterSchema.h"
+#include "engines/Engine.h"
+#include "register/RegisterSchema.h"
 #include "platform/Error.h"
 #include "recordset/Connection.h"
 #include "recordset/RecordSet.h"

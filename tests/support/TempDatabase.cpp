@@ -1,7 +1,7 @@
 #include "TempDatabase.h"
 
 #include "register/DatabaseTool.h"
-#include "platform/Sqlite.h"
+#include "engines/sqlite/SqliteConnection.h"
 
 #include <gtest/gtest.h>
 

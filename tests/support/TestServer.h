@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Postgres.h"
+#include "engines/postgres/PostgresEngine.h"
 
 #include <QString>
 

@@ -6,7 +6,7 @@
 #include "Jet3File.h"
 #include "Processes.h"
 #include "TempDatabase.h"
-#include "platform/Sqlite.h"
+#include "engines/sqlite/SqliteConnection.h"
 
 #include <QDir>
 #include <QFile>

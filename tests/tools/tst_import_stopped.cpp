@@ -3,7 +3,7 @@
 #include "Filesystems.h"
 #include "ImportHelpers.h"
 #include "TempDatabase.h"
-#include "platform/Sqlite.h"
+#include "engines/sqlite/SqliteConnection.h"
 
 #include <QProcess>
 #include <QStandardPaths>

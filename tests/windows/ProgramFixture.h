@@ -9,7 +9,7 @@
 #include "windows/DataModule.h"
 #include "windows/NewRecordWindow.h"
 #include "windows/ReferenceBooksWindow.h"
-#include "platform/Sqlite.h"
+#include "engines/sqlite/SqliteConnection.h"
 
 #include <QDir>
 

@@ -9,7 +9,7 @@
 #include "Processes.h"
 
 #include "controls/DBEdit.h"
-#include "platform/Sqlite.h"
+#include "engines/sqlite/SqliteConnection.h"
 #include "controls/DBGrid.h"
 #include "controls/DBNavigator.h"
 #include "controls/TextComboBox.h"

@@ -8,6 +8,7 @@
 #include "controls/DBLookupComboBox.h"
 #include "controls/DBNavigator.h"
 #include "controls/TextComboBox.h"
+#include "engines/EngineErrors.h"
 
 #include <QAbstractItemView>
 #include <QAction>

@@ -14,7 +14,7 @@
 #include "controls/MessageDialogs.h"
 #include "windows/Startup.h"
 #include "windows/DataModule.h"
-#include "platform/Sqlite.h"
+#include "engines/sqlite/SqliteConnection.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -9,7 +9,7 @@
 #include "controls/DBGrid.h"
 #include "controls/DBLookupComboBox.h"
 #include "controls/TextComboBox.h"
-#include "platform/Engine.h"
+#include "engines/Engine.h"
 #include "recordset/Connection.h"
 #include "service/AgeCalculation.h"
 

@@ -12,7 +12,7 @@
 #include "windows/MainWindow.h"
 #include "windows/DataModule.h"
 #include "recordset/Connection.h"
-#include "platform/Engine.h"
+#include "engines/Engine.h"
 #include "controls/DBEdit.h"
 #include "controls/MessageDialogs.h"
 #include "controls/DBGrid.h"

@@ -5,7 +5,7 @@
 #include "TempDatabase.h"
 #include "TestServer.h"
 
-#include "platform/Sqlite.h"
+#include "engines/sqlite/SqliteConnection.h"
 
 #include <QDir>
 #include <QFile>

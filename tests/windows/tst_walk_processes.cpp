@@ -3,7 +3,7 @@
 // of one and the same year.
 #include "TempDatabase.h"
 #include "TestServer.h"
-#include "platform/Sqlite.h"
+#include "engines/sqlite/SqliteConnection.h"
 
 #include <QProcess>
 #include <QRegularExpression>
