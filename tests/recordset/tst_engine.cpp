@@ -66,8 +66,7 @@ TEST(Engine, AnEmptyFileOrOneThatIsNotADatabaseIsRefusedAndLeftAsItWas)
 
 TEST(Engine, AnOldAccessFileIsRecognisedAndTheImportCommandGivenExactly)
 {
-    const QString old = sharedFixture("jet4-Base.mdb");
-    REQUIRE_FIXTURE(old);
+    const QString old = oldRegisterFile();
     const QString message = openFailure(old);
     EXPECT_TRUE(message.contains(QStringLiteral("старого формата"))) << message.toStdString();
     EXPECT_TRUE(message.contains(QStringLiteral("reestr-db import jet4-Base.mdb")))

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "JetFile.h"
+#include "TempDatabase.h"
+
 #include <QFileInfo>
 #include <QString>
 
@@ -17,3 +20,16 @@ inline QString sharedFixture(const char *name)
         if (!QFileInfo::exists(path))                                                              \
             GTEST_SKIP() << "the shared test data is missing here: " << (path).toStdString();      \
     } while (false)
+
+// The old program's register, an Access 2000 file the tests write (JetFile::writeOldRegister),
+// once per test program, named as the old program's files were.
+inline const QString &oldRegisterFile()
+{
+    static const TempFolder folder;
+    static const QString path = [] {
+        const QString file = folder.file(QStringLiteral("jet4-Base.mdb"));
+        JetFile::writeOldRegister(file);
+        return file;
+    }();
+    return path;
+}

@@ -13,8 +13,6 @@
 
 #include <gtest/gtest.h>
 
-inline const QString importFixture = sharedFixture("jet4-Base.mdb");
-
 inline ProgramRun reestrDb(const QStringList &arguments, const QString &folder)
 {
     return runProgram(QStringLiteral(REESTR_DB_PATH), arguments, folder);
@@ -28,7 +26,7 @@ inline QStringList filesIn(const QString &folder)
 
 inline QByteArray fixtureBytes()
 {
-    QFile file(importFixture);
+    QFile file(oldRegisterFile());
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 

@@ -15,13 +15,12 @@
 
 namespace {
 
-const QString &fixture = importFixture;
+const QString &fixture = oldRegisterFile();
 
 } // namespace
 
 TEST(ReestrDbImport, AnInterruptionAtAnyMomentLeavesNothingButAWholeTarget)
 {
-    REQUIRE_FIXTURE(fixture);
     for (int delayMs : {0, 2, 5, 10, 20, 40, 80}) {
         TempFolder folder;
         QProcess process;
@@ -47,7 +46,6 @@ TEST(ReestrDbImport, AnInterruptionAtAnyMomentLeavesNothingButAWholeTarget)
 
 TEST(ReestrDbImport, AFullDiskLeavesNoFileBehindForImportOrInit)
 {
-    REQUIRE_FIXTURE(fixture);
     TempFolder folder;
     SmallDisk disk(folder.file(QStringLiteral("disk")), 256);
     if (!disk.ok())
@@ -72,7 +70,6 @@ TEST(ReestrDbImport, AFullDiskLeavesNoFileBehindForImportOrInit)
 // as it was. (The data fitting but not their write-back from the log once published a broken file.)
 TEST(ReestrDbImport, OnANearlyFullDiskTheImportPublishesAWholeRegisterOrNothing)
 {
-    REQUIRE_FIXTURE(fixture);
     TempFolder folder;
     const QString onDisk = folder.file(QStringLiteral("disk"));
     const QString target = onDisk + QStringLiteral("/Base.mdb");
@@ -124,7 +121,6 @@ TEST(ReestrDbImport, OnANearlyFullDiskTheImportPublishesAWholeRegisterOrNothing)
 // the old file or the whole new one. The next import removes what the killed one left and says so.
 TEST(ReestrDbImport, KilledAtItsRenamesTheInPlaceConversionAlwaysLeavesABaseMdb)
 {
-    REQUIRE_FIXTURE(fixture);
     const QString strace = QStandardPaths::findExecutable(QStringLiteral("strace"));
     if (strace.isEmpty())
         GTEST_SKIP() << "strace is not installed";

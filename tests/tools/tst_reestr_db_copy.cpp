@@ -214,8 +214,7 @@ TEST(ReestrDbCopy, AnOldAccessFileImportsStraightIntoAServer)
     ServerDatabase server(false);
     REQUIRE_SERVER(server);
     TempFolder folder;
-    const QString old = sharedFixture("jet4-Base.mdb");
-    REQUIRE_FIXTURE(old);
+    const QString old = oldRegisterFile();
     ASSERT_EQ(reestrDbIn(folder.path(), {QStringLiteral("import"), old, QStringLiteral("file.mdb")})
                   .status,
               0);

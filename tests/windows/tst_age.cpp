@@ -273,8 +273,7 @@ TEST_F(NoDatabaseTest, FiveErrorBoxesThenEveryCommandReportsTheClosedTable)
 TEST_F(NoDatabaseTest, ARegisterImportedFromTheOldProgramOpensAndTheCalculationRunsOnIt)
 {
     JetImport::Options options;
-    options.source = sharedFixture("jet4-Base.mdb");
-    REQUIRE_FIXTURE(options.source);
+    options.source = oldRegisterFile();
     options.target = QStringLiteral("Base.mdb");
     JetImport::importDatabase(options);
     startProgram();

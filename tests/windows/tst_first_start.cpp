@@ -2,7 +2,7 @@
 // file that is not one), and choosing the office's server; checked in the folder, in the user's
 // settings and, for the server, by starting the program on the register chosen.
 #include "Fixtures.h"
-#include "Jet3File.h"
+#include "JetFile.h"
 #include "LookupDriver.h"
 #include "Processes.h"
 #include "RecordingDialogs.h"
@@ -72,8 +72,7 @@ private:
 
 TEST(FirstStart, TheOldProgramsFileIsMovedInWithProgressAndAFileThatIsNotOneCreatesNothing)
 {
-    const QString old = sharedFixture("jet4-Base.mdb");
-    REQUIRE_FIXTURE(old);
+    const QString old = oldRegisterFile();
     TempFolder home;
     const QString folder = home.file(QStringLiteral("Реестр"));
     RecordingDialogs dialogs;
@@ -124,16 +123,16 @@ TEST(FirstStart, AnImportIsStoppedByTheWindowsButtonAndLeavesTheSignalsAlone)
 {
     TempFolder home;
     const QString folder = home.file(QStringLiteral("Реестр"));
-    Jet3File::Table main{QStringLiteral("Main"), {{QStringLiteral("ID"), 0, true}}, {}};
+    JetFile::Table main{QStringLiteral("Main"), {{QStringLiteral("ID"), 0, true}}, {}};
     for (int key = 1; key <= 3000; ++key)
         main.rows.append(QVariantList{key});
     const QString old = home.file(QStringLiteral("old.mdb"));
-    Jet3File::write(old,
-                    {main,
-                     {QStringLiteral("God"), {{QStringLiteral("G")}}, {}},
-                     {QStringLiteral("Mesyats"), {{QStringLiteral("M")}}, {}},
-                     {QStringLiteral("Chislo"), {{QStringLiteral("C")}}, {}}},
-                    "CP1252", 1252);
+    JetFile::write(old,
+                   {main,
+                    {QStringLiteral("God"), {{QStringLiteral("G")}}, {}},
+                    {QStringLiteral("Mesyats"), {{QStringLiteral("M")}}, {}},
+                    {QStringLiteral("Chislo"), {{QStringLiteral("C")}}, {}}},
+                   {JetFile::Version::Jet3, "CP1252", 1252});
     RecordingDialogs dialogs;
     dialogs.chosenFile = old;
     FirstStartWindow window(folder);
