@@ -15,6 +15,7 @@
 #include <QTranslator>
 
 #include <cstdio>
+#include <optional>
 #include <typeinfo>
 
 namespace {
@@ -35,20 +36,16 @@ void showFatal(const std::exception &e, Startup::Step step)
     Dialogs::current().showFatal(QStringLiteral("Application Error"), text);
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+// What the command line asks for.
+struct CommandLine
 {
-    ReestrApplication app(argc, argv);
-    QApplication::setApplicationName(applicationTitle());
-    Application::registerFonts();
-    MessageDialogs dialogs;
-    Dialogs::install(&dialogs);
+    std::optional<QString> server; // given: `--server ""` and `--file` both mean a file register
+    std::optional<QString> file;
+    bool fromMenu = false;
+};
 
-    const std::unique_ptr<QTranslator> qtTexts = Application::installQtTranslations(QLocale());
-
-    // The register: a server given on the command line, else the one in the settings (the
-    // user's, then the computer's), else Base.mdb in the current folder.
+CommandLine commandLine(const QApplication &app)
+{
     QCommandLineParser parser;
     parser.setApplicationDescription(applicationTitle());
     parser.addHelpOption();
@@ -70,12 +67,33 @@ int main(int argc, char *argv[])
     parser.addOption(fileOption);
     parser.addOption(fromMenuOption);
     parser.process(app);
-    // `--server ""` and `--file` both mean a file register for this start.
-    QString server = parser.value(serverOption);
-    if (!parser.isSet(serverOption) && !parser.isSet(fileOption))
-        server = FirstStart::savedServer();
+    CommandLine given;
+    if (parser.isSet(serverOption) || parser.isSet(fileOption))
+        given.server = parser.value(serverOption);
+    if (parser.isSet(fileOption))
+        given.file = parser.value(fileOption);
+    given.fromMenu = parser.isSet(fromMenuOption);
+    return given;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    ReestrApplication app(argc, argv);
+    QApplication::setApplicationName(applicationTitle());
+    Application::registerFonts();
+    MessageDialogs dialogs;
+    Dialogs::install(&dialogs);
+
+    const std::unique_ptr<QTranslator> qtTexts = Application::installQtTranslations(QLocale());
+
+    // The register: a server given on the command line, else the one in the settings (the
+    // user's, then the computer's), else Base.mdb in the current folder.
+    const CommandLine given = commandLine(app);
+    QString server = given.server.value_or(FirstStart::savedServer());
     Connection::setAnswerLimit(FirstStart::savedAnswerLimit());
-    if (parser.isSet(fromMenuOption) && !parser.isSet(fileOption)) {
+    if (given.fromMenu && !given.file) {
         // From the menu the program works in ~/Реестр; with no register there yet (and none on a
         // server) the person is asked what to do before anything is made.
         const QString folder = FirstStart::registerFolder();
@@ -88,9 +106,9 @@ int main(int argc, char *argv[])
         if (QFileInfo(folder).isDir())
             QDir::setCurrent(folder);
     }
-    if (parser.isSet(fileOption)) {
+    if (given.file) {
         // The program works in the file's folder, as it does in Base.mdb's.
-        const QFileInfo file(parser.value(fileOption));
+        const QFileInfo file(*given.file);
         QDir::setCurrent(file.absolutePath());
         Startup::setFile(file.fileName());
     }

@@ -15,6 +15,47 @@ struct Offer
     const char *caption;
 };
 
+// What the window says and offers for a refusal of its kind, and the choice that changes nothing
+// of what is stored (taken by Esc and closing).
+struct Wording
+{
+    QString what;
+    std::vector<Offer> offers;
+    ConflictChoice safe;
+};
+
+Wording wordingFor(ConflictView::Kind kind)
+{
+    using Kind = ConflictView::Kind;
+    QString what;
+    std::vector<Offer> offers;
+    ConflictChoice safe = ConflictChoice::KeepEditing;
+    switch (kind) {
+    case Kind::Changed:
+        what = QStringLiteral("Пока вы правили запись «%1», её изменили на другом компьютере. "
+                              "Выберите, что сохранить.");
+        offers = {{ConflictChoice::SaveMine, "Сохранить моё"},
+                  {ConflictChoice::TakeTheirs, "Оставить как на другом компьютере"},
+                  {ConflictChoice::KeepEditing, "Вернуться к правке"}};
+        safe = ConflictChoice::KeepEditing;
+        break;
+    case Kind::Deleted:
+        what = QStringLiteral("Пока вы правили запись «%1», её удалили на другом компьютере.");
+        offers = {{ConflictChoice::SaveAsNew, "Сохранить как новую запись"},
+                  {ConflictChoice::DontSave, "Не сохранять"}};
+        safe = ConflictChoice::DontSave;
+        break;
+    case Kind::DeleteRefused:
+        what = QStringLiteral("Запись «%1» изменили на другом компьютере после того, как программа "
+                              "её прочитала. Удалить её всё равно?");
+        offers = {{ConflictChoice::DeleteAnyway, "Удалить всё равно"},
+                  {ConflictChoice::DontDelete, "Не удалять"}};
+        safe = ConflictChoice::DontDelete;
+        break;
+    }
+    return {what, offers, safe};
+}
+
 } // namespace
 
 ConflictWindow::ConflictWindow(const ConflictView &view, QWidget *parent) : QDialog(parent)
@@ -26,31 +67,8 @@ ConflictWindow::ConflictWindow(const ConflictView &view, QWidget *parent) : QDia
     setWindowModality(Qt::ApplicationModal);
     auto *layout = new QVBoxLayout(this);
 
-    QString what;
-    std::vector<Offer> offers;
-    switch (view.kind) {
-    case Kind::Changed:
-        what = QStringLiteral("Пока вы правили запись «%1», её изменили на другом компьютере. "
-                              "Выберите, что сохранить.");
-        offers = {{ConflictChoice::SaveMine, "Сохранить моё"},
-                  {ConflictChoice::TakeTheirs, "Оставить как на другом компьютере"},
-                  {ConflictChoice::KeepEditing, "Вернуться к правке"}};
-        m_safe = ConflictChoice::KeepEditing;
-        break;
-    case Kind::Deleted:
-        what = QStringLiteral("Пока вы правили запись «%1», её удалили на другом компьютере.");
-        offers = {{ConflictChoice::SaveAsNew, "Сохранить как новую запись"},
-                  {ConflictChoice::DontSave, "Не сохранять"}};
-        m_safe = ConflictChoice::DontSave;
-        break;
-    case Kind::DeleteRefused:
-        what = QStringLiteral("Запись «%1» изменили на другом компьютере после того, как программа "
-                              "её прочитала. Удалить её всё равно?");
-        offers = {{ConflictChoice::DeleteAnyway, "Удалить всё равно"},
-                  {ConflictChoice::DontDelete, "Не удалять"}};
-        m_safe = ConflictChoice::DontDelete;
-        break;
-    }
+    const auto [what, offers, safe] = wordingFor(view.kind);
+    m_safe = safe;
     m_choice = m_safe;
     auto *label = new QLabel(what.arg(view.who), this);
     label->setWordWrap(true);

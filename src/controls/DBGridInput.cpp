@@ -75,22 +75,19 @@ void DBGrid::keyPressEvent(QKeyEvent *event)
 bool DBGrid::moveByKey(int key, bool ctrl, RecordSet &set)
 {
     const int last = columnCount() - 1;
+    const int lastVisibleRow = std::min(set.rowCount() - 1, firstVisibleRow() + visibleRows() - 1);
     switch (key) {
     case Qt::Key_Up:
         ctrl ? moveToRow(firstVisibleRow()) : keyUp();
         break;
     case Qt::Key_Down:
-        ctrl ? moveToRow(std::min(set.rowCount() - 1, firstVisibleRow() + visibleRows() - 1))
-             : keyDown();
+        ctrl ? moveToRow(lastVisibleRow) : keyDown();
         break;
     case Qt::Key_PageUp:
         ctrl ? moveToRow(firstVisibleRow()) : void(set.SkipBy(-visibleRows()));
         break;
     case Qt::Key_PageDown:
-        if (ctrl)
-            moveToRow(std::min(set.rowCount() - 1, firstVisibleRow() + visibleRows() - 1));
-        else
-            set.SkipBy(visibleRows());
+        ctrl ? moveToRow(lastVisibleRow) : void(set.SkipBy(visibleRows()));
         break;
     case Qt::Key_Home:
         if (ctrl || columnCount() == 1)

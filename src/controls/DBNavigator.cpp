@@ -35,6 +35,32 @@ protected:
     }
 };
 
+void drawTriangle(QPainter &p, bool left, qreal x)
+{
+    QPainterPath path;
+    path.moveTo(left ? x + 6 : x, 3);
+    path.lineTo(left ? x : x + 6, 8);
+    path.lineTo(left ? x + 6 : x, 13);
+    path.closeSubpath();
+    p.drawPath(path);
+}
+
+// A circular arrow: "read again".
+void drawRefresh(QPainter &p)
+{
+    p.setPen(QPen(QColor(0x20, 0x20, 0x20), 1.8));
+    p.setBrush(Qt::NoBrush);
+    p.drawArc(QRectF(3, 3, 10, 10), 60 * 16, 270 * 16);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0x20, 0x20, 0x20));
+    QPainterPath head;
+    head.moveTo(9, 1);
+    head.lineTo(13, 4);
+    head.lineTo(9, 6.5);
+    head.closeSubpath();
+    p.drawPath(head);
+}
+
 // Draws the button pictures: plain shapes that read at any size.
 QIcon iconFor(DBNavigator::Button which)
 {
@@ -44,20 +70,7 @@ QIcon iconFor(DBNavigator::Button which)
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(0x20, 0x20, 0x20));
-    const auto triangle = [&](bool left, qreal x) {
-        QPainterPath path;
-        if (left) {
-            path.moveTo(x + 6, 3);
-            path.lineTo(x, 8);
-            path.lineTo(x + 6, 13);
-        } else {
-            path.moveTo(x, 3);
-            path.lineTo(x + 6, 8);
-            path.lineTo(x, 13);
-        }
-        path.closeSubpath();
-        p.drawPath(path);
-    };
+    const auto triangle = [&p](bool left, qreal x) { drawTriangle(p, left, x); };
     switch (which) {
     case DBNavigator::nbFirst:
         p.drawRect(QRectF(3, 3, 2, 10));
@@ -99,20 +112,9 @@ QIcon iconFor(DBNavigator::Button which)
         p.drawLine(QPointF(4, 4), QPointF(12, 12));
         p.drawLine(QPointF(12, 4), QPointF(4, 12));
         break;
-    case DBNavigator::nbRefresh: {
-        p.setPen(QPen(QColor(0x20, 0x20, 0x20), 1.8));
-        p.setBrush(Qt::NoBrush);
-        p.drawArc(QRectF(3, 3, 10, 10), 60 * 16, 270 * 16);
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(0x20, 0x20, 0x20));
-        QPainterPath head;
-        head.moveTo(9, 1);
-        head.lineTo(13, 4);
-        head.lineTo(9, 6.5);
-        head.closeSubpath();
-        p.drawPath(head);
+    case DBNavigator::nbRefresh:
+        drawRefresh(p);
         break;
-    }
     }
     return QIcon(pixmap);
 }

@@ -163,18 +163,15 @@ int keyColumnOf(MdbTableDef *table)
     return -1;
 }
 
-TablePlan planTable(MdbHandle *mdb, MdbCatalogEntry *entry, bool skipUnsupported, Sender &sender)
+// Reads a table's definition and its columns. A damaged definition can leave libmdb without a
+// column list, or with fewer columns than the definition counts.
+void readDefinition(TablePlan &plan, MdbCatalogEntry *entry)
 {
-    TablePlan plan;
-    plan.name = QString::fromUtf8(entry->object_name);
-    sender.next(plan.name);
     const QString damaged =
         QStringLiteral("Таблица «%1» не читается: файл повреждён").arg(plan.name);
     plan.table.reset(mdb_read_table(entry));
     if (!plan.table)
         throw Stop{damaged};
-    // A damaged definition can leave libmdb without a column list, or with fewer columns than
-    // the definition counts.
     if (!mdb_read_columns(plan.table.get()) || !plan.table->columns ||
         plan.table->columns->len != plan.table->num_cols)
         throw Stop{damaged};
@@ -182,6 +179,14 @@ TablePlan planTable(MdbHandle *mdb, MdbCatalogEntry *entry, bool skipUnsupported
         throw Stop{QStringLiteral("Таблица «%1» не содержит ни одного столбца: файл повреждён")
                        .arg(plan.name)};
     }
+}
+
+TablePlan planTable(MdbHandle *mdb, MdbCatalogEntry *entry, bool skipUnsupported, Sender &sender)
+{
+    TablePlan plan;
+    plan.name = QString::fromUtf8(entry->object_name);
+    sender.next(plan.name);
+    readDefinition(plan, entry);
 
     const bool jet4 = mdb->f->jet_version != MDB_VER_JET3;
     const int key = keyColumnOf(plan.table.get());

@@ -63,6 +63,46 @@ Engine &beginWalk(RecordSet &people, std::optional<Transaction> &transaction)
     }
 }
 
+struct PersonFields
+{
+    Field &born;
+    Field &age;
+    Field &jubilee;
+};
+
+// Computes and posts every person from the current one to the last. A post sent earlier and
+// refused ends the walk there instead (RefusedPost).
+void postToTheEnd(RecordSet &people, int year, const PersonFields &person, Engine &engine)
+{
+    try {
+        while (!people.AtEnd()) {
+            people.StartEdit();
+            person.age.setAsInt(static_cast<qint64>(year) - person.born.AsInt());
+            person.jubilee.setAsText(person.age.AsInt() % 5 == 0 ? QStringLiteral("да")
+                                                                 : QStringLiteral("нет"));
+            // Leaving the record posts it; leaving the last one also sets AtEnd.
+            people.ToNext();
+        }
+    } catch (const RefusedPost &) {
+        throw;
+    } catch (const Error &) {
+        engine.settlePosts();
+        throw;
+    }
+    engine.settlePosts();
+}
+
+// Stores, within the walk's transaction, the year the ages were calculated for; other programs
+// read it again as one change of its table.
+void storeYear(Engine &engine, const RecordSet &agesYear, int year)
+{
+    engine.changeWholeTable(agesYear.tableName());
+    engine.execute(QStringLiteral("INSERT INTO %1 (Код, Год) VALUES (1, $1) "
+                                  "ON CONFLICT (Код) DO UPDATE SET Год = excluded.Год")
+                       .arg(agesYear.tableName()),
+                   {Value(qint64(year))});
+}
+
 } // namespace
 
 void walk(RecordSet &people, int year, RecordSet *agesYear)
@@ -71,13 +111,11 @@ void walk(RecordSet &people, int year, RecordSet *agesYear)
         return;
     const bool everyone = people.currentRow() == 0;
     // The fields stay the same while the record set is open.
-    Field &name = people.FieldNamed(QStringLiteral("ФИО"));
-    Field &born = people.FieldNamed(QStringLiteral("Год"));
-    Field &age = people.FieldNamed(QStringLiteral("Возраст"));
-    Field &jubilee = people.FieldNamed(QStringLiteral("Юбилей"));
+    const PersonFields person{people.FieldNamed(QStringLiteral("Год")),
+                              people.FieldNamed(QStringLiteral("Возраст")),
+                              people.FieldNamed(QStringLiteral("Юбилей"))};
     // One transaction for the whole walk: another computer never sees half of it, and a failure
-    // keeps every person posted before it. On a server the posts go without waiting for their
-    // answers, one per person still.
+    // keeps every person posted before it. On a server posts go without waiting for answers.
     std::optional<Transaction> transaction;
     Engine &engine = beginWalk(people, transaction);
     // The grid and the detail panel follow the walk to its last record, or to the one that
@@ -88,23 +126,7 @@ void walk(RecordSet &people, int year, RecordSet *agesYear)
     // while the walk holds the register, so each person is read again at most once.
     for (int rereads = 0;; ++rereads) {
         try {
-            try {
-                while (!people.AtEnd()) {
-                    people.StartEdit();
-                    age.setAsInt(static_cast<qint64>(year) - born.AsInt());
-                    jubilee.setAsText(age.AsInt() % 5 == 0 ? QStringLiteral("да")
-                                                           : QStringLiteral("нет"));
-                    // Leaving the record posts it; leaving the last one also sets AtEnd.
-                    people.ToNext();
-                }
-            } catch (const RefusedPost &) {
-                throw;
-            } catch (const Error &) {
-                // A post sent earlier and refused ends the walk there instead.
-                engine.settlePosts();
-                throw;
-            }
-            engine.settlePosts();
+            postToTheEnd(people, year, person, engine);
             break;
         } catch (const RefusedPost &refused) {
             // The walk had gone past the refused person: the transaction holds everyone before
@@ -115,7 +137,7 @@ void walk(RecordSet &people, int year, RecordSet *agesYear)
                 people.RefreshRecord();
                 continue;
             }
-            const QString who = name.AsText().trimmed();
+            const QString who = people.FieldNamed(QStringLiteral("ФИО")).AsText().trimmed();
             commitOrShowTheFile(*transaction, people);
             people.Reread();
             people.ToKey(refused.key());
@@ -136,13 +158,8 @@ void walk(RecordSet &people, int year, RecordSet *agesYear)
         }
     }
     const bool yearKept = everyone && agesYear && agesYear->Active();
-    if (yearKept) {
-        engine.changeWholeTable(agesYear->tableName());
-        engine.execute(QStringLiteral("INSERT INTO %1 (Код, Год) VALUES (1, $1) "
-                                      "ON CONFLICT (Код) DO UPDATE SET Год = excluded.Год")
-                           .arg(agesYear->tableName()),
-                       {Value(qint64(year))});
-    }
+    if (yearKept)
+        storeYear(engine, *agesYear, year);
     commitOrShowTheFile(*transaction, people);
     quiet.enable();
     if (yearKept)

@@ -195,7 +195,11 @@ void TfrmMain::createControls()
     edt2 = Application::place<QLineEdit>(c, "edt2", 904, 20, 121, 31);
     cbb1 = Application::place<TextComboBox>(c, "cbb1", 213, 331, 171, 31);
     edt3 = Application::place<QLineEdit>(c, "edt3", 1037, 21, 129, 31);
+    setUpControls();
+}
 
+void TfrmMain::setUpControls()
+{
     // The year box: pick one of the four or type any year.
     cbb2->addItems({QStringLiteral("2022"), QStringLiteral("2023"), QStringLiteral("2024"),
                     QStringLiteral("2025")});

@@ -119,6 +119,8 @@ public:
 
 private:
     void createControls();
+    // Their items, names, tab order and handlers.
+    void setUpControls();
     void createMenus();
 
     // Keeps the title saying whether the register on the server is connected.

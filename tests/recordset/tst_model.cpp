@@ -57,8 +57,7 @@ public:
     // all agree.
     static std::optional<QString> walk(RecordSet &tblMain, OtherProgram &other, unsigned seed,
                                        int steps);
-
-private:
+    // Where the record set, the file and the model differ; nothing when they agree.
     static std::optional<QString> compare(const Model &model, RecordSet &tblMain,
                                           OtherProgram &other);
 };
@@ -177,6 +176,58 @@ std::optional<Step> movement(int choice, Model &model, RecordSet &tblMain,
     return step;
 }
 
+// Assigning a field of the current record, in each of the ways the program's fields are assigned.
+Step writing(Model &model, RecordSet &tblMain, const std::function<int(int)> &below)
+{
+    Step step;
+    QString &what = step.what;
+    Outcome &expected = step.expected;
+    Outcome &actual = step.actual;
+    // Mostly the two columns the age walk writes, so that the same set of columns is
+    // written again in another order, as walks and hand edits do.
+    const int column = below(10) < 6    ? 6 + below(2)
+                       : below(20) == 0 ? 0
+                                        : 1 + below(columnCount - 1);
+    Field &field = tblMain.FieldAt(column);
+    const QString fieldName = QString::fromUtf8(columnNames[column]);
+    const int how = below(3);
+    if (how == 0) {
+        what = QStringLiteral("%1.clear()").arg(fieldName);
+        expected = model.write(column, SqlValue(), {});
+        actual = attempt([&] { field.clear(); });
+    } else if (how == 1 && isTextColumn(column)) {
+        const std::vector<TextCase> cases = textCases(column);
+        const TextCase &c = cases[size_t(below(int(cases.size())))];
+        what = QStringLiteral("%1.setAsText(%2 chars)").arg(fieldName).arg(c.written.size());
+        expected = model.write(column, SqlValue(c.held), {});
+        actual = attempt([&] { field.setAsText(c.written); });
+    } else if (how == 1) {
+        const IntegerTextCase &c =
+            integerTextCases()[size_t(below(int(integerTextCases().size())))];
+        what = QStringLiteral("%1.setAsText('%2')").arg(fieldName, c.written);
+        expected = model.write(column, c.held,
+                               QStringLiteral("'%1' is not a valid integer value for field '%2'")
+                                   .arg(c.written, fieldName));
+        actual = attempt([&] { field.setAsText(c.written); });
+    } else {
+        const qint64 number = integerCases[below(int(std::size(integerCases)))];
+        what = QStringLiteral("%1.setAsInt(%2)").arg(fieldName).arg(number);
+        std::optional<SqlValue> held = SqlValue(number);
+        if (isTextColumn(column))
+            held = SqlValue(QString::number(number).left(textSize(column)));
+        else if (number < -2147483648LL || number > 2147483647LL)
+            held.reset();
+        expected = model.write(
+            column, held,
+            QStringLiteral("%1 is not a valid value for field '%2'. The allowed range is "
+                           "-2147483648 to 2147483647")
+                .arg(number)
+                .arg(fieldName));
+        actual = attempt([&] { field.setAsInt(number); });
+    }
+    return step;
+}
+
 // Editing, posting, cancelling, deleting, rereading and sorting; nothing for another choice.
 std::optional<Step> editing(int choice, Model &model, RecordSet &tblMain,
                             const std::function<int(int)> &below)
@@ -195,49 +246,7 @@ std::optional<Step> editing(int choice, Model &model, RecordSet &tblMain,
         expected = model.startInsert(append);
         actual = attempt([&] { append ? tblMain.StartAppend() : tblMain.StartInsert(); });
     } else if (choice < 70) {
-        // Mostly the two columns the age walk writes, so that the same set of columns is
-        // written again in another order, as walks and hand edits do.
-        const int column = below(10) < 6    ? 6 + below(2)
-                           : below(20) == 0 ? 0
-                                            : 1 + below(columnCount - 1);
-        Field &field = tblMain.FieldAt(column);
-        const QString fieldName = QString::fromUtf8(columnNames[column]);
-        const int how = below(3);
-        if (how == 0) {
-            what = QStringLiteral("%1.clear()").arg(fieldName);
-            expected = model.write(column, SqlValue(), {});
-            actual = attempt([&] { field.clear(); });
-        } else if (how == 1 && isTextColumn(column)) {
-            const std::vector<TextCase> cases = textCases(column);
-            const TextCase &c = cases[size_t(below(int(cases.size())))];
-            what = QStringLiteral("%1.setAsText(%2 chars)").arg(fieldName).arg(c.written.size());
-            expected = model.write(column, SqlValue(c.held), {});
-            actual = attempt([&] { field.setAsText(c.written); });
-        } else if (how == 1) {
-            const IntegerTextCase &c =
-                integerTextCases()[size_t(below(int(integerTextCases().size())))];
-            what = QStringLiteral("%1.setAsText('%2')").arg(fieldName, c.written);
-            expected =
-                model.write(column, c.held,
-                            QStringLiteral("'%1' is not a valid integer value for field '%2'")
-                                .arg(c.written, fieldName));
-            actual = attempt([&] { field.setAsText(c.written); });
-        } else {
-            const qint64 number = integerCases[below(int(std::size(integerCases)))];
-            what = QStringLiteral("%1.setAsInt(%2)").arg(fieldName).arg(number);
-            std::optional<SqlValue> held = SqlValue(number);
-            if (isTextColumn(column))
-                held = SqlValue(QString::number(number).left(textSize(column)));
-            else if (number < -2147483648LL || number > 2147483647LL)
-                held.reset();
-            expected = model.write(
-                column, held,
-                QStringLiteral("%1 is not a valid value for field '%2'. The allowed range is "
-                               "-2147483648 to 2147483647")
-                    .arg(number)
-                    .arg(fieldName));
-            actual = attempt([&] { field.setAsInt(number); });
-        }
+        step = writing(model, tblMain, below);
     } else if (choice < 76) {
         what = QStringLiteral("PostRecord");
         expected = model.post();
@@ -303,15 +312,11 @@ std::optional<Step> elsewhere(int choice, Model &model, OtherProgram &other,
     return step;
 }
 
-std::optional<QString> RecordSetModelTest::walk(RecordSet &tblMain, OtherProgram &other,
-                                                unsigned seed, int steps)
+// Another program's first people, then the record set opened on them; what that program did
+// before the opening is read already: its notices, to the last, are put away.
+std::optional<QString> openAfterOthers(Model &model, RecordSet &tblMain, OtherProgram &other,
+                                       const std::function<int(int)> &below)
 {
-    std::mt19937 random(seed);
-    const auto below = [&](int n) {
-        return int(std::uniform_int_distribution<int>(0, n - 1)(random));
-    };
-
-    Model model;
     model.everyChangeCounts = other.everyChangeCounts();
     const int initial = below(5);
     for (int i = 0; i < initial; ++i) {
@@ -336,7 +341,39 @@ std::optional<QString> RecordSetModelTest::walk(RecordSet &tblMain, OtherProgram
             poll(&news, 1, 100);
     } while (!ended && !deadline.hasExpired());
     if (!ended)
-        return QStringLiteral("seed %1: the server's notices never came").arg(seed);
+        return QStringLiteral("the server's notices never came");
+    return std::nullopt;
+}
+
+// What other programs committed reaches the record set, as the program's watch brings it. A
+// server's notices come on a connection of their own: the step waits for them, and takes each as
+// it comes, until the record set agrees or 5 s pass.
+Step othersShown(Model &model, RecordSet &tblMain, OtherProgram &other)
+{
+    Step step{
+        QStringLiteral("the record set takes other programs' changes"), model.othersShown(), {}};
+    Connection &connection = tblMain.connection();
+    const QDeadlineTimer deadline(connection.changeSignal() < 0 ? 0 : 5000);
+    do {
+        step.actual = attempt([&] { connection.showOthersChanges(); });
+        pollfd news{connection.changeSignal(), POLLIN, 0};
+        if (news.fd >= 0 && RecordSetModelTest::compare(model, tblMain, other))
+            poll(&news, 1, 100);
+    } while (!deadline.hasExpired() && RecordSetModelTest::compare(model, tblMain, other));
+    return step;
+}
+
+std::optional<QString> RecordSetModelTest::walk(RecordSet &tblMain, OtherProgram &other,
+                                                unsigned seed, int steps)
+{
+    std::mt19937 random(seed);
+    const auto below = [&](int n) {
+        return int(std::uniform_int_distribution<int>(0, n - 1)(random));
+    };
+
+    Model model;
+    if (std::optional<QString> failed = openAfterOthers(model, tblMain, other, below))
+        return QStringLiteral("seed %1: %2").arg(seed).arg(*failed);
 
     // A watcher, and now and then a stretch with the controls disabled: the watcher hears nothing
     // then, and one refresh, ending with "changed", when they are enabled again.
@@ -372,22 +409,8 @@ std::optional<QString> RecordSetModelTest::walk(RecordSet &tblMain, OtherProgram
         std::optional<Step> done = movement(choice, model, tblMain, below);
         if (!done)
             done = editing(choice, model, tblMain, below);
-        if (!done && below(3) == 0) {
-            // What other programs committed reaches the record set, as the program's watch
-            // brings it. A server's notices come on a connection of their own: the step waits
-            // for them, and takes each as it comes, until the record set agrees or 5 s pass.
-            done = Step{QStringLiteral("the record set takes other programs' changes"),
-                        model.othersShown(),
-                        {}};
-            Connection &connection = tblMain.connection();
-            const QDeadlineTimer deadline(connection.changeSignal() < 0 ? 0 : 5000);
-            do {
-                done->actual = attempt([&] { connection.showOthersChanges(); });
-                pollfd news{connection.changeSignal(), POLLIN, 0};
-                if (news.fd >= 0 && compare(model, tblMain, other))
-                    poll(&news, 1, 100);
-            } while (!deadline.hasExpired() && compare(model, tblMain, other));
-        }
+        if (!done && below(3) == 0)
+            done = othersShown(model, tblMain, other);
         if (!done)
             done = elsewhere(choice, model, other, below);
         const QString &what = done->what;

@@ -143,10 +143,28 @@ TEST(Server, OverASlowLinkTheRegisterOpensInAFewRoundTrips)
 
 // The link fails during an action. Whatever the fault, the clerk learns whether the change was
 // stored, a retry never stores it twice, and a connection a restart closed is made again unseen.
+namespace {
+
+enum Fault { AnswerLost, LinkDown, Restart, Stall };
+enum Action { Insert, Post, Delete, Refresh };
+
+// Makes the link fail as `fault` says during the action that follows.
+void failTheLink(Action action, Fault fault, DelayingRelay &relay, ServerDatabase &db)
+{
+    if (fault == AnswerLost || fault == LinkDown)
+        // A change's first turn begins its transaction; a refresh has one turn.
+        relay.loseAnswersFrom(action == Refresh ? 1 : 2, fault == LinkDown);
+    if (fault == Stall)
+        relay.setSilent(true);
+    if (fault == Restart)
+        db.exec(QStringLiteral("SELECT pg_terminate_backend(pid, 5000) FROM pg_stat_activity "
+                               "WHERE datname = current_database() AND pid <> pg_backend_pid()"));
+}
+
+} // namespace
+
 TEST(Server, WhenTheLinkFailsTheClerkLearnsWhetherTheChangeWasStoredAndARetryNeverStoresItTwice)
 {
-    enum Fault { AnswerLost, LinkDown, Restart, Stall };
-    enum Action { Insert, Post, Delete, Refresh };
     struct Case
     {
         Action action;
@@ -188,15 +206,7 @@ TEST(Server, WhenTheLinkFailsTheClerkLearnsWhetherTheChangeWasStoredAndARetryNev
         if (c.action == Refresh)
             db.exec(
                 QStringLiteral("UPDATE Main SET ФИО = '%1' WHERE ФИО = '%2'").arg(after, before));
-        if (c.fault == AnswerLost || c.fault == LinkDown)
-            // A change's first turn begins its transaction; a refresh has one turn.
-            relay.loseAnswersFrom(c.action == Refresh ? 1 : 2, c.fault == LinkDown);
-        if (c.fault == Stall)
-            relay.setSilent(true);
-        if (c.fault == Restart)
-            db.exec(QStringLiteral("SELECT pg_terminate_backend(pid, 5000) FROM pg_stat_activity "
-                                   "WHERE datname = current_database() AND pid <> "
-                                   "pg_backend_pid()"));
+        failTheLink(c.action, c.fault, relay, db);
         const auto act = [&] {
             return failureOf([&] {
                 c.action == Delete    ? tblMain.DeleteRecord()
@@ -313,6 +323,32 @@ TEST(Server, APasswordIsAskedAgainWhenWrongAndTheAskingEndsWhenDeclined)
 }
 
 // authority did not sign is refused before any password is sent.
+namespace {
+
+// The register as the connection shows it, and a change of the first person's name made over a
+// second connection as the same role, checked to travel over TLS: "changed", or the refusal.
+QString changeFirstName(Connection &connection, const QString &fromOutside)
+{
+    RecordSet people(QStringLiteral("tblMain"), connection, RecordSet::Kind::Table);
+    people.setTableName(QStringLiteral("Main"));
+    people.setActive(true);
+    EXPECT_EQ(people.RecordTotal(), 40);
+    PgConnection check(fromOutside, [](const QString &) { return QStringLiteral("Пароль 2"); });
+    EXPECT_EQ(check
+                  .exec(QStringLiteral("SELECT ssl::text FROM pg_stat_ssl WHERE pid = "
+                                       "pg_backend_pid()"))
+                  .text(0, 0),
+              QStringLiteral("true"));
+    try {
+        check.exec(QStringLiteral("UPDATE Main SET ФИО = 'Петров' WHERE Код = 1"));
+        return QStringLiteral("changed");
+    } catch (const Error &e) {
+        return e.message();
+    }
+}
+
+} // namespace
+
 TEST(Server, TheRegistersRolesLetAWorkerReadOrEditOverACheckedTlsConnection)
 {
     ServerDatabase db(true, true);
@@ -334,29 +370,11 @@ TEST(Server, TheRegistersRolesLetAWorkerReadOrEditOverACheckedTlsConnection)
     RecordingDialogs dialogs;
     dialogs.password = QStringLiteral("Пароль 2");
 
-    const auto changeFirstName = [&](Connection &connection) {
-        RecordSet people(QStringLiteral("tblMain"), connection, RecordSet::Kind::Table);
-        people.setTableName(QStringLiteral("Main"));
-        people.setActive(true);
-        EXPECT_EQ(people.RecordTotal(), 40);
-        PgConnection check(fromOutside, [](const QString &) { return QStringLiteral("Пароль 2"); });
-        EXPECT_EQ(check
-                      .exec(QStringLiteral("SELECT ssl::text FROM pg_stat_ssl WHERE pid = "
-                                           "pg_backend_pid()"))
-                      .text(0, 0),
-                  QStringLiteral("true"));
-        try {
-            check.exec(QStringLiteral("UPDATE Main SET ФИО = 'Петров' WHERE Код = 1"));
-            return QStringLiteral("changed");
-        } catch (const Error &e) {
-            return e.message();
-        }
-    };
     {
         Connection reader(QString(), fromOutside);
         reader.open();
         EXPECT_TRUE(reader.isReadOnly());
-        EXPECT_TRUE(changeFirstName(reader).contains(QStringLiteral("не разрешено")));
+        EXPECT_TRUE(changeFirstName(reader, fromOutside).contains(QStringLiteral("не разрешено")));
     }
     db.exec(
         QStringLiteral("REVOKE %2_reader FROM %1; GRANT %2_editor TO %1").arg(worker, db.name()));
@@ -364,7 +382,7 @@ TEST(Server, TheRegistersRolesLetAWorkerReadOrEditOverACheckedTlsConnection)
         Connection editor(QString(), fromOutside);
         editor.open();
         EXPECT_FALSE(editor.isReadOnly());
-        EXPECT_EQ(changeFirstName(editor), QStringLiteral("changed"));
+        EXPECT_EQ(changeFirstName(editor, fromOutside), QStringLiteral("changed"));
         // New people are numbered by the register's own sequence, which the editor may use.
         EXPECT_NO_THROW(PgConnection(fromOutside, [](const QString &) {
                             return QStringLiteral("Пароль 2");

@@ -158,6 +158,16 @@ private:
     std::jthread m_release; // joined before the locks go
 };
 
+// A lock is waited for until it goes, up to the limit, and no longer than that.
+void expectTheWait(const QString &first, qint64 seconds)
+{
+    if (first == QLatin1String("lock")) {
+        EXPECT_TRUE(seconds >= lockWaitSeconds - 1 && seconds < 2 * lockWaitSeconds) << seconds;
+    } else if (first == QLatin1String("lock 2s")) {
+        EXPECT_TRUE(seconds >= 1 && seconds < lockWaitSeconds) << seconds;
+    }
+}
+
 } // namespace
 
 TEST_P(TwoComputers, EachKeepsWhatTheOtherChangedAndOnlyTheSameThingConflicts)
@@ -229,14 +239,7 @@ TEST_P(TwoComputers, EachKeepsWhatTheOtherChangedAndOnlyTheSameThingConflicts)
         } else {
             EXPECT_EQ(said, QString());
         }
-        // A lock is waited for until it goes, up to the limit, and no longer than that.
-        const QString first = QString::fromUtf8(c.first);
-        const qint64 seconds = waited.elapsed() / 1000;
-        if (first == QLatin1String("lock")) {
-            EXPECT_TRUE(seconds >= lockWaitSeconds - 1 && seconds < 2 * lockWaitSeconds) << seconds;
-        } else if (first == QLatin1String("lock 2s")) {
-            EXPECT_TRUE(seconds >= 1 && seconds < lockWaitSeconds) << seconds;
-        }
+        expectTheWait(QString::fromUtf8(c.first), waited.elapsed() / 1000);
         EXPECT_EQ(b->people->isEditing(), c.stillEditing);
         EXPECT_EQ(b->shown(), QString::fromUtf8(c.shownByB));
         EXPECT_EQ(stored(), QString::fromUtf8(c.stored));

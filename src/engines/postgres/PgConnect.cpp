@@ -61,6 +61,57 @@ QString connectionDetail(const char *message)
 // How many times a wrong password is asked for again before the program gives up.
 constexpr int passwordQuestions = 5;
 
+// Starts connecting without waiting. Keepalives and the TCP limit come first, so that the
+// connection string may set its own; a network that goes silent is noticed in well under a minute
+// either way. The change log names the computer a change came from by reestr.computer.
+pg_conn *startConnecting(const QByteArray &conninfo, const std::optional<QString> &password,
+                         std::chrono::seconds answerLimit, int lockWaitSeconds)
+{
+    const QByteArray secret = password ? password->toUtf8() : QByteArray();
+    const QByteArray options =
+        optionsWithLockTimeout(conninfo, lockWaitSeconds) +
+        " -c reestr.computer=" + thisComputer().toUtf8().replace('\\', "\\\\").replace(' ', "\\ ");
+    const QByteArray userTimeout = QByteArray::number(qint64(answerLimit.count()) * 1000);
+    const char *keywords[] = {"keepalives",
+                              "keepalives_idle",
+                              "keepalives_interval",
+                              "keepalives_count",
+                              "tcp_user_timeout",
+                              "dbname",
+                              "password",
+                              "client_encoding",
+                              "application_name",
+                              "options",
+                              nullptr};
+    const char *values[] = {"1",
+                            "10",
+                            "5",
+                            "3",
+                            userTimeout.constData(),
+                            conninfo.constData(),
+                            password ? secret.constData() : nullptr,
+                            "UTF8",
+                            "reestr",
+                            options.constData(),
+                            nullptr};
+    pg_conn *conn = PQconnectStartParams(keywords, values, 1);
+    if (!conn)
+        throw Error(QStringLiteral("Нет памяти для соединения с сервером баз данных"));
+    // A refused connection's message then carries its SQLSTATE.
+    PQsetErrorVerbosity(conn, PQERRORS_VERBOSE);
+    return conn;
+}
+
+// The server and database a connection reaches, for messages.
+QString whereOf(pg_conn *conn)
+{
+    const QString host = QString::fromUtf8(PQhost(conn));
+    return QStringLiteral("сервер «%1:%2», база данных «%3»")
+        .arg(host.isEmpty() || host.startsWith(QLatin1Char('/')) ? QStringLiteral("localhost")
+                                                                 : host,
+             QString::fromUtf8(PQport(conn)), QString::fromUtf8(PQdb(conn)));
+}
+
 } // namespace
 
 bool conninfoHasPassword(const QString &conninfo)
@@ -153,54 +204,12 @@ void PgConnection::connect()
     m_prepared.clear();
     m_connected = false;
     m_timedOut = false;
-    const QByteArray conninfo = m_conninfo.toUtf8();
-    const QByteArray password = m_password ? m_password->toUtf8() : QByteArray();
     // A wait for another computer's lock ends well within the answer limit, so that it is
     // reported as the lock it is and not as a silent network.
     m_lockWaitSeconds = std::clamp(int(m_access.answerLimit.count() * 2 / 3), 1, lockWaitSeconds);
-    // The change log names the computer a change came from by reestr.computer.
-    const QByteArray options =
-        optionsWithLockTimeout(conninfo, m_lockWaitSeconds) +
-        " -c reestr.computer=" + thisComputer().toUtf8().replace('\\', "\\\\").replace(' ', "\\ ");
-    const QByteArray userTimeout = QByteArray::number(qint64(m_access.answerLimit.count()) * 1000);
-    // Keepalives and the TCP limit come first, so that the connection string may set its own;
-    // a network that goes silent is noticed in well under a minute either way.
-    const char *keywords[] = {"keepalives",
-                              "keepalives_idle",
-                              "keepalives_interval",
-                              "keepalives_count",
-                              "tcp_user_timeout",
-                              "dbname",
-                              "password",
-                              "client_encoding",
-                              "application_name",
-                              "options",
-                              nullptr};
-    const char *values[] = {"1",
-                            "10",
-                            "5",
-                            "3",
-                            userTimeout.constData(),
-                            conninfo.constData(),
-                            m_password ? password.constData() : nullptr,
-                            "UTF8",
-                            "reestr",
-                            options.constData(),
-                            nullptr};
-    m_conn = PQconnectStartParams(keywords, values, 1);
-    if (!m_conn)
-        throw Error(QStringLiteral("Нет памяти для соединения с сервером баз данных"));
-    // A refused connection's message then carries its SQLSTATE.
-    PQsetErrorVerbosity(m_conn, PQERRORS_VERBOSE);
-    const auto whereNow = [this] {
-        const QString host = QString::fromUtf8(PQhost(m_conn));
-        m_where = QStringLiteral("сервер «%1:%2», база данных «%3»")
-                      .arg(host.isEmpty() || host.startsWith(QLatin1Char('/'))
-                               ? QStringLiteral("localhost")
-                               : host,
-                           QString::fromUtf8(PQport(m_conn)), QString::fromUtf8(PQdb(m_conn)));
-    };
-    whereNow();
+    m_conn =
+        startConnecting(m_conninfo.toUtf8(), m_password, m_access.answerLimit, m_lockWaitSeconds);
+    m_where = whereOf(m_conn);
     // Connecting without blocking, so that a host that never answers costs the answer limit and
     // no more.
     PostgresPollingStatusType polling = PGRES_POLLING_WRITING;
@@ -215,7 +224,7 @@ void PgConnection::connect()
         if (status != CONNECTION_STARTED && status != CONNECTION_BAD)
             m_connected = true;
     }
-    whereNow();
+    m_where = whereOf(m_conn);
     PQsetErrorVerbosity(m_conn, PQERRORS_DEFAULT);
     // The server's notices (a warning, say) are not the program's to print.
     PQsetNoticeProcessor(

@@ -68,15 +68,12 @@ std::unique_ptr<PgRowSource> PgRowSource::forTable(PgConnection &db, const QStri
     return source;
 }
 
-std::unique_ptr<PgRowSource> PgRowSource::forQuery(PgConnection &db, const QString &sql,
-                                                   bool readOnly)
+namespace {
+
+// The columns of a select, without its rows, in a transaction that may only read: a select never
+// changes data, whatever its text.
+PgResult describeSelect(PgConnection &db, const QString &body)
 {
-    std::unique_ptr<PgRowSource> source(new PgRowSource(db, sql, readOnly));
-    // The statement runs here to learn its columns; a wrong text fails now, as on the file.
-    QString body = sql.trimmed();
-    if (body.endsWith(QLatin1Char(';')))
-        body.chop(1);
-    // In a transaction that may only read: a select never changes data, whatever its text.
     const bool own = !db.inTransaction();
     if (own)
         db.exec(QStringLiteral("BEGIN READ ONLY"));
@@ -90,6 +87,20 @@ std::unique_ptr<PgRowSource> PgRowSource::forQuery(PgConnection &db, const QStri
     }
     if (own)
         db.exec(QStringLiteral("COMMIT"));
+    return shape;
+}
+
+} // namespace
+
+std::unique_ptr<PgRowSource> PgRowSource::forQuery(PgConnection &db, const QString &sql,
+                                                   bool readOnly)
+{
+    std::unique_ptr<PgRowSource> source(new PgRowSource(db, sql, readOnly));
+    // The statement runs here to learn its columns; a wrong text fails now, as on the file.
+    QString body = sql.trimmed();
+    if (body.endsWith(QLatin1Char(';')))
+        body.chop(1);
+    const PgResult shape = describeSelect(db, body);
     source->describe(shape, 0);
 
     std::vector<QString> tables;
@@ -297,6 +308,33 @@ QString PgRowSource::equalRowCondition(int placeAt, int valuesAt) const
         .arg(placeAt);
 }
 
+void PgRowSource::chooseUpdate(const std::vector<int> &columns, const std::vector<int> &compared)
+{
+    const int keyAt = static_cast<int>(columns.size()) + 1;
+    QStringList assignments;
+    int parameter = 1;
+    for (int column : columns) {
+        assignments << QStringLiteral("%1 = $%2")
+                           .arg(quoteIdentifier(m_columns[static_cast<size_t>(column)].origin))
+                           .arg(parameter++);
+    }
+    // The key finds the row; it is written when its version is still the one read or, when
+    // another computer changed it since, while what this write compares is still as read.
+    // A row without a key is the one still equal to what was read.
+    const bool keyless = m_keyColumn.isEmpty();
+    std::vector<int> checked = keyless ? tableColumns(m_columns) : compared;
+    const QString where = keyless ? equalRowCondition(keyAt, keyAt + 1)
+                                  : keyCondition(keyAt) + unchangedCondition(keyAt + 1, checked);
+    const QString set = assignments.join(QStringLiteral(", "));
+    const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3").arg(m_table, set, where);
+    // Posts sent ahead of their answers (the age walk) name the version alone: a row changed
+    // since it was read is refused, and the walk reads that person again.
+    const QString byVersion =
+        QStringLiteral("UPDATE %1 SET %2 WHERE %3%4")
+            .arg(m_table, set, keyCondition(keyAt), versionCondition(keyAt + 1));
+    m_updated = {columns, std::move(checked), sql, byVersion};
+}
+
 RowId PgRowSource::update(const RowId &id, const RowCells &read, const std::vector<int> &columns,
                           const std::vector<int> &compared, const std::vector<Value> &values,
                           const RowReader &stored)
@@ -304,32 +342,8 @@ RowId PgRowSource::update(const RowId &id, const RowCells &read, const std::vect
     if (columns.empty())
         return id;
     // A walk writes the same columns each time: the statement is made once for them.
-    const int keyAt = static_cast<int>(columns.size()) + 1;
-    if (columns != m_updated.columns) {
-        QStringList assignments;
-        int parameter = 1;
-        for (int column : columns) {
-            assignments << QStringLiteral("%1 = $%2")
-                               .arg(quoteIdentifier(m_columns[static_cast<size_t>(column)].origin))
-                               .arg(parameter++);
-        }
-        // The key finds the row; it is written when its version is still the one read or, when
-        // another computer changed it since, while what this write compares is still as read.
-        // A row without a key is the one still equal to what was read.
-        const bool keyless = m_keyColumn.isEmpty();
-        std::vector<int> checked = keyless ? tableColumns(m_columns) : compared;
-        const QString where = keyless
-                                  ? equalRowCondition(keyAt, keyAt + 1)
-                                  : keyCondition(keyAt) + unchangedCondition(keyAt + 1, checked);
-        const QString set = assignments.join(QStringLiteral(", "));
-        const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3").arg(m_table, set, where);
-        // Posts sent ahead of their answers (the age walk) name the version alone: a row changed
-        // since it was read is refused, and the walk reads that person again.
-        const QString byVersion =
-            QStringLiteral("UPDATE %1 SET %2 WHERE %3%4")
-                .arg(m_table, set, keyCondition(keyAt), versionCondition(keyAt + 1));
-        m_updated = {columns, std::move(checked), sql, byVersion};
-    }
+    if (columns != m_updated.columns)
+        chooseUpdate(columns, compared);
     // An earlier update of this row whose fate was not learned is asked about first: one the
     // server stored is this program's own version of the row, not another computer's change.
     quint64 version = id.version;

@@ -83,6 +83,8 @@ private:
     qint64 keyOf(const PgResult &result, int row, int column) const;
     RowId idOf(const PgResult &result, int row, int keyColumn) const;
     QString selectList() const;
+    // Makes the UPDATEs that write `columns`, comparing `compared` (m_updated).
+    void chooseUpdate(const std::vector<int> &columns, const std::vector<int> &compared);
 
     PgConnection *m_db;
     QString m_selectSql;

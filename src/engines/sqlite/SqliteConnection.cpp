@@ -120,6 +120,40 @@ void configureEngineOnce()
     (void)configured;
 }
 
+// Creating the file ourselves with O_EXCL makes "never overwrite" hold even against a file that
+// appears between a check and the open.
+void createEmptyFile(const QString &path, const QString &shown)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        throw Error(QFileInfo::exists(path) ? QStringLiteral("Файл «%1» уже существует.").arg(shown)
+                                            : QStringLiteral("Не удается создать файл «%1»: %2.")
+                                                  .arg(shown, file.errorString()));
+    }
+}
+
+// Refuses what is not a register's database file, before any statement that could write.
+void requireDatabaseFile(const QString &path, const QString &shown)
+{
+    if (!QFileInfo(path).isFile()) {
+        throw Error(QStringLiteral("Файл базы данных «%1» не найден. Создайте реестр, "
+                                   "выполнив в этой папке команду reestr-db init, или "
+                                   "перенесите базу старой программы командой "
+                                   "reestr-db import СТАРЫЙ.mdb")
+                        .arg(shown));
+    }
+    if (isJetDatabaseFile(path)) {
+        throw Error(QStringLiteral("Файл «%1» — база данных Access старого формата. "
+                                   "Преобразуйте её, выполнив в этой папке команду: "
+                                   "reestr-db import %2")
+                        .arg(shown, QFileInfo(path).fileName()));
+    }
+    if (QFileInfo(path).size() == 0)
+        throw Error(QStringLiteral("Файл «%1» пуст: это не база данных").arg(shown));
+    if (!hasDatabaseHeader(path))
+        throw Error(QStringLiteral("Файл «%1» не является базой данных").arg(shown));
+}
+
 } // namespace
 
 SqliteConnection::SqliteConnection(const QString &path, Mode mode) : m_path(path)
@@ -129,34 +163,9 @@ SqliteConnection::SqliteConnection(const QString &path, Mode mode) : m_path(path
     QByteArray name = path.toUtf8();
     int flags = SQLITE_OPEN_READWRITE;
     if (mode == Mode::CreateNew) {
-        // Creating the file ourselves with O_EXCL makes "never overwrite" hold even against a
-        // file that appears between a check and the open.
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-            throw Error(QFileInfo::exists(path)
-                            ? QStringLiteral("Файл «%1» уже существует.").arg(shown)
-                            : QStringLiteral("Не удается создать файл «%1»: %2.")
-                                  .arg(shown, file.errorString()));
-        }
+        createEmptyFile(path, shown);
     } else {
-        if (!QFileInfo(path).isFile()) {
-            throw Error(QStringLiteral("Файл базы данных «%1» не найден. Создайте реестр, "
-                                       "выполнив в этой папке команду reestr-db init, или "
-                                       "перенесите базу старой программы командой "
-                                       "reestr-db import СТАРЫЙ.mdb")
-                            .arg(shown));
-        }
-        if (isJetDatabaseFile(path)) {
-            throw Error(QStringLiteral("Файл «%1» — база данных Access старого формата. "
-                                       "Преобразуйте её, выполнив в этой папке команду: "
-                                       "reestr-db import %2")
-                            .arg(shown, QFileInfo(path).fileName()));
-        }
-        // Checked before any statement that could write.
-        if (QFileInfo(path).size() == 0)
-            throw Error(QStringLiteral("Файл «%1» пуст: это не база данных").arg(shown));
-        if (!hasDatabaseHeader(path))
-            throw Error(QStringLiteral("Файл «%1» не является базой данных").arg(shown));
+        requireDatabaseFile(path, shown);
         // The write-ahead log lives beside the file: the folder must be writable too.
         const QString folder = QFileInfo(path).absolutePath();
         if (!writable(path) || !writable(folder)) {
