@@ -9,7 +9,9 @@ the program's folders a file of its folder may include in backticks (`recordset/
 modules (QtCore, QtGui, QtWidgets: widgets bring Gui and Core with them) and the outside libraries (SQLite,
 libxlsxwriter, libmdb, libpq); "everything" allows all. A file may include its own folder's headers. Headers
 and folders named in backticks in a sentence starting "Never", before any colon, are refused in every file
-of the folder; in one starting "Headers never", in its headers. No source file is longer than 500 lines.
+of the folder; in one starting "Headers never", in its headers. No source file is longer than 500 lines,
+and no function longer than 60 (80 in tests, benchmarks and developer tools), counted from its first
+line to its closing brace.
 Prints each problem and exits 1 if there is any.
 """
 import pathlib
@@ -27,6 +29,8 @@ INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.M)
 NAMED_FOLDERS = ("src", "tools", "bench", "devtools")
 SOURCES = (".cpp", ".h", ".c")
 MOST_LINES = 500
+MOST_FUNCTION_LINES = {"src": 60, "tools": 60, "tests": 80, "bench": 80, "devtools": 80}
+NOT_A_FUNCTION = re.compile(r"^(class|struct|namespace|enum|union|extern)\b|=$")
 
 
 def rule_of(readme):
@@ -143,6 +147,29 @@ for source in sorted(root.rglob("*")):
         lines = source.read_text(encoding="utf-8", errors="replace").count("\n")
         if lines > MOST_LINES:
             problems.append(f"{source.relative_to(root)}: {lines} lines, more than {MOST_LINES}")
+
+def long_functions(source, most):
+    """Functions whose body opens with a brace alone at the start of a line, as the code is formatted."""
+    lines = source.read_text(encoding="utf-8", errors="replace").split("\n")
+    problems, at = [], 0
+    while at < len(lines):
+        if lines[at] == "{" and at > 0:
+            first = at - 1
+            while first > 0 and not re.match(r"\S", lines[first]):
+                first -= 1
+            end = next((e for e in range(at, len(lines)) if lines[e].startswith("}")), len(lines))
+            if not NOT_A_FUNCTION.search(lines[first]) and end - first + 1 > most:
+                problems.append(f"{source.relative_to(root)}:{first + 1}: a function of "
+                                f"{end - first + 1} lines, more than {most}")
+            at = end
+        at += 1
+    return problems
+
+
+for source in sorted(root.rglob("*")):
+    top = source.relative_to(root).parts[0]
+    if source.suffix in SOURCES and source.is_file() and not skipped(source) and top in MOST_FUNCTION_LINES:
+        problems += long_functions(source, MOST_FUNCTION_LINES[top])
 
 for problem in problems:
     print(problem)
