@@ -25,6 +25,8 @@
 #include <QScrollBar>
 #include <QTimer>
 
+#include <thread>
+
 namespace {} // namespace
 
 class MainWindowTest : public ProgramTest
@@ -325,4 +327,28 @@ TEST_F(ProgramTest, ABaseMdbThatCannotBeWrittenIsAnnouncedOnceAndShownReadOnly)
     }
     EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("Base.mdb")})
         << "nothing left beside the file";
+}
+
+// Another program holds the file while the person saves: the wait is shown, naming the file, and
+// the change is stored once that program lets go.
+TEST_F(ProgramTest, AWaitForAnotherProgramOnTheFileIsShownAndTheChangeStoredAfterIt)
+{
+    exec(QStringLiteral("INSERT INTO Main (ФИО, Год) VALUES ('Петров Олег', 1980)"));
+    startProgram();
+    const std::unique_ptr<SqliteConnection> other = connect();
+    other->exec(QStringLiteral("BEGIN IMMEDIATE"));
+    std::thread lettingGo([&other] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        other->exec(QStringLiteral("COMMIT"));
+    });
+    DM->tblMain.StartEdit();
+    DM->tblMain.FieldNamed(QStringLiteral("ФИО")).setAsText(QStringLiteral("Петрова Ольга"));
+    catchUp();
+    QTest::mouseClick(frmMain->dbnvgr1->button(DBNavigator::nbPost), Qt::LeftButton);
+    lettingGo.join();
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join(QLatin1Char('\n')).toStdString();
+    ASSERT_EQ(dialogs.waits.size(), 1);
+    EXPECT_TRUE(dialogs.waits.first().contains(QStringLiteral("Base.mdb")))
+        << dialogs.waits.first().toStdString();
+    EXPECT_EQ(stored(QStringLiteral("SELECT ФИО FROM Main")), QStringLiteral("Петрова Ольга"));
 }
